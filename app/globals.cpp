@@ -1,0 +1,45 @@
+#include "app/globals.h"
+
+std::atomic<int> g_I2C_Addr{0xB0};
+std::atomic<int> g_DeviceType{0};
+std::atomic<int> g_SizeOfChannel{0};
+std::atomic<int> g_SizeOfSBF{0};
+std::atomic<float> g_AutoSen_Margin{0.0f};
+QString g_RegFilePath;
+QString g_WorkDir;
+QByteArray g_WorkDirA;
+
+std::atomic<int> g_UART_Connected{0};
+std::atomic<int> g_I2C_Connected{0};
+uint8_t g_FirmwareVer = 0;
+
+std::atomic<uint8_t> g_RxRing[kRingSize];
+std::atomic<int32_t> g_RxWriteCount{0};
+std::atomic<int32_t> g_RxReadCount{0};
+std::atomic<uint8_t> g_DebugRing[kRingSize];
+std::atomic<int32_t> g_DebugWriteCount{0};
+std::atomic<int32_t> g_DebugReadCount{0};
+
+std::atomic<uint8_t> g_RegMirror[256];
+
+std::atomic<uint8_t> g_SenseOn{0};
+std::atomic<uint16_t> g_MonChannelMask{0};
+std::atomic<uint8_t> g_MonChannel{0};
+std::atomic<uint8_t> g_ProcChannel{0};
+std::atomic<uint16_t> g_Ref_Cnt[kMaxSbf];
+std::atomic<uint16_t> g_Sen_Cnt[kMaxChannels][kMaxSbf];
+std::atomic<int32_t> g_Diff_Per_Tick[kMaxChannels][kMaxSbf];
+std::atomic<int32_t> g_Offset_Per_Tick[kMaxChannels][kMaxSbf];
+std::atomic<int32_t> g_SbfStatus[kMaxChannels];
+
+void Reset_Rings()
+{
+    for (int i = 0; i < kRingSize; ++i) {
+        g_RxRing[i].store(0, std::memory_order_relaxed);
+        g_DebugRing[i].store(0, std::memory_order_relaxed);
+    }
+    g_RxWriteCount.store(0, std::memory_order_release);
+    g_RxReadCount.store(0, std::memory_order_release);
+    g_DebugWriteCount.store(0, std::memory_order_release);
+    g_DebugReadCount.store(0, std::memory_order_release);
+}

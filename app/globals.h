@@ -1,0 +1,58 @@
+// Process-wide state shared by the GUI thread and the worker threads.
+//
+// Widget-free on purpose: the link, the workers, the simulated board and the
+// command-line tools include this header. Every value that more than one
+// thread touches is a std::atomic; a plain aligned word would still be a data
+// race. Values only the GUI thread uses (paths) are plain.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+
+constexpr int kMaxChannels = 16;  // monitor arrays, 16-bit channel masks
+constexpr int kMaxSbf = 4;        // monitor values per channel
+constexpr int kRingSize = 1024;   // both receive rings
+constexpr int kRingMask = kRingSize - 1;
+
+// --- configuration (system.ini, config.ini) ---------------------------------
+extern std::atomic<int> g_I2C_Addr;        // 8-bit chip address; low byte is sent
+extern std::atomic<int> g_DeviceType;      // chip family 0..4
+extern std::atomic<int> g_SizeOfChannel;   // touch channels, 0..16 after clamping
+extern std::atomic<int> g_SizeOfSBF;       // sensing blocks, 0..4 after clamping
+extern std::atomic<float> g_AutoSen_Margin;
+extern QString g_RegFilePath;              // GUI thread only
+extern QString g_WorkDir;                  // working directory captured at start
+extern QByteArray g_WorkDirA;              // the same in the local 8-bit encoding
+
+// --- connection --------------------------------------------------------------
+extern std::atomic<int> g_UART_Connected;  // port open, receive path live
+extern std::atomic<int> g_I2C_Connected;   // chip answers at g_I2C_Addr
+extern uint8_t g_FirmwareVer;              // GUI thread only: version x 10
+
+// --- receive rings: one writer (receive thread), one consumer each ------------
+// Counts are published with release after the bytes, read with acquire.
+extern std::atomic<uint8_t> g_RxRing[kRingSize];
+extern std::atomic<int32_t> g_RxWriteCount;
+extern std::atomic<int32_t> g_RxReadCount;
+extern std::atomic<uint8_t> g_DebugRing[kRingSize];
+extern std::atomic<int32_t> g_DebugWriteCount;
+extern std::atomic<int32_t> g_DebugReadCount;
+
+// --- chip register image -------------------------------------------------------
+extern std::atomic<uint8_t> g_RegMirror[256];
+
+// --- monitoring ----------------------------------------------------------------
+extern std::atomic<uint8_t> g_SenseOn;
+extern std::atomic<uint16_t> g_MonChannelMask;
+extern std::atomic<uint8_t> g_MonChannel;   // channel published last
+extern std::atomic<uint8_t> g_ProcChannel;  // channel selected on the chip
+extern std::atomic<uint16_t> g_Ref_Cnt[kMaxSbf];
+extern std::atomic<uint16_t> g_Sen_Cnt[kMaxChannels][kMaxSbf];
+extern std::atomic<int32_t> g_Diff_Per_Tick[kMaxChannels][kMaxSbf];
+extern std::atomic<int32_t> g_Offset_Per_Tick[kMaxChannels][kMaxSbf];
+extern std::atomic<int32_t> g_SbfStatus[kMaxChannels];  // low 4 bits: bit k = SBF k
+
+// Clears the rings and their counts; only while g_UART_Connected is 0.
+void Reset_Rings();
