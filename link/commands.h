@@ -1,0 +1,35 @@
+// The board's command functions. Each is one blocking exchange under
+// g_CmdLock and returns one character: '0' success, 'A' no port, 'Z' no reply
+// within 100 ms, anything else the board's status byte. Callable from any
+// thread. Register commands carry at most 8 registers (longer requests are cut
+// to 8).
+#pragma once
+
+#include <QRecursiveMutex>
+#include <atomic>
+#include <cstdint>
+
+// One exchange at a time, re-entrant for the thread that holds it.
+extern QRecursiveMutex g_CmdLock;
+
+constexpr int kReplyTimeoutMs = 100;
+constexpr int kMaxRegsPerFrame = 8;
+
+char CMD_Read(uint8_t dev, uint8_t reg, uint8_t len, uint8_t* dest);
+// Same, decoding into the register image (or any atomic byte array).
+char CMD_Read(uint8_t dev, uint8_t reg, uint8_t len, std::atomic<uint8_t>* dest);
+char CMD_Write(uint8_t dev, uint8_t reg, uint8_t len, const uint8_t* src);
+char CMD_Version(uint8_t* dest);
+char CMD_Device(uint8_t type);
+char CMD_Output(uint8_t level);
+
+// '0'-'9' -> 0-9, 'A'-'F' and 'a'-'f' -> 10-15, anything else 0.
+uint8_t Hex_Value(char c);
+
+// While set, a reply being awaited gives up at its next poll ('Z') and new
+// commands return 'A' without touching the port. The main window sets it when
+// it must close while an exchange is in progress on the GUI thread.
+void Link_AbortExchanges(bool abort);
+bool Link_ExchangesAborted();
+// Number of exchanges in progress on the calling thread (nesting depth).
+int Link_ExchangeDepth();
