@@ -1,0 +1,36 @@
+#include "views/QWidget_SIN.h"
+
+#include <QPixmap>
+
+#include "app/globals.h"
+
+namespace {
+// Families 1 and 4 sit on the smaller boards and use the medium lamps.
+bool UsesMediumLamps() {
+    const int type = g_DeviceType.load();
+    return type == 1 || type == 4;
+}
+}  // namespace
+
+QString QWidget_SIN::IdleImagePath() {
+    return UsesMediumLamps() ? QStringLiteral(":/NV_EV_Kit/Resources/grey_circle_m.png")
+                             : QStringLiteral(":/NV_EV_Kit/Resources/grey_circle_l.png");
+}
+
+QString QWidget_SIN::TouchedImagePath() {
+    return UsesMediumLamps() ? QStringLiteral(":/NV_EV_Kit/Resources/green_circle_m.png")
+                             : QStringLiteral(":/NV_EV_Kit/Resources/green_circle_l.png");
+}
+
+QWidget_SIN::QWidget_SIN(QWidget* parent, int channel) : QWidget(parent), m_Channel(channel) {
+    setupUi(this);
+    label_SIN_TITLE->setText(QString::asprintf("SIN%d", m_Channel + 1));
+    label_SIN_ICON->setPixmap(QPixmap(IdleImagePath()));
+    connect(pushButton_Sensitivity, &QPushButton::clicked, this, &QWidget_SIN::pushButton_Sensitivity_Clecked);
+}
+
+QWidget_SIN::~QWidget_SIN() = default;
+
+void QWidget_SIN::pushButton_Sensitivity_Clecked() {
+    // Left empty until the automatic sensitivity dialog is available.
+}

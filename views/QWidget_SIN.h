@@ -1,0 +1,32 @@
+// One channel's indicator in the key row of the main window: title, touch
+// lamp, three live numbers and the button that starts the automatic
+// sensitivity procedure. The main window writes the form members directly.
+#pragma once
+
+#include <QWidget>
+
+#include "ui_QWidget_SIN.h"
+
+class QDialog_AutoSen;
+
+class QWidget_SIN : public QWidget, public Ui::QWidget_SIN {
+    Q_OBJECT
+
+public:
+    QWidget_SIN(QWidget* parent, int channel);
+    ~QWidget_SIN() override;
+
+    int channel() const { return m_Channel; }
+
+    // Lamp images of the family in g_DeviceType; the main window swaps them
+    // on every touch mask.
+    static QString IdleImagePath();
+    static QString TouchedImagePath();
+
+private slots:
+    void pushButton_Sensitivity_Clecked();
+
+private:
+    int m_Channel;
+    QDialog_AutoSen* m_pDialogAutoSen = nullptr;  // opened by the most recent click
+};

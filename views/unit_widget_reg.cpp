@@ -1,0 +1,56 @@
+#include "views/unit_widget_reg.h"
+
+#include <QKeyEvent>
+#include <QPointer>
+
+#include "app/globals.h"
+#include "link/commands.h"
+
+unit_widget_reg::unit_widget_reg(QWidget* parent, int address)
+    : QWidget(parent, Qt::WindowFlags()), m_Address(static_cast<uint8_t>(address & 0xFF)) {
+    setupUi(this);
+    lineEdit_data->installEventFilter(this);
+    label_Addr->setText(QString::asprintf("%02XH", m_Address));
+}
+
+unit_widget_reg::~unit_widget_reg() = default;
+
+bool unit_widget_reg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lineEdit_data && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            // The exchanges pump events while they wait; the main window may
+            // tear the cells down in the meantime, so the cell is re-checked
+            // before the key is handed on.
+            QPointer<unit_widget_reg> self(this);
+            WriteAndReadBack();
+            if (!self) return true;
+        }
+    }
+    // Never swallow the key: the line edit still gets Return like any other.
+    return QWidget::eventFilter(watched, event);
+}
+
+void unit_widget_reg::WriteAndReadBack() {
+    // A second Return on this cell while its own exchange is still waiting
+    // would nest a second write inside the first; one is enough.
+    if (m_Busy) return;
+    m_Busy = true;
+
+    QPointer<unit_widget_reg> self(this);
+    const uint8_t address = m_Address;
+    const uint8_t dev = static_cast<uint8_t>(g_I2C_Addr.load() & 0xFF);
+
+    // An empty field converts to 0 and one typed digit to its own value; the
+    // chip gets exactly what the field shows.
+    const uint8_t value = static_cast<uint8_t>(lineEdit_data->text().toUInt(nullptr, 16) & 0xFF);
+
+    // Results are not examined: whatever happened, the field ends up showing
+    // what the register image holds for this address.
+    CMD_Write(dev, address, 1, &value);
+    CMD_Read(dev, address, 1, &g_RegMirror[address]);
+    if (!self) return;
+
+    lineEdit_data->setText(QString::asprintf("%02X", g_RegMirror[address].load()));
+    m_Busy = false;
+}

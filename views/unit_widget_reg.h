@@ -1,0 +1,28 @@
+// One register of the chip in the register tab: an address caption and a
+// two-digit hexadecimal field. Return or Enter in the field writes the value
+// to the chip and shows what the chip holds afterwards; all other updates come
+// from outside through the form members.
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+
+#include "ui_unit_widget_reg.h"
+
+class unit_widget_reg : public QWidget, public Ui::unit_widget_regClass {
+    Q_OBJECT
+
+public:
+    unit_widget_reg(QWidget* parent, int address);
+    ~unit_widget_reg() override;
+
+    uint8_t address() const { return m_Address; }
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void WriteAndReadBack();
+
+    uint8_t m_Address;
+    bool m_Busy = false;  // a write/read-back of this cell is waiting for the board
+};
