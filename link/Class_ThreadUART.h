@@ -6,6 +6,7 @@
 #include <QString>
 #include <QThread>
 #include <atomic>
+#include <mutex>
 
 class SerialPort;
 
@@ -44,6 +45,10 @@ protected:
 private:
     SerialPort* m_Serial = nullptr;  // guarded inside; see Class_ThreadUART.cpp
     QString m_PortPath;
+    // Held for a whole receive pass (check, read, ring update) and by every
+    // close, so that once Close_Port returns no pass is still writing the rings
+    // of the connection that just ended: the connect that follows resets them.
+    std::mutex m_PassLock;
 };
 
 extern Class_ThreadUART* g_ThreadUART;

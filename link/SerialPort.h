@@ -1,0 +1,56 @@
+// The board's serial port: a device path opened raw at 9600 baud 8N1 without
+// flow control. Results follow the conventions the link layer was written
+// against: 0 for a successful open, line setting or close; a byte count from
+// read; non-zero from the line check only when the port has really failed.
+//
+// Safe to use from two threads at once (the receive thread reads and checks,
+// the caller's thread writes, opens and closes): every use of the descriptor
+// happens under one short-held mutex, so a close waits for a read or write in
+// flight and nothing ever touches a descriptor after it was closed.
+#pragma once
+
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+class SerialPort {
+public:
+    SerialPort() = default;
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // 0 = opened; non-zero = failure (already open, missing device, no access).
+    int open(const QString& path);
+    // 0 = raw 9600 8N1, no flow control, no carriage-return mangling.
+    int setLine();
+    // Empties both the input and the output queue.
+    void flush();
+    // 0 = closed; non-zero = no port was open.
+    int close();
+
+    // Writes all n bytes, waiting briefly when the driver's queue is full.
+    // Returns the bytes written, or -1 when the port is not open or failed.
+    int write(const uint8_t* data, int n);
+    // Never blocks: the bytes available now (at most max), 0 for none, -1 when
+    // the port is not open or failed.
+    int read(uint8_t* buf, int max);
+    // 0 = healthy (or simply not open); non-zero = hang-up, error, removed.
+    int checkLine();
+
+    bool isOpen() const { return m_Open.load(std::memory_order_acquire); }
+    // Positive handle of the open port, 0 when none.
+    int handle() const { return m_Handle.load(std::memory_order_acquire); }
+
+private:
+    int closeLocked();
+
+    mutable std::mutex m_Mutex;
+    int m_Fd = -1;  // guarded by m_Mutex
+    // A read or write that failed in a way that means the device is gone;
+    // reported by the next line check. Guarded by m_Mutex.
+    bool m_Failed = false;
+    std::atomic<bool> m_Open{false};
+    std::atomic<int> m_Handle{0};
+};

@@ -1,0 +1,121 @@
+#include "link/commands.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/globals.h"
+#include "link/Class_ThreadUART.h"
+
+// Exists for the whole process, so no command can ever find it missing or
+// destroyed, whichever thread object starts or ends first.
+QRecursiveMutex g_CmdLock;
+
+namespace {
+
+constexpr int kTextSize = 32;  // payload and reply-data buffers
+
+std::atomic<bool> s_Aborted{false};
+thread_local int t_ExchangeDepth = 0;
+
+struct DepthGuard {
+    DepthGuard() { ++t_ExchangeDepth; }
+    ~DepthGuard() { --t_ExchangeDepth; }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
+};
+
+struct Outcome {
+    char result = 'A';
+    bool sent = false;
+    uint8_t data[kTextSize] = {};  // reply data characters, zero where none came
+};
+
+// One exchange: discard what nobody asked for, send, collect the first reply.
+Outcome Exchange(char letter, const char* payload) {
+    Outcome out;
+    DepthGuard depth;
+    if (Link_ExchangesAborted()) return out;
+    QMutexLocker lock(&g_CmdLock);
+    // Checked again: the abort may have come while we waited for the lock.
+    Class_ThreadUART* uart = g_ThreadUART;
+    if (uart == nullptr || Link_ExchangesAborted()) return out;
+    g_RxReadCount.store(g_RxWriteCount.load(std::memory_order_acquire), std::memory_order_release);
+    out.result = uart->Send_Command(letter, payload);
+    if (out.result != '0') return out;
+    out.sent = true;
+    const char status = uart->Get_Reply(out.data, kTextSize, letter, kReplyTimeoutMs);
+    out.result = status == letter ? '0' : status;
+    return out;
+}
+
+uint8_t DecodeByte(const uint8_t* text, int i) {
+    return static_cast<uint8_t>(Hex_Value(static_cast<char>(text[2 * i])) * 16 +
+                                Hex_Value(static_cast<char>(text[2 * i + 1])));
+}
+
+int FrameCount(uint8_t len) { return len > kMaxRegsPerFrame ? kMaxRegsPerFrame : len; }
+
+Outcome ReadExchange(uint8_t dev, uint8_t reg, uint8_t len) {
+    char payload[kTextSize] = {};
+    std::snprintf(payload, sizeof payload, "%02X%02X%02X", dev, reg, FrameCount(len));
+    return Exchange('R', payload);
+}
+
+}  // namespace
+
+uint8_t Hex_Value(char c) {
+    if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
+    if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
+    if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
+    return 0;
+}
+
+char CMD_Read(uint8_t dev, uint8_t reg, uint8_t len, uint8_t* dest) {
+    const Outcome out = ReadExchange(dev, reg, len);
+    if (out.sent && dest != nullptr) {
+        for (int i = 0; i < FrameCount(len); ++i) dest[i] = DecodeByte(out.data, i);
+    }
+    return out.result;
+}
+
+char CMD_Read(uint8_t dev, uint8_t reg, uint8_t len, std::atomic<uint8_t>* dest) {
+    const Outcome out = ReadExchange(dev, reg, len);
+    if (out.sent && dest != nullptr) {
+        for (int i = 0; i < FrameCount(len); ++i) dest[i].store(DecodeByte(out.data, i), std::memory_order_relaxed);
+    }
+    return out.result;
+}
+
+char CMD_Write(uint8_t dev, uint8_t reg, uint8_t len, const uint8_t* src) {
+    const int n = FrameCount(len);
+    if (src == nullptr && n > 0) return 'A';  // nothing to send; never read through a null source
+    char payload[kTextSize] = {};
+    int at = std::snprintf(payload, sizeof payload, "%02X%02X%02X", dev, reg, n);
+    for (int i = 0; i < n; ++i)
+        at += std::snprintf(payload + at, sizeof payload - static_cast<size_t>(at), "%02X", src[i]);
+    return Exchange('W', payload).result;
+}
+
+char CMD_Version(uint8_t* dest) {
+    const Outcome out = Exchange('V', "");
+    if (out.sent && dest != nullptr) *dest = DecodeByte(out.data, 0);
+    return out.result;
+}
+
+char CMD_Device(uint8_t type) {
+    char payload[kTextSize] = {};
+    std::snprintf(payload, sizeof payload, "%02X", type);
+    return Exchange('D', payload).result;
+}
+
+char CMD_Output(uint8_t level) {
+    char payload[kTextSize] = {};
+    std::snprintf(payload, sizeof payload, "%02X", level);
+    return Exchange('O', payload).result;
+}
+
+void Link_AbortExchanges(bool abort) { s_Aborted.store(abort, std::memory_order_release); }
+
+bool Link_ExchangesAborted() { return s_Aborted.load(std::memory_order_acquire); }
+
+int Link_ExchangeDepth() { return t_ExchangeDepth; }
