@@ -1,13 +1,49 @@
 #include "app/startup.h"
 
 #include <QApplication>
-#include <QMainWindow>
+#include <QFont>
+#include <QRect>
+#include <QScreen>
+#include <QStyle>
 
-// Placeholder until the main window lands; replaced by the real start-up.
-int Startup_Main(int argc, char* argv[])
-{
+#include "app/config.h"
+#include "mainwindow/unit_mainwindow.h"
+#include "platform/instance_marker.h"
+
+// Q_INIT_RESOURCE must be used outside any namespace.
+static void Init_Resources_Once() { Q_INIT_RESOURCE(resources); }
+
+void Startup_InitResources() {
+    static const bool s_done = [] {
+        Init_Resources_Once();
+        return true;
+    }();
+    (void)s_done;
+}
+
+void Startup_InstallFontSubstitutes() {
+    QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
+    QFont::insertSubstitution(QStringLiteral("Gulim"), QStringLiteral("NanumGothic"));
+}
+
+int Startup_Main(int argc, char* argv[]) {
+    Startup_InitResources();
+
+    // Marks the first instance only; a second copy starts all the same.
+    InstanceMarker_Take(InstanceMarker_Name(QString::fromLocal8Bit(argc > 0 && argv[0] ? argv[0] : "")));
+
     QApplication app(argc, argv);
-    QMainWindow w;
-    w.show();
+    Startup_InstallFontSubstitutes();
+    Config_ParseCommandLine(QApplication::arguments());
+
+    // Lives until the process ends; never deleted here.
+    g_MainWindow = new MainWindow();
+
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen != nullptr) {
+        g_MainWindow->setGeometry(
+            QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, g_MainWindow->size(), screen->availableGeometry()));
+    }
+    g_MainWindow->show();
     return app.exec();
 }

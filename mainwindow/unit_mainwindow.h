@@ -1,0 +1,63 @@
+// The one main window: owner of the form, the channel indicators, the
+// register cells, the monitoring dialog and the worker threads.
+//
+// The slot names are used in connections as they stand (Clecked included).
+// Slot bodies live in the mw_*.cpp file of their area.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+#include "ui_unit_mainwindow.h"
+
+class Dialog_sense;
+class QWidget_SIN;
+class QCloseEvent;
+class QEvent;
+
+constexpr int kSinSlots = 17;  // one more than the largest channel count
+
+class MainWindow : public QMainWindow, public Ui::NV_EV_KitClass {
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
+    ~MainWindow() override;
+
+    Dialog_sense* dialog_sense = nullptr;
+    QWidget_SIN* widget_SIN[kSinSlots] = {};
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // Status-bar text about configuration values that had to be corrected at
+    // start, empty when there were none.
+    QString m_ConfigMessage;
+
+public slots:
+    void pushButton_TEST_Clecked();
+    void comboBox_COM_activated(QString strItem);
+    void pushButton_COM_Search_Clecked();
+    void pushButton_Setting_OK_Clecked();
+    void pushButton_Setting_SearchI2C_Clecked();
+    void pushButton_Reset_Clecked();
+    void pushButton_Read_Clecked();
+    void pushButton_Sense_Toggled(bool bToggled);
+    void pushButton_Load_Clecked();
+    void pushButton_Save_Clecked();
+    void pushButton_Dlg_Clecked();
+
+protected slots:
+    void UART_Connection();
+    void UART_Disconnection();
+    void Update_UART_RxEdit_Slot();
+    void UART_ERR_slots(int iPort);
+    void I2C_Connection_Slot();
+    void I2C_Disconnection_Slot();
+    void UpdateTouch_Slot(int iTouchKey);
+    void Update_MON_Slot();
+    void Update_Valid_Slot();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+};
+
+extern MainWindow* g_MainWindow;
