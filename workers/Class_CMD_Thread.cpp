@@ -1,0 +1,47 @@
+#include "workers/Class_CMD_Thread.h"
+
+#include <QMutexLocker>
+
+#include "app/globals.h"
+#include "link/commands.h"
+#include "workers/interruptible_sleep.h"
+
+Class_CMD_Thread* g_CMD_Thread = nullptr;
+
+Class_CMD_Thread::Class_CMD_Thread(QObject* parent) : QThread(parent) {}
+
+Class_CMD_Thread::~Class_CMD_Thread() {
+    Stop();
+    wait();
+}
+
+void Class_CMD_Thread::Stop() { m_Stop.store(true, std::memory_order_release); }
+
+void Class_CMD_Thread::run() {
+    while (!m_Stop.load(std::memory_order_acquire)) {
+        if (!Sleep_Unless_Stopped(kProbeIntervalMs, m_Stop)) break;
+        if (g_UART_Connected.load(std::memory_order_acquire) == 0) continue;
+        Probe();
+    }
+    // Cleared here, not at the start of run, so that a Stop that comes before
+    // the loop begins still ends it.
+    m_Stop.store(false, std::memory_order_release);
+}
+
+void Class_CMD_Thread::Probe() {
+    char result;
+    {
+        // Held around the whole exchange so the address and the reply belong
+        // together even when the GUI thread sends commands of its own.
+        QMutexLocker lock(&g_CmdLock);
+        const uint8_t dev = static_cast<uint8_t>(g_I2C_Addr.load(std::memory_order_acquire) & 0xFF);
+        result = CMD_Read(dev, 0x00, 1, &g_RegMirror[0]);
+    }
+    // The main window's slots own g_I2C_Connected; until the queued slot has
+    // run, a second probe may repeat the same signal, which the slots accept.
+    const int connected = g_I2C_Connected.load(std::memory_order_acquire);
+    if (result == '0' && connected == 0)
+        emit I2C_Connection_Signal();
+    else if (result != '0' && connected == 1)
+        emit I2C_Disconnection_Signal();
+}
