@@ -1,0 +1,268 @@
+#include "sim/SimPtyHost.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <deque>
+
+namespace {
+
+// Ten bit times (start, eight data, stop) at 9600 baud.
+constexpr int64_t kByteUs = 1042;
+// Output nobody reads is lost on a real line too; keep at most this much.
+constexpr size_t kMaxBacklog = 4096;
+constexpr int kHangupWaitMs = 2000;
+
+int64_t steadyUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool fail(std::string* error, const std::string& what) {
+    if (error != nullptr) *error = what + ": " + std::strerror(errno);
+    return false;
+}
+
+}  // namespace
+
+SimPtyHost::SimPtyHost(const std::string& model, int channels, int sbf)
+    : m_board(model, channels, sbf), m_log(m_board.log()), m_epochUs(steadyUs()) {}
+
+SimPtyHost::~SimPtyHost() { stop(); }
+
+int64_t SimPtyHost::nowUs() const { return steadyUs() - m_epochUs; }
+
+uint32_t SimPtyHost::nowMs() const { return static_cast<uint32_t>(nowUs() / 1000); }
+
+bool SimPtyHost::start(const std::string& linkPath, std::string* error) {
+    if (running() || m_master >= 0) {
+        errno = EBUSY;
+        return fail(error, "already started");
+    }
+    m_master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (m_master < 0) return fail(error, "posix_openpt");
+    char name[128] = {};
+    if (grantpt(m_master) != 0 || unlockpt(m_master) != 0 || ptsname_r(m_master, name, sizeof name) != 0) {
+        const bool r = fail(error, "pseudo-terminal set-up");
+        closeLine();
+        return r;
+    }
+    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    m_slavePath = name;
+
+    // Raw from the start: in the default cooked mode ETX would be taken as
+    // the interrupt character and vanish before the tool sets its own mode.
+    m_slaveKeep = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios tio{};
+    if (m_slaveKeep < 0 || tcgetattr(m_slaveKeep, &tio) != 0) {
+        const bool r = fail(error, "opening " + m_slavePath);
+        closeLine();
+        return r;
+    }
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B9600);
+    cfsetospeed(&tio, B9600);
+    tio.c_cflag |= CLOCAL | CREAD;
+    if (tcsetattr(m_slaveKeep, TCSANOW, &tio) != 0) {
+        const bool r = fail(error, "raw mode on " + m_slavePath);
+        closeLine();
+        return r;
+    }
+
+    if (!linkPath.empty()) {
+        const std::string tmp = linkPath + ".tmp" + std::to_string(getpid());
+        ::unlink(tmp.c_str());
+        if (::symlink(m_slavePath.c_str(), tmp.c_str()) != 0 || ::rename(tmp.c_str(), linkPath.c_str()) != 0) {
+            const bool r = fail(error, "link " + linkPath);
+            ::unlink(tmp.c_str());
+            closeLine();
+            return r;
+        }
+        m_linkPath = linkPath;
+    }
+
+    m_stop.store(false, std::memory_order_release);
+    m_hungUp.store(false, std::memory_order_release);
+    m_running.store(true, std::memory_order_release);
+    m_thread = std::thread(&SimPtyHost::run, this);
+    return true;
+}
+
+void SimPtyHost::stop() {
+    m_stop.store(true, std::memory_order_release);
+    if (m_thread.joinable()) m_thread.join();
+    closeLine();
+    if (!m_linkPath.empty()) {
+        // Only our own link: another simulator may have taken the path over.
+        char target[256] = {};
+        const ssize_t n = ::readlink(m_linkPath.c_str(), target, sizeof target - 1);
+        if (n > 0 && m_slavePath == std::string(target, static_cast<size_t>(n))) ::unlink(m_linkPath.c_str());
+        m_linkPath.clear();
+    }
+    m_running.store(false, std::memory_order_release);
+}
+
+void SimPtyHost::closeLine() {
+    if (m_master >= 0) ::close(m_master);
+    if (m_slaveKeep >= 0) ::close(m_slaveKeep);
+    m_master = -1;
+    m_slaveKeep = -1;
+}
+
+void SimPtyHost::hangup() {
+    if (!running()) {
+        closeLine();
+        m_hungUp.store(true, std::memory_order_release);
+        return;
+    }
+    m_hangupRequest.store(true, std::memory_order_release);
+    // The board thread owns the descriptors; wait (bounded) until it let go.
+    const int64_t deadline = nowUs() + kHangupWaitMs * 1000;
+    while (!m_hungUp.load(std::memory_order_acquire) && nowUs() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void SimPtyHost::run() {
+    struct Timed {
+        uint8_t byte;
+        int64_t dueUs;
+    };
+    std::deque<Timed> in;   // paced request bytes still on the wire
+    std::deque<Timed> out;  // reply and event bytes not yet written
+    int64_t lastInUs = 0;
+    int64_t lastOutUs = 0;
+    uint8_t buf[512];
+
+    while (!m_stop.load(std::memory_order_acquire)) {
+        if (m_hangupRequest.exchange(false, std::memory_order_acq_rel)) {
+            closeLine();
+            in.clear();
+            out.clear();
+            m_hungUp.store(true, std::memory_order_release);
+        }
+        const bool pacing = m_pacing.load(std::memory_order_acquire);
+
+        std::string received;
+        if (m_master >= 0) {
+            pollfd p{m_master, POLLIN, 0};
+            const int ready = ::poll(&p, 1, 1);
+            if (ready > 0 && (p.revents & POLLIN) != 0) {
+                const ssize_t n = ::read(m_master, buf, sizeof buf);
+                for (ssize_t i = 0; i < n; ++i) {
+                    if (pacing) {
+                        lastInUs = std::max(nowUs(), lastInUs) + kByteUs;
+                        in.push_back({buf[i], lastInUs});
+                    } else {
+                        received += static_cast<char>(buf[i]);
+                    }
+                }
+            } else if (ready > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));  // no reader: HUP until one opens
+            }
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+
+        const int64_t now = nowUs();
+        while (!in.empty() && in.front().dueUs <= now) {
+            received += static_cast<char>(in.front().byte);
+            in.pop_front();
+        }
+        std::string produced;
+        {
+            std::lock_guard<std::mutex> lock(m_boardMutex);
+            const uint32_t ms = static_cast<uint32_t>(now / 1000);
+            if (!received.empty()) m_board.receive(received, ms);
+            m_board.tick(ms);
+            produced = m_board.takeOutput();
+        }
+        for (char c : produced) {
+            if (pacing) lastOutUs = std::max(now, lastOutUs) + kByteUs;
+            out.push_back({static_cast<uint8_t>(c), pacing ? lastOutUs : now});
+        }
+        while (out.size() > kMaxBacklog) out.pop_front();
+
+        if (m_master < 0) {
+            out.clear();
+            continue;
+        }
+        size_t due = 0;
+        while (due < out.size() && due < sizeof buf && out[due].dueUs <= now) {
+            buf[due] = out[due].byte;
+            ++due;
+        }
+        if (due > 0) {
+            const ssize_t n = ::write(m_master, buf, due);
+            if (n > 0) out.erase(out.begin(), out.begin() + n);
+        }
+    }
+    closeLine();
+}
+
+bool SimPtyHost::touch(int ch) {
+    std::lock_guard<std::mutex> lock(m_boardMutex);
+    return m_board.touch(ch);
+}
+
+bool SimPtyHost::release(int ch) {
+    std::lock_guard<std::mutex> lock(m_boardMutex);
+    return m_board.release(ch);
+}
+
+void SimPtyHost::setLevel(int ch, int level) {
+    std::lock_guard<std::mutex> lock(m_boardMutex);
+    m_board.chip().setLevel(ch, level);
+}
+
+bool SimPtyHost::setStatus(const std::string& digits) {
+    std::lock_guard<std::mutex> lock(m_boardMutex);
+    return m_board.setStatus(digits);
+}
+
+void SimPtyHost::setSilent(bool silent) {
+    std::lock_guard<std::mutex> lock(m_boardMutex);
+    m_board.setSilent(silent);
+}
+
+void SimPtyHost::setVersion(int version) {
+    std::lock_guard<std::mutex> lock(m_boardMutex);
+    m_board.setVersion(static_cast<uint8_t>(version));
+}
+
+void SimPtyHost::setAddr(int addr) {
+    std::lock_guard<std::mutex> lock(m_boardMutex);
+    m_board.setChipAddr(static_cast<uint8_t>(addr));
+}
+
+void SimPtyHost::setAutoplay(bool on) {
+    std::lock_guard<std::mutex> lock(m_boardMutex);
+    m_board.setAutoplay(on, nowMs());
+}
+
+void SimPtyHost::setNoise(int amplitude, uint32_t seed) {
+    std::lock_guard<std::mutex> lock(m_boardMutex);
+    m_board.chip().setNoise(amplitude, seed);
+}
+
+void SimPtyHost::setSelectDelay(uint32_t ms) {
+    std::lock_guard<std::mutex> lock(m_boardMutex);
+    m_board.chip().setSelectDelay(ms);
+}
+
+void SimPtyHost::withBoard(const std::function<void(SimBoard&, uint32_t)>& f) {
+    std::lock_guard<std::mutex> lock(m_boardMutex);
+    f(m_board, nowMs());
+}
+
+bool SimPtyHost::selectionEverWritten(int ch) const {
+    std::lock_guard<std::mutex> lock(m_boardMutex);
+    return m_board.selectionEverWritten(ch);
+}
