@@ -88,14 +88,12 @@ void Dialog_sense::Update_Channel(uint8_t ch, const uint16_t* sen, const int32_t
 }
 
 void Dialog_sense::Update_Touch(int mask) {
-    for (int s = 0; s < m_SbfCount; ++s) {
-        const QWidget_SBF* panel = widget_SBF[s];
-        if (!panel) continue;
-        for (int c = 0; c < panel->channelCount(); ++c) {
-            Widget_sense* col = panel->column(c);
-            if (!col) continue;
-            const bool touched = (static_cast<unsigned>(mask) >> c) & 1u;
-            col->label_SIN_TITLE->setStyleSheet(touched ? kTitleTouched : kTitleIdle);
+    const int channels = m_SbfCount > 0 && widget_SBF[0] ? widget_SBF[0]->channelCount() : 0;
+    for (int c = 0; c < channels; ++c) {
+        const bool touched = (static_cast<unsigned>(mask) >> c) & 1u;
+        for (int s = 0; s < m_SbfCount; ++s) {
+            if (Widget_sense* col = column(s, c))
+                col->label_SIN_TITLE->setStyleSheet(touched ? kTitleTouched : kTitleIdle);
         }
     }
 }

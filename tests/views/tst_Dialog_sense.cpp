@@ -55,11 +55,10 @@ private slots:
     void construction_twoSbfsEightChannels();
     void construction_sixteenChannelsFillColumnArray();
     void construction_countsAboveLimitsAreClamped();
-    void construction_noChannels_panelHasTitleColumnOnly();
+    void construction_zeroCounts_emptyPanelsAndInertButtons();
 
     // selection buttons
     void buttons_clearAllThenSelectAll();
-    void buttons_noPanels_doNothing();
 
     // updates
     void updateChannel_valuesUnscaledInEveryPanel();
@@ -153,12 +152,19 @@ void tst_Dialog_sense::construction_countsAboveLimitsAreClamped() {
     dlg.Update_Touch(-1);
 }
 
-void tst_Dialog_sense::construction_noChannels_panelHasTitleColumnOnly() {
+void tst_Dialog_sense::construction_zeroCounts_emptyPanelsAndInertButtons() {
     SetCounts(1, 0);
-    Dialog_sense dlg(nullptr);
-    QCOMPARE(dlg.widget_SBF[0]->channelCount(), 0);
-    QVERIFY(!dlg.widget_SBF[0]->findChild<Widget_sense*>());
+    Dialog_sense noChannels(nullptr);
+    QCOMPARE(noChannels.widget_SBF[0]->channelCount(), 0);
+    QVERIFY(!noChannels.widget_SBF[0]->findChild<Widget_sense*>());
+
+    SetCounts(0, 8);
+    Dialog_sense noPanels(nullptr);
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0));
+    g_MonChannelMask = 0x0005;
+    noPanels.pushButton_disable->click();
+    noPanels.pushButton_enable->click();
+    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0005));
 }
 
 void tst_Dialog_sense::buttons_clearAllThenSelectAll() {
@@ -173,16 +179,6 @@ void tst_Dialog_sense::buttons_clearAllThenSelectAll() {
     dlg.pushButton_enable->click();
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x80FF));
     for (int c = 0; c < 8; ++c) QVERIFY(dlg.widget_SBF[0]->widget_sense[c]->CheckBox_MON_En->isChecked());
-}
-
-void tst_Dialog_sense::buttons_noPanels_doNothing() {
-    SetCounts(0, 8);
-    Dialog_sense dlg(nullptr);
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0));
-    g_MonChannelMask = 0x0005;
-    dlg.pushButton_disable->click();
-    dlg.pushButton_enable->click();
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0005));
 }
 
 void tst_Dialog_sense::updateChannel_valuesUnscaledInEveryPanel() {
