@@ -1,0 +1,179 @@
+// The receive thread and its port handling, over a pseudo-terminal.
+#include <QTemporaryFile>
+#include <QtTest>
+#include <atomic>
+#include <thread>
+
+#include "link/link_fixture.h"
+
+namespace {
+
+QByteArray RingBytes(const std::atomic<uint8_t>* ring, int from, int n) {
+    QByteArray out;
+    for (int i = 0; i < n; ++i) out.append(static_cast<char>(ring[(from + i) & kRingMask].load()));
+    return out;
+}
+
+QByteArray Pattern(int n) {
+    QByteArray out;
+    for (int i = 0; i < n; ++i) out.append(static_cast<char>((i * 7 + 1) & 0xFF));
+    return out;
+}
+
+// Counts the thread's signals on this (the test's) thread, as the main
+// window would receive them: queued.
+struct SignalLog {
+    QObject context;
+    int rxBatches = 0;
+    QList<int> errPorts;
+
+    explicit SignalLog(Class_ThreadUART* uart) {
+        QObject::connect(uart, &Class_ThreadUART::Update_UART_RxEdit_Signal, &context, [this] { ++rxBatches; });
+        QObject::connect(uart, &Class_ThreadUART::UART_ERR_Signal, &context, [this](int port) { errPorts << port; });
+    }
+};
+
+}  // namespace
+
+class tst_ReceiveThread : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { g_UART_Connected.store(0); }
+
+    void openPort_whileAnotherIsOpen_closesTheOldOne() {
+        PtyPeer first;
+        PtyPeer second;
+        Class_ThreadUART uart;
+        QCOMPARE(uart.Open_Port(first.slavePath()), 1);
+        QVERIFY(uart.m_Port.load() > 0);
+        QCOMPARE(uart.portPath(), first.slavePath());
+
+        QCOMPARE(uart.Open_Port(second.slavePath()), 1);
+        QVERIFY(first.waitForSlaveClosed(2000));
+        QVERIFY(uart.m_Port.load() > 0);
+        QCOMPARE(uart.portPath(), second.slavePath());
+
+        // A failed open still releases the previous port.
+        QCOMPARE(uart.Open_Port("/nonexistent/ttyUSB9"), 0);
+        QCOMPARE(uart.m_Port.load(), 0);
+        QVERIFY(uart.portPath().isEmpty());
+        QVERIFY(second.waitForSlaveClosed(2000));
+    }
+
+    void openPort_rejectsWhatIsNotASerialLine() {
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        Class_ThreadUART uart;
+        QCOMPARE(uart.Open_Port(file.fileName()), 0);
+        QCOMPARE(uart.Open_Port(QString()), 0);
+        QCOMPARE(uart.m_Port.load(), 0);
+        // The failed line setting closed the file again: a real port opens now.
+        PtyPeer peer;
+        QCOMPARE(uart.Open_Port(peer.slavePath()), 1);
+    }
+
+    void closePort_reportsWhetherAPortWasOpen() {
+        Class_ThreadUART uart;
+        QCOMPARE(uart.Close_Port(), 0);
+        PtyPeer peer;
+        QCOMPARE(uart.Open_Port(peer.slavePath()), 1);
+        QCOMPARE(uart.Close_Port(), 1);
+        QCOMPARE(uart.m_Port.load(), 0);
+        QVERIFY(peer.waitForSlaveClosed(2000));
+        QCOMPARE(uart.Close_Port(), 0);
+    }
+
+    void batch_landsInBothRingsInOrder_withOneSignal() {
+        LiveLink link;
+        SignalLog log(&link.uart);
+        QVERIFY(link.connect());
+        g_UART_Connected.store(0);
+
+        // Queued while the link is not live: nothing is read yet.
+        const QByteArray batch = Pattern(256);
+        QVERIFY(link.peer.write(batch));
+        QTRY_COMPARE(link.peer.pendingOnSlave(), 256);
+        QCOMPARE(g_RxWriteCount.load(), 0);
+
+        Reset_Rings();
+        g_UART_Connected.store(1);
+        QTRY_COMPARE(g_RxWriteCount.load(), 256);
+        QCOMPARE(g_DebugWriteCount.load(), 256);
+        QCOMPARE(RingBytes(g_RxRing, 0, 256), batch);
+        QCOMPARE(RingBytes(g_DebugRing, 0, 256), batch);
+        QTRY_COMPARE(log.rxBatches, 1);
+        QTest::qWait(30);  // nothing more may follow
+        QCOMPARE(log.rxBatches, 1);
+        QCOMPARE(g_RxWriteCount.load(), 256);
+    }
+
+    void consumerTooFarBehind_readsNewestBytesInOldestSlots() {
+        LiveLink link;
+        QVERIFY(link.connect());
+        const QByteArray bytes = Pattern(1025);
+        QVERIFY(link.peer.write(bytes));
+        QTRY_COMPARE(g_RxWriteCount.load(), 1025);
+        QCOMPARE(g_DebugWriteCount.load(), 1025);
+        // A consumer still at count 0 finds byte 1024 where byte 0 was.
+        QCOMPARE(g_RxRing[0].load(), uint8_t(bytes[1024]));
+        QCOMPARE(g_DebugRing[0].load(), uint8_t(bytes[1024]));
+        QCOMPARE(RingBytes(g_RxRing, 1, 1023), bytes.mid(1, 1023));
+        QCOMPARE(RingBytes(g_DebugRing, 1, 1023), bytes.mid(1, 1023));
+    }
+
+    void pulledBoard_isReportedOnce_withThePort() {
+        LiveLink link;
+        SignalLog log(&link.uart);
+        QVERIFY(link.connect());
+        const int port = link.uart.m_Port.load();
+        QVERIFY(port > 0);
+
+        link.peer.closeMaster();
+        QTRY_COMPARE(log.errPorts.size(), 1);
+        QCOMPARE(log.errPorts.first(), port);
+        QCOMPARE(g_UART_Connected.load(), 0);
+        QTest::qWait(30);  // the loop idles now instead of reporting again
+        QCOMPARE(log.errPorts.size(), 1);
+        // The thread leaves the port to its owner, who can still close it.
+        QCOMPARE(link.uart.m_Port.load(), port);
+        QCOMPARE(link.uart.Close_Port(), 1);
+    }
+
+    void stop_whileIdle_endsPromptly_andCanRestart() {
+        Class_ThreadUART uart;
+        for (int round = 0; round < 2; ++round) {
+            uart.start();
+            QVERIFY(uart.isRunning());
+            uart.Stop();
+            QVERIFY(uart.wait(2000));
+            QCOMPARE(uart.m_Stop.load(), false);
+        }
+    }
+
+    // Closing while the board keeps sending: once Close_Port returns, no pass
+    // of the old connection may touch the rings the next connect resets.
+    void closeWhileReceiving_leavesResetRingsAlone() {
+        LiveLink link;
+        QVERIFY(link.connect());
+        std::atomic<bool> sending{true};
+        std::thread board([&] {
+            while (sending.load()) link.peer.write(QByteArray(16, 'x'));
+        });
+        for (int cycle = 0; cycle < 5; ++cycle) {
+            QTRY_VERIFY(g_RxWriteCount.load() > 0);
+            g_UART_Connected.store(0);
+            QCOMPARE(link.uart.Close_Port(), 1);
+            Reset_Rings();
+            QCOMPARE(link.uart.Open_Port(link.peer.slavePath()), 1);
+            QCOMPARE(g_RxWriteCount.load(), 0);
+            QCOMPARE(g_DebugWriteCount.load(), 0);
+            g_UART_Connected.store(1);
+        }
+        sending.store(false);
+        board.join();
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_ReceiveThread)
+#include "tst_receivethread.moc"
