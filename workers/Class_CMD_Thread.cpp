@@ -13,6 +13,7 @@ Class_CMD_Thread::Class_CMD_Thread(QObject* parent) : QThread(parent) {}
 Class_CMD_Thread::~Class_CMD_Thread() {
     Stop();
     wait();
+    if (g_CMD_Thread == this) g_CMD_Thread = nullptr;
 }
 
 void Class_CMD_Thread::Stop() { m_Stop.store(true, std::memory_order_release); }

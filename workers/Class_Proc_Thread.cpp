@@ -33,6 +33,7 @@ Class_Proc_Thread::Class_Proc_Thread(QObject* parent) : QThread(parent) {}
 Class_Proc_Thread::~Class_Proc_Thread() {
     Stop();
     wait();
+    if (g_Proc_Thread == this) g_Proc_Thread = nullptr;
 }
 
 void Class_Proc_Thread::Stop() { m_Stop.store(true, std::memory_order_release); }

@@ -1,0 +1,139 @@
+// The polling thread against the simulated board: when it reports the chip
+// seen or lost, what it sends, and how quickly it ends.
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include "worker_rig.h"
+
+class tst_cmd_thread : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { ResetWorkerGlobals(); }
+
+    void chipAnswers_connectionAboutASecondAfterPortOpens();
+    void addressWithoutChip_disconnectionAtNextProbe();
+    void silentBoard_countsAsNoChip();
+    void noPortOpen_sendsNothing();
+
+    void stop_endsWithinTheSleep();
+    void stopBeforeLoopBegins_stillEnds();
+    void destroyingRunningThread_stopsIt();
+};
+
+void tst_cmd_thread::chipAnswers_connectionAboutASecondAfterPortOpens() {
+    WorkerRig rig("TK2C", 8, 4);
+    QVERIFY(rig.start());
+    QElapsedTimer since;
+    since.start();
+    Class_CMD_Thread* cmd = rig.startCmd();
+    QSignalSpy up(cmd, &Class_CMD_Thread::I2C_Connection_Signal);
+    QSignalSpy down(cmd, &Class_CMD_Thread::I2C_Disconnection_Signal);
+    QTRY_VERIFY_WITH_TIMEOUT(up.count() >= 1, 5000);
+    QVERIFY(since.elapsed() >= 900);  // one probe a second, not sooner
+    rig.stopWorkers();
+
+    QCOMPARE(down.count(), 0);
+    const std::vector<SimFrame> frames = rig.frames();
+    QVERIFY(!frames.empty());
+    QCOMPARE(QByteArray::fromStdString(frames.front().body), QByteArray("CRB00001"));
+    QCOMPARE(int(g_RegMirror[0]), int(rig.chipCopy().peek(0x00)));
+    QVERIFY(g_RegMirror[0] != 0);
+}
+
+void tst_cmd_thread::addressWithoutChip_disconnectionAtNextProbe() {
+    WorkerRig rig("TK1B", 8, 4);
+    QVERIFY(rig.start());
+    Class_CMD_Thread* cmd = rig.startCmd();
+    QSignalSpy up(cmd, &Class_CMD_Thread::I2C_Connection_Signal);
+    QSignalSpy down(cmd, &Class_CMD_Thread::I2C_Disconnection_Signal);
+    QTRY_VERIFY_WITH_TIMEOUT(up.count() >= 1, 5000);
+    g_I2C_Connected = 1;  // what the main window's slot does
+    QVERIFY(g_RegMirror[0] != 0);
+    const int ups = up.count();
+
+    g_I2C_Addr = 0x1A0;  // only the low byte goes out
+    QTRY_VERIFY_WITH_TIMEOUT(down.count() >= 1, 5000);
+    rig.stopWorkers();
+
+    QCOMPARE(up.count(), ups);
+    QCOMPARE(QByteArray::fromStdString(rig.frames().back().body), QByteArray("CRA00001"));
+    QCOMPARE(rig.frames().back().status, 'N');
+    // The command went out, so the byte that did not come back reads as 0.
+    QCOMPARE(int(g_RegMirror[0]), 0);
+}
+
+void tst_cmd_thread::silentBoard_countsAsNoChip() {
+    WorkerRig rig("TK2A", 4, 4);
+    QVERIFY(rig.start());
+    rig.host.setSilent(true);
+    g_I2C_Connected = 1;
+    Class_CMD_Thread* cmd = rig.startCmd();
+    QSignalSpy up(cmd, &Class_CMD_Thread::I2C_Connection_Signal);
+    QSignalSpy down(cmd, &Class_CMD_Thread::I2C_Disconnection_Signal);
+    QTRY_VERIFY_WITH_TIMEOUT(down.count() >= 1, 5000);
+    // Nothing was seen, so nothing is reported as seen.
+    g_I2C_Connected = 0;
+    const size_t probes = rig.host.frameCount();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.host.frameCount() > probes, 5000);
+    rig.stopWorkers();
+    QCOMPARE(up.count(), 0);
+}
+
+void tst_cmd_thread::noPortOpen_sendsNothing() {
+    WorkerRig rig("TK2C", 8, 4);
+    QVERIFY(rig.start(false));
+    Class_CMD_Thread* cmd = rig.startCmd();
+    QSignalSpy up(cmd, &Class_CMD_Thread::I2C_Connection_Signal);
+    QSignalSpy down(cmd, &Class_CMD_Thread::I2C_Disconnection_Signal);
+    g_I2C_Connected = 1;  // even a stale "connected" must not make it probe
+    QTest::qWait(2300);   // two probe periods
+    rig.stopWorkers();
+    QCOMPARE(rig.host.frameCount(), size_t(0));
+    QCOMPARE(up.count() + down.count(), 0);
+}
+
+void tst_cmd_thread::stop_endsWithinTheSleep() {
+    Class_CMD_Thread cmd;
+    cmd.start();
+    QTest::qWait(50);  // well inside the first one-second sleep
+    cmd.Stop();
+    // A whole second's sleep would still have more than 900 ms to go.
+    QVERIFY(cmd.wait(600));
+    QVERIFY(!cmd.m_Stop.load());  // cleared, so the thread can run again
+
+    cmd.start();
+    QTest::qWait(50);
+    QVERIFY(cmd.isRunning());
+    cmd.Stop();
+    QVERIFY(cmd.wait(600));
+}
+
+void tst_cmd_thread::stopBeforeLoopBegins_stillEnds() {
+    for (int i = 0; i < 20; ++i) {
+        Class_CMD_Thread cmd;
+        Class_Proc_Thread proc;
+        cmd.start();
+        proc.start();
+        cmd.Stop();
+        proc.Stop();
+        QVERIFY(cmd.wait(5000));
+        QVERIFY(proc.wait(5000));
+    }
+}
+
+void tst_cmd_thread::destroyingRunningThread_stopsIt() {
+    auto* cmd = new Class_CMD_Thread;
+    auto* proc = new Class_Proc_Thread;
+    g_CMD_Thread = cmd;
+    g_Proc_Thread = proc;
+    cmd->start();
+    proc->start();
+    QTRY_VERIFY(cmd->isRunning() && proc->isRunning());
+    delete proc;
+    delete cmd;
+    QVERIFY(g_CMD_Thread == nullptr);
+    QVERIFY(g_Proc_Thread == nullptr);
+}
+
+QTEST_MAIN(tst_cmd_thread)
+#include "tst_cmd_thread.moc"

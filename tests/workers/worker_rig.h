@@ -1,0 +1,164 @@
+// The workers against the simulated board: a pseudo-terminal board, the real
+// receive thread on its slave side, and the process state the main window
+// would have set. Every test builds its own rig; the destructor stops every
+// thread, closes the port and puts the globals back.
+#pragma once
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QtTest>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/globals.h"
+#include "link/Class_ThreadUART.h"
+#include "link/commands.h"
+#include "sim/SimPtyHost.h"
+#include "workers/Class_CMD_Thread.h"
+#include "workers/Class_Proc_Thread.h"
+
+inline void ResetWorkerGlobals() {
+    g_I2C_Addr = 0xB0;
+    g_DeviceType = 0;
+    g_SizeOfChannel = 0;
+    g_SizeOfSBF = 0;
+    g_UART_Connected = 0;
+    g_I2C_Connected = 0;
+    g_SenseOn = 0;
+    g_MonChannelMask = 0;
+    g_MonChannel = 0;
+    g_ProcChannel = 0;
+    for (auto& b : g_RegMirror) b = 0;
+    for (int k = 0; k < kMaxSbf; ++k) g_Ref_Cnt[k] = 0;
+    for (int c = 0; c < kMaxChannels; ++c) {
+        for (int k = 0; k < kMaxSbf; ++k) {
+            g_Sen_Cnt[c][k] = 0;
+            g_Diff_Per_Tick[c][k] = 0;
+            g_Offset_Per_Tick[c][k] = 0;
+        }
+    }
+    Reset_Rings();
+}
+
+class WorkerRig {
+public:
+    WorkerRig(const std::string& model, int channels, int sbf)
+        : host(model, channels, sbf), m_family(SimChip::familyForModel(model)), m_channels(channels), m_sbf(sbf) {
+        ResetWorkerGlobals();
+    }
+    ~WorkerRig() { shutdown(); }
+    WorkerRig(const WorkerRig&) = delete;
+    WorkerRig& operator=(const WorkerRig&) = delete;
+
+    // Board up, receive thread running; with openPort the port is open and the
+    // state is "port open" as after the connect procedure.
+    bool start(bool openPort = true) {
+        std::string error;
+        if (!host.start(std::string(), &error)) {
+            qWarning("simulated board: %s", error.c_str());
+            return false;
+        }
+        uart = new Class_ThreadUART;
+        g_ThreadUART = uart;
+        if (openPort) {
+            if (uart->Open_Port(QString::fromStdString(host.slavePath())) != 1) return false;
+            Reset_Rings();
+            g_UART_Connected = 1;
+        }
+        g_DeviceType = m_family;
+        g_SizeOfChannel = m_channels;
+        g_SizeOfSBF = m_sbf;
+        uart->start();
+        return true;
+    }
+
+    // State "chip answering, monitoring on" with the given channels selected.
+    void monitor(uint16_t mask) {
+        g_I2C_Connected = 1;
+        g_MonChannelMask = mask;
+        g_SenseOn = 1;
+    }
+
+    // Starts the processing thread and records, on that thread, every channel
+    // it publishes (the queued slot would read g_MonChannel too late).
+    Class_Proc_Thread* startProc() {
+        proc = new Class_Proc_Thread;
+        g_Proc_Thread = proc;
+        QObject::connect(
+            proc, &Class_Proc_Thread::Update_MON_Signal, proc,
+            [this] {
+                QMutexLocker lock(&m_pubMutex);
+                m_published.push_back(g_MonChannel.load());
+                if (onPublish) onPublish(g_MonChannel.load());
+            },
+            Qt::DirectConnection);
+        proc->start();
+        return proc;
+    }
+
+    Class_CMD_Thread* startCmd() {
+        cmd = new Class_CMD_Thread;
+        g_CMD_Thread = cmd;
+        cmd->start();
+        return cmd;
+    }
+
+    std::vector<int> published() const {
+        QMutexLocker lock(&m_pubMutex);
+        return m_published;
+    }
+
+    // Stops the workers in the main window's order; safe to call twice.
+    void stopWorkers() {
+        if (proc != nullptr) {
+            proc->Stop();
+            proc->wait();
+        }
+        if (cmd != nullptr) {
+            cmd->Stop();
+            cmd->wait();
+        }
+    }
+
+    void shutdown() {
+        stopWorkers();
+        delete proc;
+        proc = nullptr;
+        delete cmd;
+        cmd = nullptr;
+        if (uart != nullptr) {
+            uart->Stop();
+            uart->wait();
+            g_UART_Connected = 0;
+            uart->Close_Port();
+            delete uart;
+            uart = nullptr;
+        }
+        g_ThreadUART = nullptr;
+        host.stop();
+        ResetWorkerGlobals();
+    }
+
+    SimChip chipCopy() {
+        SimChip copy(0, 0, 0);
+        host.withBoard([&](SimBoard& b, uint32_t) { copy = b.chip(); });
+        return copy;
+    }
+
+    std::vector<SimFrame> frames() const { return host.log()->frames(); }
+
+    SimPtyHost host;
+    Class_ThreadUART* uart = nullptr;
+    Class_Proc_Thread* proc = nullptr;
+    Class_CMD_Thread* cmd = nullptr;
+    // Called on the processing thread with each published channel.
+    std::function<void(int)> onPublish;
+
+private:
+    int m_family;
+    int m_channels;
+    int m_sbf;
+    mutable QMutex m_pubMutex;
+    std::vector<int> m_published;
+};
