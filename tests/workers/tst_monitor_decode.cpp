@@ -34,9 +34,6 @@ private slots:
     void family4_signMagnitudeDiffAndOffset();
     void channelCheck_data();
     void channelCheck();
-    void selection_perFamily_data();
-    void selection_perFamily();
-    void plan_readsFitFramesAndFollowTheChannel();
     void nextSelectedChannel_data();
     void nextSelectedChannel();
 };
@@ -248,43 +245,6 @@ void tst_monitor_decode::channelCheck() {
     Image img;
     for (int i = 0; i < bytes.size(); ++i) img.b[(reg + i) & 0xFF] = uint8_t(bytes[i]);
     QCOMPARE(Channel_Check(family, img.data(), ch, sbf), passes);
-}
-
-void tst_monitor_decode::selection_perFamily_data() {
-    QTest::addColumn<int>("family");
-    QTest::addColumn<int>("ch");
-    QTest::addColumn<int>("reg");
-    QTest::addColumn<int>("value");
-    QTest::newRow("f0 ORs in 0x08") << 0 << 5 << 0x4F << 0x0D;
-    QTest::newRow("f1 low nibble") << 1 << 0x1C << 0x90 << 0x0C;
-    QTest::newRow("f2 plain") << 2 << 3 << 0x6F << 3;
-    QTest::newRow("f4 plain") << 4 << 15 << 0x6F << 15;
-    QTest::newRow("f3 none") << 3 << 1 << -1 << 0;
-}
-
-void tst_monitor_decode::selection_perFamily() {
-    QFETCH(int, family);
-    QFETCH(int, ch);
-    QFETCH(int, reg);
-    QFETCH(int, value);
-    QCOMPARE(Selection_Register(family), reg);
-    QCOMPARE(int(Selection_Value(family, ch)), value);
-    QCOMPARE(Has_Monitor(family), reg >= 0);
-}
-
-void tst_monitor_decode::plan_readsFitFramesAndFollowTheChannel() {
-    for (int family : {0, 1, 2, 4}) {
-        const CyclePlan p = Plan(family, 15);
-        QVERIFY(p.tagCount > 0);
-        for (int i = 0; i < p.preCount; ++i) QVERIFY(p.pre[i].len >= 1 && p.pre[i].len <= 8);
-        for (int i = 0; i < p.tagCount; ++i) QVERIFY(p.tags[i].len >= 1 && p.tags[i].len <= 8);
-        for (int i = 0; i < p.dataCount; ++i) QVERIFY(p.data[i].len >= 1 && p.data[i].len <= 8);
-    }
-    QCOMPARE(int(Plan(2, 0).data[0].reg), 0x80);
-    QCOMPARE(int(Plan(2, 3).data[0].reg), 0x98);
-    QCOMPARE(int(Plan(2, 15).data[0].reg), 0xF8);
-    const CyclePlan none = Plan(3, 0);
-    QCOMPARE(none.preCount + none.tagCount + none.dataCount, 0);
 }
 
 void tst_monitor_decode::nextSelectedChannel_data() {
