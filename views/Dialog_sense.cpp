@@ -17,7 +17,9 @@ const QString kOffsetInvalid = QStringLiteral("color: rgb(255, 0, 0);\n backgrou
 // Values written while the dialog was visible stay in the cells after it is
 // hidden and shown again. They are the last measurements of each channel and
 // are overwritten by the next update (every 50 ms while sensing runs);
-// blanking them would only lose information when sensing is stopped.
+// blanking them would only lose information when sensing is stopped. The
+// touch colours of the titles are stale in the same way; the dialog does not
+// know the current mask, so whoever shows it can pass one to Update_Touch.
 Dialog_sense::Dialog_sense(QWidget* parent) : QDialog(parent, Qt::WindowFlags()) {
     setupUi(this);
 
