@@ -11,6 +11,7 @@
 #include "app/startup.h"
 
 MainWindow* g_MainWindow = nullptr;
+unit_widget_reg* g_RegCells[256] = {};
 
 MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, flags) {
     // The form loads its icon and lamps from the embedded images.

@@ -12,6 +12,7 @@
 
 class Dialog_sense;
 class QWidget_SIN;
+class unit_widget_reg;
 class QCloseEvent;
 class QEvent;
 
@@ -61,3 +62,6 @@ protected:
 };
 
 extern MainWindow* g_MainWindow;
+// Register cell of each register address, null where hint.txt names none.
+// GUI thread only; filled by the constructor, cleared by the destructor.
+extern unit_widget_reg* g_RegCells[256];

@@ -1,0 +1,247 @@
+#include "mw_harness.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/config.h"
+#include "app/globals.h"
+#include "link/commands.h"
+#include "mainwindow/unit_mainwindow.h"
+#include "sim/SimPtyHost.h"
+
+QVector<int> MwOptions::DefaultHintAddrs() {
+    QVector<int> addrs;
+    for (int a = 0x00; a <= 0x3F; ++a) addrs.append(a);
+    return addrs;
+}
+
+MwHarness::MwHarness(const MwOptions& options) : m_options(options) {}
+
+MwHarness::~MwHarness() { tearDown(); }
+
+QByteArray MwHarness::HintFor(const QVector<int>& addrs) {
+    int top = -1;
+    for (int a : addrs) top = qMax(top, a);
+    QByteArray text;
+    for (int a = 0; a <= top; ++a) {
+        if (addrs.contains(a)) text += QStringLiteral("[R%1]").arg(a, 2, 16, QLatin1Char('0')).toUpper().toLatin1();
+        text += '\n';
+    }
+    return text;
+}
+
+QString MwHarness::filePath(const QString& name) const { return m_dir ? m_dir->filePath(name) : QString(); }
+
+QByteArray MwHarness::readFile(const QString& name) const {
+    QFile f(filePath(name));
+    if (!f.open(QIODevice::ReadOnly)) return QByteArray();
+    return f.readAll();
+}
+
+bool MwHarness::writeFile(const QString& name, const QByteArray& content) const {
+    QFile f(filePath(name));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    return f.write(content) == content.size();
+}
+
+QString MwHarness::simPath() const { return m_sim ? QString::fromStdString(m_sim->slavePath()) : QString(); }
+
+bool MwHarness::writeFiles() {
+    const MwOptions& o = m_options;
+    if (o.writeSystemIni) {
+        const QByteArray ini = "[SYSTEM]\nDEVICE=" + QByteArray::fromStdString(o.model) +
+                               "\nSIZEOFCHANNEL=" + QByteArray::number(o.channels) +
+                               "\nSIZEOFSBF=" + QByteArray::number(o.sbf) + "\n";
+        if (!writeFile(QStringLiteral("system.ini"), ini)) return false;
+    }
+    if (o.writeConfigIni) {
+        const QByteArray ini = "[I2C]\nI2C_ADDR=" + QByteArray::number(o.i2cAddr, 16).toUpper() +
+                               "\n[AutoSen]\nMARGIN=" + o.margin.toLatin1() + "\n" + o.extraConfig;
+        if (!writeFile(QStringLiteral("config.ini"), ini)) return false;
+    }
+    if (o.writeHint) {
+        const QByteArray hint = o.hintText.isEmpty() ? HintFor(o.hintAddrs) : o.hintText;
+        if (!writeFile(QStringLiteral("hint.txt"), hint)) return false;
+    }
+    if (o.debugFile && !writeFile(QStringLiteral("DEBUG.txt"), QByteArray())) return false;
+    return true;
+}
+
+bool MwHarness::start() {
+    ResetGlobals();
+    m_oldCwd = QDir::currentPath();
+    m_dir = std::make_unique<QTemporaryDir>();
+    if (!m_dir->isValid() || !QDir::setCurrent(m_dir->path())) {
+        m_error = QStringLiteral("no working directory");
+        return false;
+    }
+    if (!writeFiles()) {
+        m_error = QStringLiteral("could not write the working files");
+        return false;
+    }
+    if (m_options.startSim) {
+        m_sim = std::make_unique<SimPtyHost>(m_options.model, m_options.channels, m_options.sbf);
+        std::string why;
+        if (!m_sim->start(std::string(), &why)) {
+            m_error = QStringLiteral("simulated board: ") + QString::fromStdString(why);
+            return false;
+        }
+        m_sim->setAddr(m_options.simChipAddr);
+        // Discovery lists it like a port named with --port.
+        g_CmdLinePorts = QStringList{simPath()};
+    }
+    m_window = new MainWindow();
+    g_MainWindow = m_window;
+    m_window->show();
+    if (m_options.connect && m_options.startSim) return connectBoard();
+    return true;
+}
+
+void MwHarness::choosePort(const QString& path) {
+    m_window->pushButton_COM_Search->click();
+    const int at = m_window->comboBox_COM->findText(path);
+    if (at >= 0) m_window->comboBox_COM->setCurrentIndex(at);
+    // What the combo box emits when the engineer picks the item.
+    emit m_window->comboBox_COM->textActivated(path);
+}
+
+bool MwHarness::waitForChip(int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    for (;;) {
+        if (g_UART_Connected.load() == 1 && g_I2C_Connected.load() == 1 && m_window->pushButton_Read->isEnabled())
+            return true;
+        if (t.elapsed() > timeoutMs) return false;
+        QTest::qWait(10);
+    }
+}
+
+bool MwHarness::connectBoard() {
+    if (!m_window || !m_sim) {
+        m_error = QStringLiteral("no window or board");
+        return false;
+    }
+    choosePort(simPath());
+    if (g_UART_Connected.load() != 1) {
+        m_error = QStringLiteral("the port did not open: ") + simPath();
+        return false;
+    }
+    if (!waitForChip(m_options.waitMs)) {
+        m_error = QStringLiteral("the chip was not seen");
+        return false;
+    }
+    return true;
+}
+
+void MwHarness::tearDown() {
+    if (m_window) {
+        m_window->close();
+        delete m_window;
+        m_window = nullptr;
+    }
+    g_MainWindow = nullptr;
+    if (m_sim) {
+        m_sim->stop();
+        m_sim.reset();
+    }
+    ResetGlobals();
+    if (!m_oldCwd.isEmpty()) {
+        QDir::setCurrent(m_oldCwd);
+        m_oldCwd.clear();
+    }
+    m_dir.reset();
+}
+
+void MwHarness::ResetGlobals() {
+    g_I2C_Addr = 0xB0;
+    g_DeviceType = 0;
+    g_SizeOfChannel = 0;
+    g_SizeOfSBF = 0;
+    g_AutoSen_Margin = 0.0f;
+    g_RegFilePath.clear();
+    g_WorkDir.clear();
+    g_WorkDirA.clear();
+    g_UART_Connected = 0;
+    g_I2C_Connected = 0;
+    g_FirmwareVer = 0;
+    Reset_Rings();
+    for (auto& b : g_RegMirror) b = 0;
+    for (auto*& c : g_RegCells) c = nullptr;
+    g_SenseOn = 0;
+    g_MonChannelMask = 0;
+    g_MonChannel = 0;
+    g_ProcChannel = 0;
+    for (auto& v : g_Ref_Cnt) v = 0;
+    for (auto& row : g_Sen_Cnt)
+        for (auto& v : row) v = 0;
+    for (auto& row : g_Diff_Per_Tick)
+        for (auto& v : row) v = 0;
+    for (auto& row : g_Offset_Per_Tick)
+        for (auto& v : row) v = 0;
+    for (auto& v : g_SbfStatus) v = 0;
+    g_CmdLinePorts.clear();
+    Link_AbortExchanges(false);
+}
+
+// --- message boxes ----------------------------------------------------------------
+
+namespace {
+
+QMessageBox* VisibleBox() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (box != nullptr && box->isVisible()) return box;
+    }
+    return nullptr;
+}
+
+void Answer(QMessageBox* box, int standardButton) {
+    QAbstractButton* b = standardButton != 0 ? box->button(static_cast<QMessageBox::StandardButton>(standardButton))
+                                             : box->defaultButton();
+    if (b == nullptr) b = box->button(QMessageBox::Ok);
+    if (b != nullptr)
+        b->click();
+    else
+        box->accept();
+}
+
+}  // namespace
+
+MessageBoxCatcher::MessageBoxCatcher(QObject* parent) : QObject(parent) {
+    connect(&m_timer, &QTimer::timeout, this, &MessageBoxCatcher::poll);
+    m_timer.start(20);
+}
+
+void MessageBoxCatcher::clear() {
+    m_texts.clear();
+    m_titles.clear();
+}
+
+void MessageBoxCatcher::poll() {
+    QMessageBox* box = VisibleBox();
+    if (box == nullptr) return;
+    m_texts.append(box->text());
+    m_titles.append(box->windowTitle());
+    Answer(box, m_answer);
+}
+
+QString Accept_Next_MessageBox(int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() <= timeoutMs) {
+        if (QMessageBox* box = VisibleBox()) {
+            const QString text = box->text();
+            Answer(box, 0);
+            return text;
+        }
+        QTest::qWait(10);
+    }
+    return QString();
+}
