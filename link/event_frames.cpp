@@ -1,0 +1,39 @@
+#include "link/event_frames.h"
+
+#include <algorithm>
+
+#include "link/commands.h"
+
+namespace {
+constexpr uint8_t kStx = 0x02;
+constexpr uint8_t kEtx = 0x03;
+constexpr int kDigitsAt = 3;  // STX 'C' letter, then the digits
+constexpr int kTouchDigits = 4;
+
+uint8_t HexPair(const uint8_t* at) {
+    return static_cast<uint8_t>((Hex_Value(static_cast<char>(at[0])) << 4) | Hex_Value(static_cast<char>(at[1])));
+}
+}  // namespace
+
+EventFrameEvent EventFrame_Feed(uint8_t* frame, int* len, uint8_t b, int channels) {
+    EventFrameEvent ev;
+    if (b == kStx) {
+        *len = 0;
+    } else if (b == kEtx && frame[1] == 'C' && *len <= kEventFrameSize) {
+        const int digits = *len - kDigitsAt;
+        const int n = std::clamp(channels, 0, kMaxChannels);
+        if (frame[2] == 'T' && digits == kTouchDigits) {
+            ev.kind = EventFrameEvent::Touch;
+            ev.touchMask = HexPair(frame + kDigitsAt) + 256 * HexPair(frame + kDigitsAt + 2);
+        } else if (frame[2] == 'E' && digits >= n) {
+            ev.kind = EventFrameEvent::Status;
+            ev.statusCount = n;
+            for (int i = 0; i < n; ++i) ev.status[i] = Hex_Value(static_cast<char>(frame[kDigitsAt + i]));
+        }
+    }
+    // The ETX is stored after its frame has been judged, like any other byte.
+    frame[*len % kEventFrameSize] = b;
+    // Saturate well above the buffer so a stream without STX cannot overflow.
+    if (*len < 2 * kEventFrameSize) ++*len;
+    return ev;
+}
