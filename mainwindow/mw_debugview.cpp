@@ -1,4 +1,94 @@
-// Placeholder bodies, replaced as this group of slots is built.
-#include "mainwindow/unit_mainwindow.h"
+// The Debug tab's byte view and the board's event frames, which arrive mixed
+// into the same byte stream.
+#include <QCheckBox>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
 
-void MainWindow::Update_UART_RxEdit_Slot() {}
+#include "app/globals.h"
+#include "link/event_frames.h"
+#include "mainwindow/unit_mainwindow.h"
+#include "views/Dialog_sense.h"
+
+// Frame assembly state; GUI thread only. It persists between calls because a
+// frame may be split across receive batches, and across connections because
+// nothing tells us where the board was in a frame when the port went away.
+uint8_t g_EventFrame[kEventFrameSize] = {};
+int g_EventFrameLen = 0;
+
+namespace {
+// The view is a live log, not an archive: left ticked for a day at a steady
+// stream it would otherwise eat all memory and slow every insertion. Once it
+// grows past the cap the oldest text goes, leaving kDebugViewKeepChars so that
+// trimming happens in occasional chunks rather than on every batch.
+constexpr int kDebugViewMaxChars = 200000;
+constexpr int kDebugViewKeepChars = 180000;
+
+void AppendToView(QTextEdit* view, const QString& first, const QString& rest) {
+    // A byte went in at the cursor and the cursor then jumped to the end; so
+    // only the first piece of a batch can land where the user left the cursor.
+    view->insertPlainText(first);
+    view->moveCursor(QTextCursor::End);
+    if (!rest.isEmpty()) {
+        view->insertPlainText(rest);
+        view->moveCursor(QTextCursor::End);
+    }
+
+    QTextDocument* doc = view->document();
+    const int excess = doc->characterCount() - kDebugViewKeepChars;
+    if (doc->characterCount() <= kDebugViewMaxChars || excess <= 0) return;
+    QTextCursor trim(doc);
+    trim.movePosition(QTextCursor::Start);
+    trim.setPosition(excess, QTextCursor::KeepAnchor);
+    trim.removeSelectedText();
+    view->moveCursor(QTextCursor::End);
+}
+}  // namespace
+
+void MainWindow::Update_UART_RxEdit_Slot() {
+    // Undo history would keep every trimmed character alive; the view is a
+    // log, so editing it is allowed but not undoable.
+    if (textEdit_debug->isUndoRedoEnabled()) textEdit_debug->setUndoRedoEnabled(false);
+
+    const bool show = checkBox_show->isChecked();
+    QString first;
+    QString rest;
+    auto shown = [&]() -> QString& { return first.isEmpty() ? first : rest; };
+
+    int32_t read = g_DebugReadCount.load(std::memory_order_acquire);
+    for (;;) {
+        const int32_t write = g_DebugWriteCount.load(std::memory_order_acquire);
+        if (read == write) break;
+        // Unsigned: the counts run on for weeks and may wrap.
+        if (static_cast<uint32_t>(write) - static_cast<uint32_t>(read) > static_cast<uint32_t>(kRingSize)) {
+            // The receive thread lapped us: the slots ahead hold newer bytes
+            // than their position says. Resume at the oldest byte still there
+            // and drop the frame in progress rather than splice two streams.
+            read = static_cast<int32_t>(static_cast<uint32_t>(write) - kRingSize);
+            g_EventFrameLen = kEventFrameSize + 1;
+        }
+        const uint8_t b = g_DebugRing[read & kRingMask].load(std::memory_order_relaxed);
+        read = static_cast<int32_t>(static_cast<uint32_t>(read) + 1);
+        g_DebugReadCount.store(read, std::memory_order_release);
+
+        if (show) {
+            QString& out = shown();
+            out += QChar(static_cast<char16_t>(b));  // bytes 0x80..0xFF as Latin-1
+            if (b == 0x03) out += QStringLiteral("\r\n");
+        }
+
+        const EventFrameEvent ev = EventFrame_Feed(g_EventFrame, &g_EventFrameLen, b, g_SizeOfChannel.load());
+        if (ev.kind == EventFrameEvent::Touch) {
+            UpdateTouch_Slot(ev.touchMask);
+        } else if (ev.kind == EventFrameEvent::Status) {
+            for (int i = 0; i < ev.statusCount; ++i) g_SbfStatus[i].store(ev.status[i], std::memory_order_relaxed);
+            if (dialog_sense && dialog_sense->isVisible()) {
+                for (int i = 0; i < ev.statusCount; ++i)
+                    dialog_sense->Update_SbfStatus(static_cast<uint8_t>(i),
+                                                   static_cast<uint8_t>(g_SbfStatus[i].load() & 0xFF));
+            }
+        }
+    }
+
+    if (!first.isEmpty()) AppendToView(textEdit_debug, first, rest);
+}

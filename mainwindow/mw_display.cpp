@@ -1,8 +1,132 @@
-// Placeholder bodies, replaced as this group of slots is built.
-#include "mainwindow/unit_mainwindow.h"
+// Live sensing on the main window: touch lamps, the chip's touch registers,
+// the indicators' monitor numbers, the Sense/Stop toggle and the monitoring
+// dialog's Dlg button.
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <algorithm>
 
-void MainWindow::pushButton_Sense_Toggled(bool) {}
-void MainWindow::pushButton_Dlg_Clecked() {}
-void MainWindow::UpdateTouch_Slot(int) {}
-void MainWindow::Update_MON_Slot() {}
-void MainWindow::Update_Valid_Slot() {}
+#include "app/globals.h"
+#include "mainwindow/unit_mainwindow.h"
+#include "views/Dialog_sense.h"
+#include "views/QWidget_SIN.h"
+#include "views/unit_widget_reg.h"
+
+namespace {
+// Touch frames arrive for every key change; decoding a PNG per lamp per frame
+// is wasted work. Never destroyed: a QPixmap must not outlive the application
+// object, and this outlives every main window.
+struct LampImages {
+    QPixmap idleMedium{QStringLiteral(":/NV_EV_Kit/Resources/grey_circle_m.png")};
+    QPixmap touchedMedium{QStringLiteral(":/NV_EV_Kit/Resources/green_circle_m.png")};
+    QPixmap idleLarge{QStringLiteral(":/NV_EV_Kit/Resources/grey_circle_l.png")};
+    QPixmap touchedLarge{QStringLiteral(":/NV_EV_Kit/Resources/green_circle_l.png")};
+};
+
+const LampImages& Lamps() {
+    static const LampImages* lamps = new LampImages;
+    return *lamps;
+}
+
+// The indicators show the third SBF whatever the chip's SBF count.
+constexpr int kIndicatorSbf = 2;
+
+void MirrorTouchRegister(uint8_t reg, uint8_t value) {
+    g_RegMirror[reg].store(value, std::memory_order_relaxed);
+    if (unit_widget_reg* cell = g_RegCells[reg]) cell->lineEdit_data->setText(QString::asprintf("%02X", value));
+}
+}  // namespace
+
+void MainWindow::UpdateTouch_Slot(int iTouchKey) {
+    const int family = g_DeviceType.load();
+    if (family >= 0 && family <= 4) {
+        const LampImages& lamps = Lamps();
+        const bool medium = family == 1 || family == 4;
+        const QPixmap& touched = medium ? lamps.touchedMedium : lamps.touchedLarge;
+        const QPixmap& idle = medium ? lamps.idleMedium : lamps.idleLarge;
+        const int channels = std::min(g_SizeOfChannel.load(), kSinSlots);
+        for (int i = 0; i < channels; ++i) {
+            if (!widget_SIN[i]) continue;
+            const bool on = i < 32 && ((static_cast<unsigned>(iTouchKey) >> i) & 1u);
+            widget_SIN[i]->label_SIN_ICON->setPixmap(on ? touched : idle);
+        }
+
+        const auto low = static_cast<uint8_t>(iTouchKey & 0xFF);
+        switch (family) {
+            case 0:
+            case 3:
+                MirrorTouchRegister(0x2A, low);
+                break;
+            case 1:
+            case 4:
+                MirrorTouchRegister(0x02, low);
+                MirrorTouchRegister(0x03, static_cast<uint8_t>((iTouchKey >> 8) & 0xFF));
+                break;
+            case 2:
+                MirrorTouchRegister(0x02, static_cast<uint8_t>(iTouchKey & 0x0F));
+                break;
+        }
+    }
+    if (dialog_sense && dialog_sense->isVisible()) dialog_sense->Update_Touch(iTouchKey);
+}
+
+void MainWindow::Update_MON_Slot() {
+    const int c = g_MonChannel.load(std::memory_order_acquire);
+    // The processing thread only publishes channels below the channel count;
+    // anything else would index past the indicators and the monitor arrays.
+    if (c >= std::min(g_SizeOfChannel.load(), kMaxChannels)) return;
+
+    if (QWidget_SIN* sin = widget_SIN[c]) {
+        sin->label_RIN_CNT->setNum(static_cast<int>(g_Ref_Cnt[kIndicatorSbf].load()));
+        sin->label_SIN_CNT->setNum(static_cast<int>(g_Sen_Cnt[c][kIndicatorSbf].load()));
+        sin->label_DIFF_PER->setNum(static_cast<int>(g_Diff_Per_Tick[c][kIndicatorSbf].load()));
+    }
+
+    if (!dialog_sense || !dialog_sense->isVisible()) return;
+    const int n = std::clamp(g_SizeOfSBF.load(), 0, kMaxSbf);
+    uint16_t ref[kMaxSbf] = {};
+    uint16_t sen[kMaxSbf] = {};
+    int32_t diff[kMaxSbf] = {};
+    int32_t offset[kMaxSbf] = {};
+    for (int s = 0; s < n; ++s) {
+        ref[s] = g_Ref_Cnt[s].load();
+        sen[s] = g_Sen_Cnt[c][s].load();
+        diff[s] = g_Diff_Per_Tick[c][s].load();
+        offset[s] = g_Offset_Per_Tick[c][s].load();
+    }
+    dialog_sense->Update_RefCnt(static_cast<uint8_t>(c), ref);
+    dialog_sense->Update_Channel(static_cast<uint8_t>(c), sen, diff, offset);
+}
+
+void MainWindow::Update_Valid_Slot() {
+    if (!dialog_sense || !dialog_sense->isVisible()) return;
+    const int channels = std::min(g_SizeOfChannel.load(), kMaxChannels);
+    for (int i = 0; i < channels; ++i)
+        dialog_sense->Update_SbfStatus(static_cast<uint8_t>(i), static_cast<uint8_t>(g_SbfStatus[i].load() & 0xFF));
+}
+
+void MainWindow::pushButton_Sense_Toggled(bool bToggled) {
+    // Nothing goes to the board here: the processing thread picks the flag up
+    // at its next pass.
+    g_SenseOn.store(bToggled ? 1 : 0, std::memory_order_release);
+
+    const QString colour = bToggled ? QStringLiteral("color: black") : QStringLiteral("color: grey");
+    const int channels = std::min(g_SizeOfChannel.load(), kSinSlots);
+    for (int i = 0; i < channels; ++i) {
+        if (QWidget_SIN* sin = widget_SIN[i]) {
+            sin->label_RIN_CNT->setStyleSheet(colour);
+            sin->label_SIN_CNT->setStyleSheet(colour);
+            sin->label_DIFF_PER->setStyleSheet(colour);
+        }
+    }
+    pushButton_Sense->setText(bToggled ? tr("Stop") : tr("Sense"));
+}
+
+void MainWindow::pushButton_Dlg_Clecked() {
+    if (!dialog_sense || dialog_sense->isVisible()) return;
+    dialog_sense->move(pos().x() + size().width() + 10, pos().y());
+    dialog_sense->show();
+    dialog_sense->raise();
+    dialog_sense->activateWindow();
+}
