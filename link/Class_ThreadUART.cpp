@@ -45,7 +45,9 @@ void Class_ThreadUART::Stop() { m_Stop.store(true, std::memory_order_release); }
 QString Class_ThreadUART::portPath() const { return m_PortPath; }
 
 int Class_ThreadUART::Open_Port(const QString& path) {
-    if (m_Port.load(std::memory_order_acquire) > 0) {
+    // A port still settling in an outer Open_Port counts as open too: this
+    // call runs nested in that one's pumped wait and takes over from it.
+    if (m_Port.load(std::memory_order_acquire) > 0 || m_Serial->isOpen()) {
         std::lock_guard<std::mutex> lock(m_PassLock);
         m_Serial->flush();
         if (m_Serial->close() == 0) {
@@ -58,15 +60,28 @@ int Class_ThreadUART::Open_Port(const QString& path) {
         m_Serial->close();
         return 0;
     }
+    const int ticket = ++m_OpenTicket;
     // Give the bridge time to settle before the first command.
     Wait_Pump(100);
+    // A Close_Port or another Open_Port ran in the wait: the port is no longer
+    // ours to publish.
+    if (ticket != m_OpenTicket || !m_Serial->isOpen()) return 0;
     m_PortPath = path;
     m_Port.store(m_Serial->handle(), std::memory_order_release);
     return 1;
 }
 
 int Class_ThreadUART::Close_Port() {
-    if (m_Port.load(std::memory_order_acquire) <= 0) return 0;
+    if (m_Port.load(std::memory_order_acquire) <= 0) {
+        // No port yet, but one may be settling in an Open_Port further down
+        // the stack: cancel it so it does not come to life after this close.
+        if (m_Serial->isOpen()) {
+            ++m_OpenTicket;
+            m_Serial->flush();
+            m_Serial->close();
+        }
+        return 0;
+    }
     std::lock_guard<std::mutex> lock(m_PassLock);
     m_Serial->flush();
     if (m_Serial->close() != 0) return 0;

@@ -45,6 +45,9 @@ protected:
 private:
     SerialPort* m_Serial = nullptr;  // guarded inside; see Class_ThreadUART.cpp
     QString m_PortPath;
+    // Counts opens and cancelling closes (GUI thread only), so that an
+    // Open_Port learns whether a nested call replaced its port in the wait.
+    int m_OpenTicket = 0;
     // Held for a whole receive pass (check, read, ring update) and by every
     // close, so that once Close_Port returns no pass is still writing the rings
     // of the connection that just ended: the connect that follows resets them.

@@ -37,16 +37,6 @@ private slots:
         g_ThreadUART = nullptr;
     }
 
-    void hexValue() {
-        QCOMPARE(Hex_Value('0'), uint8_t(0));
-        QCOMPARE(Hex_Value('9'), uint8_t(9));
-        QCOMPARE(Hex_Value('A'), uint8_t(10));
-        QCOMPARE(Hex_Value('f'), uint8_t(15));
-        QCOMPARE(Hex_Value('G'), uint8_t(0));
-        QCOMPARE(Hex_Value('\0'), uint8_t(0));
-        QCOMPARE(Hex_Value('/'), uint8_t(0));
-    }
-
     void exchange_data() {
         QTest::addColumn<QString>("op");
         QTest::addColumn<int>("a");

@@ -1,5 +1,6 @@
 // The receive thread and its port handling, over a pseudo-terminal.
 #include <QTemporaryFile>
+#include <QTimer>
 #include <QtTest>
 #include <atomic>
 #include <thread>
@@ -71,6 +72,26 @@ private slots:
         // The failed line setting closed the file again: a real port opens now.
         PtyPeer peer;
         QCOMPARE(uart.Open_Port(peer.slavePath()), 1);
+    }
+
+    // The settle wait of Open_Port dispatches events, so the user may close or
+    // pick another port in the middle of it.
+    void nestedCalls_duringTheSettleWait_winOverTheOuterOpen() {
+        PtyPeer first;
+        PtyPeer second;
+        Class_ThreadUART uart;
+        QTimer::singleShot(0, [&] { QCOMPARE(uart.Close_Port(), 0); });
+        QCOMPARE(uart.Open_Port(first.slavePath()), 0);
+        QCOMPARE(uart.m_Port.load(), 0);
+        QVERIFY(first.waitForSlaveClosed(2000));
+
+        int inner = -1;
+        QTimer::singleShot(0, [&] { inner = uart.Open_Port(second.slavePath()); });
+        QCOMPARE(uart.Open_Port(first.slavePath()), 0);
+        QCOMPARE(inner, 1);
+        QVERIFY(uart.m_Port.load() > 0);
+        QCOMPARE(uart.portPath(), second.slavePath());
+        QVERIFY(first.waitForSlaveClosed(2000));
     }
 
     void closePort_reportsWhetherAPortWasOpen() {

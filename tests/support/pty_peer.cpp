@@ -62,17 +62,6 @@ QByteArray PtyPeer::read(int timeoutMs, int want) {
     return out;
 }
 
-QByteArray PtyPeer::readFrame(int timeoutMs) {
-    QByteArray out;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < timeoutMs && !out.endsWith(kEtx)) {
-        const QByteArray b = read(static_cast<int>(timeoutMs - timer.elapsed()), 1);
-        out.append(b);
-    }
-    return out;
-}
-
 bool PtyPeer::write(const QByteArray& bytes) {
     qsizetype done = 0;
     QElapsedTimer timer;

@@ -29,8 +29,6 @@ public:
     // Bytes the code wrote: returns once `want` bytes arrived (or, with want
     // < 0, once nothing more came for a short while) or at the timeout.
     QByteArray read(int timeoutMs, int want = -1);
-    // Reads up to and including the next ETX.
-    QByteArray readFrame(int timeoutMs);
     bool write(const QByteArray& bytes);
     // Bytes sitting unread on the slave side (what the code has not read yet).
     int pendingOnSlave() const;
