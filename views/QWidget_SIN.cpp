@@ -3,6 +3,7 @@
 #include <QPixmap>
 
 #include "app/globals.h"
+#include "autosen/QDialog_AutoSen.h"
 
 namespace {
 // Families 1 and 4 sit on the smaller boards and use the medium lamps.
@@ -32,5 +33,10 @@ QWidget_SIN::QWidget_SIN(QWidget* parent, int channel) : QWidget(parent), m_Chan
 QWidget_SIN::~QWidget_SIN() = default;
 
 void QWidget_SIN::pushButton_Sensitivity_Clecked() {
-    // Left empty until the automatic sensitivity dialog is available.
+    // Modeless: the dialog runs on its own timer. A click while another run is
+    // active still opens one, which tells the engineer and closes itself.
+    m_pDialogAutoSen = new QDialog_AutoSen(this, m_Channel);
+    m_pDialogAutoSen->show();
+    m_pDialogAutoSen->raise();
+    m_pDialogAutoSen->activateWindow();
 }

@@ -3,6 +3,7 @@
 // sensitivity procedure. The main window writes the form members directly.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include "ui_QWidget_SIN.h"
@@ -28,5 +29,7 @@ private slots:
 
 private:
     int m_Channel;
-    QDialog_AutoSen* m_pDialogAutoSen = nullptr;  // opened by the most recent click
+    // Opened by the most recent click; the dialog deletes itself once closed,
+    // which clears this pointer.
+    QPointer<QDialog_AutoSen> m_pDialogAutoSen;
 };
