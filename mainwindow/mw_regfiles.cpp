@@ -1,5 +1,135 @@
-// Placeholder bodies, replaced as this group of slots is built.
-#include "mainwindow/unit_mainwindow.h"
+// "Save File" and "Load File" on the register tab.
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStatusBar>
 
-void MainWindow::pushButton_Load_Clecked() {}
-void MainWindow::pushButton_Save_Clecked() {}
+#include "app/config.h"
+#include "app/globals.h"
+#include "app/regfile.h"
+#include "link/commands.h"
+#include "mainwindow/unit_mainwindow.h"
+#include "views/unit_widget_reg.h"
+
+namespace {
+
+// Each write of a Load pumps events while it waits for the board, so a second
+// click on "Load File" would start another Load in the middle of this one and
+// interleave the two files' writes.
+bool s_LoadRunning = false;
+
+// Qt's own dialog on every desktop: it looks the same everywhere and tests can
+// drive it.
+constexpr QFileDialog::Options kDialogOptions = QFileDialog::DontUseNativeDialog;
+
+// The path is remembered before the file is opened, so that the next dialog
+// starts there even when this attempt fails.
+bool Remember_Path(const QString& path) {
+    g_RegFilePath = path;
+    return Config_WriteKey(QStringLiteral("PATH"), QStringLiteral("REG_FILE"), path);
+}
+
+QString NotRememberedNote(bool remembered) {
+    return remembered ? QString() : QObject::tr(" (the path could not be stored in config.ini)");
+}
+
+}  // namespace
+
+void MainWindow::pushButton_Save_Clecked() {
+    const QString name =
+        QFileDialog::getSaveFileName(this, tr(""), g_RegFilePath, tr("register files (*.sf)"), nullptr, kDialogOptions);
+    if (name.isEmpty()) return;
+    const bool remembered = Remember_Path(name);
+
+    // What the cells show, typed-but-unconfirmed text included: Save does not
+    // talk to the chip.
+    QByteArray content;
+    int count = 0;
+    for (int a = 0; a < 256; ++a) {
+        if (g_RegCells[a] == nullptr) continue;
+        content += RegFile_FormatLine(a, g_RegCells[a]->lineEdit_data->text().toLocal8Bit());
+        ++count;
+    }
+
+    QString why;
+    if (!RegFile_Save(name, content, &why)) {
+        const QString text = tr("The register file was not saved:\n%1\n\n%2").arg(QDir::toNativeSeparators(name), why);
+        Ui::NV_EV_KitClass::statusBar->showMessage(tr("Register file NOT saved: %1").arg(name) +
+                                                   NotRememberedNote(remembered));
+        QMessageBox::warning(this, tr("Save File"), text);
+        return;
+    }
+    lineEdit_File->setText(name);
+    Ui::NV_EV_KitClass::statusBar->showMessage(tr("Saved %n register(s) to %1", nullptr, count).arg(name) +
+                                               NotRememberedNote(remembered));
+}
+
+void MainWindow::pushButton_Load_Clecked() {
+    if (s_LoadRunning) {
+        Ui::NV_EV_KitClass::statusBar->showMessage(tr("A register file is still being loaded"));
+        return;
+    }
+    const QString name =
+        QFileDialog::getOpenFileName(this, tr(""), g_RegFilePath, tr("register files (*.sf)"), nullptr, kDialogOptions);
+    if (name.isEmpty()) return;
+    const bool remembered = Remember_Path(name);
+
+    RegFileReader reader;
+    if (!reader.open(name)) {
+        const QString text = tr("The register file could not be opened:\n%1\n\n%2")
+                                 .arg(QDir::toNativeSeparators(name), reader.errorString());
+        Ui::NV_EV_KitClass::statusBar->showMessage(tr("Register file NOT loaded: %1").arg(name) +
+                                                   NotRememberedNote(remembered));
+        QMessageBox::warning(this, tr("Load File"), text);
+        return;
+    }
+
+    s_LoadRunning = true;
+    int written = 0;
+    int refused = 0;
+    int skipped = 0;
+    bool aborted = false;
+    const uint8_t dev = static_cast<uint8_t>(g_I2C_Addr.load() & 0xFF);
+    RegFileLine line;
+    while (reader.next(&line)) {
+        if (line.kind != RegLineKind::Write) {
+            ++skipped;
+            continue;
+        }
+        // Addresses without a cell are written all the same: the file may set
+        // registers that the hint file does not show.
+        if (CMD_Write(dev, line.address, 1, &line.value) != '0') ++refused;
+        ++written;
+        if (unit_widget_reg* cell = g_RegCells[line.address]) {
+            cell->lineEdit_data->setText(QString::fromLocal8Bit(line.valueText));
+        }
+        // The window is closing; the rest of the file would only fail.
+        if (Link_ExchangesAborted()) {
+            aborted = true;
+            break;
+        }
+    }
+    s_LoadRunning = false;
+    if (aborted) return;
+
+    QString status = tr("Loaded %1: %n register(s) written", nullptr, written).arg(name);
+    status += tr(", %n line(s) skipped", nullptr, skipped);
+    if (refused > 0) status += tr(", %n write(s) not acknowledged by the board", nullptr, refused);
+    if (reader.failed())
+        status += tr("; reading stopped after line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
+    status += NotRememberedNote(remembered);
+
+    lineEdit_File->setText(name);
+    // The cells now show the file's text; the read replaces it with what the
+    // chip really holds.
+    pushButton_Read_Clecked();
+    Ui::NV_EV_KitClass::statusBar->showMessage(status);
+
+    if (reader.failed()) {
+        QMessageBox::warning(this, tr("Load File"),
+                             tr("Reading %1 stopped after line %2:\n%3\n\nThe lines before it were written.")
+                                 .arg(QDir::toNativeSeparators(name))
+                                 .arg(reader.lineNumber())
+                                 .arg(reader.errorString()));
+    }
+}
