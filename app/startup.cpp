@@ -5,6 +5,7 @@
 #include <QRect>
 #include <QScreen>
 #include <QStyle>
+#include <QTimer>
 
 #include "app/config.h"
 #include "mainwindow/unit_mainwindow.h"
@@ -45,5 +46,7 @@ int Startup_Main(int argc, char* argv[]) {
             QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, g_MainWindow->size(), screen->availableGeometry()));
     }
     g_MainWindow->show();
+    // After the window is on screen, so that its warnings have a parent to sit on.
+    QTimer::singleShot(0, g_MainWindow, [] { g_MainWindow->Connect_FirstCmdLinePort(); });
     return app.exec();
 }

@@ -1,6 +1,41 @@
-// Placeholder bodies, replaced as this group of slots is built.
+// The chip's I2C address: taking a typed one into use, searching the usual
+// addresses, and re-sending the chip family to the board.
+#include <QStatusBar>
+
+#include "app/config.h"
+#include "app/globals.h"
+#include "link/commands.h"
 #include "mainwindow/unit_mainwindow.h"
 
-void MainWindow::pushButton_TEST_Clecked() {}
-void MainWindow::pushButton_Setting_OK_Clecked() {}
-void MainWindow::pushButton_Setting_SearchI2C_Clecked() {}
+namespace {
+
+constexpr int kSearchFirst = 0xB0;
+constexpr int kSearchEnd = 0xC0;  // exclusive; addresses step by 2
+
+}  // namespace
+
+void MainWindow::pushButton_Setting_OK_Clecked() {
+    // No range check: the whole value is shown and stored, its low byte sent.
+    const int addr = Parse_Hex(lineEdit_I2C_ADDR->text());
+    g_I2C_Addr.store(addr, std::memory_order_release);
+    const QString text = Hex2(addr);
+    if (!Config_WriteKey(QStringLiteral("I2C"), QStringLiteral("I2C_ADDR"), text))
+        Ui::NV_EV_KitClass::statusBar->showMessage(tr("The address could not be saved in config.ini."));
+    lineEdit_I2C_ADDR->setText(text);
+}
+
+void MainWindow::pushButton_Setting_SearchI2C_Clecked() {
+    if (m_SearchBusy) return;  // a second search from inside the first's wait
+    m_SearchBusy = true;
+    for (int c = kSearchFirst; c < kSearchEnd; c += 2) {
+        if (Link_ExchangesAborted()) break;
+        if (CMD_Read(static_cast<uint8_t>(c), 0x00, 1, &g_RegMirror[0]) != '0') continue;
+        g_I2C_Addr.store(c, std::memory_order_release);
+        lineEdit_I2C_ADDR->setText(Hex2(c));
+        pushButton_Setting_OK_Clecked();
+        break;
+    }
+    m_SearchBusy = false;
+}
+
+void MainWindow::pushButton_TEST_Clecked() { CMD_Device(static_cast<uint8_t>(g_DeviceType.load() & 0xFF)); }

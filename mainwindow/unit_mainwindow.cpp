@@ -1,17 +1,43 @@
 #include "mainwindow/unit_mainwindow.h"
 
 #include <QCloseEvent>
+#include <QFile>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QStatusBar>
+#include <QTimer>
 
 #include "app/config.h"
 #include "app/globals.h"
 #include "app/log.h"
 #include "app/startup.h"
+#include "link/Class_ThreadUART.h"
+#include "link/commands.h"
+#include "views/Dialog_sense.h"
+#include "views/QWidget_SIN.h"
+#include "views/unit_widget_reg.h"
+#include "workers/Class_CMD_Thread.h"
+#include "workers/Class_Proc_Thread.h"
 
 MainWindow* g_MainWindow = nullptr;
 unit_widget_reg* g_RegCells[256] = {};
+
+namespace {
+
+constexpr int kRegGridMaxColumns = 8;
+
+// The hint of one hint.txt line: the text after its first "[" up to the next
+// "]" or the end of the line. Empty when the line has no "[" at all, so such
+// a line gives no cell, like an empty pair of brackets.
+QByteArray HintOf(const QByteArray& line) {
+    const int open = line.indexOf('[');
+    if (open < 0) return QByteArray();
+    const int close = line.indexOf(']', open + 1);
+    return close < 0 ? line.mid(open + 1) : line.mid(open + 1, close - open - 1);
+}
+
+}  // namespace
 
 MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, flags) {
     // The form loads its icon and lamps from the embedded images.
@@ -31,10 +57,68 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     lineEdit_I2C_ADDR->setText(Hex2(g_I2C_Addr.load()));
     Config_ReadUser();
 
+    auto* sinGrid = new QGridLayout(frame_SIN);
+    sinGrid->setVerticalSpacing(0);
+    sinGrid->setHorizontalSpacing(0);
+    sinGrid->setContentsMargins(0, 3, 0, 3);
+    sinGrid->setObjectName(QStringLiteral("QGridLayout_SIN"));
+    const int channels = qBound(0, g_SizeOfChannel.load(), kSinSlots - 1);
+    for (int i = 0; i < channels; ++i) {
+        widget_SIN[i] = new QWidget_SIN(this, i);
+        widget_SIN[i]->label_SIN_TITLE->setText(QString::asprintf("SIN %d", i + 1));
+        sinGrid->addWidget(widget_SIN[i], 0, i);
+    }
+
+    // Only the marker's presence counts; its content is never read.
+    if (!QFile::exists(WorkDir_TextFile("DEBUG.txt"))) {
+        tabWidget->removeTab(1);
+        pushButton_TEST->hide();
+    }
+
+    Build_RegisterCells();
+
     // The window keeps the size its content asks for; it is laid out for a
     // fixed set of channels and registers, not for stretching.
     adjustSize();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    dialog_sense = new Dialog_sense(this);
+
+    // A new window's exchanges start unhindered, whatever an earlier one left.
+    Link_AbortExchanges(false);
+    g_ThreadUART = new Class_ThreadUART();
+    g_ThreadUART->start();
+    g_CMD_Thread = new Class_CMD_Thread(this);
+    g_CMD_Thread->start();
+    g_Proc_Thread = new Class_Proc_Thread(this);
+    g_Proc_Thread->start();
+
+    connect(g_ThreadUART, &Class_ThreadUART::Update_UART_RxEdit_Signal, this, &MainWindow::Update_UART_RxEdit_Slot);
+    connect(g_ThreadUART, &Class_ThreadUART::UART_ERR_Signal, this, &MainWindow::UART_ERR_slots);
+    connect(g_CMD_Thread, &Class_CMD_Thread::I2C_Connection_Signal, this, &MainWindow::I2C_Connection_Slot);
+    connect(g_CMD_Thread, &Class_CMD_Thread::I2C_Disconnection_Signal, this, &MainWindow::I2C_Disconnection_Slot);
+    connect(g_CMD_Thread, &Class_CMD_Thread::UpdateTouch_Signal, this, &MainWindow::UpdateTouch_Slot);
+    connect(g_CMD_Thread, &Class_CMD_Thread::Update_Valid_Signal, this, &MainWindow::Update_Valid_Slot);
+    connect(g_Proc_Thread, &Class_Proc_Thread::Update_MON_Signal, this, &MainWindow::Update_MON_Slot);
+    connect(pushButton_TEST, &QPushButton::clicked, this, &MainWindow::pushButton_TEST_Clecked);
+    connect(comboBox_COM, &QComboBox::textActivated, this, &MainWindow::comboBox_COM_activated);
+    connect(pushButton_COM_Search, &QPushButton::clicked, this, &MainWindow::pushButton_COM_Search_Clecked);
+    connect(pushButton_Setting_OK, &QPushButton::clicked, this, &MainWindow::pushButton_Setting_OK_Clecked);
+    connect(pushButton_Setting_SearchI2C, &QPushButton::clicked, this,
+            &MainWindow::pushButton_Setting_SearchI2C_Clecked);
+    connect(pushButton_Reset, &QPushButton::clicked, this, &MainWindow::pushButton_Reset_Clecked);
+    connect(pushButton_Read, &QPushButton::clicked, this, &MainWindow::pushButton_Read_Clecked);
+    connect(pushButton_Sense, &QPushButton::toggled, this, &MainWindow::pushButton_Sense_Toggled);
+    connect(pushButton_Load, &QPushButton::clicked, this, &MainWindow::pushButton_Load_Clecked);
+    connect(pushButton_Save, &QPushButton::clicked, this, &MainWindow::pushButton_Save_Clecked);
+    connect(pushButton_Dlg, &QPushButton::clicked, this, &MainWindow::pushButton_Dlg_Clecked);
+
+    pushButton_COM_Search_Clecked();
+    I2C_Disconnection_Slot();
+    g_UART_Connected.store(0, std::memory_order_release);
+    g_ThreadUART->Close_Port();
+    comboBox_COM->setCurrentIndex(0);
+    label_UART_Status->setPixmap(QPixmap(QStringLiteral(":/NV_EV_Kit/Resources/grey_circle.png")));
 
     m_ConfigMessage = messages.join(QStringLiteral("; "));
     if (!m_ConfigMessage.isEmpty())
@@ -42,7 +126,62 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
         Ui::NV_EV_KitClass::statusBar->showMessage(m_ConfigMessage);
 }
 
-MainWindow::~MainWindow() = default;
+void MainWindow::Build_RegisterCells() {
+    auto* grid = new QGridLayout(frame_reg);
+    grid->setVerticalSpacing(10);
+    grid->setHorizontalSpacing(10);
+    grid->setContentsMargins(0, 5, 0, 5);
+    grid->setObjectName(QStringLiteral("GLayout"));
+
+    for (auto*& cell : g_RegCells) cell = nullptr;
+    QFile hint(WorkDir_TextFile("hint.txt"));
+    if (!hint.open(QIODevice::ReadOnly | QIODevice::Text)) return;
+
+    const int channels = g_SizeOfChannel.load();
+    int row = 0;
+    int column = 0;
+    // Line n belongs to register n whatever its length: a long line is one
+    // line, never several, so later registers keep their addresses.
+    for (int n = 0; n < 256 && !hint.atEnd(); ++n) {
+        const QByteArray text = HintOf(hint.readLine());
+        if (text.isEmpty()) continue;
+        auto* cell = new unit_widget_reg(tab_reg, n);
+        g_RegCells[n] = cell;
+        cell->label_Addr->setToolTip(QString::fromLatin1(text));
+        grid->addWidget(cell, row, column);
+        ++column;
+        if (column == channels || column >= kRegGridMaxColumns) {
+            ++row;
+            column = 0;
+        }
+    }
+}
+
+MainWindow::~MainWindow() {
+    // Each destructor stops and waits for its thread, should close not have.
+    delete g_Proc_Thread;
+    delete g_CMD_Thread;
+    delete g_ThreadUART;
+    g_Proc_Thread = nullptr;
+    g_CMD_Thread = nullptr;
+    g_ThreadUART = nullptr;
+    delete dialog_sense;
+    dialog_sense = nullptr;
+    // The cells die with the window; nobody may reach them through the table.
+    for (auto*& cell : g_RegCells) cell = nullptr;
+    if (g_MainWindow == this) g_MainWindow = nullptr;
+    // With no thread left, nothing is waiting for a reply any more.
+    Link_AbortExchanges(false);
+}
+
+void MainWindow::Connect_FirstCmdLinePort() {
+    if (g_CmdLinePorts.isEmpty()) return;
+    const QString path = g_CmdLinePorts.first();
+    pushButton_COM_Search_Clecked();
+    const int at = comboBox_COM->findText(path);
+    if (at >= 0) comboBox_COM->setCurrentIndex(at);
+    comboBox_COM_activated(path);
+}
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched != lineEdit_I2C_ADDR || event->type() != QEvent::KeyPress)
@@ -59,7 +198,36 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // The worker threads are stopped here, in the order processing, polling,
-    // receive, once they exist.
+    if (Link_ExchangeDepth() > 0) {
+        // We are inside an exchange that dispatched this close while it
+        // waited, holding g_CmdLock. A worker waiting for that lock would never
+        // end, and waiting for the worker here would hang. Cut the exchange
+        // short and close again once it has unwound.
+        event->ignore();
+        Link_AbortExchanges(true);
+        if (!m_ClosePending) {
+            m_ClosePending = true;
+            QTimer::singleShot(0, this, [this] {
+                m_ClosePending = false;
+                close();
+            });
+        }
+        return;
+    }
+    // Anything still unwinding below us (a reset's pause, a message box) must
+    // not start exchanges with threads that are gone.
+    Link_AbortExchanges(true);
+    if (g_Proc_Thread != nullptr) {
+        g_Proc_Thread->Stop();
+        g_Proc_Thread->wait();
+    }
+    if (g_CMD_Thread != nullptr) {
+        g_CMD_Thread->Stop();
+        g_CMD_Thread->wait();
+    }
+    if (g_ThreadUART != nullptr) {
+        g_ThreadUART->Stop();
+        g_ThreadUART->wait();
+    }
     event->accept();
 }

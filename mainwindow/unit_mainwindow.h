@@ -33,6 +33,10 @@ public:
     // start, empty when there were none.
     QString m_ConfigMessage;
 
+    // Connects to the first port named with --port, as if the engineer had
+    // chosen it; nothing when none was named. Run once the window is shown.
+    void Connect_FirstCmdLinePort();
+
 public slots:
     void pushButton_TEST_Clecked();
     void comboBox_COM_activated(QString strItem);
@@ -59,6 +63,26 @@ protected slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Build_RegisterCells();
+    void Read_Table();
+    void Warn_InvalidPort(const QString& path);
+
+    // Exchanges wait with the GUI's events flowing, so these slots can be
+    // entered again from inside themselves; the flags keep each one single.
+    bool m_ReadBusy = false;
+    bool m_ReadAgain = false;  // a read was asked for while one was running
+    bool m_ResetBusy = false;
+    bool m_SearchBusy = false;
+    bool m_ClosePending = false;  // a close waits for an exchange to unwind
+    bool m_OpeningPort = false;   // the connect procedure is inside Open_Port
+    QString m_PendingPort;        // a port chosen meanwhile, connected next
+    // Counts every open and close of the port, so that a connect procedure
+    // resumed after a nested one can tell that its port is no longer its own.
+    unsigned m_ConnectCycle = 0;
+    bool m_PortErrorShown = false;  // one line-failure warning per connect cycle
+    QString m_PortPath;             // path of the open port, for the warnings
 };
 
 extern MainWindow* g_MainWindow;

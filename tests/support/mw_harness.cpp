@@ -53,6 +53,19 @@ bool MwHarness::writeFile(const QString& name, const QByteArray& content) const 
 
 QString MwHarness::simPath() const { return m_sim ? QString::fromStdString(m_sim->slavePath()) : QString(); }
 
+QList<QByteArray> MwHarness::payloads(char letter) const {
+    QList<QByteArray> out;
+    if (!m_sim) return out;
+    for (const SimFrame& f : m_sim->log()->frames()) {
+        // "C", the letter, then the payload; judged by the bytes, so that a
+        // silent board's frames count as well.
+        if (f.body.size() < 2 || f.body[0] != 'C') continue;
+        if (letter != 0 && f.body[1] != letter) continue;
+        out.append(QByteArray::fromStdString(f.body.substr(2)));
+    }
+    return out;
+}
+
 bool MwHarness::writeFiles() {
     const MwOptions& o = m_options;
     if (o.writeSystemIni) {

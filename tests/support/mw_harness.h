@@ -74,6 +74,10 @@ public:
     // Waits until the chip is seen (g_I2C_Connected and the Read button back).
     bool waitForChip(int timeoutMs);
 
+    // Payloads (the characters after the command letter) of the command frames
+    // with that letter that the board received, in order; all frames for 0.
+    QList<QByteArray> payloads(char letter) const;
+
     MainWindow* window() const { return m_window; }
     SimPtyHost* sim() const { return m_sim.get(); }
     QString simPath() const;

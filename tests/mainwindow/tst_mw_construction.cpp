@@ -1,0 +1,198 @@
+#include <QGridLayout>
+#include <QtTest>
+
+#include "app/config.h"
+#include "app/globals.h"
+#include "link/Class_ThreadUART.h"
+#include "mainwindow/unit_mainwindow.h"
+#include "support/mw_harness.h"
+#include "views/Dialog_sense.h"
+#include "views/QWidget_SIN.h"
+#include "views/unit_widget_reg.h"
+#include "workers/Class_CMD_Thread.h"
+#include "workers/Class_Proc_Thread.h"
+
+namespace {
+
+MwOptions Offline() {
+    MwOptions o;
+    o.startSim = false;
+    o.connect = false;
+    return o;
+}
+
+bool Shows(const QLabel* label, const char* path) {
+    return label->pixmap().toImage() == QPixmap(QString::fromLatin1(path)).toImage();
+}
+
+QPoint CellPos(MainWindow* w, int addr) {
+    auto* grid = qobject_cast<QGridLayout*>(w->frame_reg->layout());
+    int row = -1, col = -1, rs = 0, cs = 0;
+    if (grid && g_RegCells[addr]) grid->getItemPosition(grid->indexOf(g_RegCells[addr]), &row, &col, &rs, &cs);
+    return QPoint(col, row);
+}
+
+int CellCount() {
+    int n = 0;
+    for (auto* c : g_RegCells) n += c != nullptr;
+    return n;
+}
+
+}  // namespace
+
+// The window as the constructor leaves it, from the files of the working
+// directory, without a board.
+class tst_MwConstruction : public QObject {
+    Q_OBJECT
+
+private slots:
+    void channels_indicatorsAndRegisterGridWidth_data() {
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("gridColumns");
+        QTest::newRow("none") << 0 << 8;
+        QTest::newRow("four") << 4 << 4;
+        QTest::newRow("twelve") << 12 << 8;
+    }
+    void channels_indicatorsAndRegisterGridWidth() {
+        QFETCH(int, channels);
+        QFETCH(int, gridColumns);
+        MwOptions o = Offline();
+        o.channels = channels;
+        MwHarness h(o);
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+
+        auto* sinGrid = w->frame_SIN->findChild<QGridLayout*>("QGridLayout_SIN");
+        QVERIFY(sinGrid != nullptr);
+        QCOMPARE(sinGrid->count(), channels);
+        for (int i = 0; i < kSinSlots; ++i) {
+            if (i >= channels) {
+                QVERIFY(w->widget_SIN[i] == nullptr);
+                continue;
+            }
+            QCOMPARE(w->widget_SIN[i]->label_SIN_TITLE->text(), QString("SIN %1").arg(i + 1));
+            int row, col, rs, cs;
+            sinGrid->getItemPosition(sinGrid->indexOf(w->widget_SIN[i]), &row, &col, &rs, &cs);
+            QCOMPARE(QPoint(col, row), QPoint(i, 0));
+        }
+
+        QCOMPARE(CellCount(), 64);
+        QCOMPARE(w->frame_reg->layout()->objectName(), QString("GLayout"));
+        QCOMPARE(qobject_cast<QGridLayout*>(w->frame_reg->layout())->columnCount(), gridColumns);
+        QCOMPARE(CellPos(w, gridColumns), QPoint(0, 1));
+        QCOMPARE(CellPos(w, 63), QPoint(63 % gridColumns, 63 / gridColumns));
+    }
+
+    void hint_gapsToolTipsAndLimits() {
+        MwOptions o = Offline();
+        o.channels = 12;
+        QByteArray hint = "[zero]\n[one]\n[two]\n[three]\n[four]\n[]\n[six]\nno bracket here\n";
+        // A long line is one line: the register after it keeps its address.
+        hint += "[" + QByteArray(300, 'x') + "]\n[nine]\n";
+        for (int n = 10; n < 300; ++n) hint += "[r" + QByteArray::number(n) + "]\n";
+        o.hintText = hint;
+        MwHarness h(o);
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+
+        QVERIFY(g_RegCells[5] == nullptr);
+        QVERIFY(g_RegCells[7] == nullptr);
+        QCOMPARE(g_RegCells[6]->label_Addr->toolTip(), QString("six"));
+        QCOMPARE(g_RegCells[6]->label_Addr->text(), QString("06H"));
+        QCOMPARE(CellPos(w, 6), CellPos(w, 4) + QPoint(1, 0));
+        QCOMPARE(g_RegCells[8]->label_Addr->toolTip(), QString(300, 'x'));
+        QCOMPARE(g_RegCells[9]->label_Addr->toolTip(), QString("nine"));
+        QCOMPARE(g_RegCells[255]->label_Addr->toolTip(), QString("r255"));
+        // Lines 256 to 299 are not registers.
+        QCOMPARE(CellCount(), 256 - 2);
+        QCOMPARE(w->frame_reg->findChildren<unit_widget_reg*>().size(), 256 - 2);
+    }
+
+    void hint_missing_noCells() {
+        MwOptions o = Offline();
+        o.writeHint = false;
+        MwHarness h(o);
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        QCOMPARE(CellCount(), 0);
+    }
+
+    void debugMarker_showsDebugTabAndTest_data() {
+        QTest::addColumn<bool>("marker");
+        QTest::newRow("DEBUG.txt") << true;
+        QTest::newRow("no marker") << false;
+    }
+    void debugMarker_showsDebugTabAndTest() {
+        QFETCH(bool, marker);
+        MwOptions o = Offline();
+        o.debugFile = marker;
+        MwHarness h(o);
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        QCOMPARE(w->tabWidget->count(), marker ? 2 : 1);
+        QCOMPARE(w->tabWidget->tabText(0), QString("Reg"));
+        if (marker) QCOMPARE(w->tabWidget->tabText(1), QString("Debug"));
+        QCOMPARE(w->pushButton_TEST->isVisible(), marker);
+    }
+
+    void startState_disconnectedWithThreadsRunning() {
+        MwHarness h(Offline());
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        QVERIFY(Shows(w->label_UART_Status, ":/NV_EV_Kit/Resources/grey_circle.png"));
+        QVERIFY(Shows(w->label_I2C_Status, ":/NV_EV_Kit/Resources/grey_circle.png"));
+        for (QWidget* chip : {static_cast<QWidget*>(w->groupBox_Key), static_cast<QWidget*>(w->frame_reg),
+                              static_cast<QWidget*>(w->pushButton_Reset), static_cast<QWidget*>(w->pushButton_Read),
+                              static_cast<QWidget*>(w->pushButton_Sense)})
+            QVERIFY2(!chip->isEnabled(), qPrintable(chip->objectName()));
+        QVERIFY(w->groupBox_Config->isEnabled());
+        QCOMPARE(w->comboBox_COM->currentText(), QString("NONE"));
+        QCOMPARE(w->comboBox_COM->itemText(0), QString("NONE"));
+        QCOMPARE(g_UART_Connected.load(), 0);
+        QCOMPARE(g_I2C_Connected.load(), 0);
+        QVERIFY(w->dialog_sense != nullptr && !w->dialog_sense->isVisible());
+        QVERIFY(g_ThreadUART && g_ThreadUART->isRunning() && g_ThreadUART->parent() == nullptr);
+        QVERIFY(g_CMD_Thread && g_CMD_Thread->isRunning() && g_CMD_Thread->parent() == w);
+        QVERIFY(g_Proc_Thread && g_Proc_Thread->isRunning() && g_Proc_Thread->parent() == w);
+    }
+
+    void portList_extraAndCommandLinePathsOnce() {
+        MwOptions o = Offline();
+        o.extraConfig = "[PORT]\nEXTRA=/dev/ttyX1; /dev/ttyX2 ;/dev/ttyX1\n";
+        MwHarness h(o);
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        g_CmdLinePorts = QStringList{"/dev/ttyX2", "/dev/ttyX3"};
+        h.window()->pushButton_COM_Search->click();
+        QStringList items;
+        for (int i = 0; i < h.window()->comboBox_COM->count(); ++i) items << h.window()->comboBox_COM->itemText(i);
+        QCOMPARE(items.first(), QString("NONE"));
+        QCOMPARE(items.mid(items.size() - 3), QStringList({"/dev/ttyX1", "/dev/ttyX2", "/dev/ttyX3"}));
+        QCOMPARE(h.window()->comboBox_COM->currentIndex(), 0);
+    }
+
+    // The address field admits hexadecimal digits and editing keys only;
+    // Return and Enter take the address into use.
+    void addressKeys_filteredAndReturnApplies_data() {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Return") << int(Qt::Key_Return);
+        QTest::newRow("Enter") << int(Qt::Key_Enter);
+    }
+    void addressKeys_filteredAndReturnApplies() {
+        QFETCH(int, key);
+        MwHarness h(Offline());
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        QLineEdit* field = h.window()->lineEdit_I2C_ADDR;
+        field->clear();
+        QTest::keyClicks(field, "b");
+        QTest::keyClick(field, Qt::Key_Left);  // swallowed: the cursor stays at the end
+        QTest::keyClick(field, Qt::Key_Tab);
+        QTest::keyClicks(field, "x4");
+        QCOMPARE(field->text(), QString("b4"));
+        QTest::keyClick(field, Qt::Key(key));
+        QCOMPARE(field->text(), QString("B4"));
+        QCOMPARE(g_I2C_Addr.load(), 0xB4);
+        QVERIFY(h.readFile("config.ini").contains("[I2C]\nI2C_ADDR=B4\n"));
+    }
+};
+
+QTEST_MAIN(tst_MwConstruction)
+#include "tst_mw_construction.moc"
