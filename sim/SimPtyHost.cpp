@@ -188,7 +188,13 @@ void SimPtyHost::run() {
             if (pacing) lastOutUs = std::max(now, lastOutUs) + kByteUs;
             out.push_back({static_cast<uint8_t>(c), pacing ? lastOutUs : now});
         }
-        while (out.size() > kMaxBacklog) out.pop_front();
+        if (out.size() > kMaxBacklog) {
+            // Lose whole frames, oldest first, so that a late reader never
+            // gets the tail of one.
+            size_t cut = out.size() - kMaxBacklog;
+            while (cut < out.size() && out[cut - 1].byte != 0x03) ++cut;
+            out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(cut));
+        }
 
         if (m_master < 0) {
             out.clear();

@@ -115,7 +115,6 @@ private slots:
     void family2_decoderReference();
     void family4_negativeDifferenceOnChannel2();
     void selection_switchesOnlyAfterDelay();
-    void selection_tagBeyondFamilyRangeNeverMatches();
     void noise_isBoundedAndReproducible();
 
     void touchRegisters_followTouchMask_data();
@@ -315,14 +314,6 @@ void tst_SimChip::selection_switchesOnlyAfterDelay() {
     f0.write(0x4F, 1, &v, 0);
     f0.read(0x53, 1, tag, 0);
     QCOMPARE(tag[0] >> 5, 5);
-}
-
-void tst_SimChip::selection_tagBeyondFamilyRangeNeverMatches() {
-    SimChip chip(2, 8, 4);
-    chip.setSelectDelay(0);
-    selectChannel(chip, 5, 0);
-    const Decoded d = readAndDecode(chip, 5, 10);
-    QVERIFY(d.tags[0] != 5);
 }
 
 void tst_SimChip::noise_isBoundedAndReproducible() {
