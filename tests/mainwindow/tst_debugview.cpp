@@ -1,0 +1,242 @@
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QtTest>
+
+#include "app/globals.h"
+#include "mainwindow/unit_mainwindow.h"
+#include "support/mw_harness.h"
+#include "views/Dialog_sense.h"
+#include "views/QWidget_SIN.h"
+#include "views/Widget_sense.h"
+
+// The Debug tab's view and the event frames it decodes, with bytes put into
+// the debug ring the way the receive thread puts them there.
+class tst_DebugView : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<MwHarness> m_h;
+    MainWindow* w = nullptr;
+
+    void Start(int channels, int sbf = 4) {
+        MwOptions o;
+        o.model = "TK2C";
+        o.channels = channels;
+        o.sbf = sbf;
+        o.debugFile = true;
+        o.startSim = false;
+        o.connect = false;
+        m_h = std::make_unique<MwHarness>(o);
+        QVERIFY2(m_h->start(), qPrintable(m_h->error()));
+        w = m_h->window();
+    }
+
+    // One receive batch, then the slot as its queued signal would run it.
+    void Receive(const QByteArray& bytes) {
+        int32_t at = g_DebugWriteCount.load();
+        for (char c : bytes) g_DebugRing[at++ & kRingMask].store(static_cast<uint8_t>(c));
+        g_DebugWriteCount.store(at, std::memory_order_release);
+        QVERIFY(QMetaObject::invokeMethod(w, "Update_UART_RxEdit_Slot"));
+        QCOMPARE(g_DebugReadCount.load(), g_DebugWriteCount.load());
+    }
+
+    bool Lit(int ch) const {
+        return w->widget_SIN[ch]->label_SIN_ICON->pixmap().toImage() ==
+               QPixmap(QWidget_SIN::TouchedImagePath()).toImage();
+    }
+
+    // What the view holds after inserting the bytes one by one, each at the
+    // cursor followed by a jump to the end.
+    static QString ByteByByte(QTextEdit& ref, const QByteArray& bytes) {
+        for (char c : bytes) {
+            QString t(QChar(static_cast<char16_t>(static_cast<uint8_t>(c))));
+            if (c == 0x03) t += "\r\n";
+            ref.insertPlainText(t);
+            ref.moveCursor(QTextCursor::End);
+        }
+        return ref.toPlainText();
+    }
+
+private slots:
+    void cleanup() {
+        m_h.reset();
+        w = nullptr;
+    }
+
+    void touchFrame_movesLampsWhetherShownOrNot() {
+        Start(16);
+        Receive(
+            "\x02"
+            "CT0500\x03");
+        for (int i = 0; i < 16; ++i) QCOMPARE(Lit(i), i == 0 || i == 2);
+        QVERIFY(w->textEdit_debug->toPlainText().isEmpty());
+
+        w->checkBox_show->setChecked(true);
+        Receive(
+            "\x02"
+            "CT0001\x03");
+        for (int i = 0; i < 16; ++i) QCOMPARE(Lit(i), i == 8);
+        QVERIFY(w->textEdit_debug->toPlainText().contains("CT0001"));
+
+        w->checkBox_show->setChecked(false);
+        const QString before = w->textEdit_debug->toPlainText();
+        Receive(
+            "\x02"
+            "CT0000\x03");
+        QCOMPARE(w->textEdit_debug->toPlainText(), before);
+        QVERIFY(!Lit(8));
+    }
+
+    void frameSplitAcrossBatches_sameAsWhole() {
+        Start(8);
+        Receive(
+            "\x02"
+            "CT0");
+        QVERIFY(!Lit(0));
+        Receive("500\x03");
+        QVERIFY(Lit(0) && !Lit(1) && Lit(2));
+    }
+
+    void damagedFrames_leaveLampsAndStatusAlone() {
+        Start(4);
+        Receive(
+            "\x02"
+            "CT0500\x03");
+        // Four digits short: positions 3..6 still hold the 0500 above.
+        Receive(
+            "\x02"
+            "CT\x03");
+        Receive(
+            "\x02"
+            "CT01\x03");
+        QVERIFY(Lit(0) && !Lit(1) && Lit(2));
+
+        Receive(
+            "\x02"
+            "CE1234\x03");
+        Receive(
+            "\x02"
+            "CEF\x03");
+        for (int i = 0; i < 4; ++i) QCOMPARE(int(g_SbfStatus[i].load()), i + 1);
+    }
+
+    void statusFrame_storesAndReachesVisibleDialog() {
+        Start(4, 4);
+        Receive(
+            "\x02"
+            "CEF071\x03");
+        QCOMPARE(g_SbfStatus[0].load(), 15);
+        QCOMPARE(g_SbfStatus[1].load(), 0);
+        QCOMPARE(g_SbfStatus[2].load(), 7);
+        QCOMPARE(g_SbfStatus[3].load(), 1);
+        // Hidden dialog: no status passed on.
+        QVERIFY(w->dialog_sense->column(0, 1)->label_OFFSET_PER->styleSheet().isEmpty());
+
+        w->pushButton_Dlg->click();
+        Receive(
+            "\x02"
+            "CEF071\x03");
+        const int status[4] = {0xF, 0x0, 0x7, 0x1};
+        for (int c = 0; c < 4; ++c) {
+            for (int s = 0; s < 4; ++s) {
+                const bool red = !w->dialog_sense->column(s, c)->label_OFFSET_PER->styleSheet().isEmpty();
+                QCOMPARE(red, !((status[c] >> s) & 1));
+            }
+        }
+    }
+
+    void replyFrame_onlyShown() {
+        Start(8);
+        w->checkBox_show->setChecked(true);
+        Receive(
+            "\x02"
+            "CT0100\x03");
+        Receive(
+            "\x02"
+            "RR5A\x03");
+        QVERIFY(Lit(0));
+        QVERIFY(w->textEdit_debug->toPlainText().contains("RR5A"));
+    }
+
+    // Batching must not change a character or where the text lands, also
+    // when the user has put the cursor elsewhere between two batches.
+    void shownText_sameAsByteByByte() {
+        Start(8);
+        w->checkBox_show->setChecked(true);
+        QTextEdit ref;
+        const QByteArray first = QByteArray(
+            "\x02"
+            "CT0500\x03"
+            "ab\xe9\xff\x00z",
+            15);
+        const QByteArray second = QByteArray(
+            "\x03"
+            "\x02"
+            "RR5A\x03");
+        Receive(first);
+        QCOMPARE(w->textEdit_debug->toPlainText(), ByteByByte(ref, first));
+
+        for (QTextEdit* e : {w->textEdit_debug, &ref}) e->moveCursor(QTextCursor::Start);
+        Receive(second);
+        QCOMPARE(w->textEdit_debug->toPlainText(), ByteByByte(ref, second));
+        QCOMPARE(w->textEdit_debug->textCursor().position(), ref.textCursor().position());
+        QVERIFY(w->textEdit_debug->toPlainText().contains(QChar(0xE9)));
+    }
+
+    void view_keepsNewestTextUnderCap() {
+        Start(8);
+        w->checkBox_show->setChecked(true);
+        QByteArray chunk(1000, 'x');
+        int total = 0;
+        for (int i = 0; i < 260; ++i) {
+            chunk[0] = static_cast<char>('A' + i % 26);
+            Receive(chunk);
+            total += chunk.size();
+        }
+        Receive(
+            "\x02"
+            "CT0200\x03"
+            "END");
+        const QString text = w->textEdit_debug->toPlainText();
+        QVERIFY2(text.size() <= 200000 && text.size() >= 150000, qPrintable(QString::number(text.size())));
+        QVERIFY(text.endsWith("END"));
+        QVERIFY(w->textEdit_debug->document()->isUndoAvailable() == false);
+        QCOMPARE(w->textEdit_debug->textCursor().position(), w->textEdit_debug->document()->characterCount() - 1);
+        // Decoding is unaffected by the trimming.
+        QVERIFY(Lit(1));
+    }
+
+    void lappedRing_resumesAtOldestByteWithoutReplay() {
+        Start(8);
+        w->checkBox_show->setChecked(true);
+        Receive(
+            "\x02"
+            "CT01");
+        w->textEdit_debug->clear();
+        // The receive thread ran more than a whole ring ahead of the view.
+        int32_t at = g_DebugWriteCount.load();
+        const QByteArray burst = QByteArray(kRingSize + 100, 'q') +
+                                 "\x02"
+                                 "CT0400\x03";
+        for (char c : burst) g_DebugRing[at++ & kRingMask].store(static_cast<uint8_t>(c));
+        g_DebugWriteCount.store(at, std::memory_order_release);
+        QVERIFY(QMetaObject::invokeMethod(w, "Update_UART_RxEdit_Slot"));
+        QCOMPARE(g_DebugReadCount.load(), at);
+        QVERIFY(Lit(2) && !Lit(0));
+        // Exactly the bytes still in the ring, none of them twice.
+        QCOMPARE(w->textEdit_debug->toPlainText().count('q'), kRingSize - 8);
+        QCOMPARE(w->textEdit_debug->toPlainText().count("CT0400"), 1);
+    }
+
+    void drainedRing_slotDoesNothing() {
+        Start(8);
+        w->checkBox_show->setChecked(true);
+        QVERIFY(QMetaObject::invokeMethod(w, "Update_UART_RxEdit_Slot"));
+        QVERIFY(w->textEdit_debug->toPlainText().isEmpty());
+    }
+};
+
+QTEST_MAIN(tst_DebugView)
+#include "tst_debugview.moc"
