@@ -1,0 +1,238 @@
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include "app/globals.h"
+#include "mainwindow/unit_mainwindow.h"
+#include "support/mw_harness.h"
+#include "views/Dialog_sense.h"
+#include "views/QWidget_SIN.h"
+#include "views/Widget_sense.h"
+#include "views/unit_widget_reg.h"
+
+// The main window's live display slots, driven directly, without a board.
+class tst_Display : public QObject {
+    Q_OBJECT
+
+    static MwOptions Offline(const char* model, int channels, int sbf = 4) {
+        MwOptions o;
+        o.model = model;
+        o.channels = channels;
+        o.sbf = sbf;
+        o.startSim = false;
+        o.connect = false;
+        return o;
+    }
+
+    static bool Shows(QLabel* label, const char* path) {
+        return label->pixmap().toImage() == QPixmap(QString::fromLatin1(path)).toImage();
+    }
+
+    static void Touch(MainWindow* w, int mask) {
+        QVERIFY(QMetaObject::invokeMethod(w, "UpdateTouch_Slot", Q_ARG(int, mask)));
+    }
+    static void Monitor(MainWindow* w) { QVERIFY(QMetaObject::invokeMethod(w, "Update_MON_Slot")); }
+
+private slots:
+    void touch_lampsAndRegisters_data() {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("mask");
+        QTest::addColumn<QList<int>>("lit");
+        QTest::addColumn<bool>("medium");
+        QTest::addColumn<QList<int>>("regs");
+        QTest::addColumn<QStringList>("cells");
+
+        QTest::newRow("family 1, first and last of 16")
+            << "TK1B" << 16 << 0x8001 << QList<int>{0, 15} << true << QList<int>{0x02, 0x03} << QStringList{"01", "80"};
+        QTest::newRow("family 4, high byte")
+            << "TK2C" << 16 << 0x0300 << QList<int>{8, 9} << true << QList<int>{0x02, 0x03} << QStringList{"00", "03"};
+        QTest::newRow("family 2, bits beyond 4 channels")
+            << "TK2A" << 4 << 0x1F << QList<int>{0, 1, 2, 3} << false << QList<int>{0x02} << QStringList{"0F"};
+        QTest::newRow("family 0, bit 8 dropped from the register")
+            << "NOPE" << 8 << 0x0105 << QList<int>{0, 2} << false << QList<int>{0x2A} << QStringList{"05"};
+        QTest::newRow("family 3, bit 8 dropped from the register")
+            << "TK1A" << 8 << 0x0105 << QList<int>{0, 2} << false << QList<int>{0x2A} << QStringList{"05"};
+        QTest::newRow("mask 0, all grey")
+            << "TK2C" << 8 << 0 << QList<int>{} << true << QList<int>{0x02, 0x03} << QStringList{"00", "00"};
+    }
+
+    void touch_lampsAndRegisters() {
+        QFETCH(QString, model);
+        QFETCH(int, channels);
+        QFETCH(int, mask);
+        QFETCH(QList<int>, lit);
+        QFETCH(bool, medium);
+        QFETCH(QList<int>, regs);
+        QFETCH(QStringList, cells);
+
+        MwHarness h(Offline(model.toLatin1().constData(), channels));
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        // Start from all lamps on, so that every lamp must be rewritten.
+        Touch(w, 0xFFFF);
+        Touch(w, mask);
+
+        const char* on =
+            medium ? ":/NV_EV_Kit/Resources/green_circle_m.png" : ":/NV_EV_Kit/Resources/green_circle_l.png";
+        const char* off =
+            medium ? ":/NV_EV_Kit/Resources/grey_circle_m.png" : ":/NV_EV_Kit/Resources/grey_circle_l.png";
+        for (int i = 0; i < channels; ++i) {
+            QVERIFY(w->widget_SIN[i]);
+            QVERIFY2(Shows(w->widget_SIN[i]->label_SIN_ICON, lit.contains(i) ? on : off),
+                     qPrintable(QString::number(i)));
+        }
+        for (int k = 0; k < regs.size(); ++k) {
+            QCOMPARE(int(g_RegMirror[regs[k]].load()), cells[k].toInt(nullptr, 16));
+            QVERIFY(g_RegCells[regs[k]]);
+            QCOMPARE(g_RegCells[regs[k]]->lineEdit_data->text(), cells[k]);
+        }
+    }
+
+    void touch_registerWithoutCell_stillMirrored() {
+        MwOptions o = Offline("TK2C", 8);
+        o.hintAddrs = {0x00, 0x01, 0x02};  // no cell for 0x03
+        MwHarness h(o);
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        Touch(h.window(), 0x8001);
+        QVERIFY(!g_RegCells[0x03]);
+        QCOMPARE(int(g_RegMirror[0x03].load()), 0x80);
+        QCOMPARE(g_RegCells[0x02]->lineEdit_data->text(), QString("01"));
+    }
+
+    void touch_reachesDialogOnlyWhileVisible() {
+        MwHarness h(Offline("TK2C", 4, 2));
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        Dialog_sense* d = w->dialog_sense;
+        QVERIFY(d);
+        const QString before = d->column(1, 2)->label_SIN_TITLE->styleSheet();
+        Touch(w, 0x0005);
+        QCOMPARE(d->column(1, 2)->label_SIN_TITLE->styleSheet(), before);
+
+        w->pushButton_Dlg->click();
+        QVERIFY(d->isVisible());
+        Touch(w, 0x0005);
+        for (int s = 0; s < 2; ++s) {
+            for (int c = 0; c < 4; ++c) {
+                const QString css = d->column(s, c)->label_SIN_TITLE->styleSheet();
+                QCOMPARE(css.contains("rgb(0, 255, 0)"), c == 0 || c == 2);
+            }
+        }
+    }
+
+    void monitor_indicatorShowsThirdSbf_dialogAllSbfs() {
+        MwHarness h(Offline("TK2C", 8, 3));
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        for (int s = 0; s < kMaxSbf; ++s) {
+            g_Ref_Cnt[s] = 1000 + s;
+            g_Sen_Cnt[5][s] = 2000 + s;
+            g_Diff_Per_Tick[5][s] = -10 - s;
+            g_Offset_Per_Tick[5][s] = 30 + s;
+        }
+        g_MonChannel = 5;
+        Dialog_sense* d = w->dialog_sense;
+        const QString unseen = d->column(0, 5)->label_SIN_CNT->text();
+        Monitor(w);
+        QCOMPARE(w->widget_SIN[5]->label_RIN_CNT->text(), QString("1002"));
+        QCOMPARE(w->widget_SIN[5]->label_SIN_CNT->text(), QString("2002"));
+        QCOMPARE(w->widget_SIN[5]->label_DIFF_PER->text(), QString("-12"));
+        // Only the published channel changes.
+        QCOMPARE(w->widget_SIN[4]->label_RIN_CNT->text(), QString("RIN"));
+        // Hidden dialog: nothing passed on.
+        QCOMPARE(d->column(0, 5)->label_SIN_CNT->text(), unseen);
+
+        w->pushButton_Dlg->click();
+        Monitor(w);
+        for (int s = 0; s < 3; ++s) {
+            Widget_sense* col = d->column(s, 5);
+            QCOMPARE(col->label_RIN_CNT->text(), QString::number(1000 + s));
+            QCOMPARE(col->label_SIN_CNT->text(), QString::number(2000 + s));
+            QCOMPARE(col->label_DIFF_PER->text(), QString::number(-10 - s));
+            QCOMPARE(col->label_OFFSET_PER->text(), QString::number(30 + s));
+        }
+        QCOMPARE(d->lastMarkedChannel(), 5);
+    }
+
+    void monitor_oneSbf_indicatorStillIndexTwo() {
+        MwHarness h(Offline("TK2C", 4, 1));
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        g_Ref_Cnt[0] = 1;
+        g_Ref_Cnt[2] = 333;
+        g_Sen_Cnt[1][2] = 444;
+        g_Diff_Per_Tick[1][2] = 55;
+        g_MonChannel = 1;
+        Monitor(h.window());
+        QCOMPARE(h.window()->widget_SIN[1]->label_RIN_CNT->text(), QString("333"));
+        QCOMPARE(h.window()->widget_SIN[1]->label_SIN_CNT->text(), QString("444"));
+        QCOMPARE(h.window()->widget_SIN[1]->label_DIFF_PER->text(), QString("55"));
+    }
+
+    void monitor_channelBeyondIndicators_ignored() {
+        MwHarness h(Offline("TK2C", 4, 4));
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        h.window()->pushButton_Dlg->click();
+        g_MonChannel = 200;
+        Monitor(h.window());  // must neither crash nor touch a column
+        QCOMPARE(h.window()->dialog_sense->lastMarkedChannel(), 0);
+    }
+
+    void valid_pushesStatusWhileVisible() {
+        MwHarness h(Offline("TK2C", 4, 3));
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        g_SbfStatus[2] = 0x05;
+        QVERIFY(QMetaObject::invokeMethod(w, "Update_Valid_Slot"));
+        QVERIFY(w->dialog_sense->column(1, 2)->label_OFFSET_PER->styleSheet().isEmpty());
+
+        w->pushButton_Dlg->click();
+        QVERIFY(QMetaObject::invokeMethod(w, "Update_Valid_Slot"));
+        QVERIFY(w->dialog_sense->column(0, 2)->label_OFFSET_PER->styleSheet().isEmpty());
+        QVERIFY(w->dialog_sense->column(1, 2)->label_OFFSET_PER->styleSheet().contains("rgb(255, 0, 0)"));
+        QVERIFY(w->dialog_sense->column(2, 2)->label_OFFSET_PER->styleSheet().isEmpty());
+    }
+
+    void sense_togglesFlagTextAndColours() {
+        MwHarness h(Offline("TK2C", 4));
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        QCOMPARE(w->pushButton_Sense->text(), QString("Sense"));
+        for (bool on : {true, false, true}) {
+            QVERIFY(QMetaObject::invokeMethod(w, "pushButton_Sense_Toggled", Q_ARG(bool, on)));
+            QCOMPARE(int(g_SenseOn.load()), on ? 1 : 0);
+            QCOMPARE(w->pushButton_Sense->text(), QString(on ? "Stop" : "Sense"));
+            const QString colour = on ? "color: black" : "color: grey";
+            for (int i = 0; i < 4; ++i) {
+                QCOMPARE(w->widget_SIN[i]->label_RIN_CNT->styleSheet(), colour);
+                QCOMPARE(w->widget_SIN[i]->label_SIN_CNT->styleSheet(), colour);
+                QCOMPARE(w->widget_SIN[i]->label_DIFF_PER->styleSheet(), colour);
+            }
+        }
+    }
+
+    void dlg_besideWindow_thenNoMoveWhileOpen() {
+        MwHarness h(Offline("TK2C", 4));
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        Dialog_sense* d = w->dialog_sense;
+        QVERIFY(!d->isVisible());
+        w->move(40, 30);
+        w->pushButton_Dlg->click();
+        QVERIFY(d->isVisible());
+        QCOMPARE(d->pos(), QPoint(w->pos().x() + w->size().width() + 10, w->pos().y()));
+
+        d->move(5, 5);
+        w->pushButton_Dlg->click();
+        QCOMPARE(d->pos(), QPoint(5, 5));
+
+        // Closed and opened again: back beside the window.
+        d->hide();
+        w->pushButton_Dlg->click();
+        QCOMPARE(d->pos(), QPoint(w->pos().x() + w->size().width() + 10, w->pos().y()));
+    }
+};
+
+QTEST_MAIN(tst_Display)
+#include "tst_display.moc"
