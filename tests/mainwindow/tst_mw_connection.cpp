@@ -1,0 +1,249 @@
+#include <QtTest>
+
+#include "app/config.h"
+#include "app/globals.h"
+#include "link/Class_ThreadUART.h"
+#include "mainwindow/unit_mainwindow.h"
+#include "sim/SimPtyHost.h"
+#include "support/mw_harness.h"
+#include "views/unit_widget_reg.h"
+#include "workers/Class_CMD_Thread.h"
+#include "workers/Class_Proc_Thread.h"
+
+namespace {
+
+const char kGreen[] = ":/NV_EV_Kit/Resources/green_circle.png";
+const char kGrey[] = ":/NV_EV_Kit/Resources/grey_circle.png";
+const QString kInvalidPort = QStringLiteral("\nThe port number is invalid.     ");
+
+bool Shows(const QLabel* label, const char* path) {
+    return label->pixmap().toImage() == QPixmap(QString::fromLatin1(path)).toImage();
+}
+
+QList<QWidget*> ChipWidgets(MainWindow* w) {
+    return {w->groupBox_Key, w->frame_reg, w->pushButton_Reset, w->pushButton_Read, w->pushButton_Sense};
+}
+
+bool ChipWidgetsEnabled(MainWindow* w, bool enabled) {
+    for (QWidget* c : ChipWidgets(w))
+        if (c->isEnabled() != enabled) return false;
+    return true;
+}
+
+// Register reads of the table: everything but the one-register probes of 0x00.
+QList<QByteArray> TableReads(const MwHarness& h) {
+    QList<QByteArray> out;
+    for (const QByteArray& p : h.payloads('R'))
+        if (p.mid(2) != "0001") out << p;
+    return out;
+}
+
+}  // namespace
+
+// The engineer's connection to the board and the chip, end to end against the
+// simulated board.
+class tst_MwConnection : public QObject {
+    Q_OBJECT
+
+private slots:
+    void connect_versionDeviceChipAndTableInRuns() {
+        MwOptions o;
+        o.debugFile = true;
+        o.hintAddrs = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0x10, 0x11};
+        for (int a = 0xF8; a <= 0xFF; ++a) o.hintAddrs << a;
+        o.connect = false;
+        MwHarness h(o);
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+
+        h.choosePort(h.simPath());
+        QCOMPARE(g_UART_Connected.load(), 1);
+        QVERIFY(Shows(w->label_UART_Status, kGreen));
+        QCOMPARE(w->comboBox_COM->currentText(), h.simPath());
+        QCOMPARE(w->pushButton_TEST->text(), QString("v3.2"));
+        QCOMPARE(h.payloads('V'), QList<QByteArray>{""});
+        QCOMPARE(h.payloads('D'), QList<QByteArray>{"04"});
+        // The chip widgets wait for the polling thread.
+        QVERIFY(ChipWidgetsEnabled(w, false));
+
+        QVERIFY(h.waitForChip(5000));
+        QVERIFY(Shows(w->label_I2C_Status, kGreen));
+        QVERIFY(ChipWidgetsEnabled(w, true));
+        QCOMPARE(TableReads(h), QList<QByteArray>({"B00008", "B00804", "B01002", "B0F808"}));
+        uint8_t chip0B = 0;
+        h.sim()->withBoard([&](SimBoard& b, uint32_t) { chip0B = b.chip().peek(0x0B); });
+        QCOMPARE(g_RegCells[0x0B]->lineEdit_data->text(), QString::asprintf("%02X", chip0B));
+
+        // The combo item of the open port again: closed and opened anew.
+        h.sim()->clearLog();
+        h.choosePort(h.simPath());
+        QCOMPARE(g_UART_Connected.load(), 1);
+        QCOMPARE(h.payloads('V').size(), 1);
+    }
+
+    void commandLinePort_connectsLikeAChoice() {
+        MwOptions o;
+        o.connect = false;
+        MwHarness h(o);
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        h.window()->Connect_FirstCmdLinePort();
+        QCOMPARE(h.window()->comboBox_COM->currentText(), h.simPath());
+        QVERIFY(h.waitForChip(5000));
+    }
+
+    void firmwareOutOfRange_warnsAndPortStaysOpen_data() {
+        QTest::addColumn<int>("version");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("29") << 29 << "v2.9";
+        QTest::newRow("40") << 40 << "v4.0";
+    }
+    void firmwareOutOfRange_warnsAndPortStaysOpen() {
+        QFETCH(int, version);
+        QFETCH(QString, shown);
+        MwOptions o;
+        o.connect = false;
+        MwHarness h(o);
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        h.sim()->setVersion(version);
+        MessageBoxCatcher boxes;
+        h.choosePort(h.simPath());
+        QTRY_COMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.titles().first(), QString("WARNING"));
+        QCOMPARE(boxes.last(), "Firmware Version : " + shown + " \nThe firmware version is invalid.     ");
+        QCOMPARE(g_UART_Connected.load(), 1);
+        QVERIFY(Shows(h.window()->label_UART_Status, kGreen));
+        QVERIFY(h.payloads('D').isEmpty());
+    }
+
+    void unopenablePath_warnsAndStaysDisconnected() {
+        MwOptions o;
+        o.connect = false;
+        MwHarness h(o);
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MessageBoxCatcher boxes;
+        h.choosePort("/nonexistent/ttyNONE");
+        QTRY_COMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.last(), "/nonexistent/ttyNONE" + kInvalidPort);
+        QCOMPARE(g_UART_Connected.load(), 0);
+        QCOMPARE(h.window()->comboBox_COM->currentIndex(), 0);
+        QVERIFY(Shows(h.window()->label_UART_Status, kGrey));
+    }
+
+    void none_disconnects() {
+        MwHarness h;
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        h.choosePort("NONE");
+        QCOMPARE(g_UART_Connected.load(), 0);
+        QCOMPARE(g_I2C_Connected.load(), 0);
+        QCOMPARE(g_ThreadUART->m_Port.load(), 0);
+        QCOMPARE(h.window()->comboBox_COM->currentText(), QString("NONE"));
+        QVERIFY(ChipWidgetsEnabled(h.window(), false));
+    }
+
+    void addressChange_chipLostAtNextProbe() {
+        MwHarness h;
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        w->lineEdit_I2C_ADDR->setText("B2");
+        w->pushButton_Setting_OK->click();
+        QTRY_COMPARE_WITH_TIMEOUT(g_I2C_Connected.load(), 0, 5000);
+        QVERIFY(Shows(w->label_I2C_Status, kGrey));
+        QVERIFY(Shows(w->label_UART_Status, kGreen));
+        QVERIFY(ChipWidgetsEnabled(w, false));
+    }
+
+    void boardPulled_bothGreyAndOneWarning() {
+        MwHarness h;
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        w->pushButton_Sense->setChecked(true);
+        MessageBoxCatcher boxes;
+        h.sim()->hangup();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.count(), 1, 5000);
+        QCOMPARE(boxes.titles().first(), QString("WARNING"));
+        QCOMPARE(boxes.last(), h.simPath() + kInvalidPort);
+        QVERIFY(Shows(w->label_UART_Status, kGrey));
+        QVERIFY(Shows(w->label_I2C_Status, kGrey));
+        QVERIFY(ChipWidgetsEnabled(w, false));
+        QVERIFY(!w->pushButton_Sense->isChecked());
+        QCOMPARE(w->comboBox_COM->currentText(), QString("NONE"));
+        // Past the next probe: still the one box.
+        QTest::qWait(1500);
+        QCOMPARE(boxes.count(), 1);
+    }
+
+    // A line failure that arrives while a table read waits for the board.
+    void boardPulledDuringRead_oneWarningAndReadButtonStaysOff() {
+        MwHarness h;
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        h.sim()->setPacing(true);
+        MessageBoxCatcher boxes;
+        QTimer::singleShot(0, w, [&] { h.sim()->hangup(); });
+        w->pushButton_Read->click();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.count(), 1, 5000);
+        QCOMPARE(g_UART_Connected.load(), 0);
+        QVERIFY(!w->pushButton_Read->isEnabled());
+        QVERIFY(Shows(w->label_UART_Status, kGrey));
+        QTest::qWait(300);
+        QCOMPARE(boxes.count(), 1);
+    }
+
+    // The chip reported lost while the table is being read.
+    void chipLostDuringRead_buttonsFollowTheChip() {
+        MwHarness h;
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        h.sim()->setPacing(true);
+        QTimer::singleShot(0, w, [&] { QMetaObject::invokeMethod(w, "I2C_Disconnection_Slot"); });
+        w->pushButton_Read->click();
+        QCOMPARE(g_I2C_Connected.load(), 0);
+        QVERIFY(ChipWidgetsEnabled(w, false));
+    }
+
+    // A probe's "chip found" still queued when the engineer has disconnected.
+    void staleChipFound_afterDisconnect_ignored() {
+        MwHarness h;
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        h.choosePort("NONE");
+        QMetaObject::invokeMethod(w, "I2C_Connection_Slot");
+        QCOMPARE(g_I2C_Connected.load(), 0);
+        QVERIFY(ChipWidgetsEnabled(w, false));
+        QVERIFY(Shows(w->label_I2C_Status, kGrey));
+    }
+
+    void closeWithPortOpen_endsAllThreads() {
+        MwHarness h;
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        QThread* threads[] = {g_Proc_Thread, g_CMD_Thread, g_ThreadUART};
+        h.window()->close();
+        for (QThread* t : threads) QVERIFY(t->isFinished());
+        QVERIFY(!h.window()->isVisible());
+    }
+
+    // Close while the GUI thread waits for a reply that never comes, holding
+    // the board lock that the polling thread may be waiting for.
+    void closeDuringExchange_closesWithoutHanging() {
+        MwHarness h;
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        QThread* threads[] = {g_Proc_Thread, g_CMD_Thread, g_ThreadUART};
+        // Monitoring keeps the processing thread asking for the lock.
+        g_MonChannelMask = 0x0001;
+        g_SenseOn = 1;
+        h.sim()->setSilent(true);
+        h.sim()->clearLog();
+        QTimer::singleShot(60, w, [w] { w->close(); });
+        w->pushButton_Setting_SearchI2C->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 5000);
+        for (QThread* t : threads) QVERIFY(t->isFinished());
+        // The search gave up instead of probing on.
+        int searchProbes = 0;
+        for (const QByteArray& p : h.payloads('R')) searchProbes += p != "B00001" && p.endsWith("0001");
+        QVERIFY2(searchProbes < 7, QByteArray::number(searchProbes));
+    }
+};
+
+QTEST_MAIN(tst_MwConnection)
+#include "tst_mw_connection.moc"
