@@ -29,6 +29,11 @@ bool Remember_Path(const QString& path) {
     return Config_WriteKey(QStringLiteral("PATH"), QStringLiteral("REG_FILE"), path);
 }
 
+// "1 register", "2 registers".
+QString Counted(int n, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+}
+
 QString NotRememberedNote(bool remembered) {
     return remembered ? QString() : QObject::tr(" (the path could not be stored in config.ini)");
 }
@@ -60,7 +65,7 @@ void MainWindow::pushButton_Save_Clecked() {
         return;
     }
     lineEdit_File->setText(name);
-    Ui::NV_EV_KitClass::statusBar->showMessage(tr("Saved %n register(s) to %1", nullptr, count).arg(name) +
+    Ui::NV_EV_KitClass::statusBar->showMessage(tr("Saved %1 to %2").arg(Counted(count, "register", "registers"), name) +
                                                NotRememberedNote(remembered));
 }
 
@@ -112,11 +117,12 @@ void MainWindow::pushButton_Load_Clecked() {
     s_LoadRunning = false;
     if (aborted) return;
 
-    QString status = tr("Loaded %1: %n register(s) written", nullptr, written).arg(name);
-    status += tr(", %n line(s) skipped", nullptr, skipped);
-    if (refused > 0) status += tr(", %n write(s) not acknowledged by the board", nullptr, refused);
+    QString status = tr("Loaded %1: %2 written, %3 skipped")
+                         .arg(name, Counted(written, "register", "registers"), Counted(skipped, "line", "lines"));
+    if (refused > 0) status += tr(", %1 not acknowledged by the board").arg(Counted(refused, "write", "writes"));
     if (reader.failed())
-        status += tr("; reading stopped after line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
+        status +=
+            tr("; reading stopped after line %1: %2").arg(QString::number(reader.lineNumber()), reader.errorString());
     status += NotRememberedNote(remembered);
 
     lineEdit_File->setText(name);
@@ -126,10 +132,9 @@ void MainWindow::pushButton_Load_Clecked() {
     Ui::NV_EV_KitClass::statusBar->showMessage(status);
 
     if (reader.failed()) {
-        QMessageBox::warning(this, tr("Load File"),
-                             tr("Reading %1 stopped after line %2:\n%3\n\nThe lines before it were written.")
-                                 .arg(QDir::toNativeSeparators(name))
-                                 .arg(reader.lineNumber())
-                                 .arg(reader.errorString()));
+        QMessageBox::warning(
+            this, tr("Load File"),
+            tr("Reading %1 stopped after line %2:\n%3\n\nThe lines before it were written.")
+                .arg(QDir::toNativeSeparators(name), QString::number(reader.lineNumber()), reader.errorString()));
     }
 }
