@@ -1,0 +1,345 @@
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "app/globals.h"
+#include "mainwindow/unit_mainwindow.h"
+#include "platform/ini.h"
+#include "sim/SimPtyHost.h"
+#include "support/mw_harness.h"
+#include "views/unit_widget_reg.h"
+
+namespace {
+
+// Answers the next file dialog from a timer: notes where it started and what
+// it offered, then enters the path and accepts, or cancels for an empty path.
+class FileDialogDriver : public QObject {
+public:
+    explicit FileDialogDriver(const QString& answer) : m_answer(answer) {
+        connect(&m_timer, &QTimer::timeout, this, &FileDialogDriver::poll);
+        m_timer.start(20);
+    }
+    bool seen() const { return m_seen; }
+    QString startDir() const { return m_startDir; }
+    QString startFile() const { return m_startFile; }
+    QStringList filters() const { return m_filters; }
+    bool saving() const { return m_saving; }
+    QWidget* parent() const { return m_parent; }
+
+private:
+    void poll() {
+        auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dlg == nullptr || !dlg->isVisible()) return;
+        m_timer.stop();
+        m_seen = true;
+        m_startDir = dlg->directory().absolutePath();
+        const QStringList selected = dlg->selectedFiles();
+        m_startFile = selected.isEmpty() ? QString() : selected.first();
+        m_filters = dlg->nameFilters();
+        m_saving = dlg->acceptMode() == QFileDialog::AcceptSave;
+        m_parent = dlg->parentWidget();
+        if (m_answer.isEmpty()) {
+            dlg->reject();
+            return;
+        }
+        // Typed as the engineer would: selectFile() with a path in another
+        // folder only takes effect once the folder has been listed.
+        auto* edit = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (edit == nullptr) {
+            dlg->reject();
+            return;
+        }
+        edit->setText(m_answer);
+        // accept() is protected in QFileDialog; through QDialog it still runs
+        // the dialog's own checks (existing file, overwrite question).
+        static_cast<QDialog*>(dlg)->accept();
+    }
+
+    QTimer m_timer;
+    QString m_answer;
+    bool m_seen = false;
+    QString m_startDir;
+    QString m_startFile;
+    QStringList m_filters;
+    bool m_saving = false;
+    QWidget* m_parent = nullptr;
+};
+
+MwOptions Offline(const QVector<int>& cells) {
+    MwOptions o;
+    o.hintAddrs = cells;
+    o.startSim = false;
+    o.connect = false;
+    return o;
+}
+
+QString Cell(int a) { return g_RegCells[a] ? g_RegCells[a]->lineEdit_data->text() : QStringLiteral("<none>"); }
+
+QString StatusText(MainWindow* w) { return w->Ui::NV_EV_KitClass::statusBar->currentMessage(); }
+
+QString RememberedPath(const MwHarness& h) {
+    return Ini_GetString(h.filePath("config.ini"), "PATH", "REG_FILE", "<missing>");
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+bool WriteAll(const QString& path, const QByteArray& content) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
+}
+
+uint8_t ChipRegister(SimPtyHost* sim, uint8_t reg) {
+    uint8_t v = 0;
+    sim->withBoard([&](SimBoard& b, uint32_t) { v = b.chip().peek(reg); });
+    return v;
+}
+
+void SetChipRegister(SimPtyHost* sim, uint8_t reg, uint8_t value) {
+    sim->withBoard([&](SimBoard& b, uint32_t now) { b.chip().write(reg, 1, &value, now); });
+}
+
+}  // namespace
+
+// Save File and Load File on the register tab, with Qt's file dialogs answered
+// from the test and, for Load, the simulated board behind the port.
+class tst_RegFiles : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_files;  // register files live outside the working directory
+
+private slots:
+    // --- Save ----------------------------------------------------------------------
+
+    void save_writesCellsInAddressOrder_andRemembersPath() {
+        MwHarness h(Offline({0x10, 0x05, 0x20}));
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        g_RegCells[0x05]->lineEdit_data->setText("A0");
+        g_RegCells[0x10]->lineEdit_data->setText("0F");
+        g_RegCells[0x20]->lineEdit_data->clear();
+
+        {  // cancelled: nothing changes
+            FileDialogDriver dlg{QString()};
+            w->pushButton_Save->click();
+            QVERIFY(dlg.seen());
+            QVERIFY(dlg.saving());
+            QCOMPARE(dlg.parent(), w);
+            QCOMPARE(dlg.filters(), QStringList{"register files (*.sf)"});
+            QCOMPARE(g_RegFilePath, QString());
+            QCOMPARE(RememberedPath(h), QString("<missing>"));
+            QCOMPARE(w->lineEdit_File->text(), QString());
+        }
+
+        const QString path = m_files.filePath("save.sf");
+        FileDialogDriver dlg{path};
+        w->pushButton_Save->click();
+        QVERIFY(dlg.seen());
+        QCOMPARE(ReadAll(path), QByteArray("w05A0\nw100F\nw20\n"));
+        QCOMPARE(w->lineEdit_File->text(), path);
+        QCOMPARE(g_RegFilePath, path);
+        QCOMPARE(RememberedPath(h), path);
+        QVERIFY2(StatusText(w).contains("3 register"), qPrintable(StatusText(w)));
+    }
+
+    void save_intoUnwritablePlace_reportsIt_andKeepsOldFile() {
+        MwHarness h(Offline({0x00, 0x01}));
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        g_RegCells[0x00]->lineEdit_data->setText("11");
+        g_RegCells[0x01]->lineEdit_data->setText("22");
+        const QString good = m_files.filePath("good.sf");
+        {
+            FileDialogDriver dlg{good};
+            w->pushButton_Save->click();
+        }
+        QCOMPARE(ReadAll(good), QByteArray("w0011\nw0122\n"));
+
+        // Tests run as root, so the place must be impossible, not forbidden.
+        g_RegCells[0x00]->lineEdit_data->setText("99");
+        const QString plain = m_files.filePath("plain.txt");
+        QVERIFY(WriteAll(plain, "not a folder\n"));
+        const QString bad = plain + "/reg.sf";
+        MessageBoxCatcher boxes;
+        FileDialogDriver dlg{bad};
+        w->pushButton_Save->click();
+        QVERIFY(dlg.seen());
+        QTRY_COMPARE(boxes.count(), 1);
+        QVERIFY2(boxes.last().contains(QDir::toNativeSeparators(bad)), qPrintable(boxes.last()));
+        QVERIFY2(StatusText(w).contains("NOT saved"), qPrintable(StatusText(w)));
+        // The file shown is still the last one that was really written, but
+        // the choice is remembered: that happens before the file is opened.
+        QCOMPARE(w->lineEdit_File->text(), good);
+        QCOMPARE(RememberedPath(h), bad);
+        QCOMPARE(ReadAll(good), QByteArray("w0011\nw0122\n"));
+        QCOMPARE(ReadAll(plain), QByteArray("not a folder\n"));
+    }
+
+    void dialogs_startAtRememberedPath_alsoAfterRestart() {
+        QDir(m_files.path()).mkpath("a");
+        QDir(m_files.path()).mkpath("b");
+        const QString first = m_files.filePath("a/first.sf");
+        QVERIFY(WriteAll(first, "w0001\n"));
+        const QString second = m_files.filePath("b/second.sf");
+
+        MwOptions o = Offline({0x00});
+        o.extraConfig = "[PATH]\nREG_FILE=" + first.toUtf8() + "\n";
+        QString rememberedAtExit;
+        {
+            MwHarness h(o);
+            QVERIFY2(h.start(), qPrintable(h.error()));
+            MainWindow* w = h.window();
+            FileDialogDriver load{QString()};
+            w->pushButton_Load->click();
+            QVERIFY(load.seen());
+            QVERIFY(!load.saving());
+            QCOMPARE(load.filters(), QStringList{"register files (*.sf)"});
+            QCOMPARE(load.startDir(), m_files.filePath("a"));
+            QCOMPARE(load.startFile(), first);
+
+            FileDialogDriver save{second};
+            w->pushButton_Save->click();
+            QCOMPARE(save.startDir(), m_files.filePath("a"));
+            QCOMPARE(ReadAll(second), QByteArray("w0000\n"));
+
+            FileDialogDriver next{QString()};
+            w->pushButton_Load->click();
+            QCOMPARE(next.startDir(), m_files.filePath("b"));
+            QCOMPARE(next.startFile(), second);
+            rememberedAtExit = RememberedPath(h);
+        }
+        QCOMPARE(rememberedAtExit, second);
+
+        o.extraConfig = "[PATH]\nREG_FILE=" + rememberedAtExit.toUtf8() + "\n";
+        MwHarness restarted(o);
+        QVERIFY2(restarted.start(), qPrintable(restarted.error()));
+        FileDialogDriver dlg{QString()};
+        restarted.window()->pushButton_Save->click();
+        QCOMPARE(dlg.startDir(), m_files.filePath("b"));
+        QCOMPARE(dlg.startFile(), second);
+    }
+
+    // --- Load ----------------------------------------------------------------------
+
+    void load_writesRegisterLines_skipsOthers_andReadsBack() {
+        MwHarness h;  // cells 0x00-0x3F, connected
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        SimPtyHost* sim = h.sim();
+        // Changed on the chip behind the tool's back: only the final read can
+        // bring it into the table.
+        SetChipRegister(sim, 0x0F, 0x77);
+        QVERIFY(Cell(0x0F) != QString("77"));
+
+        // 0x0B bit 0 resets this chip, so a write from the "W" line would show.
+        const QByteArray longNote = "# " + QByteArray(253, 'x') + "w0E3F" + QByteArray(740, 'y');
+        const QString path = m_files.filePath("load.sf");
+        QVERIFY(WriteAll(path,
+                         "# TK2C bench set-up\n"
+                         "w0A3F\n"
+                         "W0B01\n"
+                         "warning: 0B is the reset register\n"
+                         "w0C\n"
+                         "w0D5\r\n" +
+                             longNote +
+                             "\n"
+                             "w5004\n"));
+        sim->clearLog();
+        FileDialogDriver dlg{path};
+        w->pushButton_Load->click();
+        QVERIFY(dlg.seen());
+
+        QCOMPARE(sim->log()->count('W'), size_t(4));
+        QCOMPARE(sim->log()->writesTo(0x0A), std::vector<uint8_t>{0x3F});
+        QCOMPARE(sim->log()->writesTo(0x0C), std::vector<uint8_t>{0x00});
+        QCOMPARE(sim->log()->writesTo(0x0D), std::vector<uint8_t>{0x05});
+        QCOMPARE(sim->log()->writesTo(0x50), std::vector<uint8_t>{0x04});
+        QVERIFY(sim->log()->writesTo(0x00).empty());
+        QVERIFY(sim->log()->writesTo(0x0B).empty());
+        QVERIFY(sim->log()->writesTo(0x0E).empty());
+        // No cell for 0x50, but the chip has it.
+        QCOMPARE(ChipRegister(sim, 0x50), uint8_t(0x04));
+        QVERIFY(g_RegCells[0x50] == nullptr);
+
+        // The table was read back after the writes: chip values, upper case.
+        QCOMPARE(Cell(0x0A), QString("3F"));
+        QCOMPARE(Cell(0x0C), QString("00"));
+        QCOMPARE(Cell(0x0D), QString("05"));
+        QCOMPARE(Cell(0x0F), QString("77"));
+        QCOMPARE(w->lineEdit_File->text(), path);
+        QCOMPARE(RememberedPath(h), path);
+        const QString status = StatusText(w);
+        QVERIFY2(status.contains("4 registers written") && status.contains("4 lines skipped"), qPrintable(status));
+    }
+
+    void load_emptyFile_writesNothing_andReadsTable() {
+        MwHarness h;
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        const QString path = m_files.filePath("empty.sf");
+        QVERIFY(WriteAll(path, QByteArray()));
+        SetChipRegister(h.sim(), 0x0F, 0x5A);
+        h.sim()->clearLog();
+
+        FileDialogDriver dlg{path};
+        w->pushButton_Load->click();
+        QVERIFY(dlg.seen());
+        QCOMPARE(h.sim()->log()->count('W'), size_t(0));
+        QCOMPARE(Cell(0x0F), QString("5A"));
+        QCOMPARE(w->lineEdit_File->text(), path);
+        QVERIFY2(StatusText(w).contains("0 registers written"), qPrintable(StatusText(w)));
+    }
+
+    void load_unopenableFile_reportsIt_andChangesNothing() {
+        MwHarness h;
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        w->lineEdit_File->setText("earlier.sf");
+        g_RegCells[0x0A]->lineEdit_data->setText("C3");
+
+        // A socket exists in the file system but cannot be opened as a file,
+        // even by root.
+        const QString path = m_files.filePath("sock.sf");
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        const QByteArray native = QFile::encodeName(path);
+        QVERIFY(size_t(native.size()) < sizeof addr.sun_path);
+        memcpy(addr.sun_path, native.constData(), size_t(native.size()));
+        QVERIFY(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0);
+
+        h.sim()->clearLog();
+        MessageBoxCatcher boxes;
+        FileDialogDriver dlg{path};
+        w->pushButton_Load->click();
+        ::close(fd);
+        QFile::remove(path);
+
+        QVERIFY(dlg.seen());
+        QTRY_COMPARE(boxes.count(), 1);
+        QVERIFY2(boxes.last().contains(QDir::toNativeSeparators(path)), qPrintable(boxes.last()));
+        QVERIFY2(StatusText(w).contains("NOT loaded"), qPrintable(StatusText(w)));
+        QCOMPARE(h.sim()->log()->count('W'), size_t(0));
+        QCOMPARE(w->lineEdit_File->text(), QString("earlier.sf"));
+        QCOMPARE(Cell(0x0A), QString("C3"));
+        QCOMPARE(RememberedPath(h), path);
+    }
+};
+
+QTEST_MAIN(tst_RegFiles)
+#include "tst_regfiles.moc"
