@@ -42,6 +42,8 @@ class tst_DebugView : public QObject {
         QCOMPARE(g_DebugReadCount.load(), g_DebugWriteCount.load());
     }
 
+    static QByteArray F(const char* body) { return QByteArray("\x02") + body + "\x03"; }
+
     bool Lit(int ch) const {
         return w->widget_SIN[ch]->label_SIN_ICON->pixmap().toImage() ==
                QPixmap(QWidget_SIN::TouchedImagePath()).toImage();
@@ -65,80 +67,47 @@ private slots:
         w = nullptr;
     }
 
-    void touchFrame_movesLampsWhetherShownOrNot() {
+    // Frames move the lamps whether the view shows the bytes or not, also
+    // when split across batches; damaged ones move nothing.
+    void touchFrames_lampsWithViewTickedAndUnticked() {
         Start(16);
-        Receive(
-            "\x02"
-            "CT0500\x03");
+        Receive(F("CT0500"));
         for (int i = 0; i < 16; ++i) QCOMPARE(Lit(i), i == 0 || i == 2);
         QVERIFY(w->textEdit_debug->toPlainText().isEmpty());
 
         w->checkBox_show->setChecked(true);
-        Receive(
-            "\x02"
-            "CT0001\x03");
+        Receive(F("CT00").left(5));
+        QVERIFY(Lit(0));
+        Receive("01\x03");
         for (int i = 0; i < 16; ++i) QCOMPARE(Lit(i), i == 8);
-        QVERIFY(w->textEdit_debug->toPlainText().contains("CT0001"));
+        Receive(F("RR5A"));
+        QVERIFY(Lit(8));
+        const QString shown = w->textEdit_debug->toPlainText();
+        QVERIFY(shown.contains("CT0001") && shown.contains("RR5A"));
 
         w->checkBox_show->setChecked(false);
-        const QString before = w->textEdit_debug->toPlainText();
-        Receive(
-            "\x02"
-            "CT0000\x03");
-        QCOMPARE(w->textEdit_debug->toPlainText(), before);
+        // Four digits short: positions 3..6 still hold the 0001 above.
+        Receive(F("CT"));
+        Receive(F("CT05"));
+        QVERIFY(Lit(8) && !Lit(0));
+        Receive(F("CT0000"));
         QVERIFY(!Lit(8));
+        QCOMPARE(w->textEdit_debug->toPlainText(), shown);
     }
 
-    void frameSplitAcrossBatches_sameAsWhole() {
-        Start(8);
-        Receive(
-            "\x02"
-            "CT0");
-        QVERIFY(!Lit(0));
-        Receive("500\x03");
-        QVERIFY(Lit(0) && !Lit(1) && Lit(2));
-    }
-
-    void damagedFrames_leaveLampsAndStatusAlone() {
-        Start(4);
-        Receive(
-            "\x02"
-            "CT0500\x03");
-        // Four digits short: positions 3..6 still hold the 0500 above.
-        Receive(
-            "\x02"
-            "CT\x03");
-        Receive(
-            "\x02"
-            "CT01\x03");
-        QVERIFY(Lit(0) && !Lit(1) && Lit(2));
-
-        Receive(
-            "\x02"
-            "CE1234\x03");
-        Receive(
-            "\x02"
-            "CEF\x03");
-        for (int i = 0; i < 4; ++i) QCOMPARE(int(g_SbfStatus[i].load()), i + 1);
-    }
-
-    void statusFrame_storesAndReachesVisibleDialog() {
+    void statusFrames_storeAndReachVisibleDialog() {
         Start(4, 4);
-        Receive(
-            "\x02"
-            "CEF071\x03");
-        QCOMPARE(g_SbfStatus[0].load(), 15);
-        QCOMPARE(g_SbfStatus[1].load(), 0);
-        QCOMPARE(g_SbfStatus[2].load(), 7);
-        QCOMPARE(g_SbfStatus[3].load(), 1);
+        Receive(F("CEF071"));
+        const int status[4] = {0xF, 0x0, 0x7, 0x1};
+        for (int c = 0; c < 4; ++c) QCOMPARE(g_SbfStatus[c].load(), status[c]);
         // Hidden dialog: no status passed on.
         QVERIFY(w->dialog_sense->column(0, 1)->label_OFFSET_PER->styleSheet().isEmpty());
+        // Too few digits: ignored.
+        Receive(F("CE1"));
+        QCOMPARE(g_SbfStatus[0].load(), 15);
 
         w->pushButton_Dlg->click();
-        Receive(
-            "\x02"
-            "CEF071\x03");
-        const int status[4] = {0xF, 0x0, 0x7, 0x1};
+        Receive(F("CEF071"));
         for (int c = 0; c < 4; ++c) {
             for (int s = 0; s < 4; ++s) {
                 const bool red = !w->dialog_sense->column(s, c)->label_OFFSET_PER->styleSheet().isEmpty();
@@ -147,34 +116,14 @@ private slots:
         }
     }
 
-    void replyFrame_onlyShown() {
-        Start(8);
-        w->checkBox_show->setChecked(true);
-        Receive(
-            "\x02"
-            "CT0100\x03");
-        Receive(
-            "\x02"
-            "RR5A\x03");
-        QVERIFY(Lit(0));
-        QVERIFY(w->textEdit_debug->toPlainText().contains("RR5A"));
-    }
-
     // Batching must not change a character or where the text lands, also
     // when the user has put the cursor elsewhere between two batches.
     void shownText_sameAsByteByByte() {
         Start(8);
         w->checkBox_show->setChecked(true);
         QTextEdit ref;
-        const QByteArray first = QByteArray(
-            "\x02"
-            "CT0500\x03"
-            "ab\xe9\xff\x00z",
-            15);
-        const QByteArray second = QByteArray(
-            "\x03"
-            "\x02"
-            "RR5A\x03");
+        const QByteArray first = F("CT0500") + QByteArray("ab\xe9\xff\0z", 6);
+        const QByteArray second = "\x03" + F("RR5A");
         Receive(first);
         QCOMPARE(w->textEdit_debug->toPlainText(), ByteByByte(ref, first));
 
@@ -188,17 +137,8 @@ private slots:
     void view_keepsNewestTextUnderCap() {
         Start(8);
         w->checkBox_show->setChecked(true);
-        QByteArray chunk(1000, 'x');
-        int total = 0;
-        for (int i = 0; i < 260; ++i) {
-            chunk[0] = static_cast<char>('A' + i % 26);
-            Receive(chunk);
-            total += chunk.size();
-        }
-        Receive(
-            "\x02"
-            "CT0200\x03"
-            "END");
+        for (int i = 0; i < 260; ++i) Receive(QByteArray(1000, static_cast<char>('A' + i % 26)));
+        Receive(F("CT0200") + "END");
         const QString text = w->textEdit_debug->toPlainText();
         QVERIFY2(text.size() <= 200000 && text.size() >= 150000, qPrintable(QString::number(text.size())));
         QVERIFY(text.endsWith("END"));
@@ -211,15 +151,11 @@ private slots:
     void lappedRing_resumesAtOldestByteWithoutReplay() {
         Start(8);
         w->checkBox_show->setChecked(true);
-        Receive(
-            "\x02"
-            "CT01");
+        Receive(F("CT01").left(5));
         w->textEdit_debug->clear();
         // The receive thread ran more than a whole ring ahead of the view.
         int32_t at = g_DebugWriteCount.load();
-        const QByteArray burst = QByteArray(kRingSize + 100, 'q') +
-                                 "\x02"
-                                 "CT0400\x03";
+        const QByteArray burst = QByteArray(kRingSize + 100, 'q') + F("CT0400");
         for (char c : burst) g_DebugRing[at++ & kRingMask].store(static_cast<uint8_t>(c));
         g_DebugWriteCount.store(at, std::memory_order_release);
         QVERIFY(QMetaObject::invokeMethod(w, "Update_UART_RxEdit_Slot"));
@@ -228,13 +164,6 @@ private slots:
         // Exactly the bytes still in the ring, none of them twice.
         QCOMPARE(w->textEdit_debug->toPlainText().count('q'), kRingSize - 8);
         QCOMPARE(w->textEdit_debug->toPlainText().count("CT0400"), 1);
-    }
-
-    void drainedRing_slotDoesNothing() {
-        Start(8);
-        w->checkBox_show->setChecked(true);
-        QVERIFY(QMetaObject::invokeMethod(w, "Update_UART_RxEdit_Slot"));
-        QVERIFY(w->textEdit_debug->toPlainText().isEmpty());
     }
 };
 

@@ -47,10 +47,8 @@ private slots:
         QTest::newRow("touch, channel 8") << B{Frame("CT0001")} << 16 << QList<int>{0x0100} << S{};
         QTest::newRow("touch, lower-case digits") << B{Frame("CTff80")} << 16 << QList<int>{0x80FF} << S{};
         QTest::newRow("touch, non-hex digit counts as 0") << B{Frame("CT0G01")} << 16 << QList<int>{0x0100} << S{};
-        QTest::newRow("split in two batches") << B{"\x02"
-                                                   "CT0",
-                                                   "500\x03"}
-                                              << 8 << QList<int>{0x0005} << S{};
+        QTest::newRow("split in two batches")
+            << B{Frame("CT0500").left(4), Frame("CT0500").mid(4)} << 8 << QList<int>{0x0005} << S{};
         QTest::newRow("split byte by byte")
             << B{"\x02", "C", "T", "0", "5", "0", "0", "\x03"} << 8 << QList<int>{0x0005} << S{};
         QTest::newRow("two frames in one batch")
@@ -71,10 +69,8 @@ private slots:
         QTest::newRow("touch without digits") << B{Frame("CT")} << 8 << QList<int>{} << S{};
         QTest::newRow("short status after a full one")
             << B{Frame("CE1111") + Frame("CE22")} << 4 << QList<int>{} << S{{1, 1, 1, 1}};
-        QTest::newRow("frame cut by a new STX") << B{"\x02"
-                                                     "CT05" +
-                                                     Frame("CT0800")}
-                                                << 8 << QList<int>{8} << S{};
+        QTest::newRow("frame cut by a new STX")
+            << B{Frame("CT05").chopped(1) + Frame("CT0800")} << 8 << QList<int>{8} << S{};
         QTest::newRow("overlong frame wraps and is dropped")
             << B{Frame(QByteArray("CE").append(40, '1').constData()) + Frame("CT0100")} << 16 << QList<int>{1} << S{};
         QTest::newRow("second ETX does not replay the touch")

@@ -101,27 +101,6 @@ private slots:
         QCOMPARE(g_RegCells[0x02]->lineEdit_data->text(), QString("01"));
     }
 
-    void touch_reachesDialogOnlyWhileVisible() {
-        MwHarness h(Offline("TK2C", 4, 2));
-        QVERIFY2(h.start(), qPrintable(h.error()));
-        MainWindow* w = h.window();
-        Dialog_sense* d = w->dialog_sense;
-        QVERIFY(d);
-        const QString before = d->column(1, 2)->label_SIN_TITLE->styleSheet();
-        Touch(w, 0x0005);
-        QCOMPARE(d->column(1, 2)->label_SIN_TITLE->styleSheet(), before);
-
-        w->pushButton_Dlg->click();
-        QVERIFY(d->isVisible());
-        Touch(w, 0x0005);
-        for (int s = 0; s < 2; ++s) {
-            for (int c = 0; c < 4; ++c) {
-                const QString css = d->column(s, c)->label_SIN_TITLE->styleSheet();
-                QCOMPARE(css.contains("rgb(0, 255, 0)"), c == 0 || c == 2);
-            }
-        }
-    }
-
     void monitor_indicatorShowsThirdSbf_dialogAllSbfs() {
         MwHarness h(Offline("TK2C", 8, 3));
         QVERIFY2(h.start(), qPrintable(h.error()));

@@ -97,19 +97,22 @@ private slots:
         QCOMPARE(g_RegCells[0x02]->lineEdit_data->text(), QString("00"));
     }
 
-    void sense_indicatorsShowSimulatorValues_data() {
+    void sense_indicatorsAndDialogShowSimulatorValues_data() {
         QTest::addColumn<QString>("model");
         QTest::addColumn<int>("channels");
         QTest::newRow("family 4") << "TK2C" << 8;
         QTest::newRow("family 2") << "TK2A" << 4;
     }
 
-    void sense_indicatorsShowSimulatorValues() {
+    // The processing thread's publications reach the indicators (third SBF)
+    // and the shown dialog (every SBF) with the simulator's values.
+    void sense_indicatorsAndDialogShowSimulatorValues() {
         QFETCH(QString, model);
         QFETCH(int, channels);
         MwHarness h(Board(model.toLatin1().constData(), channels, 4));
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
+        ShowDialog(w);
         // A held key, so that one diff is not zero.
         QVERIFY(h.sim()->touch(1));
         QTRY_VERIFY_WITH_TIMEOUT(Lit(w, 1), 1000);
@@ -117,28 +120,19 @@ private slots:
         w->pushButton_Sense->click();
         QCOMPARE(w->pushButton_Sense->text(), QString("Stop"));
         QCOMPARE(int(g_SenseOn.load()), 1);
-        for (int c = 0; c < channels; ++c)
+        for (int c = 0; c < channels; ++c) {
             QTRY_VERIFY2_WITH_TIMEOUT(IndicatorMatches(h, c), qPrintable(QString("channel %1").arg(c)), kWaitMs);
+            for (int s = 0; s < 4; ++s)
+                QTRY_VERIFY2_WITH_TIMEOUT(ColumnMatches(h, s, c),
+                                          qPrintable(QString("SBF %1 channel %2").arg(s).arg(c)), kWaitMs);
+        }
         QCOMPARE(w->widget_SIN[1]->label_DIFF_PER->text(), QString::number(SimChip::kDefaultLevel));
+        // The touch frame reached the dialog's titles too.
+        QVERIFY(w->dialog_sense->column(3, 1)->label_SIN_TITLE->styleSheet().contains("rgb(0, 255, 0)"));
 
         w->pushButton_Sense->click();
         QCOMPARE(w->pushButton_Sense->text(), QString("Sense"));
         QCOMPARE(w->widget_SIN[0]->label_RIN_CNT->styleSheet(), QString("color: grey"));
-    }
-
-    void dialog_showsEverySbfOfEveryChannel() {
-        MwHarness h(Board("TK2C", 4, 4));
-        QVERIFY2(h.start(), qPrintable(h.error()));
-        MainWindow* w = h.window();
-        QVERIFY(h.sim()->touch(2));
-        ShowDialog(w);
-        w->pushButton_Sense->click();
-        for (int c = 0; c < 4; ++c)
-            for (int s = 0; s < 4; ++s)
-                QTRY_VERIFY2_WITH_TIMEOUT(ColumnMatches(h, s, c),
-                                          qPrintable(QString("SBF %1 channel %2").arg(s).arg(c)), kWaitMs);
-        // The touch frame reached the dialog's titles too.
-        QVERIFY(w->dialog_sense->column(3, 2)->label_SIN_TITLE->styleSheet().contains("rgb(0, 255, 0)"));
     }
 
     void dialog_clearedChannelIsNeverSelected() {
