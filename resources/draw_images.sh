@@ -22,9 +22,9 @@ lamp() {  # size colour rim highlight file
         -resize "${s}x${s}" -define png:color-type=6 "PNG32:$5"
 }
 
-for spec in ":24" "_m:36" "_l:48"; do
-    suffix=${spec%%:*}
-    size=${spec##*:}
+for entry in ":24" "_m:36" "_l:48"; do
+    suffix=${entry%%:*}
+    size=${entry##*:}
     lamp "$size" '#9a9a9a' '#6e6e6e' '#e6e6e6c0' "grey_circle${suffix}.png"
     lamp "$size" '#2fbf3a' '#1d7f25' '#c8ffc8c0' "green_circle${suffix}.png"
 done
