@@ -10,6 +10,7 @@
 
 #include "app/config.h"
 #include "app/globals.h"
+#include "app/hintfile.h"
 #include "app/log.h"
 #include "app/startup.h"
 #include "link/Class_ThreadUART.h"
@@ -26,16 +27,6 @@ unit_widget_reg* g_RegCells[256] = {};
 namespace {
 
 constexpr int kRegGridMaxColumns = 8;
-
-// The hint of one hint.txt line: the text after its first "[" up to the next
-// "]" or the end of the line. Empty when the line has no "[" at all, so such
-// a line gives no cell, like an empty pair of brackets.
-QByteArray HintOf(const QByteArray& line) {
-    const int open = line.indexOf('[');
-    if (open < 0) return QByteArray();
-    const int close = line.indexOf(']', open + 1);
-    return close < 0 ? line.mid(open + 1) : line.mid(open + 1, close - open - 1);
-}
 
 }  // namespace
 
@@ -140,14 +131,10 @@ void MainWindow::Build_RegisterCells() {
     const int channels = g_SizeOfChannel.load();
     int row = 0;
     int column = 0;
-    // Line n belongs to register n whatever its length: a long line is one
-    // line, never several, so later registers keep their addresses.
-    for (int n = 0; n < 256 && !hint.atEnd(); ++n) {
-        const QByteArray text = HintOf(hint.readLine());
-        if (text.isEmpty()) continue;
-        auto* cell = new unit_widget_reg(tab_reg, n);
-        g_RegCells[n] = cell;
-        cell->label_Addr->setToolTip(QString::fromLatin1(text));
+    for (const HintEntry& entry : HintFile_Read(&hint)) {
+        auto* cell = new unit_widget_reg(tab_reg, entry.address);
+        g_RegCells[entry.address] = cell;
+        cell->label_Addr->setToolTip(QString::fromLatin1(entry.hint));
         grid->addWidget(cell, row, column);
         ++column;
         if (column == channels || column >= kRegGridMaxColumns) {
