@@ -18,6 +18,13 @@ constexpr int kCommandSize = 64;  // command frame buffer
 constexpr uint8_t kStx = 0x02;
 constexpr uint8_t kEtx = 0x03;
 
+// The counts run on for as long as a connection lasts; after some weeks of
+// traffic they pass the top of int32 and must wrap, which signed addition
+// does not do.
+int32_t NextCount(int32_t count, int n) {
+    return static_cast<int32_t>(static_cast<uint32_t>(count) + static_cast<uint32_t>(n));
+}
+
 bool linkLive(const Class_ThreadUART* t) {
     return g_UART_Connected.load(std::memory_order_acquire) != 0 && t->m_Port.load(std::memory_order_acquire) > 0;
 }
@@ -119,7 +126,7 @@ char Class_ThreadUART::Get_Reply(uint8_t* dest, int destSize, char letter, int t
         int32_t rd = g_RxReadCount.load(std::memory_order_relaxed);
         while (rd != written) {
             const uint8_t b = g_RxRing[rd & kRingMask].load(std::memory_order_relaxed);
-            ++rd;
+            rd = NextCount(rd, 1);
             g_RxReadCount.store(rd, std::memory_order_release);
             if (b == kStx) {
                 std::memset(frame, 0, sizeof frame);
@@ -177,11 +184,11 @@ void Class_ThreadUART::run() {
                 const int32_t rxw = g_RxWriteCount.load(std::memory_order_relaxed);
                 const int32_t dbw = g_DebugWriteCount.load(std::memory_order_relaxed);
                 for (int i = 0; i < n; ++i) {
-                    g_RxRing[(rxw + i) & kRingMask].store(buf[i], std::memory_order_relaxed);
-                    g_DebugRing[(dbw + i) & kRingMask].store(buf[i], std::memory_order_relaxed);
+                    g_RxRing[NextCount(rxw, i) & kRingMask].store(buf[i], std::memory_order_relaxed);
+                    g_DebugRing[NextCount(dbw, i) & kRingMask].store(buf[i], std::memory_order_relaxed);
                 }
-                g_DebugWriteCount.store(dbw + n, std::memory_order_release);
-                g_RxWriteCount.store(rxw + n, std::memory_order_release);
+                g_DebugWriteCount.store(NextCount(dbw, n), std::memory_order_release);
+                g_RxWriteCount.store(NextCount(rxw, n), std::memory_order_release);
             }
         }
         if (failedPort != 0) emit UART_ERR_Signal(failedPort);
