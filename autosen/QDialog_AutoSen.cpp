@@ -124,6 +124,15 @@ void QDialog_AutoSen::reject() {
     RequestClose();
 }
 
+void QDialog_AutoSen::changeEvent(QEvent* event) {
+    // Losing the chip disables the key group and with it our indicator, and
+    // Qt passes that on to child windows too. A run that is asking OK or
+    // Cancel would then wait for an answer nobody can give; a window may be
+    // enabled again on its own.
+    if (event->type() == QEvent::EnabledChange && !isEnabled()) setEnabled(true);
+    QDialog::changeEvent(event);
+}
+
 void QDialog_AutoSen::closeEvent(QCloseEvent* event) {
     if (!m_Closing) RequestClose();
     if (m_Closing)
