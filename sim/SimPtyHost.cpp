@@ -183,6 +183,8 @@ void SimPtyHost::run() {
             if (!received.empty()) m_board.receive(received, ms);
             m_board.tick(ms);
             produced = m_board.takeOutput();
+            produced += m_injected;
+            m_injected.clear();
         }
         for (char c : produced) {
             if (pacing) lastOutUs = std::max(now, lastOutUs) + kByteUs;
@@ -231,6 +233,11 @@ void SimPtyHost::setLevel(int ch, int level) {
 bool SimPtyHost::setStatus(const std::string& digits) {
     std::lock_guard<std::mutex> lock(m_boardMutex);
     return m_board.setStatus(digits);
+}
+
+void SimPtyHost::injectRaw(const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(m_boardMutex);
+    m_injected += bytes;
 }
 
 void SimPtyHost::setSilent(bool silent) {

@@ -52,6 +52,10 @@ public:
     // sees a line failure. Returns once the line is down.
     void hangup();
     bool hungUp() const { return m_hungUp.load(std::memory_order_acquire); }
+    // Sends bytes to the tool as they stand (line noise, damaged frames),
+    // queued after what the board has produced so far, so that the board's
+    // own frames stay whole around them.
+    void injectRaw(const std::string& bytes);
 
     // Runs f on the board under the board's lock (for tests that need more
     // than the controls above).
@@ -73,6 +77,7 @@ private:
 
     mutable std::mutex m_boardMutex;
     SimBoard m_board;
+    std::string m_injected;  // under m_boardMutex
     std::shared_ptr<SimFrameLog> m_log;
 
     int m_master = -1;
