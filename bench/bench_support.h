@@ -6,11 +6,19 @@
 // Any other line is detail that the script keeps beneath the table.
 #pragma once
 
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QString>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -71,6 +79,26 @@ inline long long ProcessCpuNs(long pid) {
     return sum;
 }
 
+// The same per thread, keyed by the thread's name (Qt names its threads after
+// their class); threads of one name are summed.
+inline std::vector<std::pair<std::string, long long>> ThreadCpuNs(long pid) {
+    std::vector<std::pair<std::string, long long>> out;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        std::ifstream stat(tasks.filePath(tid + QStringLiteral("/schedstat")).toStdString());
+        std::ifstream comm(tasks.filePath(tid + QStringLiteral("/comm")).toStdString());
+        long long ns = 0;
+        std::string name;
+        if (!(stat >> ns) || !std::getline(comm, name)) continue;
+        auto it = std::find_if(out.begin(), out.end(), [&](const auto& e) { return e.first == name; });
+        if (it == out.end())
+            out.emplace_back(name, ns);
+        else
+            it->second += ns;
+    }
+    return out;
+}
+
 // The files the tool reads from its working directory: a TK2C with 8
 // channels and 4 SBFs at B0, a hint for every register 0x00-0x3F, and the
 // Debug tab when debugTab is set.
@@ -86,6 +114,80 @@ inline bool WriteWorkingFiles(const QString& dir, const QByteArray& model, bool 
     ok = ok && put("hint.txt", hint);
     if (debugTab) ok = ok && put("DEBUG.txt", "present\n");
     return ok;
+}
+
+// A child process whose standard output comes back through a pipe (or goes to
+// /dev/null), started in the caller's working directory with extra
+// environment entries ("NAME=value").
+struct Child {
+    pid_t pid = -1;
+    int out = -1;  // read end of its standard output; -1 when discarded
+};
+
+inline Child Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv, bool captureOut) {
+    Child c;
+    std::vector<std::string> envStore;
+    for (char** e = environ; *e != nullptr; ++e) envStore.emplace_back(*e);
+    for (const std::string& e : extraEnv) envStore.push_back(e);
+    std::vector<char*> env, argv;
+    for (std::string& e : envStore) env.push_back(e.data());
+    env.push_back(nullptr);
+    std::vector<std::string> argStore = args;
+    for (std::string& a : argStore) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    int pipeFds[2] = {-1, -1};
+    if (captureOut && ::pipe2(pipeFds, O_CLOEXEC) == 0) {
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    if (posix_spawn(&c.pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0) c.pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    if (pipeFds[1] >= 0) ::close(pipeFds[1]);
+    c.out = pipeFds[0];
+    if (c.pid < 0 && c.out >= 0) {
+        ::close(c.out);
+        c.out = -1;
+    }
+    return c;
+}
+
+// Reads the child's output until a line equal to word arrives; false on end
+// of output or after timeoutMs.
+inline bool AwaitLine(int fd, const std::string& word, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string line;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) return false;
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+        char c = 0;
+        if (::read(fd, &c, 1) != 1) return false;
+        if (c != '\n') {
+            line += c;
+        } else if (line == word) {
+            return true;
+        } else {
+            line.clear();
+        }
+    }
+}
+
+// Waits for the child to end; its peak resident memory in KiB, -1 on failure.
+inline long Reap(Child& c) {
+    if (c.out >= 0) ::close(c.out);
+    c.out = -1;
+    int status = 0;
+    rusage ru{};
+    if (c.pid < 0 || ::wait4(c.pid, &status, 0, &ru) != c.pid) return -1;
+    c.pid = -1;
+    return ru.ru_maxrss;
 }
 
 inline void Row(const std::string& figure, const std::string& measured, const std::string& goal, const char* verdict) {
