@@ -1,0 +1,152 @@
+// Files in the working directory that hold nonsense: absurd numbers, binary
+// garbage, enormous lines. The tool must start, use safe values, say what it
+// corrected, and never lose the rest of a file it writes back.
+#include <QLineEdit>
+#include <QStatusBar>
+#include <QToolTip>
+#include <QtTest>
+
+#include "app/globals.h"
+#include "platform/ini.h"
+#include "sim/SimPtyHost.h"
+#include "views/QWidget_SIN.h"
+#include "views/unit_widget_reg.h"
+#include "workdir_fixture.h"
+
+namespace {
+
+QByteArray Garbage(int n, quint32 seed) {
+    QByteArray out;
+    quint32 x = seed;
+    for (int i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        out += static_cast<char>(x >> 23);
+    }
+    return out;
+}
+
+int SinCount(MainWindow* w) {
+    int n = 0;
+    for (QWidget_SIN* s : w->widget_SIN) n += s != nullptr;
+    return n;
+}
+
+int CellCount() {
+    int n = 0;
+    for (unit_widget_reg* c : g_RegCells) n += c != nullptr;
+    return n;
+}
+
+// A literal with its NULs: QByteArray from a plain literal stops at the first.
+template <size_t N>
+QByteArray Raw(const char (&s)[N]) {
+    return QByteArray(s, N - 1);
+}
+
+QString StatusText(MainWindow* w) { return w->Ui::NV_EV_KitClass::statusBar->currentMessage(); }
+
+}  // namespace
+
+class tst_BadFiles : public QObject {
+    Q_OBJECT
+
+private slots:
+    void systemIni_data() {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("sbf");
+        QTest::addColumn<bool>("corrected");
+        QTest::newRow("huge counts") << QByteArray(
+                                            "[SYSTEM]\nDEVICE=TK2C\nSIZEOFCHANNEL=99999999999999999999999\n"
+                                            "SIZEOFSBF=4444444444\n")
+                                     << 16 << 4 << true;
+        QTest::newRow("negative counts")
+            << QByteArray("[SYSTEM]\r\nDEVICE=TK2C\r\nSIZEOFCHANNEL=-5\r\nSIZEOFSBF=-2147483649\r\n") << 0 << 0 << true;
+        QTest::newRow("binary garbage") << Garbage(4096, 7) << 0 << 0 << false;
+        QTest::newRow("garbage around good keys")
+            << (Garbage(300, 3).replace('[', '(') + Raw("\n[SYSTEM]\nDEVICE=\xff\xfe\x01\nSIZEOFCHANNEL=8\x00\x01\n") +
+                Garbage(200, 4).replace('[', '(') + "\nSIZEOFSBF=2\n")
+            << 8 << 2 << false;
+    }
+    void systemIni() {
+        QFETCH(QByteArray, ini);
+        QFETCH(int, channels);
+        QFETCH(int, sbf);
+        QFETCH(bool, corrected);
+        WorkdirWindow wd;
+        QVERIFY(wd.write("system.ini", ini));
+        MainWindow* w = wd.open();
+        QVERIFY(w);
+        QCOMPARE(g_SizeOfChannel.load(), channels);
+        QCOMPARE(g_SizeOfSBF.load(), sbf);
+        QCOMPARE(SinCount(w), channels);
+        QCOMPARE(StatusText(w).contains(QStringLiteral("outside")), corrected);
+        QVERIFY(wd.read("Log.txt").size() > 0);
+    }
+
+    // config.ini full of junk: safe values at start, and writing the I2C
+    // address back keeps every other byte of the file.
+    void configIni_junkKeptWhenWrittenBack() {
+        WorkdirWindow wd;
+        const QByteArray before = Garbage(2000, 11).replace('[', '(') + "\n[I2C]\nI2C_ADDR=FFFFFFFFFFFFFFFFFFFF\n" +
+                                  "[AutoSen]\nMARGIN=1e999\n[PATH]\nREG_FILE=" + QByteArray(5000, 'x') + "\n" +
+                                  Garbage(500, 12);
+        QVERIFY(wd.write("config.ini", before));
+        MainWindow* w = wd.open();
+        QVERIFY(w);
+        QCOMPARE(g_I2C_Addr.load(), 0);  // unparsable: 0, as typed text would give
+        QCOMPARE(g_AutoSen_Margin.load(), 0.0f);
+        QVERIFY(g_RegFilePath.size() <= 1024);
+
+        w->lineEdit_I2C_ADDR->setText(QStringLiteral("B2"));
+        w->pushButton_Setting_OK->click();
+
+        const QByteArray after = wd.read("config.ini");
+        QCOMPARE(Ini_GetString(wd.file("config.ini"), "I2C", "I2C_ADDR", QString()), QStringLiteral("B2"));
+        QByteArray expected = before;
+        expected.replace("I2C_ADDR=FFFFFFFFFFFFFFFFFFFF", "I2C_ADDR=B2");
+        QCOMPARE(after, expected);
+    }
+
+    void hintTxt_garbage() {
+        WorkdirWindow wd;
+        QByteArray hint = Raw("\x00\xff[A]\n\x01\x02\x03\n[\xff\xfe]\n") + Garbage(3000, 5).replace('\n', ' ') + "\n";
+        hint += QByteArray(1 << 20, '[');  // a megabyte on line 4, no line end
+        QVERIFY(wd.write("system.ini", "[SYSTEM]\nDEVICE=TK2C\nSIZEOFCHANNEL=8\nSIZEOFSBF=4\n"));
+        QVERIFY(wd.write("hint.txt", hint));
+        MainWindow* w = wd.open();
+        QVERIFY(w);
+        QVERIFY(g_RegCells[0]);
+        QCOMPARE(g_RegCells[0]->label_Addr->toolTip(), QStringLiteral("A"));
+        QVERIFY(!g_RegCells[1]);
+        QVERIFY(g_RegCells[2]);
+        QCOMPARE(g_RegCells[2]->label_Addr->toolTip(), QString::fromLatin1("\xff\xfe"));
+        QVERIFY(CellCount() <= 5);
+        QVERIFY(!g_RegCells[5]);
+    }
+
+    // A register file of binary garbage with two good lines in it, loaded
+    // into a chip: only those two are written, the rest is counted as skipped.
+    void registerFile_garbageLoadsOnlyGoodLines() {
+        MwHarness h;
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        const QByteArray file = Garbage(3000, 9).replace('w', 'v') + "\nw1055\n" + QByteArray(100000, '\0') +
+                                "\nw11AA\r\n" + Garbage(1000, 10).replace('w', 'v');
+        QVERIFY(h.writeFile("junk.sf", file));
+        h.sim()->clearLog();
+        FileDialogAnswerer answer(h.filePath("junk.sf"));
+
+        w->pushButton_Load->click();
+
+        QCOMPARE(answer.answered(), 1);
+        QCOMPARE(h.payloads('W'), (QList<QByteArray>{"B0100155", "B01101AA"}));
+        QCOMPARE(g_RegCells[0x10]->lineEdit_data->text(), QStringLiteral("55"));
+        QCOMPARE(g_RegCells[0x11]->lineEdit_data->text(), QStringLiteral("AA"));
+        QVERIFY2(StatusText(w).contains(QStringLiteral("2 registers written")), qPrintable(StatusText(w)));
+        QVERIFY(StatusText(w).contains(QStringLiteral("skipped")));
+    }
+};
+
+QTEST_MAIN(tst_BadFiles)
+#include "tst_bad_files.moc"

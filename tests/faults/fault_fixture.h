@@ -1,0 +1,137 @@
+// Shared checks of the fault tests: the window still answers, the lamps and
+// the chip widgets say what is true, and a fresh board can be connected.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+#include "app/config.h"
+#include "app/globals.h"
+#include "mainwindow/unit_mainwindow.h"
+#include "sim/SimPtyHost.h"
+#include "support/mw_harness.h"
+#include "views/QWidget_SIN.h"
+
+namespace faults {
+
+inline bool Shows(const QLabel* label, const QString& path) {
+    return label->pixmap().toImage() == QPixmap(path).toImage();
+}
+inline const QString kGreen = QStringLiteral(":/NV_EV_Kit/Resources/green_circle.png");
+inline const QString kGrey = QStringLiteral(":/NV_EV_Kit/Resources/grey_circle.png");
+
+// Counts zero-delay timer shots, re-arming after each: the count grows only
+// while the GUI thread dispatches events, also inside a slot that waits for
+// the board.
+class Heartbeat : public QObject {
+public:
+    Heartbeat() { arm(); }
+    int beats() const { return m_beats; }
+
+private:
+    void arm() {
+        QTimer::singleShot(0, this, [this] {
+            ++m_beats;
+            // Spaced a little, so that the beat does not keep a pumping wait
+            // from ever finding the queue empty.
+            QTimer::singleShot(5, this, [this] { arm(); });
+        });
+    }
+    int m_beats = 0;
+};
+
+// A zero-delay timer posted now fires: nothing holds the GUI thread.
+inline bool WindowAnswers(int timeoutMs = 5000) {
+    bool fired = false;
+    QObject guard;
+    QTimer::singleShot(0, &guard, [&fired] { fired = true; });
+    QElapsedTimer t;
+    t.start();
+    while (!fired && t.elapsed() < timeoutMs) QTest::qWait(5);
+    return fired;
+}
+
+inline bool ChipWidgetsEnabled(MainWindow* w, bool enabled) {
+    const QWidget* chip[] = {w->groupBox_Key, w->frame_reg, w->pushButton_Reset, w->pushButton_Read,
+                             w->pushButton_Sense};
+    for (const QWidget* c : chip)
+        if (c->isEnabled() != enabled) return false;
+    return true;
+}
+
+// Every lamp shows whether its bit of mask is set.
+inline bool LampsShow(MainWindow* w, int mask) {
+    const QImage on = QPixmap(QWidget_SIN::TouchedImagePath()).toImage();
+    const QImage off = QPixmap(QWidget_SIN::IdleImagePath()).toImage();
+    for (int i = 0; i < g_SizeOfChannel.load() && i < kSinSlots; ++i) {
+        if (w->widget_SIN[i] == nullptr) continue;
+        const QImage shown = w->widget_SIN[i]->label_SIN_ICON->pixmap().toImage();
+        if (shown != (((mask >> i) & 1) ? on : off)) return false;
+    }
+    return true;
+}
+
+// Monitoring as the button shows it: never on behind an unchecked button.
+inline bool SenseMatchesButton(MainWindow* w) { return (g_SenseOn.load() != 0) == w->pushButton_Sense->isChecked(); }
+
+// After a pull: both lamps grey, chip widgets off, monitoring off, "NONE".
+inline void VerifyDisconnected(MainWindow* w) {
+    QCOMPARE(g_UART_Connected.load(), 0);
+    QCOMPARE(g_I2C_Connected.load(), 0);
+    QVERIFY(Shows(w->label_UART_Status, kGrey));
+    QVERIFY(Shows(w->label_I2C_Status, kGrey));
+    QVERIFY(ChipWidgetsEnabled(w, false));
+    QVERIFY(!w->pushButton_Sense->isChecked());
+    QCOMPARE(g_SenseOn.load(), uint8_t(0));
+    QCOMPARE(w->comboBox_COM->currentText(), QStringLiteral("NONE"));
+}
+
+// Port open, chip answering, both lamps green, chip widgets on.
+inline void VerifyChipAnswering(MainWindow* w) {
+    QCOMPARE(g_UART_Connected.load(), 1);
+    QCOMPARE(g_I2C_Connected.load(), 1);
+    QVERIFY(Shows(w->label_UART_Status, kGreen));
+    QVERIFY(Shows(w->label_I2C_Status, kGreen));
+    QVERIFY(ChipWidgetsEnabled(w, true));
+    QVERIFY(SenseMatchesButton(w));
+}
+
+// One warning for the pull, and still one after the next probe has come and
+// gone: a lost board is reported once, not once per failed exchange.
+inline void VerifyOneWarning(MessageBoxCatcher& boxes, const QString& path) {
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.count(), 1, 5000);
+    QCOMPARE(boxes.titles().first(), QStringLiteral("WARNING"));
+    QVERIFY2(boxes.last().startsWith(path), qPrintable(boxes.last()));
+    QVERIFY(boxes.last().contains(QStringLiteral("The port number is invalid.")));
+    QTest::qWait(1300);  // past the next probe: a second box would be there by now
+    QCOMPARE(boxes.count(), 1);
+}
+
+// The engineer plugs a board in again (a new line, like a replugged bridge)
+// and picks it: the chip is found, the table is read, a touch lights its lamp.
+inline void VerifyReconnect(MwHarness& h, const std::string& model = "TK2C", int channels = 8) {
+    auto board = std::make_unique<SimPtyHost>(model, channels, 4);
+    std::string why;
+    QVERIFY2(board->start(std::string(), &why), why.c_str());
+    const QString path = QString::fromStdString(board->slavePath());
+    g_CmdLinePorts = QStringList{path};
+    h.choosePort(path);
+    QVERIFY2(h.waitForChip(8000), "the chip on the new board was not seen");
+    MainWindow* w = h.window();
+    VerifyChipAnswering(w);
+    QTRY_VERIFY_WITH_TIMEOUT(board->log()->count('R') > 1, 5000);
+    QVERIFY(board->touch(1));
+    QTRY_VERIFY_WITH_TIMEOUT(LampsShow(w, 0x0002), 5000);
+    QVERIFY(board->release(1));
+    QTRY_VERIFY_WITH_TIMEOUT(LampsShow(w, 0), 5000);
+    // Gone before the harness tears the window down, like an unplugged cable.
+    h.choosePort(QStringLiteral("NONE"));
+    board->stop();
+}
+
+}  // namespace faults

@@ -1,0 +1,191 @@
+// The board pulled out in the middle of each operation that talks to it.
+// Whatever was running must wind down without hanging, the window must keep
+// answering, the lamps must go grey with one warning, and plugging a board in
+// again must work.
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QtTest>
+
+#include "autosen/QDialog_AutoSen.h"
+#include "fault_fixture.h"
+#include "views/unit_widget_reg.h"
+
+using namespace faults;
+
+namespace {
+
+// Answers the next file dialog with path, from a timer.
+class FileDialogAnswer : public QObject {
+public:
+    explicit FileDialogAnswer(const QString& path) : m_path(path) {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (dlg == nullptr || !dlg->isVisible()) return;
+            m_timer.stop();
+            dlg->selectFile(m_path);
+            static_cast<QDialog*>(dlg)->accept();
+        });
+        m_timer.start(10);
+    }
+
+private:
+    QString m_path;
+    QTimer m_timer;
+};
+
+// Pulls the board from a timer once cond holds, so that the pull lands
+// inside a slot that is waiting for the board.
+class PullWhen : public QObject {
+public:
+    PullWhen(SimPtyHost* sim, std::function<bool()> cond) : m_sim(sim), m_cond(std::move(cond)) {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (m_sim->hungUp() || !m_cond()) return;
+            m_timer.stop();
+            m_sim->hangup();
+        });
+        m_timer.start(2);
+    }
+    bool pulled() const { return m_sim->hungUp(); }
+
+private:
+    SimPtyHost* m_sim;
+    std::function<bool()> m_cond;
+    QTimer m_timer;
+};
+
+}  // namespace
+
+class tst_BoardPulled : public QObject {
+    Q_OBJECT
+
+private slots:
+    void duringTableRead() {
+        MwOptions o;
+        o.hintAddrs.clear();
+        for (int a = 0; a < 0x100; ++a) o.hintAddrs << a;
+        MwHarness h(o);
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        h.sim()->setPacing(true);  // a table of 32 runs then takes a good while
+        h.sim()->clearLog();
+        MessageBoxCatcher boxes;
+        Heartbeat beat;
+        PullWhen pull(h.sim(), [&] { return h.sim()->log()->count('R') >= 3; });
+
+        w->pushButton_Read->click();  // returns: the read did not hang
+
+        QVERIFY(pull.pulled());
+        QVERIFY(beat.beats() > 0);
+        VerifyOneWarning(boxes, h.simPath());
+        VerifyDisconnected(w);
+        QVERIFY(WindowAnswers());
+        VerifyReconnect(h);
+    }
+
+    void duringMonitoring() {
+        MwHarness h;
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        g_MonChannelMask = 0x00FF;
+        w->pushButton_Sense->setChecked(true);
+        w->pushButton_Dlg->click();  // the monitoring dialog takes updates too
+        QTRY_VERIFY_WITH_TIMEOUT(h.sim()->selectionEverWritten(2), 8000);
+        MessageBoxCatcher boxes;
+
+        h.sim()->hangup();
+
+        VerifyOneWarning(boxes, h.simPath());
+        VerifyDisconnected(w);
+        QVERIFY(WindowAnswers());
+        VerifyReconnect(h);
+    }
+
+    void duringAutomaticSensitivity() {
+        MwHarness h;
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        const uint16_t maskBefore = 0x00F0;
+        g_MonChannelMask = maskBefore;
+        w->widget_SIN[0]->pushButton_Sensitivity->click();
+        QPointer<QDialog_AutoSen> dlg = w->widget_SIN[0]->findChild<QDialog_AutoSen*>();
+        QVERIFY(dlg);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->state(), int(QDialog_AutoSen::STA_SAMPLE), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(dlg->ownsRun(), 5000);
+        MessageBoxCatcher boxes;
+
+        h.sim()->hangup();
+
+        VerifyOneWarning(boxes, h.simPath());
+        // The engineer gives up on the run and presses Cancel until the dialog
+        // goes (a press in the tick that ends the sampling window is dropped
+        // by design, and the dialog then asks whether to retry). The buttons
+        // must still take the press although the key group has been disabled.
+        QTimer cancel;
+        QObject::connect(&cancel, &QTimer::timeout, [&dlg] {
+            if (dlg && dlg->pushButton_Cancel->isVisible()) dlg->pushButton_Cancel->click();
+        });
+        cancel.start(150);
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull() || !dlg->isVisible(), 15000);
+        cancel.stop();
+        QCOMPARE(g_MonChannelMask.load(), maskBefore);
+        VerifyDisconnected(w);
+        QVERIFY(WindowAnswers());
+        VerifyReconnect(h);
+    }
+
+    void duringRegisterFileLoad() {
+        MwHarness h;
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        QByteArray file;
+        for (int a = 0; a < 0x80; ++a) file += QString::asprintf("w%02X%02X\n", a, (a * 7) & 0xFF).toLatin1();
+        QVERIFY(h.writeFile(QStringLiteral("many.sf"), file));
+        h.sim()->setPacing(true);
+        h.sim()->clearLog();
+        MessageBoxCatcher boxes;
+        Heartbeat beat;
+        FileDialogAnswer answer(h.filePath(QStringLiteral("many.sf")));
+        PullWhen pull(h.sim(), [&] { return h.sim()->log()->count('W') >= 5; });
+
+        w->pushButton_Load->click();
+
+        QVERIFY(pull.pulled());
+        QVERIFY(beat.beats() > 0);
+        // The writes after the pull were not acknowledged; Load says so.
+        QVERIFY2(w->Ui::NV_EV_KitClass::statusBar->currentMessage().contains(QStringLiteral("not acknowledged")),
+                 qPrintable(w->Ui::NV_EV_KitClass::statusBar->currentMessage()));
+        QVERIFY(h.sim()->log()->count('W') < 0x80);
+        VerifyOneWarning(boxes, h.simPath());
+        VerifyDisconnected(w);
+        QVERIFY(WindowAnswers());
+        VerifyReconnect(h);
+    }
+
+    void duringI2CSearch() {
+        MwHarness h;
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        // Every probe then waits out its time-out.
+        h.sim()->setSilent(true);
+        h.sim()->clearLog();
+        MessageBoxCatcher boxes;
+        Heartbeat beat;
+        PullWhen pull(h.sim(), [&] { return h.payloads('R').contains("B20001"); });
+
+        w->pushButton_Setting_SearchI2C->click();
+
+        QVERIFY(pull.pulled());
+        QVERIFY(beat.beats() > 0);
+        // No candidate answered: the address and the field are as they were.
+        QCOMPARE(g_I2C_Addr.load(), 0xB0);
+        QCOMPARE(w->lineEdit_I2C_ADDR->text(), QStringLiteral("B0"));
+        VerifyOneWarning(boxes, h.simPath());
+        VerifyDisconnected(w);
+        QVERIFY(WindowAnswers());
+        VerifyReconnect(h);
+    }
+};
+
+QTEST_MAIN(tst_BoardPulled)
+#include "tst_board_pulled.moc"
