@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "app/config.h"
+#include "app/demo_mode.h"
 #include "mainwindow/unit_mainwindow.h"
 #include "platform/instance_marker.h"
 
@@ -58,5 +59,6 @@ int Startup_Main(int argc, char* argv[]) {
     }
     // After the window is on screen, so that its warnings have a parent to sit on.
     QTimer::singleShot(0, g_MainWindow, [] { g_MainWindow->Connect_FirstCmdLinePort(); });
+    if (qEnvironmentVariableIsSet("TKEVAL_DEMO_MONITOR")) Demo_MonitorWhenReady(g_MainWindow);
     return app.exec();
 }

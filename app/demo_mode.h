@@ -1,0 +1,9 @@
+// Hands-free demonstration: once the chip answers, switch monitoring on and
+// open the monitoring dialog, as an engineer would with "Sense" and "Dlg".
+// Used by scripts/demo when it runs without a display, so that its
+// screenshot shows the tool at work; set TKEVAL_DEMO_MONITOR=1 to enable.
+#pragma once
+
+class MainWindow;
+
+void Demo_MonitorWhenReady(MainWindow* window);
