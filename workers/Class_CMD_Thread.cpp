@@ -4,7 +4,6 @@
 
 #include "app/globals.h"
 #include "link/commands.h"
-#include "workers/interruptible_sleep.h"
 
 Class_CMD_Thread* g_CMD_Thread = nullptr;
 
@@ -16,11 +15,14 @@ Class_CMD_Thread::~Class_CMD_Thread() {
     if (g_CMD_Thread == this) g_CMD_Thread = nullptr;
 }
 
-void Class_CMD_Thread::Stop() { m_Stop.store(true, std::memory_order_release); }
+void Class_CMD_Thread::Stop() {
+    m_Stop.store(true, std::memory_order_release);
+    m_Sleep.Wake();
+}
 
 void Class_CMD_Thread::run() {
     while (!m_Stop.load(std::memory_order_acquire)) {
-        if (!Sleep_Unless_Stopped(kProbeIntervalMs, m_Stop)) break;
+        if (!m_Sleep.Sleep_Unless_Stopped(kProbeIntervalMs, m_Stop)) break;
         if (g_UART_Connected.load(std::memory_order_acquire) == 0) continue;
         Probe();
     }

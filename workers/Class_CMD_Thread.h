@@ -5,6 +5,8 @@
 #include <QThread>
 #include <atomic>
 
+#include "workers/interruptible_sleep.h"
+
 class Class_CMD_Thread : public QThread {
     Q_OBJECT
 public:
@@ -31,6 +33,8 @@ protected:
 
 private:
     void Probe();
+
+    Interruptible_Sleep m_Sleep;  // between passes; Stop() wakes it
 };
 
 extern Class_CMD_Thread* g_CMD_Thread;

@@ -3,7 +3,6 @@
 #include "app/globals.h"
 #include "link/commands.h"
 #include "workers/decode.h"
-#include "workers/interruptible_sleep.h"
 
 Class_Proc_Thread* g_Proc_Thread = nullptr;
 
@@ -36,11 +35,14 @@ Class_Proc_Thread::~Class_Proc_Thread() {
     if (g_Proc_Thread == this) g_Proc_Thread = nullptr;
 }
 
-void Class_Proc_Thread::Stop() { m_Stop.store(true, std::memory_order_release); }
+void Class_Proc_Thread::Stop() {
+    m_Stop.store(true, std::memory_order_release);
+    m_Sleep.Wake();
+}
 
 void Class_Proc_Thread::run() {
     while (!m_Stop.load(std::memory_order_acquire)) {
-        if (!Sleep_Unless_Stopped(kCycleIntervalMs, m_Stop)) break;
+        if (!m_Sleep.Sleep_Unless_Stopped(kCycleIntervalMs, m_Stop)) break;
         if (MonitoringWanted()) Proc_Cycle();
     }
     m_Stop.store(false, std::memory_order_release);

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "workers/interruptible_sleep.h"
+
 class Class_Proc_Thread : public QThread {
     Q_OBJECT
 public:
@@ -34,6 +36,8 @@ private:
     bool ReadRegs(uint8_t dev, uint8_t reg, uint8_t len, uint8_t* img);
     void Select(uint8_t dev, int family, int ch);
     void Publish(int family, int ch, const uint8_t* img);
+
+    Interruptible_Sleep m_Sleep;  // between passes; Stop() wakes it
 };
 
 extern Class_Proc_Thread* g_Proc_Thread;
