@@ -1,5 +1,6 @@
 #include "link/Class_ThreadUART.h"
 
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -13,6 +14,9 @@ Class_ThreadUART* g_ThreadUART = nullptr;
 namespace {
 
 constexpr int kBatchSize = 256;
+// The longest gap between two receive passes, and between two looks of a
+// reply collector at the ring (and so between its event dispatches).
+constexpr int kPassMs = 1;
 constexpr int kFrameSize = 32;    // bytes of a reply frame the collector keeps
 constexpr int kCommandSize = 64;  // command frame buffer
 constexpr uint8_t kStx = 0x02;
@@ -154,7 +158,11 @@ char Class_ThreadUART::Get_Reply(uint8_t* dest, int destSize, char letter, int t
             }
         }
         if (Link_ExchangesAborted()) return 'Z';
-        Sleep(1);
+        {
+            std::unique_lock<std::mutex> lock(m_RxWaitLock);
+            m_RxArrived.wait_for(lock, std::chrono::milliseconds(kPassMs),
+                                 [rd] { return g_RxWriteCount.load(std::memory_order_acquire) != rd; });
+        }
         Pump_Messages();
         if (Link_ExchangesAborted()) return 'Z';
         if (static_cast<int64_t>(GetTickCount() - start) > timeoutMs) return 'Z';
@@ -164,8 +172,20 @@ char Class_ThreadUART::Get_Reply(uint8_t* dest, int destSize, char letter, int t
 void Class_ThreadUART::run() {
     uint8_t buf[kBatchSize];
     std::memset(buf, 0, sizeof buf);
+    bool plainPause = true;
     while (!m_Stop.load(std::memory_order_acquire)) {
-        Sleep(1);
+        // With a live port the pass waits for input instead of sleeping, so
+        // bytes are taken as they arrive; the time-out keeps the rhythm. A
+        // hang-up or error also ends the wait, and the line check below
+        // reports it.
+        const bool waited = !plainPause && linkLive(this);
+        const int woke = waited ? m_Serial->waitReadable(kPassMs) : 0;
+        if (!waited) Sleep(kPassMs);
+        plainPause = false;
+        // A wait that ran out saw neither input nor a hang-up or error (poll
+        // reports those whatever it was asked for): the line has been checked
+        // and there is nothing to read, so the pass would be two idle calls.
+        if (waited && woke == 0) continue;
         if (!linkLive(this)) continue;
         int failedPort = 0;
         int n = 0;
@@ -191,6 +211,16 @@ void Class_ThreadUART::run() {
                 g_RxWriteCount.store(NextCount(rxw, n), std::memory_order_release);
             }
         }
+        if (n > 0) {
+            // Through the collector's lock, so a collector that has just
+            // found the ring empty is already waiting and cannot miss this.
+            { std::lock_guard<std::mutex> lock(m_RxWaitLock); }
+            m_RxArrived.notify_all();
+        }
+        // A wait that ended early with nothing to read and nothing to report
+        // would end early again at once: pause plainly once instead of
+        // spinning on it.
+        plainPause = waited && n <= 0 && failedPort == 0;
         if (failedPort != 0) emit UART_ERR_Signal(failedPort);
         if (n > 0) emit Update_UART_RxEdit_Signal();
     }

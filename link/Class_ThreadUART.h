@@ -1,11 +1,13 @@
-// The receive thread: polls the open port every millisecond, copies what it
-// reads into both receive rings and reports line failures. It also owns the
-// open port (opened and closed on the caller's thread).
+// The receive thread: passes over the open port at least every millisecond,
+// taking bytes as soon as they arrive, copies them into both receive rings
+// and reports line failures. It also owns the open port (opened and closed on
+// the caller's thread).
 #pragma once
 
 #include <QString>
 #include <QThread>
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 
 class SerialPort;
@@ -52,6 +54,11 @@ private:
     // close, so that once Close_Port returns no pass is still writing the rings
     // of the connection that just ended: the connect that follows resets them.
     std::mutex m_PassLock;
+    // A reply collector waits here between its looks at the receive ring; the
+    // receive thread wakes it when it has published new bytes, so a reply is
+    // seen when it lands rather than at the collector's next millisecond.
+    std::mutex m_RxWaitLock;
+    std::condition_variable m_RxArrived;
 };
 
 extern Class_ThreadUART* g_ThreadUART;

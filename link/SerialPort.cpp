@@ -20,8 +20,8 @@ bool isDeviceGone(int err) { return err == EIO || err == ENXIO || err == ENODEV 
 }  // namespace
 
 SerialPort::~SerialPort() {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    closeLocked();
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    closeLocked(lock);
 }
 
 int SerialPort::open(const QString& path) {
@@ -66,12 +66,18 @@ void SerialPort::flush() {
 }
 
 int SerialPort::close() {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    return closeLocked();
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    return closeLocked(lock);
 }
 
-int SerialPort::closeLocked() {
+int SerialPort::closeLocked(std::unique_lock<std::mutex>& lock) {
     if (m_Fd < 0) return -1;
+    // No new wait may begin while this one drains, or a busy waiter could
+    // hold the close off indefinitely.
+    m_Closing = true;
+    m_WaitersDone.wait(lock, [this] { return m_Waiters == 0; });
+    m_Closing = false;
+    if (m_Fd < 0) return -1;  // another close finished while this one waited
     // Linux releases the descriptor even when close() reports an error, so the
     // port counts as closed either way; keeping the number would risk closing
     // an unrelated file that reused it.
@@ -124,6 +130,27 @@ int SerialPort::read(uint8_t* buf, int max) {
         if (isDeviceGone(errno)) m_Failed = true;
         return -1;
     }
+}
+
+int SerialPort::waitReadable(int timeoutMs) {
+    int fd = -1;
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        if (m_Fd < 0 || m_Failed || m_Closing) return -1;
+        fd = m_Fd;
+        ++m_Waiters;
+    }
+    pollfd p{};
+    p.fd = fd;
+    p.events = POLLIN;
+    const int r = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
+    const int err = errno;
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        if (--m_Waiters == 0) m_WaitersDone.notify_all();
+    }
+    if (r > 0) return 1;
+    return r == 0 || err == EINTR ? 0 : -1;
 }
 
 int SerialPort::checkLine() {

@@ -3,14 +3,18 @@
 // against: 0 for a successful open, line setting or close; a byte count from
 // read; non-zero from the line check only when the port has really failed.
 //
-// Safe to use from two threads at once (the receive thread reads and checks,
-// the caller's thread writes, opens and closes): every use of the descriptor
-// happens under one short-held mutex, so a close waits for a read or write in
-// flight and nothing ever touches a descriptor after it was closed.
+// Safe to use from two threads at once (the receive thread waits, reads and
+// checks, the caller's thread writes, opens and closes): every use of the
+// descriptor happens under one short-held mutex, so a close waits for a read
+// or write in flight and nothing ever touches a descriptor after it was
+// closed. A wait for input is the one use outside the mutex (a write must not
+// queue behind it); a close waits for it to end instead, which its bounded
+// time-out keeps short.
 #pragma once
 
 #include <QString>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
@@ -36,6 +40,10 @@ public:
     // Never blocks: the bytes available now (at most max), 0 for none, -1 when
     // the port is not open or failed.
     int read(uint8_t* buf, int max);
+    // Blocks until input is waiting, the line hangs up or fails, or timeoutMs
+    // has passed: 1 = something to read or to report, 0 = time-out (or a
+    // signal), -1 when the port is not open or failed.
+    int waitReadable(int timeoutMs);
     // 0 = healthy (or simply not open); non-zero = hang-up, error, removed.
     int checkLine();
 
@@ -44,13 +52,19 @@ public:
     int handle() const { return m_Handle.load(std::memory_order_acquire); }
 
 private:
-    int closeLocked();
+    int closeLocked(std::unique_lock<std::mutex>& lock);
 
     mutable std::mutex m_Mutex;
     int m_Fd = -1;  // guarded by m_Mutex
     // A read or write that failed in a way that means the device is gone;
     // reported by the next line check. Guarded by m_Mutex.
     bool m_Failed = false;
+    // Input waits in progress on m_Fd; guarded by m_Mutex. The descriptor is
+    // closed only once it is 0, so a wait never outlives its descriptor's
+    // number (which the next open could reuse).
+    int m_Waiters = 0;
+    bool m_Closing = false;  // guarded by m_Mutex
+    std::condition_variable m_WaitersDone;
     std::atomic<bool> m_Open{false};
     std::atomic<int> m_Handle{0};
 };

@@ -129,6 +129,66 @@ private slots:
         reader.join();
         QCOMPARE(lineFailures.load(), 0);
     }
+
+    // The receive thread's wait: ends for input and for a pulled board (which
+    // the line check then reports), times out on a quiet line, and refuses a
+    // port that is not open or has failed.
+    void waitReadable_endsForInputOrHangUp() {
+        PtyPeer peer;
+        SerialPort port;
+        QCOMPARE(port.waitReadable(1), -1);
+        QCOMPARE(port.open(peer.slavePath()), 0);
+        QCOMPARE(port.setLine(), 0);
+        QCOMPARE(port.waitReadable(20), 0);
+
+        QVERIFY(peer.write("RR"));
+        QCOMPARE(port.waitReadable(5000), 1);
+        uint8_t buf[8] = {};
+        int got = 0;
+        QTRY_VERIFY((got += qMax(0, port.read(buf, sizeof buf))) >= 2);
+        QCOMPARE(port.waitReadable(20), 0);  // read empty again: quiet
+
+        peer.closeMaster();
+        QCOMPARE(port.waitReadable(5000), 1);
+        QVERIFY(port.checkLine() != 0);
+        QCOMPARE(port.waitReadable(1), -1);
+        QCOMPARE(port.close(), 0);
+        QCOMPARE(port.waitReadable(1), -1);
+    }
+
+    // A thread that waits back to back, as the receive thread does, must
+    // neither keep a close waiting for ever nor wait on a descriptor after
+    // it was closed (its number may already belong to the next open).
+    void closeWhileOtherThreadWaits() {
+        PtyPeer peer;
+        SerialPort port;
+        QCOMPARE(port.open(peer.slavePath()), 0);
+        QCOMPARE(port.setLine(), 0);
+        std::atomic<bool> run{true};
+        std::atomic<int> lineFailures{0};
+        std::atomic<int> waits{0};
+        std::thread waiter([&] {
+            uint8_t buf[256];
+            while (run.load()) {
+                if (port.waitReadable(1) >= 0) ++waits;
+                if (port.checkLine() != 0) ++lineFailures;
+                port.read(buf, sizeof buf);
+            }
+        });
+        QTRY_VERIFY(waits.load() > 0);
+        const uint8_t frame[] = {0x02, 'C', 'V', 0x03};
+        for (int i = 0; i < 200; ++i) {
+            QVERIFY(peer.write("\x02RV0\x03"));
+            port.write(frame, sizeof frame);
+            QCOMPARE(port.close(), 0);
+            QCOMPARE(port.open(peer.slavePath()), 0);
+            QCOMPARE(port.setLine(), 0);
+        }
+        run.store(false);
+        waiter.join();
+        QCOMPARE(lineFailures.load(), 0);
+        QCOMPARE(port.close(), 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_SerialPort)
