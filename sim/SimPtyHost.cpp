@@ -19,6 +19,7 @@ constexpr int64_t kByteUs = 1042;
 // Output nobody reads is lost on a real line too; keep at most this much.
 constexpr size_t kMaxBacklog = 4096;
 constexpr int kHangupWaitMs = 2000;
+constexpr int64_t kTickUs = 1000;
 
 int64_t steadyUs() {
     using namespace std::chrono;
@@ -139,6 +140,7 @@ void SimPtyHost::run() {
     std::deque<Timed> out;  // reply and event bytes not yet written
     int64_t lastInUs = 0;
     int64_t lastOutUs = 0;
+    bool outStalled = false;
     uint8_t buf[512];
 
     while (!m_stop.load(std::memory_order_acquire)) {
@@ -150,10 +152,22 @@ void SimPtyHost::run() {
         }
         const bool pacing = m_pacing.load(std::memory_order_acquire);
 
+        // A real board acts when a byte is due, not on a loop of its own: wait
+        // for the tool's bytes, at most until the next paced byte falls due,
+        // and never longer than the 1 ms tick the board's clock needs.
+        int64_t waitUs = kTickUs;
+        {
+            const int64_t now = nowUs();
+            if (!in.empty()) waitUs = std::min(waitUs, in.front().dueUs - now);
+            // Output the line would not take is retried on the tick, not in a spin.
+            if (!out.empty() && !outStalled) waitUs = std::min(waitUs, out.front().dueUs - now);
+            waitUs = std::max<int64_t>(waitUs, 0);
+        }
         std::string received;
         if (m_master >= 0) {
             pollfd p{m_master, POLLIN, 0};
-            const int ready = ::poll(&p, 1, 1);
+            const timespec timeout{0, static_cast<long>(waitUs * 1000)};
+            const int ready = ::ppoll(&p, 1, &timeout, nullptr);
             if (ready > 0 && (p.revents & POLLIN) != 0) {
                 const ssize_t n = ::read(m_master, buf, sizeof buf);
                 for (ssize_t i = 0; i < n; ++i) {
@@ -207,9 +221,11 @@ void SimPtyHost::run() {
             buf[due] = out[due].byte;
             ++due;
         }
+        outStalled = false;
         if (due > 0) {
             const ssize_t n = ::write(m_master, buf, due);
             if (n > 0) out.erase(out.begin(), out.begin() + n);
+            outStalled = n < static_cast<ssize_t>(due);
         }
     }
     closeLine();
