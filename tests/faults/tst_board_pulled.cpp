@@ -8,31 +8,13 @@
 #include <QtTest>
 
 #include "autosen/QDialog_AutoSen.h"
+#include "badinput/workdir_fixture.h"
 #include "fault_fixture.h"
 #include "views/unit_widget_reg.h"
 
 using namespace faults;
 
 namespace {
-
-// Answers the next file dialog with path, from a timer.
-class FileDialogAnswer : public QObject {
-public:
-    explicit FileDialogAnswer(const QString& path) : m_path(path) {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (dlg == nullptr || !dlg->isVisible()) return;
-            m_timer.stop();
-            dlg->selectFile(m_path);
-            static_cast<QDialog*>(dlg)->accept();
-        });
-        m_timer.start(10);
-    }
-
-private:
-    QString m_path;
-    QTimer m_timer;
-};
 
 // Pulls the board from a timer once cond holds, so that the pull lands
 // inside a slot that is waiting for the board.
@@ -145,7 +127,7 @@ private slots:
         h.sim()->clearLog();
         MessageBoxCatcher boxes;
         Heartbeat beat;
-        FileDialogAnswer answer(h.filePath(QStringLiteral("many.sf")));
+        FileDialogAnswerer answer(h.filePath(QStringLiteral("many.sf")));
         PullWhen pull(h.sim(), [&] { return h.sim()->log()->count('W') >= 5; });
 
         w->pushButton_Load->click();
