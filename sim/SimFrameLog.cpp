@@ -5,6 +5,7 @@
 void SimFrameLog::append(SimFrame frame) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_frames.push_back(std::move(frame));
+    while (m_frames.size() > m_capacity) m_frames.pop_front();
 }
 
 void SimFrameLog::clear() {
@@ -14,7 +15,7 @@ void SimFrameLog::clear() {
 
 std::vector<SimFrame> SimFrameLog::frames() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_frames;
+    return std::vector<SimFrame>(m_frames.begin(), m_frames.end());
 }
 
 size_t SimFrameLog::size() const {

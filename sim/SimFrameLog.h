@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,8 +21,13 @@ struct SimFrame {
     std::vector<uint8_t> data;  // 'W': bytes written; 'R': bytes returned
 };
 
+// Keeps the newest frames only, so a simulator left running for days does
+// not grow without bound; the default holds hours of monitoring traffic.
 class SimFrameLog {
 public:
+    static constexpr size_t kDefaultCapacity = 200000;
+    explicit SimFrameLog(size_t capacity = kDefaultCapacity) : m_capacity(capacity > 0 ? capacity : 1) {}
+
     void append(SimFrame frame);
     void clear();
 
@@ -35,5 +41,6 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    std::vector<SimFrame> m_frames;
+    size_t m_capacity;
+    std::deque<SimFrame> m_frames;
 };

@@ -200,6 +200,17 @@ void tst_SimBoard::log_recordsWritesAndSelections() {
     QVERIFY(!board.log()->frames()[5].complete);
     board.log()->clear();
     QCOMPARE(board.log()->size(), size_t(0));
+
+    // A long-running simulator keeps only the newest frames.
+    SimFrameLog bounded(3);
+    for (uint32_t t = 1; t <= 5; ++t) {
+        SimFrame f;
+        f.timeMs = t;
+        bounded.append(f);
+    }
+    QCOMPARE(bounded.size(), size_t(3));
+    QCOMPARE(bounded.frames().front().timeMs, uint32_t(3));
+    QCOMPARE(bounded.frames().back().timeMs, uint32_t(5));
 }
 
 void tst_SimBoard::autoplay_holdsKeysInTurn() {
