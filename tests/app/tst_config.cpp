@@ -6,6 +6,7 @@
 #include "app/config.h"
 #include "app/globals.h"
 #include "platform/ini.h"
+#include "support/mw_harness.h"
 
 // Reads the configuration the way the main window does, in a scratch
 // working directory.
@@ -38,12 +39,7 @@ private slots:
     void init() {
         for (const char* f : {"system.ini", "config.ini", "Log.txt"})
             QFile::remove(m_dir.filePath(QString::fromLatin1(f)));
-        g_I2C_Addr = 0xB0;
-        g_DeviceType = 0;
-        g_SizeOfChannel = 0;
-        g_SizeOfSBF = 0;
-        g_AutoSen_Margin = 0.0f;
-        g_RegFilePath.clear();
+        MwHarness::ResetGlobals();
     }
 
     void noFiles_defaults() {
