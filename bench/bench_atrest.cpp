@@ -23,7 +23,7 @@
 
 #include "app/config.h"
 #include "app/globals.h"
-#include "app/startup.h"
+#include "mainwindow/startup.h"
 #include "bench/bench_support.h"
 #include "mainwindow/unit_mainwindow.h"
 #include "sim/SimPtyHost.h"

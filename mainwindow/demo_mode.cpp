@@ -1,4 +1,4 @@
-#include "app/demo_mode.h"
+#include "mainwindow/demo_mode.h"
 
 #include <QTimer>
 

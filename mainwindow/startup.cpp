@@ -1,4 +1,4 @@
-#include "app/startup.h"
+#include "mainwindow/startup.h"
 
 #include <QApplication>
 #include <QFont>
@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "app/config.h"
-#include "app/demo_mode.h"
+#include "mainwindow/demo_mode.h"
 #include "mainwindow/unit_mainwindow.h"
 #include "platform/instance_marker.h"
 
