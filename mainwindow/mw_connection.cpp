@@ -5,6 +5,7 @@
 
 #include "app/config.h"
 #include "app/globals.h"
+#include "data/SampleStream.h"
 #include "link/Class_ThreadUART.h"
 #include "link/PortDiscovery.h"
 #include "link/commands.h"
@@ -98,6 +99,7 @@ void MainWindow::UART_Connection() {
     Reset_Rings();
     ++m_ConnectCycle;
     m_PortErrorShown = false;
+    m_Stream->restart();
     g_UART_Connected.store(1, std::memory_order_release);
 }
 

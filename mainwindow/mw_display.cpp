@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "app/globals.h"
+#include "data/SampleStream.h"
 #include "mainwindow/unit_mainwindow.h"
 #include "views/Dialog_sense.h"
 #include "views/QWidget_SIN.h"
@@ -69,31 +70,36 @@ void MainWindow::UpdateTouch_Slot(int iTouchKey) {
         }
     }
     if (dialog_sense && dialog_sense->isVisible()) dialog_sense->Update_Touch(iTouchKey);
+    m_Stream->publishTouchMask(iTouchKey);
 }
 
 void MainWindow::Update_MON_Slot() {
-    const int c = g_MonChannel.load(std::memory_order_acquire);
-    // The processing thread only publishes channels below the channel count;
-    // anything else would index past the indicators and the monitor arrays.
-    if (c >= std::min(g_SizeOfChannel.load(), kMaxChannels)) return;
+    Show_MonitorSample(MonitorSample_FromGlobals(g_MonChannel.load(std::memory_order_acquire)));
+}
+
+void MainWindow::Show_MonitorSample(const MonitorSample& sample) {
+    const int c = sample.channel;
+    // Live samples only name channels below the channel count; a replayed
+    // log may name any, and anything else would index past the indicators.
+    if (c < 0 || c >= std::min(g_SizeOfChannel.load(), kMaxChannels)) return;
 
     if (QWidget_SIN* sin = widget_SIN[c]) {
-        sin->label_RIN_CNT->setNum(static_cast<int>(g_Ref_Cnt[kIndicatorSbf].load()));
-        sin->label_SIN_CNT->setNum(static_cast<int>(g_Sen_Cnt[c][kIndicatorSbf].load()));
-        sin->label_DIFF_PER->setNum(static_cast<int>(g_Diff_Per_Tick[c][kIndicatorSbf].load()));
+        sin->label_RIN_CNT->setNum(static_cast<int>(sample.ref[kIndicatorSbf]));
+        sin->label_SIN_CNT->setNum(static_cast<int>(sample.sense[kIndicatorSbf]));
+        sin->label_DIFF_PER->setNum(static_cast<int>(sample.diff[kIndicatorSbf]));
     }
 
     if (!dialog_sense || !dialog_sense->isVisible()) return;
-    const int n = std::clamp(g_SizeOfSBF.load(), 0, kMaxSbf);
     uint16_t ref[kMaxSbf] = {};
     uint16_t sen[kMaxSbf] = {};
     int32_t diff[kMaxSbf] = {};
     int32_t offset[kMaxSbf] = {};
+    const int n = std::clamp(sample.sbfCount, 0, kMaxSbf);
     for (int s = 0; s < n; ++s) {
-        ref[s] = g_Ref_Cnt[s].load();
-        sen[s] = g_Sen_Cnt[c][s].load();
-        diff[s] = g_Diff_Per_Tick[c][s].load();
-        offset[s] = g_Offset_Per_Tick[c][s].load();
+        ref[s] = sample.ref[s];
+        sen[s] = sample.sense[s];
+        diff[s] = sample.diff[s];
+        offset[s] = sample.offset[s];
     }
     dialog_sense->Update_RefCnt(static_cast<uint8_t>(c), ref);
     dialog_sense->Update_Channel(static_cast<uint8_t>(c), sen, diff, offset);

@@ -12,7 +12,8 @@
 #include "app/globals.h"
 #include "app/hintfile.h"
 #include "app/log.h"
-#include "app/startup.h"
+#include "data/SampleStream.h"
+#include "mainwindow/startup.h"
 #include "link/Class_ThreadUART.h"
 #include "link/commands.h"
 #include "views/Dialog_sense.h"
@@ -74,6 +75,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
     dialog_sense = new Dialog_sense(this);
+    m_Stream = new SampleStream(this);
 
     // A new window's exchanges start unhindered, whatever an earlier one left.
     Link_AbortExchanges(false);
@@ -90,7 +92,8 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     connect(g_CMD_Thread, &Class_CMD_Thread::I2C_Disconnection_Signal, this, &MainWindow::I2C_Disconnection_Slot);
     connect(g_CMD_Thread, &Class_CMD_Thread::UpdateTouch_Signal, this, &MainWindow::UpdateTouch_Slot);
     connect(g_CMD_Thread, &Class_CMD_Thread::Update_Valid_Signal, this, &MainWindow::Update_Valid_Slot);
-    connect(g_Proc_Thread, &Class_Proc_Thread::Update_MON_Signal, this, &MainWindow::Update_MON_Slot);
+    connect(g_Proc_Thread, &Class_Proc_Thread::Update_MON_Signal, m_Stream, &SampleStream::publishLive);
+    connect(m_Stream, &SampleStream::sampleAdded, this, &MainWindow::Show_MonitorSample);
     connect(pushButton_TEST, &QPushButton::clicked, this, &MainWindow::pushButton_TEST_Clecked);
     connect(comboBox_COM, &QComboBox::textActivated, this, &MainWindow::comboBox_COM_activated);
     connect(pushButton_COM_Search, &QPushButton::clicked, this, &MainWindow::pushButton_COM_Search_Clecked);

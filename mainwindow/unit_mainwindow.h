@@ -11,6 +11,8 @@
 #include "ui_unit_mainwindow.h"
 
 class Dialog_sense;
+class SampleStream;
+struct MonitorSample;
 class QWidget_SIN;
 class unit_widget_reg;
 class QCloseEvent;
@@ -37,6 +39,9 @@ public:
     // chosen it; nothing when none was named. Run once the window is shown.
     void Connect_FirstCmdLinePort();
 
+    // The stream every live view, recorder and test consumes; owned here.
+    SampleStream* sampleStream() const { return m_Stream; }
+
 public slots:
     void pushButton_TEST_Clecked();
     void comboBox_COM_activated(QString strItem);
@@ -59,6 +64,9 @@ protected slots:
     void I2C_Disconnection_Slot();
     void UpdateTouch_Slot(int iTouchKey);
     void Update_MON_Slot();
+    // Shows one sample in its channel's indicator and, when shown, the
+    // monitoring dialog. Update_MON_Slot() shows the globals' newest channel.
+    void Show_MonitorSample(const MonitorSample& sample);
     void Update_Valid_Slot();
 
 protected:
@@ -66,6 +74,8 @@ protected:
 
 private:
     void Build_RegisterCells();
+
+    SampleStream* m_Stream = nullptr;
     void Read_Table();
     void Warn_InvalidPort(const QString& path);
 

@@ -81,7 +81,7 @@ void Class_Proc_Thread::Publish(int family, int ch, const uint8_t* img) {
         if (v.hasOffset) g_Offset_Per_Tick[ch][k].store(v.offset[k], std::memory_order_relaxed);
     }
     g_MonChannel.store(static_cast<uint8_t>(ch), std::memory_order_release);
-    emit Update_MON_Signal();
+    emit Update_MON_Signal(MonitorSample_FromGlobals(ch));
 }
 
 int Class_Proc_Thread::Proc_Cycle() {

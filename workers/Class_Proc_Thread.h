@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "data/MonitorSample.h"
 #include "workers/interruptible_sleep.h"
 
 class Class_Proc_Thread : public QThread {
@@ -27,7 +28,9 @@ public:
     static constexpr unsigned kCycleIntervalMs = 50;
 
 signals:
-    void Update_MON_Signal();
+    // One publication, carried by value: a queued delivery shows the values
+    // it was sent with, not whatever the globals hold when it runs.
+    void Update_MON_Signal(MonitorSample sample);
 
 protected:
     void run() override;
