@@ -25,6 +25,7 @@
 #include "app/globals.h"
 #include "app/hintfile.h"
 #include "app/regfile.h"
+#include "data/LogReader.h"
 #include "link/Class_ThreadUART.h"
 #include "link/commands.h"
 #include "link/event_frames.h"
@@ -307,6 +308,47 @@ inline int SimBoardFrames(const uint8_t* data, size_t size) {
     }
     Check(replies <= etx, "more replies than frames");
     Check(board.log()->size() >= replies, "a reply without a logged frame");
+    return 0;
+}
+
+// --- logs ------------------------------------------------------------------------------------------
+//
+// The input is the file. A refusal names a line; every event read is in
+// range, comes in file order, and a cut-off log is only ever reported at its
+// last line.
+inline int Log(const uint8_t* data, size_t size) {
+    QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    LogReader reader;
+    if (!reader.open(&buffer, QStringLiteral("fuzz.csv"))) {
+        Check(reader.error().contains(QStringLiteral("line ")), "a refusal that names no line");
+        return 0;
+    }
+    LogEvent e;
+    int lastLine = 0;
+    int events = 0;
+    while (reader.nextEvent(&e)) {
+        Check(e.line > lastLine && e.line <= reader.lineNumber(), "events out of file order");
+        lastLine = e.line;
+        ++events;
+        Check(e.tMs >= 0, "negative time");
+        switch (e.kind) {
+            case LogRowKind::Sample:
+                Check(e.sample.channel >= 0 && e.sample.channel < kMaxChannels, "channel out of range");
+                Check(e.sample.sbfCount >= 1 && e.sample.sbfCount <= kMaxSbf, "SBF count out of range");
+                Check(e.sample.tMs == e.tMs, "sample time differs from its row");
+                break;
+            case LogRowKind::Write:
+                Check(e.reg >= 0 && e.reg <= 0xFF && e.value >= 0 && e.value <= 0xFF, "write beyond a byte");
+                break;
+            case LogRowKind::Touch:
+            case LogRowKind::Mark:
+                break;
+        }
+    }
+    Check(events + reader.problemCount() <= reader.lineNumber(), "more rows than lines");
+    Check(!reader.truncated() || reader.problemCount() > 0, "a cut-off log without its problem line");
     return 0;
 }
 

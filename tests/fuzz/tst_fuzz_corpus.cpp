@@ -23,6 +23,7 @@ const Target kTargets[] = {
     {"hint", fuzz::HintFile},
     {"ini", fuzz::Ini},
     {"sim_board", fuzz::SimBoardFrames},
+    {"log", fuzz::Log},
 };
 
 Body BodyOf(const QByteArray& name) {
