@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <cstdint>
 
+#include "data/SensitivityProposal.h"
 #include "ui_QDialog_AutoSen.h"
 
 class QCloseEvent;
@@ -38,18 +39,11 @@ struct AutoSenRun {
 };
 extern AutoSenRun g_AutoSenRun;
 
-constexpr uint8_t kAutoSenMax = 0x3F;
 constexpr int kAutoSenMinSamples = 5;
 constexpr int32_t kAutoSenMinDiff = 10;  // a sample must exceed this
 constexpr uint8_t kAutoSenControlReg = 0x3A;
 constexpr uint8_t kAutoSenControlBit = 0x20;
 constexpr uint8_t kAutoSenRunValue = 0x05;  // sensitivity held while sampling
-
-// The proposal for sum/count samples and a margin: the float32 mean times the
-// margin, truncated toward zero and capped at 0x3F. A non-positive or
-// non-numeric product gives 0. *computed (optional) receives the value before
-// the cap, limited to the int32 range.
-uint8_t AutoSen_Evaluate(float sum, int32_t count, float margin, int32_t* computed = nullptr);
 
 // First sensitivity register of a chip family.
 uint8_t AutoSen_RegisterBase(int deviceType);
