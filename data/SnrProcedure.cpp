@@ -1,0 +1,383 @@
+#include "data/SnrProcedure.h"
+
+#include <QPointer>
+#include <cmath>
+
+#include "app/config.h"
+#include "app/globals.h"
+#include "data/SampleStream.h"
+#include "data/SnrRegisters.h"
+#include "platform/ini.h"
+#include "workers/ChipFamily.h"
+
+namespace {
+
+constexpr int kWatchMs = 100;
+
+int ChannelCount() { return qBound(0, g_SizeOfChannel.load(), kMaxChannels); }
+
+}  // namespace
+
+SnrSettings Snr_DefaultSettings(QStringList* messages) {
+    SnrSettings s;
+    const int channels = ChannelCount();
+    const uint16_t mask = g_MonChannelMask.load();
+    for (int c = 0; c < channels; ++c)
+        if (mask & (1u << c)) s.channels.append(c);
+    if (s.channels.isEmpty())
+        for (int c = 0; c < channels; ++c) s.channels.append(c);
+    s.sbf = Snr_DefaultSbf(qBound(0, g_SizeOfSBF.load(), kMaxSbf));
+    s.margin = g_AutoSen_Margin.load();
+
+    const QString file = WorkDir_IniFile("config.ini");
+    const QString samples = Ini_GetString(file, QStringLiteral("SNR"), QStringLiteral("SAMPLES"), QString());
+    if (!samples.isEmpty()) {
+        bool ok = false;
+        const int n = samples.toInt(&ok);
+        if (ok && n >= kSnrMinSamples && n <= kSnrMaxSamples)
+            s.samples = n;
+        else if (messages)
+            messages->append(
+                QStringLiteral("config.ini: [SNR] SAMPLES = %1 is not a whole number from %2 to %3, using %4")
+                    .arg(samples)
+                    .arg(kSnrMinSamples)
+                    .arg(kSnrMaxSamples)
+                    .arg(s.samples));
+    }
+    const QString min = Ini_GetString(file, QStringLiteral("SNR"), QStringLiteral("MIN"), QString());
+    if (!min.isEmpty()) {
+        bool ok = false;
+        const double v = min.toDouble(&ok);
+        if (ok && std::isfinite(v) && v >= 0.0)
+            s.minSnr = v;
+        else if (messages)
+            messages->append(QStringLiteral("config.ini: [SNR] MIN = %1 is not a number of 0 or more, using %2")
+                                 .arg(min, Snr_FormatNumber(s.minSnr)));
+    }
+    return s;
+}
+
+QString Snr_CheckSettings(const SnrSettings& s, int channelCount, int sbfCount) {
+    if (s.channels.isEmpty()) return QStringLiteral("Choose at least one channel.");
+    QVector<int> seen;
+    for (int c : s.channels) {
+        if (c < 0 || c >= channelCount)
+            return QStringLiteral("SIN %1 is not a channel of this chip (it has %2).").arg(c + 1).arg(channelCount);
+        if (seen.contains(c)) return QStringLiteral("SIN %1 is chosen twice.").arg(c + 1);
+        seen.append(c);
+    }
+    if (s.sbf < 0 || s.sbf >= sbfCount)
+        return QStringLiteral("SBF %1 is not configured (there are %2).").arg(s.sbf + 1).arg(sbfCount);
+    if (s.samples < kSnrMinSamples || s.samples > kSnrMaxSamples)
+        return QStringLiteral("The number of samples must be from %1 to %2.").arg(kSnrMinSamples).arg(kSnrMaxSamples);
+    if (!std::isfinite(s.minSnr) || s.minSnr < 0.0) return QStringLiteral("The minimum SNR must be 0 or more.");
+    return QString();
+}
+
+SnrProcedure::SnrProcedure(SampleStream* stream, QObject* parent) : QObject(parent), m_Stream(stream) {
+    m_SetSense = [](bool on) { g_SenseOn.store(on ? 1 : 0, std::memory_order_release); };
+    m_ReadSensitivity = [](int ch) { return Snr_ReadSensitivity(g_DeviceType.load(), ch); };
+    m_LinkOk = [] { return g_UART_Connected.load() != 0 && g_I2C_Connected.load() != 0; };
+    connect(m_Stream, &SampleStream::sampleAdded, this, &SnrProcedure::onSample);
+    connect(m_Stream, &SampleStream::touchChanged, this, &SnrProcedure::onTouch);
+    connect(&m_Watch, &QTimer::timeout, this, &SnrProcedure::watch);
+}
+
+SnrProcedure::~SnrProcedure() {
+    // The owner of the Sense hook (the window) may already be going away:
+    // only the flags go back.
+    restore(false);
+}
+
+bool SnrProcedure::running() const {
+    return m_Phase == Phase::HandsOff || m_Phase == Phase::AwaitTouch || m_Phase == Phase::Touching ||
+           m_Phase == Phase::Paused || m_Phase == Phase::AwaitRelease;
+}
+
+bool SnrProcedure::start(const SnrSettings& settings) {
+    if (running() || m_Starting) {
+        m_Error = QStringLiteral("The test is already running.");
+        return false;
+    }
+    const int family = g_DeviceType.load();
+    const ChipFamily* traits = ChipFamily_Find(family);
+    if (traits == nullptr || traits->selectionReg < 0) {
+        m_Error = QStringLiteral("This chip family has no monitoring cycle, so it cannot be measured.");
+        return false;
+    }
+    m_Error = Snr_CheckSettings(settings, qMin(ChannelCount(), traits->monitorChannels),
+                                qBound(0, g_SizeOfSBF.load(), kMaxSbf));
+    if (!m_Error.isEmpty()) return false;
+    if (!m_LinkOk()) {
+        m_Error = QStringLiteral("No chip answers: connect the board first.");
+        return false;
+    }
+
+    m_Settings = settings;
+    m_Results.clear();
+    m_Sensitivity.clear();
+    m_Starting = true;
+    m_CancelWhileStarting = false;
+    QPointer<SnrProcedure> self(this);
+    for (int c : settings.channels) {
+        const int v = m_ReadSensitivity(c);
+        if (!self) return false;
+        if (m_CancelWhileStarting) break;
+        if (v < 0) {
+            m_Starting = false;
+            m_Error = QStringLiteral("Could not read the sensitivity register 0x%1 of SIN %2.")
+                          .arg(QString::asprintf("%02X", ChipFamily_SensitivityRegister(family, c)))
+                          .arg(c + 1);
+            return false;
+        }
+        m_Sensitivity.append(v);
+    }
+    m_Starting = false;
+    if (m_CancelWhileStarting) {
+        if (m_Error.isEmpty()) m_Error = QStringLiteral("Cancelled.");
+        return false;
+    }
+
+    m_SavedMask = g_MonChannelMask.load(std::memory_order_acquire);
+    m_SavedSense = g_SenseOn.load(std::memory_order_acquire) != 0;
+    m_Holding = true;
+    const int n = settings.channels.size();
+    m_Untouched = QVector<QVector<int32_t>>(n);
+    m_Touched = QVector<QVector<int32_t>>(n);
+    m_Index = -1;
+    uint16_t mask = 0;
+    for (int c : settings.channels) mask |= static_cast<uint16_t>(1u << c);
+    setMask(mask);
+    m_SetSense(true);
+    m_Watch.start(kWatchMs);
+    beginHandsOff(m_Stream->elapsedMs());
+    return true;
+}
+
+void SnrProcedure::touchingNow() {
+    if (m_Phase == Phase::AwaitTouch || m_Phase == Phase::Paused) beginTouching(m_Stream->elapsedMs());
+}
+
+void SnrProcedure::cancel() {
+    if (m_Starting) {
+        m_CancelWhileStarting = true;
+        return;
+    }
+    if (!running()) return;
+    m_Error = QStringLiteral("Cancelled.");
+    end(Phase::Cancelled);
+}
+
+void SnrProcedure::fail(const QString& why) {
+    if (m_Starting) {
+        m_Error = why;
+        m_CancelWhileStarting = true;
+        return;
+    }
+    if (!running()) return;
+    m_Error = why;
+    end(Phase::Failed);
+}
+
+int SnrProcedure::currentChannel() const {
+    const bool touchPhase = m_Phase == Phase::AwaitTouch || m_Phase == Phase::Touching || m_Phase == Phase::Paused ||
+                            m_Phase == Phase::AwaitRelease;
+    return touchPhase && m_Index >= 0 ? m_Settings.channels.value(m_Index, -1) : -1;
+}
+
+int SnrProcedure::collected() const {
+    if (m_Phase == Phase::HandsOff) {
+        int least = m_Settings.samples;
+        for (const QVector<int32_t>& u : m_Untouched) least = qMin(least, static_cast<int>(u.size()));
+        return least;
+    }
+    if (currentChannel() >= 0) return m_Touched[m_Index].size();
+    return 0;
+}
+
+QString SnrProcedure::prompt() const {
+    const int sin = currentChannel() + 1;
+    switch (m_Phase) {
+        case Phase::Idle:
+            return QStringLiteral("Not started");
+        case Phase::HandsOff:
+            return m_KeyBusy ? QStringLiteral("A key is touched: hands off every key") : QStringLiteral("Hands off");
+        case Phase::AwaitTouch:
+        case Phase::Touching:
+            return QStringLiteral("Touch SIN %1 and hold").arg(sin);
+        case Phase::Paused:
+            return QStringLiteral("SIN %1 was released early: touch SIN %1 and hold").arg(sin);
+        case Phase::AwaitRelease:
+            return QStringLiteral("Release SIN %1").arg(sin);
+        case Phase::Done:
+            return QStringLiteral("Done");
+        case Phase::Cancelled:
+        case Phase::Failed:
+            return m_Error;
+    }
+    return QString();
+}
+
+QString SnrProcedure::PhaseName(Phase phase) {
+    static const char* const names[] = {"idle",          "hands off", "await touch", "touching", "paused",
+                                        "await release", "done",      "cancelled",   "failed"};
+    return QString::fromLatin1(names[static_cast<int>(phase)]);
+}
+
+void SnrProcedure::onSample(const MonitorSample& sample) {
+    if (m_Phase != Phase::HandsOff && m_Phase != Phase::Touching) return;
+    // Read before this collection began (queued behind the phase change).
+    if (sample.tMs < m_FromMs || sample.sbfCount <= m_Settings.sbf) return;
+    const int idx = m_Settings.channels.indexOf(sample.channel);
+    if (idx < 0) return;
+    const int32_t d = sample.diff[m_Settings.sbf];
+
+    if (m_Phase == Phase::HandsOff) {
+        if (m_KeyBusy || m_Untouched[idx].size() >= m_Settings.samples) return;
+        m_Untouched[idx].append(d);
+        m_LastProgressMs = Steady_Ms();
+        if (collected() >= m_Settings.samples)
+            beginChannel(0);
+        else
+            emit changed();
+        return;
+    }
+
+    if (idx != m_Index) return;
+    m_Touched[idx].append(d);
+    m_LastProgressMs = Steady_Ms();
+    if (m_Touched[idx].size() < m_Settings.samples) {
+        emit changed();
+        return;
+    }
+    setPhase(Phase::AwaitRelease);
+    // Started by hand without the chip ever seeing the touch: there is no
+    // release to wait for.
+    if (!touchedNow(m_Settings.channels[idx])) advanceAfterRelease();
+}
+
+void SnrProcedure::onTouch(const TouchEvent& event) {
+    if (m_Phase == Phase::HandsOff) {
+        if (event.mask != 0) {
+            // Samples next to a touch are not untouched; start again once
+            // every key is free.
+            m_KeyBusy = true;
+            for (QVector<int32_t>& u : m_Untouched) u.clear();
+            emit changed();
+        } else if (m_KeyBusy) {
+            m_KeyBusy = false;
+            m_FromMs = event.tMs;
+            m_LastProgressMs = Steady_Ms();
+            emit changed();
+        }
+        return;
+    }
+    const int ch = currentChannel();
+    if (ch < 0) return;
+    const bool down = (event.mask >> ch) & 1u;
+    switch (m_Phase) {
+        case Phase::AwaitTouch:
+        case Phase::Paused:
+            if (down) {
+                m_ChipSawTouch = true;
+                beginTouching(event.tMs);
+            }
+            break;
+        case Phase::Touching:
+            if (down)
+                m_ChipSawTouch = true;
+            else if (m_ChipSawTouch)
+                setPhase(Phase::Paused);  // what was collected so far stays
+            break;
+        case Phase::AwaitRelease:
+            if (!down) advanceAfterRelease();
+            break;
+        default:
+            break;
+    }
+}
+
+void SnrProcedure::watch() {
+    if (!running()) return;
+    if (!m_LinkOk()) {
+        fail(QStringLiteral("The board or the chip stopped answering; the test has ended."));
+        return;
+    }
+    const bool collecting = (m_Phase == Phase::HandsOff && !m_KeyBusy) || m_Phase == Phase::Touching;
+    if (collecting && Steady_Ms() - m_LastProgressMs > m_StallMs) {
+        const QString which = m_Phase == Phase::Touching ? QStringLiteral("SIN %1").arg(currentChannel() + 1)
+                                                         : QStringLiteral("the chosen channels");
+        fail(QStringLiteral("No monitoring data from %1 for %2 s; the test has ended.")
+                 .arg(which)
+                 .arg(m_StallMs / 1000.0));
+    }
+}
+
+void SnrProcedure::setPhase(Phase phase) {
+    m_Phase = phase;
+    emit changed();
+}
+
+void SnrProcedure::beginHandsOff(qint64 fromMs) {
+    m_FromMs = fromMs;
+    m_KeyBusy = m_Stream->touchMask() != 0;
+    m_LastProgressMs = Steady_Ms();
+    setPhase(Phase::HandsOff);
+}
+
+void SnrProcedure::beginChannel(int index) {
+    m_Index = index;
+    m_ChipSawTouch = false;
+    const int ch = m_Settings.channels[index];
+    setMask(static_cast<uint16_t>(1u << ch));
+    m_FromMs = m_Stream->elapsedMs();
+    if (touchedNow(ch)) {
+        m_ChipSawTouch = true;
+        beginTouching(m_FromMs);
+        return;
+    }
+    setPhase(Phase::AwaitTouch);
+}
+
+void SnrProcedure::beginTouching(qint64 fromMs) {
+    m_FromMs = fromMs;
+    m_LastProgressMs = Steady_Ms();
+    setPhase(Phase::Touching);
+}
+
+void SnrProcedure::advanceAfterRelease() {
+    if (m_Index + 1 < m_Settings.channels.size())
+        beginChannel(m_Index + 1);
+    else
+        finish();
+}
+
+void SnrProcedure::finish() {
+    m_Results.clear();
+    for (int i = 0; i < m_Settings.channels.size(); ++i)
+        m_Results.append(Snr_Evaluate(m_Settings.channels[i], m_Settings.sbf, m_Untouched[i], m_Touched[i],
+                                      m_Settings.minSnr, m_Settings.margin, m_Sensitivity.value(i, -1)));
+    m_Error.clear();
+    end(Phase::Done);
+}
+
+void SnrProcedure::end(Phase phase) {
+    m_Watch.stop();
+    restore(true);
+    setPhase(phase);
+    emit finished();
+}
+
+void SnrProcedure::restore(bool useHook) {
+    if (!m_Holding) return;
+    m_Holding = false;
+    g_MonChannelMask.store(m_SavedMask, std::memory_order_release);
+    if (useHook && m_SetSense)
+        m_SetSense(m_SavedSense);
+    else
+        g_SenseOn.store(m_SavedSense ? 1 : 0, std::memory_order_release);
+}
+
+bool SnrProcedure::touchedNow(int channel) const { return (m_Stream->touchMask() >> channel) & 1u; }
+
+void SnrProcedure::setMask(uint16_t mask) { g_MonChannelMask.store(mask, std::memory_order_release); }

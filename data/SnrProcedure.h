@@ -1,0 +1,149 @@
+// The guided signal-to-noise test as a state machine fed from the sample
+// stream: hands off (untouched samples of every chosen channel), then each
+// channel in turn touched and held, then released; the results at the end.
+// Widget-free: the dialog shows its prompts and buttons, the command-line
+// tool prints them and maps Enter to touchingNow().
+//
+// While it runs it owns the monitored-channel mask and the Sense state: it
+// narrows the mask to the channels it is collecting, switches Sense on, and
+// puts both back when it ends (done, cancelled, failed or destroyed).
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <QVector>
+#include <functional>
+
+#include "data/MonitorSample.h"
+#include "data/SnrMath.h"
+
+class SampleStream;
+
+struct SnrSettings {
+    QVector<int> channels;  // 0-based, tested in this order
+    int sbf = 2;            // 0-based
+    int samples = kSnrDefaultSamples;
+    double minSnr = kSnrDefaultMin;
+    float margin = 0.6f;
+};
+
+// Defaults from the configuration: every monitored channel (all when none
+// is), the default SBF, [SNR] SAMPLES and MIN from config.ini and the
+// automatic sensitivity margin. A value that does not parse or is out of
+// range keeps its default and adds a message naming it.
+SnrSettings Snr_DefaultSettings(QStringList* messages = nullptr);
+// Empty when the settings can run on channelCount channels of sbfCount SBFs;
+// otherwise what is wrong.
+QString Snr_CheckSettings(const SnrSettings& settings, int channelCount, int sbfCount);
+
+constexpr int kSnrMinSamples = 2;  // one sample has no spread
+constexpr int kSnrMaxSamples = 100000;
+
+class SnrProcedure : public QObject {
+    Q_OBJECT
+public:
+    enum class Phase {
+        Idle,          // not started
+        HandsOff,      // collecting untouched samples of every channel
+        AwaitTouch,    // waiting for the current channel's touch
+        Touching,      // collecting touched samples of the current channel
+        Paused,        // released early; waiting for the touch again
+        AwaitRelease,  // enough samples; waiting for the release
+        Done,
+        Cancelled,
+        Failed,
+    };
+
+    explicit SnrProcedure(SampleStream* stream, QObject* parent = nullptr);
+    ~SnrProcedure() override;
+
+    // How Sense is switched (the window's Sense slot); by default g_SenseOn.
+    void setSenseSwitch(std::function<void(bool)> f) { m_SetSense = std::move(f); }
+    // How the current sensitivity of a channel is read; -1 for a failure.
+    // By default the chip's register through the board.
+    void setSensitivityReader(std::function<int(int)> f) { m_ReadSensitivity = std::move(f); }
+    // Whether the board and chip are still there; by default the connection
+    // flags. Checked several times a second while running.
+    void setLinkCheck(std::function<bool()> f) { m_LinkOk = std::move(f); }
+    // A collection that receives no sample for this long fails.
+    void setStallTimeout(int ms) { m_StallMs = ms; }
+
+    // Checks the settings, reads the channels' sensitivity, narrows the mask
+    // and switches Sense on. False, with errorText(), when it could not start.
+    bool start(const SnrSettings& settings);
+    // The engineer says the key is held: the touched collection of the
+    // current channel starts now, without waiting for the chip's touch report.
+    void touchingNow();
+    // Ends the test, restoring the mask and Sense; finished() follows.
+    void cancel();
+    // Ends the test as failed with the reason (for example a lost board).
+    void fail(const QString& why);
+
+    Phase phase() const { return m_Phase; }
+    bool running() const;
+    const SnrSettings& settings() const { return m_Settings; }
+    // Channel being touched, -1 outside the touch phases.
+    int currentChannel() const;
+    // Samples so far of the current collection and how many it needs (the
+    // least-filled channel while hands off).
+    int collected() const;
+    int needed() const { return m_Settings.samples; }
+    // What the engineer should do now, one short line.
+    QString prompt() const;
+    QString errorText() const { return m_Error; }
+    // Every channel's result once Done.
+    const QVector<SnrResult>& results() const { return m_Results; }
+
+    static QString PhaseName(Phase phase);
+
+signals:
+    // The phase, the prompt or the progress changed.
+    void changed();
+    // Done, Cancelled or Failed; the mask and Sense are back by then.
+    void finished();
+
+private slots:
+    void onSample(const MonitorSample& sample);
+    void onTouch(const TouchEvent& event);
+    void watch();
+
+private:
+    void setPhase(Phase phase);
+    void beginHandsOff(qint64 fromMs);
+    void beginChannel(int index);
+    void beginTouching(qint64 fromMs);
+    void advanceAfterRelease();
+    void finish();
+    void end(Phase phase);
+    void restore(bool useHook);
+    bool touchedNow(int channel) const;
+    void setMask(uint16_t mask);
+
+    SampleStream* m_Stream;
+    SnrSettings m_Settings;
+    Phase m_Phase = Phase::Idle;
+    QString m_Error;
+    bool m_Starting = false;
+    bool m_CancelWhileStarting = false;
+    bool m_Holding = false;  // mask and Sense are ours and must go back
+
+    std::function<void(bool)> m_SetSense;
+    std::function<int(int)> m_ReadSensitivity;
+    std::function<bool()> m_LinkOk;
+    int m_StallMs = 10000;
+
+    uint16_t m_SavedMask = 0;
+    bool m_SavedSense = false;
+
+    QVector<int> m_Sensitivity;             // per chosen channel, in settings order
+    QVector<QVector<int32_t>> m_Untouched;  // per chosen channel
+    QVector<QVector<int32_t>> m_Touched;
+    int m_Index = -1;             // chosen channel being touched
+    qint64 m_FromMs = 0;          // samples stamped earlier belong to another phase
+    bool m_KeyBusy = false;       // hands off: a key is touched, nothing is collected
+    bool m_ChipSawTouch = false;  // the current channel's touch was reported by the chip
+    qint64 m_LastProgressMs = 0;  // steady ms of the last accepted sample or phase start
+    QTimer m_Watch;
+    QVector<SnrResult> m_Results;
+};

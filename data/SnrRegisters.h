@@ -1,0 +1,25 @@
+// The sensitivity registers as the signal-to-noise test reads and writes
+// them, through the board's command functions. Widget-free; exchanges pump
+// the calling thread's events while they wait.
+#pragma once
+
+#include <QString>
+#include <QVector>
+#include <cstdint>
+
+#include "data/SnrMath.h"
+
+// The channel's sensitivity register value, -1 when the read failed.
+int Snr_ReadSensitivity(int family, int channel);
+
+struct SnrApplyOutcome {
+    bool ok = false;
+    QString message;             // what was written, or what failed and what was put back
+    QVector<uint8_t> registers;  // every register written to (their mirror holds the last read)
+};
+
+// Writes each result's recommended value into its channel's sensitivity
+// register and reads it back. On the first failure every register already
+// changed (the failing one included) gets its old value back, and the message
+// says which failed and which were restored.
+SnrApplyOutcome Snr_ApplyRecommended(const QVector<SnrResult>& results, int family);
