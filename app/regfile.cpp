@@ -3,15 +3,11 @@
 #include <QSaveFile>
 #include <cstdio>
 
+#include "link/hex.h"
+
 namespace {
 
-bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return c - 'a' + 10;
-}
+bool IsHexDigit(char c) { return Hex_Digit(c) >= 0; }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
@@ -36,7 +32,7 @@ RegFileLine RegFile_ParseLine(const QByteArray& raw) {
         out.kind = RegLineKind::BadAddress;
         return out;
     }
-    out.address = static_cast<uint8_t>(HexDigit(line[1]) * 16 + HexDigit(line[2]));
+    out.address = static_cast<uint8_t>(Hex_Digit(line[1]) * 16 + Hex_Digit(line[2]));
     out.valueText = line.mid(3, 2);
 
     // Saved cells may be blank or hold one digit; anything else in the value
@@ -50,7 +46,7 @@ RegFileLine RegFile_ParseLine(const QByteArray& raw) {
             out.kind = RegLineKind::BadValue;
             return out;
         }
-        value = value * 16 + HexDigit(c);
+        value = value * 16 + Hex_Digit(c);
     }
     out.value = static_cast<uint8_t>(value);
     out.kind = RegLineKind::Write;

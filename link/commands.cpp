@@ -49,8 +49,7 @@ Outcome Exchange(char letter, const char* payload) {
 }
 
 uint8_t DecodeByte(const uint8_t* text, int i) {
-    return static_cast<uint8_t>(Hex_Value(static_cast<char>(text[2 * i])) * 16 +
-                                Hex_Value(static_cast<char>(text[2 * i + 1])));
+    return Hex_Byte(static_cast<char>(text[2 * i]), static_cast<char>(text[2 * i + 1]));
 }
 
 int FrameCount(uint8_t len) { return len > kMaxRegsPerFrame ? kMaxRegsPerFrame : len; }
@@ -62,13 +61,6 @@ Outcome ReadExchange(uint8_t dev, uint8_t reg, uint8_t len) {
 }
 
 }  // namespace
-
-uint8_t Hex_Value(char c) {
-    if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
-    if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
-    return 0;
-}
 
 char CMD_Read(uint8_t dev, uint8_t reg, uint8_t len, uint8_t* dest) {
     const Outcome out = ReadExchange(dev, reg, len);

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "link/hex.h"
+
 // One exchange at a time, re-entrant for the thread that holds it.
 extern QRecursiveMutex g_CmdLock;
 
@@ -22,9 +24,6 @@ char CMD_Write(uint8_t dev, uint8_t reg, uint8_t len, const uint8_t* src);
 char CMD_Version(uint8_t* dest);
 char CMD_Device(uint8_t type);
 char CMD_Output(uint8_t level);
-
-// '0'-'9' -> 0-9, 'A'-'F' and 'a'-'f' -> 10-15, anything else 0.
-uint8_t Hex_Value(char c);
 
 // While set, a reply being awaited gives up at its next poll ('Z') and new
 // commands return 'A' without touching the port. The main window sets it when

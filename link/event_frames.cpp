@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "link/commands.h"
+#include "link/hex.h"
 
 namespace {
 constexpr uint8_t kStx = 0x02;
@@ -10,9 +10,7 @@ constexpr uint8_t kEtx = 0x03;
 constexpr int kDigitsAt = 3;  // STX 'C' letter, then the digits
 constexpr int kTouchDigits = 4;
 
-uint8_t HexPair(const uint8_t* at) {
-    return static_cast<uint8_t>((Hex_Value(static_cast<char>(at[0])) << 4) | Hex_Value(static_cast<char>(at[1])));
-}
+uint8_t HexPair(const uint8_t* at) { return Hex_Byte(static_cast<char>(at[0]), static_cast<char>(at[1])); }
 }  // namespace
 
 EventFrameEvent EventFrame_Feed(uint8_t* frame, int* len, uint8_t b, int channels) {
