@@ -43,3 +43,5 @@ void Reset_Rings()
     g_DebugWriteCount.store(0, std::memory_order_release);
     g_DebugReadCount.store(0, std::memory_order_release);
 }
+
+uint8_t Chip_AddressByte() { return static_cast<uint8_t>(g_I2C_Addr.load(std::memory_order_acquire) & 0xFF); }

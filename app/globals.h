@@ -56,3 +56,6 @@ extern std::atomic<int32_t> g_SbfStatus[kMaxChannels];  // low 4 bits: bit k = S
 
 // Clears the rings and their counts; only while g_UART_Connected is 0.
 void Reset_Rings();
+
+// The chip address as it goes out on the wire: the low byte of g_I2C_Addr.
+uint8_t Chip_AddressByte();

@@ -10,6 +10,7 @@
 #include "mainwindow/unit_mainwindow.h"
 #include "platform/timing.h"
 #include "views/unit_widget_reg.h"
+#include "workers/ChipFamily.h"
 
 AutoSenRun g_AutoSenRun;
 
@@ -54,16 +55,7 @@ constexpr int kSampledSbf = 2;
 
 }  // namespace
 
-uint8_t AutoSen_RegisterBase(int deviceType) {
-    switch (deviceType) {
-        case 0:
-            return 0x40;
-        case 2:
-            return 0x10;
-        default:
-            return 0x20;
-    }
-}
+uint8_t AutoSen_RegisterBase(int deviceType) { return ChipFamily_Rules(deviceType).sensitivityBase; }
 
 QDialog_AutoSen::QDialog_AutoSen(QWidget* parent, int channel) : QDialog(parent), m_Channel(channel) {
     setupUi(this);
@@ -353,7 +345,7 @@ int QDialog_AutoSen::Step_Finish() {
         WriteReg(reg, g_AutoSenRun.savedSensitivity);
         if (!self) return -1;
     }
-    if (ReadReg(reg)) ShowRegister(reg);
+    if (ReadReg(reg)) RegCell_ShowImage(reg);
     if (!self) return -1;
 
     if (m_Family == 0) {
@@ -361,7 +353,7 @@ int QDialog_AutoSen::Step_Finish() {
             WriteReg(kAutoSenControlReg, g_AutoSenRun.savedControl);
             if (!self) return -1;
         }
-        if (ReadReg(kAutoSenControlReg)) ShowRegister(kAutoSenControlReg);
+        if (ReadReg(kAutoSenControlReg)) RegCell_ShowImage(kAutoSenControlReg);
         if (!self) return -1;
     }
 
@@ -389,12 +381,10 @@ int QDialog_AutoSen::Step_Abort() {
 
 uint8_t QDialog_AutoSen::SensitivityRegister() const { return static_cast<uint8_t>(m_Channel + g_AutoSenRun.regBase); }
 
-bool QDialog_AutoSen::ReadReg(uint8_t reg) {
-    return CMD_Read(static_cast<uint8_t>(g_I2C_Addr.load()), reg, 1, &g_RegMirror[reg]) == '0';
-}
+bool QDialog_AutoSen::ReadReg(uint8_t reg) { return CMD_Read(Chip_AddressByte(), reg, 1, &g_RegMirror[reg]) == '0'; }
 
 bool QDialog_AutoSen::WriteReg(uint8_t reg, uint8_t value) {
-    return CMD_Write(static_cast<uint8_t>(g_I2C_Addr.load()), reg, 1, &value) == '0';
+    return CMD_Write(Chip_AddressByte(), reg, 1, &value) == '0';
 }
 
 void QDialog_AutoSen::SetSensing(bool on) {
@@ -402,11 +392,6 @@ void QDialog_AutoSen::SetSensing(bool on) {
         g_MainWindow->pushButton_Sense_Toggled(on);
     else
         g_SenseOn.store(on ? 1 : 0, std::memory_order_release);
-}
-
-void QDialog_AutoSen::ShowRegister(uint8_t reg) {
-    if (unit_widget_reg* cell = g_RegCells[reg])
-        cell->lineEdit_data->setText(QString::asprintf("%02X", static_cast<unsigned>(g_RegMirror[reg].load())));
 }
 
 void QDialog_AutoSen::ReleaseRun() {

@@ -45,7 +45,7 @@ constexpr uint8_t kAutoSenControlReg = 0x3A;
 constexpr uint8_t kAutoSenControlBit = 0x20;
 constexpr uint8_t kAutoSenRunValue = 0x05;  // sensitivity held while sampling
 
-// First sensitivity register of a chip family.
+// First sensitivity register of a chip family (from the family table).
 uint8_t AutoSen_RegisterBase(int deviceType);
 
 class QDialog_AutoSen : public QDialog, public Ui::QDialog_AutoSen {
@@ -104,7 +104,6 @@ private:
     bool ReadReg(uint8_t reg);
     bool WriteReg(uint8_t reg, uint8_t value);
     void SetSensing(bool on);
-    void ShowRegister(uint8_t reg);
     void ReleaseRun();
     // Cancels the run (the next tick restores) or, with nothing to restore,
     // closes and deletes the dialog at once.

@@ -10,9 +10,9 @@
 #include "mainwindow/unit_mainwindow.h"
 #include "views/Dialog_sense.h"
 
-// Frame assembly state; GUI thread only. It persists between calls because a
-// frame may be split across receive batches, and across connections because
-// nothing tells us where the board was in a frame when the port went away.
+// It persists between calls because a frame may be split across receive
+// batches, and across connections because nothing tells us where the board
+// was in a frame when the port went away.
 uint8_t g_EventFrame[kEventFrameSize] = {};
 int g_EventFrameLen = 0;
 

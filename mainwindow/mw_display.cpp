@@ -2,7 +2,6 @@
 // the indicators' monitor numbers, the Sense/Stop toggle and the monitoring
 // dialog's Dlg button.
 #include <QLabel>
-#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include "views/Dialog_sense.h"
 #include "views/QWidget_SIN.h"
 #include "views/unit_widget_reg.h"
+#include "workers/ChipFamily.h"
 
 namespace {
 // Touch frames arrive for every key change; decoding a PNG per lamp per frame
@@ -35,17 +35,15 @@ constexpr int kIndicatorSbf = 2;
 
 void MirrorTouchRegister(uint8_t reg, uint8_t value) {
     g_RegMirror[reg].store(value, std::memory_order_relaxed);
-    if (unit_widget_reg* cell = g_RegCells[reg]) cell->lineEdit_data->setText(QString::asprintf("%02X", value));
+    RegCell_ShowImage(reg);
 }
 }  // namespace
 
 void MainWindow::UpdateTouch_Slot(int iTouchKey) {
-    const int family = g_DeviceType.load();
-    if (family >= 0 && family <= 4) {
+    if (const ChipFamily* family = ChipFamily_Find(g_DeviceType.load())) {
         const LampImages& lamps = Lamps();
-        const bool medium = family == 1 || family == 4;
-        const QPixmap& touched = medium ? lamps.touchedMedium : lamps.touchedLarge;
-        const QPixmap& idle = medium ? lamps.idleMedium : lamps.idleLarge;
+        const QPixmap& touched = family->mediumLamps ? lamps.touchedMedium : lamps.touchedLarge;
+        const QPixmap& idle = family->mediumLamps ? lamps.idleMedium : lamps.idleLarge;
         const int channels = std::min(g_SizeOfChannel.load(), kSinSlots);
         for (int i = 0; i < channels; ++i) {
             if (!widget_SIN[i]) continue;
@@ -53,20 +51,10 @@ void MainWindow::UpdateTouch_Slot(int iTouchKey) {
             widget_SIN[i]->label_SIN_ICON->setPixmap(on ? touched : idle);
         }
 
-        const auto low = static_cast<uint8_t>(iTouchKey & 0xFF);
-        switch (family) {
-            case 0:
-            case 3:
-                MirrorTouchRegister(0x2A, low);
-                break;
-            case 1:
-            case 4:
-                MirrorTouchRegister(0x02, low);
-                MirrorTouchRegister(0x03, static_cast<uint8_t>((iTouchKey >> 8) & 0xFF));
-                break;
-            case 2:
-                MirrorTouchRegister(0x02, static_cast<uint8_t>(iTouchKey & 0x0F));
-                break;
+        for (int r = 0; r < family->touchRegCount; ++r) {
+            uint8_t value = static_cast<uint8_t>((iTouchKey >> (8 * r)) & 0xFF);
+            if (r == 0) value &= family->touchLowMask;
+            MirrorTouchRegister(family->touchReg[r], value);
         }
     }
     if (dialog_sense && dialog_sense->isVisible()) dialog_sense->Update_Touch(iTouchKey);

@@ -13,11 +13,6 @@
 
 namespace {
 
-// Each write of a Load pumps events while it waits for the board, so a second
-// click on "Load File" would start another Load in the middle of this one and
-// interleave the two files' writes.
-bool s_LoadRunning = false;
-
 // Qt's own dialog on every desktop: it looks the same everywhere and tests can
 // drive it.
 constexpr QFileDialog::Options kDialogOptions = QFileDialog::DontUseNativeDialog;
@@ -70,7 +65,10 @@ void MainWindow::pushButton_Save_Clecked() {
 }
 
 void MainWindow::pushButton_Load_Clecked() {
-    if (s_LoadRunning) {
+    // Each write pumps events while it waits for the board, so a second click
+    // would start another Load in the middle of this one and interleave the
+    // two files' writes.
+    if (m_LoadBusy) {
         Ui::NV_EV_KitClass::statusBar->showMessage(tr("A register file is still being loaded"));
         return;
     }
@@ -89,12 +87,12 @@ void MainWindow::pushButton_Load_Clecked() {
         return;
     }
 
-    s_LoadRunning = true;
+    m_LoadBusy = true;
     int written = 0;
     int refused = 0;
     int skipped = 0;
     bool aborted = false;
-    const uint8_t dev = static_cast<uint8_t>(g_I2C_Addr.load() & 0xFF);
+    const uint8_t dev = Chip_AddressByte();
     RegFileLine line;
     while (reader.next(&line)) {
         if (line.kind != RegLineKind::Write) {
@@ -114,7 +112,7 @@ void MainWindow::pushButton_Load_Clecked() {
             break;
         }
     }
-    s_LoadRunning = false;
+    m_LoadBusy = false;
     if (aborted) return;
 
     QString status = tr("Loaded %1: %2 written, %3 skipped")

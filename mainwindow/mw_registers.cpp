@@ -7,32 +7,7 @@
 #include "mainwindow/unit_mainwindow.h"
 #include "platform/timing.h"
 #include "views/unit_widget_reg.h"
-
-namespace {
-
-struct ResetPlan {
-    uint8_t reg;
-    uint8_t bit;
-    uint8_t firstLevel;  // board output, then secondLevel after 1 ms
-    uint8_t secondLevel;
-};
-
-ResetPlan ResetPlanOf(int family) {
-    switch (family) {
-        case 1:
-        case 4:
-            return {0x0B, 0x01, 0x00, 0x01};
-        case 2:
-            // The family resets through bit 7 of 0x06. Its board output pulse
-            // is our choice: high then low, as for families 0 and 3, whose
-            // boards share the output circuit.
-            return {0x06, 0x80, 0x01, 0x00};
-        default:
-            return {0x0B, 0x01, 0x01, 0x00};
-    }
-}
-
-}  // namespace
+#include "workers/ChipFamily.h"
 
 void MainWindow::Read_Table() {
     int a = 0;
@@ -47,13 +22,10 @@ void MainWindow::Read_Table() {
             ++a;
             ++len;
         }
-        const uint8_t dev = static_cast<uint8_t>(g_I2C_Addr.load() & 0xFF);
+        const uint8_t dev = Chip_AddressByte();
         const char result = CMD_Read(dev, static_cast<uint8_t>(start), static_cast<uint8_t>(len), &g_RegMirror[start]);
         if (result != '0') continue;  // the run keeps its old texts
-        for (int r = start; r < start + len; ++r) {
-            if (g_RegCells[r] != nullptr)
-                g_RegCells[r]->lineEdit_data->setText(QString::asprintf("%02X", g_RegMirror[r].load()));
-        }
+        for (int r = start; r < start + len; ++r) RegCell_ShowImage(r);
     }
 }
 
@@ -81,17 +53,17 @@ void MainWindow::pushButton_Reset_Clecked() {
     m_ResetBusy = true;
     pushButton_Reset->setEnabled(false);
 
-    const ResetPlan plan = ResetPlanOf(g_DeviceType.load());
-    const uint8_t dev = static_cast<uint8_t>(g_I2C_Addr.load() & 0xFF);
+    const ChipFamily& family = ChipFamily_Rules(g_DeviceType.load());
+    const uint8_t dev = Chip_AddressByte();
     // The image, not a fresh read: the register is put back as last seen.
-    const uint8_t v = g_RegMirror[plan.reg].load();
-    const uint8_t set = static_cast<uint8_t>(v | plan.bit);
-    CMD_Write(dev, plan.reg, 1, &set);
+    const uint8_t v = g_RegMirror[family.resetReg].load();
+    const uint8_t set = static_cast<uint8_t>(v | family.resetBit);
+    CMD_Write(dev, family.resetReg, 1, &set);
     Wait_Pump(1);
-    CMD_Write(dev, plan.reg, 1, &v);
-    CMD_Output(plan.firstLevel);
+    CMD_Write(dev, family.resetReg, 1, &v);
+    CMD_Output(family.pulseFirst);
     Wait_Pump(1);
-    CMD_Output(plan.secondLevel);
+    CMD_Output(family.pulseSecond);
     pushButton_Read_Clecked();
 
     m_ResetBusy = false;

@@ -84,6 +84,7 @@ private:
     bool m_ReadBusy = false;
     bool m_ReadAgain = false;  // a read was asked for while one was running
     bool m_ResetBusy = false;
+    bool m_LoadBusy = false;  // a register file's writes are going out
     bool m_SearchBusy = false;
     bool m_ClosePending = false;  // a close waits for an exchange to unwind
     bool m_OpeningPort = false;   // the connect procedure is inside Open_Port
@@ -99,3 +100,7 @@ extern MainWindow* g_MainWindow;
 // Register cell of each register address, null where hint.txt names none.
 // GUI thread only; filled by the constructor, cleared by the destructor.
 extern unit_widget_reg* g_RegCells[256];
+// The event frame being assembled from the Debug tab's bytes and its length
+// (kEventFrameSize bytes). GUI thread only; kept across connections.
+extern uint8_t g_EventFrame[];
+extern int g_EventFrameLen;

@@ -4,13 +4,10 @@
 
 #include "app/globals.h"
 #include "autosen/QDialog_AutoSen.h"
+#include "workers/ChipFamily.h"
 
 namespace {
-// Families 1 and 4 sit on the smaller boards and use the medium lamps.
-bool UsesMediumLamps() {
-    const int type = g_DeviceType.load();
-    return type == 1 || type == 4;
-}
+bool UsesMediumLamps() { return ChipFamily_Rules(g_DeviceType.load()).mediumLamps; }
 }  // namespace
 
 QString QWidget_SIN::IdleImagePath() {

@@ -3,8 +3,10 @@
 #include <QKeyEvent>
 #include <QPointer>
 
+#include "app/config.h"
 #include "app/globals.h"
 #include "link/commands.h"
+#include "mainwindow/unit_mainwindow.h"
 
 unit_widget_reg::unit_widget_reg(QWidget* parent, int address)
     : QWidget(parent, Qt::WindowFlags()), m_Address(static_cast<uint8_t>(address & 0xFF)) {
@@ -14,6 +16,12 @@ unit_widget_reg::unit_widget_reg(QWidget* parent, int address)
 }
 
 unit_widget_reg::~unit_widget_reg() = default;
+
+void unit_widget_reg::showImage() { lineEdit_data->setText(Hex2(g_RegMirror[m_Address].load())); }
+
+void RegCell_ShowImage(int reg) {
+    if (unit_widget_reg* cell = g_RegCells[reg & 0xFF]) cell->showImage();
+}
 
 bool unit_widget_reg::eventFilter(QObject* watched, QEvent* event) {
     if (watched == lineEdit_data && event->type() == QEvent::KeyPress) {
@@ -39,7 +47,7 @@ void unit_widget_reg::WriteAndReadBack() {
 
     QPointer<unit_widget_reg> self(this);
     const uint8_t address = m_Address;
-    const uint8_t dev = static_cast<uint8_t>(g_I2C_Addr.load() & 0xFF);
+    const uint8_t dev = Chip_AddressByte();
 
     // An empty field converts to 0 and one typed digit to its own value; the
     // chip gets exactly what the field shows.
@@ -51,6 +59,6 @@ void unit_widget_reg::WriteAndReadBack() {
     CMD_Read(dev, address, 1, &g_RegMirror[address]);
     if (!self) return;
 
-    lineEdit_data->setText(QString::asprintf("%02X", g_RegMirror[address].load()));
+    showImage();
     m_Busy = false;
 }

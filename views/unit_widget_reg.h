@@ -17,6 +17,8 @@ public:
     ~unit_widget_reg() override;
 
     uint8_t address() const { return m_Address; }
+    // Shows what the register image holds for this cell's address.
+    void showImage();
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -26,3 +28,7 @@ private:
     uint8_t m_Address;
     bool m_Busy = false;  // a write/read-back of this cell is waiting for the board
 };
+
+// Shows what the register image holds for reg in reg's cell, where the hint
+// file gave it one. GUI thread only.
+void RegCell_ShowImage(int reg);

@@ -42,8 +42,12 @@ const ChipFamily* ChipFamily_Find(int family) {
     return nullptr;
 }
 
-uint8_t ChipFamily_SensitivityRegister(int family, int channel) {
+const ChipFamily& ChipFamily_Rules(int family) {
+    static const ChipFamily kDefaults;
     const ChipFamily* f = ChipFamily_Find(family);
-    const uint8_t base = f ? f->sensitivityBase : ChipFamily().sensitivityBase;
-    return static_cast<uint8_t>(base + channel);
+    return f ? *f : kDefaults;
+}
+
+uint8_t ChipFamily_SensitivityRegister(int family, int channel) {
+    return static_cast<uint8_t>(ChipFamily_Rules(family).sensitivityBase + channel);
 }

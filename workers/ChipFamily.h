@@ -31,10 +31,17 @@ struct ChipFamily {
     // its channel tag can name (0 without a cycle).
     int selectionReg = -1;
     int monitorChannels = 0;
+
+    bool hasMonitor() const { return selectionReg >= 0; }
 };
 
 // The row of a family 0..4; null for anything else.
 const ChipFamily* ChipFamily_Find(int family);
+
+// The row of a family, or for anything else a row of the defaults: no lamps
+// or touch registers to speak of, no monitor cycle, the common reset and
+// sensitivity registers.
+const ChipFamily& ChipFamily_Rules(int family);
 
 // Sensitivity register of channel c (0-based) of a family; families without
 // a row use the default base.

@@ -37,7 +37,7 @@ void Class_CMD_Thread::Probe() {
         // Held around the whole exchange so the address and the reply belong
         // together even when the GUI thread sends commands of its own.
         QMutexLocker lock(&g_CmdLock);
-        const uint8_t dev = static_cast<uint8_t>(g_I2C_Addr.load(std::memory_order_acquire) & 0xFF);
+        const uint8_t dev = Chip_AddressByte();
         result = CMD_Read(dev, 0x00, 1, &g_RegMirror[0]);
     }
     // The main window's slots own g_I2C_Connected; until the queued slot has

@@ -99,7 +99,7 @@ int Class_Proc_Thread::Proc_Cycle() {
         g_ProcChannel.store(static_cast<uint8_t>(ch), std::memory_order_release);
     }
 
-    const uint8_t dev = static_cast<uint8_t>(g_I2C_Addr.load(std::memory_order_acquire) & 0xFF);
+    const uint8_t dev = Chip_AddressByte();
     const decode::CyclePlan plan = decode::Plan(family, ch);
     uint8_t img[256] = {};
 

@@ -1,5 +1,7 @@
 #include "workers/decode.h"
 
+#include "workers/ChipFamily.h"
+
 namespace decode {
 
 namespace {
@@ -13,35 +15,11 @@ int OffsetBlock(int ch) { return (0x80 + 8 * ch) & 0xFF; }
 
 }  // namespace
 
-bool Has_Monitor(int family) { return family == 0 || family == 1 || family == 2 || family == 4; }
+bool Has_Monitor(int family) { return ChipFamily_Rules(family).hasMonitor(); }
 
-int Channel_Limit(int family) {
-    switch (family) {
-        case 0:
-            return 8;
-        case 1:
-        case 4:
-            return 16;
-        case 2:
-            return 4;
-        default:
-            return 0;
-    }
-}
+int Channel_Limit(int family) { return ChipFamily_Rules(family).monitorChannels; }
 
-int Selection_Register(int family) {
-    switch (family) {
-        case 0:
-            return 0x4F;
-        case 1:
-            return 0x90;
-        case 2:
-        case 4:
-            return 0x6F;
-        default:
-            return -1;
-    }
-}
+int Selection_Register(int family) { return ChipFamily_Rules(family).selectionReg; }
 
 uint8_t Selection_Value(int family, int ch) {
     switch (family) {

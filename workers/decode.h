@@ -30,10 +30,10 @@ struct CyclePlan {
     int dataCount = 0;
 };
 
+// The next three read the family table (workers/ChipFamily.h).
 // Families 0, 1, 2 and 4 have a monitor cycle; family 3 and unknown ones none.
 bool Has_Monitor(int family);
-// The channels a family can monitor: its channel tag is 3 bits wide in family
-// 0, 2 bits in family 2 and 4 bits in families 1 and 4. 0 without a cycle.
+// The channels a family can monitor; 0 without a cycle.
 int Channel_Limit(int family);
 // Selection register and the value that selects channel ch; -1 / 0 when the
 // family has no cycle.
