@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <algorithm>
 
 #include "app/globals.h"
@@ -113,6 +114,13 @@ void MainWindow::pushButton_Sense_Toggled(bool bToggled) {
             sin->label_SIN_CNT->setStyleSheet(colour);
             sin->label_DIFF_PER->setStyleSheet(colour);
         }
+    }
+    // Called directly too (a sensitivity run switches sensing on and back):
+    // the button must then show the state, or the next click would undo it
+    // instead of doing what its text says. Blocked, so this slot runs once.
+    if (pushButton_Sense->isChecked() != bToggled) {
+        const QSignalBlocker block(pushButton_Sense);
+        pushButton_Sense->setChecked(bToggled);
     }
     pushButton_Sense->setText(bToggled ? tr("Stop") : tr("Sense"));
 }

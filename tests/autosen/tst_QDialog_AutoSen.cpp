@@ -1,6 +1,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include "app/globals.h"
@@ -70,6 +71,7 @@ private slots:
     void windowClosedMidRun_cancelsAndRestores_data();
     void windowClosedMidRun_cancelsAndRestores();
     void secondRun_refusedWhileOneIsActive();
+    void senseButton_followsTheRun();
 };
 
 void tst_QDialog_AutoSen::proposal_okWritesRegister_data() {
@@ -292,5 +294,39 @@ void tst_QDialog_AutoSen::secondRun_refusedWhileOneIsActive() {
     QVERIFY(h.sim()->log()->writesTo(0x26).empty());
 }
 
+// The run switches sensing on and back without a click; the button must show
+// it, so that a click does what the button says.
+void tst_QDialog_AutoSen::senseButton_followsTheRun() {
+    MwHarness h;
+    QVERIFY2(h.start(), qPrintable(h.error()));
+    QPushButton* sense = h.window()->pushButton_Sense;
+    SetMonitoringBefore(h, 0x0001, false);
+    QSignalSpy toggles(sense, &QPushButton::toggled);
+
+    QPointer<QDialog_AutoSen> dlg = ClickSen(h, 3);
+    QVERIFY(dlg);
+    QTRY_COMPARE_WITH_TIMEOUT(dlg->state(), int(QDialog_AutoSen::STA_SAMPLE), 3000);
+    QCOMPARE(int(g_SenseOn.load()), 1);
+    QVERIFY(sense->isChecked());
+    QCOMPARE(sense->text(), QStringLiteral("Stop"));
+    QCOMPARE(toggles.count(), 0);  // set quietly, the slot ran once
+
+    // "Stop" stops.
+    QTest::mouseClick(sense, Qt::LeftButton);
+    QCOMPARE(int(g_SenseOn.load()), 0);
+    QVERIFY(!sense->isChecked());
+    QCOMPARE(sense->text(), QStringLiteral("Sense"));
+
+    // Sensing on again, then the cancelled run puts back "off" as it found it.
+    QTest::mouseClick(sense, Qt::LeftButton);
+    QCOMPARE(int(g_SenseOn.load()), 1);
+    QTest::mouseClick(dlg->pushButton_Cancel, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull(), 5000);
+    QCOMPARE(int(g_SenseOn.load()), 0);
+    QVERIFY(!sense->isChecked());
+    QCOMPARE(sense->text(), QStringLiteral("Sense"));
+}
+
 QTEST_MAIN(tst_QDialog_AutoSen)
+
 #include "tst_QDialog_AutoSen.moc"
