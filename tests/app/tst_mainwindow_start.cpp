@@ -13,6 +13,7 @@
 
 #include "app/globals.h"
 #include "mainwindow/unit_mainwindow.h"
+#include "support/process_state.h"
 
 // The main window right after construction, each case in a fresh working
 // directory with its own INI files.
@@ -33,8 +34,7 @@ private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir::setCurrent(m_dir->path()));
-        g_DeviceType = 0;
-        g_I2C_Addr = 0xB0;
+        Reset_ProcessState();
     }
     void cleanup() {
         QDir::setCurrent(m_oldCwd);

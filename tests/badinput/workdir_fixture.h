@@ -3,19 +3,14 @@
 // tests can start the tool in awkward places.
 #pragma once
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QLineEdit>
-#include <QPointer>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <memory>
 
 #include "app/globals.h"
 #include "mainwindow/unit_mainwindow.h"
+#include "support/file_dialogs.h"
 #include "support/mw_harness.h"
 
 class WorkdirWindow {
@@ -70,43 +65,4 @@ private:
     QString m_path;
     QString m_oldCwd;
     MainWindow* m_window = nullptr;
-};
-
-// Answers every file dialog that opens with path, from a timer: one tick
-// points the dialog at the file, a later one accepts once the dialog shows
-// that file as its selection. Accepting at the first sighting could come
-// while the dialog is still being shown, before exec() runs its loop (which
-// would then wait for good), or before the dialog has moved to the file's
-// folder.
-class FileDialogAnswerer : public QObject {
-public:
-    explicit FileDialogAnswerer(const QString& path) : m_path(QFileInfo(path).absoluteFilePath()) {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (dlg == nullptr || !dlg->isVisible()) return;
-            if (dlg != m_pointed) {
-                m_pointed = dlg;
-                dlg->setDirectory(QFileInfo(m_path).absolutePath());
-                return;
-            }
-            if (dlg->selectedFiles().value(0) != m_path) {
-                // Typed as the engineer would: selectFile() leaves a focused
-                // name field alone.
-                if (auto* edit = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-                    edit->setText(QFileInfo(m_path).fileName());
-                return;
-            }
-            m_pointed = nullptr;
-            ++m_answered;
-            static_cast<QDialog*>(dlg)->accept();
-        });
-        m_timer.start(10);
-    }
-    int answered() const { return m_answered; }
-
-private:
-    QString m_path;
-    QTimer m_timer;
-    QPointer<QFileDialog> m_pointed;
-    int m_answered = 0;
 };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "link/link_fixture.h"
+#include "support/process_state.h"
 
 namespace {
 
@@ -31,11 +32,7 @@ class tst_Commands : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        Link_AbortExchanges(false);
-        g_UART_Connected.store(0);
-        g_ThreadUART = nullptr;
-    }
+    void init() { Reset_ProcessState(); }
 
     void exchange_data() {
         QTest::addColumn<QString>("op");

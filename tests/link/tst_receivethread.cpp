@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "link/link_fixture.h"
+#include "support/process_state.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ class tst_ReceiveThread : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { g_UART_Connected.store(0); }
+    void init() { Reset_ProcessState(); }
 
     void openPort_whileAnotherIsOpen_closesTheOldOne() {
         PtyPeer first;

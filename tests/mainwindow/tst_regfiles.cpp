@@ -18,64 +18,11 @@
 #include "mainwindow/unit_mainwindow.h"
 #include "platform/ini.h"
 #include "sim/SimPtyHost.h"
+#include "support/file_dialogs.h"
 #include "support/mw_harness.h"
 #include "views/unit_widget_reg.h"
 
 namespace {
-
-// Answers the next file dialog from a timer: notes where it started and what
-// it offered, then enters the path and accepts, or cancels for an empty path.
-class FileDialogDriver : public QObject {
-public:
-    explicit FileDialogDriver(const QString& answer) : m_answer(answer) {
-        connect(&m_timer, &QTimer::timeout, this, &FileDialogDriver::poll);
-        m_timer.start(20);
-    }
-    bool seen() const { return m_seen; }
-    QString startDir() const { return m_startDir; }
-    QString startFile() const { return m_startFile; }
-    QStringList filters() const { return m_filters; }
-    bool saving() const { return m_saving; }
-    QWidget* parent() const { return m_parent; }
-
-private:
-    void poll() {
-        auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (dlg == nullptr || !dlg->isVisible()) return;
-        m_timer.stop();
-        m_seen = true;
-        m_startDir = dlg->directory().absolutePath();
-        const QStringList selected = dlg->selectedFiles();
-        m_startFile = selected.isEmpty() ? QString() : selected.first();
-        m_filters = dlg->nameFilters();
-        m_saving = dlg->acceptMode() == QFileDialog::AcceptSave;
-        m_parent = dlg->parentWidget();
-        if (m_answer.isEmpty()) {
-            dlg->reject();
-            return;
-        }
-        // Typed as the engineer would: selectFile() with a path in another
-        // folder only takes effect once the folder has been listed.
-        auto* edit = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        if (edit == nullptr) {
-            dlg->reject();
-            return;
-        }
-        edit->setText(m_answer);
-        // accept() is protected in QFileDialog; through QDialog it still runs
-        // the dialog's own checks (existing file, overwrite question).
-        static_cast<QDialog*>(dlg)->accept();
-    }
-
-    QTimer m_timer;
-    QString m_answer;
-    bool m_seen = false;
-    QString m_startDir;
-    QString m_startFile;
-    QStringList m_filters;
-    bool m_saving = false;
-    QWidget* m_parent = nullptr;
-};
 
 MwOptions Offline(const QVector<int>& cells) {
     MwOptions o;
@@ -134,7 +81,7 @@ private slots:
         g_RegCells[0x20]->lineEdit_data->clear();
 
         {  // cancelled: nothing changes
-            FileDialogDriver dlg{QString()};
+            FileDialogAnswerer dlg{QString(), FileDialogAnswerer::NextDialogOnly};
             w->pushButton_Save->click();
             QVERIFY(dlg.seen());
             QVERIFY(dlg.saving());
@@ -146,7 +93,7 @@ private slots:
         }
 
         const QString path = m_files.filePath("save.sf");
-        FileDialogDriver dlg{path};
+        FileDialogAnswerer dlg{path, FileDialogAnswerer::NextDialogOnly};
         w->pushButton_Save->click();
         QVERIFY(dlg.seen());
         QCOMPARE(ReadAll(path), QByteArray("w05A0\nw100F\nw20\n"));
@@ -164,7 +111,7 @@ private slots:
         g_RegCells[0x01]->lineEdit_data->setText("22");
         const QString good = m_files.filePath("good.sf");
         {
-            FileDialogDriver dlg{good};
+            FileDialogAnswerer dlg{good, FileDialogAnswerer::NextDialogOnly};
             w->pushButton_Save->click();
         }
         QCOMPARE(ReadAll(good), QByteArray("w0011\nw0122\n"));
@@ -175,7 +122,7 @@ private slots:
         QVERIFY(WriteAll(plain, "not a folder\n"));
         const QString bad = plain + "/reg.sf";
         MessageBoxCatcher boxes;
-        FileDialogDriver dlg{bad};
+        FileDialogAnswerer dlg{bad, FileDialogAnswerer::NextDialogOnly};
         w->pushButton_Save->click();
         QVERIFY(dlg.seen());
         QTRY_COMPARE(boxes.count(), 1);
@@ -203,7 +150,7 @@ private slots:
             MwHarness h(o);
             QVERIFY2(h.start(), qPrintable(h.error()));
             MainWindow* w = h.window();
-            FileDialogDriver load{QString()};
+            FileDialogAnswerer load{QString(), FileDialogAnswerer::NextDialogOnly};
             w->pushButton_Load->click();
             QVERIFY(load.seen());
             QVERIFY(!load.saving());
@@ -211,12 +158,12 @@ private slots:
             QCOMPARE(load.startDir(), m_files.filePath("a"));
             QCOMPARE(load.startFile(), first);
 
-            FileDialogDriver save{second};
+            FileDialogAnswerer save{second, FileDialogAnswerer::NextDialogOnly};
             w->pushButton_Save->click();
             QCOMPARE(save.startDir(), m_files.filePath("a"));
             QCOMPARE(ReadAll(second), QByteArray("w0000\n"));
 
-            FileDialogDriver next{QString()};
+            FileDialogAnswerer next{QString(), FileDialogAnswerer::NextDialogOnly};
             w->pushButton_Load->click();
             QCOMPARE(next.startDir(), m_files.filePath("b"));
             QCOMPARE(next.startFile(), second);
@@ -227,7 +174,7 @@ private slots:
         o.extraConfig = "[PATH]\nREG_FILE=" + rememberedAtExit.toUtf8() + "\n";
         MwHarness restarted(o);
         QVERIFY2(restarted.start(), qPrintable(restarted.error()));
-        FileDialogDriver dlg{QString()};
+        FileDialogAnswerer dlg{QString(), FileDialogAnswerer::NextDialogOnly};
         restarted.window()->pushButton_Save->click();
         QCOMPARE(dlg.startDir(), m_files.filePath("b"));
         QCOMPARE(dlg.startFile(), second);
@@ -259,7 +206,7 @@ private slots:
                              "\n"
                              "w5004\n"));
         sim->clearLog();
-        FileDialogDriver dlg{path};
+        FileDialogAnswerer dlg{path, FileDialogAnswerer::NextDialogOnly};
         w->pushButton_Load->click();
         QVERIFY(dlg.seen());
 
@@ -295,7 +242,7 @@ private slots:
         SetChipRegister(h.sim(), 0x0F, 0x5A);
         h.sim()->clearLog();
 
-        FileDialogDriver dlg{path};
+        FileDialogAnswerer dlg{path, FileDialogAnswerer::NextDialogOnly};
         w->pushButton_Load->click();
         QVERIFY(dlg.seen());
         QCOMPARE(h.sim()->log()->count('W'), size_t(0));
@@ -325,7 +272,7 @@ private slots:
 
         h.sim()->clearLog();
         MessageBoxCatcher boxes;
-        FileDialogDriver dlg{path};
+        FileDialogAnswerer dlg{path, FileDialogAnswerer::NextDialogOnly};
         w->pushButton_Load->click();
         ::close(fd);
         QFile::remove(path);

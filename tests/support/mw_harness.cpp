@@ -15,6 +15,7 @@
 #include "link/commands.h"
 #include "mainwindow/unit_mainwindow.h"
 #include "sim/SimPtyHost.h"
+#include "support/process_state.h"
 
 QVector<int> MwOptions::DefaultHintAddrs() {
     QVector<int> addrs;
@@ -172,36 +173,7 @@ void MwHarness::tearDown() {
     m_dir.reset();
 }
 
-void MwHarness::ResetGlobals() {
-    g_I2C_Addr = 0xB0;
-    g_DeviceType = 0;
-    g_SizeOfChannel = 0;
-    g_SizeOfSBF = 0;
-    g_AutoSen_Margin = 0.0f;
-    g_RegFilePath.clear();
-    g_WorkDir.clear();
-    g_WorkDirA.clear();
-    g_UART_Connected = 0;
-    g_I2C_Connected = 0;
-    g_FirmwareVer = 0;
-    Reset_Rings();
-    for (auto& b : g_RegMirror) b = 0;
-    for (auto*& c : g_RegCells) c = nullptr;
-    g_SenseOn = 0;
-    g_MonChannelMask = 0;
-    g_MonChannel = 0;
-    g_ProcChannel = 0;
-    for (auto& v : g_Ref_Cnt) v = 0;
-    for (auto& row : g_Sen_Cnt)
-        for (auto& v : row) v = 0;
-    for (auto& row : g_Diff_Per_Tick)
-        for (auto& v : row) v = 0;
-    for (auto& row : g_Offset_Per_Tick)
-        for (auto& v : row) v = 0;
-    for (auto& v : g_SbfStatus) v = 0;
-    g_CmdLinePorts.clear();
-    Link_AbortExchanges(false);
-}
+void MwHarness::ResetGlobals() { Reset_ProcessState(); }
 
 // --- message boxes ----------------------------------------------------------------
 

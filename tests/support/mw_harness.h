@@ -90,7 +90,8 @@ public:
     // the previous working directory. Called by the destructor; safe twice.
     void tearDown();
 
-    // Puts every process-wide value of the core back to its start value.
+    // Puts every process-wide value back to its start value
+    // (Reset_ProcessState).
     static void ResetGlobals();
     // "[Rxx]" lines for the given addresses, empty lines elsewhere, up to the
     // highest address.

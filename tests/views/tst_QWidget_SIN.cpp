@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "app/globals.h"
+#include "support/process_state.h"
 #include "views/QWidget_SIN.h"
 
 class tst_QWidget_SIN : public QObject {
@@ -10,7 +11,7 @@ class tst_QWidget_SIN : public QObject {
 
 private slots:
     void initTestCase() { Q_INIT_RESOURCE(resources); }
-    void cleanup() { g_DeviceType = 0; }
+    void cleanup() { Reset_ProcessState(); }
 
     void construction_titleCarriesChannelNumber_data();
     void construction_titleCarriesChannelNumber();

@@ -10,6 +10,7 @@
 
 #include "app/globals.h"
 #include "link/Class_ThreadUART.h"
+#include "support/process_state.h"
 #include "support/pty_peer.h"
 #include "views/unit_widget_reg.h"
 
@@ -104,10 +105,7 @@ private slots:
     void returnWithBoard_cellDeletedWhileWaiting_isSafe();
 };
 
-void tst_unit_widget_reg::init() {
-    g_UART_Connected = 0;
-    for (auto& b : g_RegMirror) b = 0;
-}
+void tst_unit_widget_reg::init() { Reset_ProcessState(); }
 
 void tst_unit_widget_reg::construction_captionMaskAndInitialText_data() {
     QTest::addColumn<int>("address");

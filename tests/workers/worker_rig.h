@@ -15,31 +15,11 @@
 #include "link/Class_ThreadUART.h"
 #include "link/commands.h"
 #include "sim/SimPtyHost.h"
+#include "support/process_state.h"
 #include "workers/Class_CMD_Thread.h"
 #include "workers/Class_Proc_Thread.h"
 
-inline void ResetWorkerGlobals() {
-    g_I2C_Addr = 0xB0;
-    g_DeviceType = 0;
-    g_SizeOfChannel = 0;
-    g_SizeOfSBF = 0;
-    g_UART_Connected = 0;
-    g_I2C_Connected = 0;
-    g_SenseOn = 0;
-    g_MonChannelMask = 0;
-    g_MonChannel = 0;
-    g_ProcChannel = 0;
-    for (auto& b : g_RegMirror) b = 0;
-    for (int k = 0; k < kMaxSbf; ++k) g_Ref_Cnt[k] = 0;
-    for (int c = 0; c < kMaxChannels; ++c) {
-        for (int k = 0; k < kMaxSbf; ++k) {
-            g_Sen_Cnt[c][k] = 0;
-            g_Diff_Per_Tick[c][k] = 0;
-            g_Offset_Per_Tick[c][k] = 0;
-        }
-    }
-    Reset_Rings();
-}
+inline void ResetWorkerGlobals() { Reset_ProcessState(); }
 
 class WorkerRig {
 public:
