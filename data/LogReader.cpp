@@ -5,6 +5,8 @@
 #include <QList>
 #include <limits>
 
+#include "link/hex.h"
+
 namespace {
 
 enum Column { kTime, kTMs, kKind, kChannel, kSbf, kRef, kSense, kDiff, kOffset, kTouch, kNote, kColumnCount };
@@ -66,7 +68,7 @@ QString Shown(const QByteArray& text) {
 bool IsHex(const QByteArray& text, int maxDigits) {
     if (text.isEmpty() || text.size() > maxDigits) return false;
     for (const char c : text)
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) return false;
+        if (Hex_Digit(c) < 0) return false;
     return true;
 }
 

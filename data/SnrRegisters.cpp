@@ -8,8 +8,6 @@
 
 namespace {
 
-uint8_t ChipAddress() { return static_cast<uint8_t>(g_I2C_Addr.load() & 0xFF); }
-
 QString ResultText(char result) {
     switch (result) {
         case 'A':
@@ -27,7 +25,7 @@ QString RegName(int channel, uint8_t reg) {
 
 // The register's value after a read, or -1 with the reason in *why.
 int ReadReg(uint8_t reg, QString* why) {
-    const char result = CMD_Read(ChipAddress(), reg, 1, &g_RegMirror[reg]);
+    const char result = CMD_Read(Chip_AddressByte(), reg, 1, &g_RegMirror[reg]);
     if (result != '0') {
         *why = ResultText(result);
         return -1;
@@ -36,7 +34,7 @@ int ReadReg(uint8_t reg, QString* why) {
 }
 
 bool WriteReg(uint8_t reg, uint8_t value, QString* why) {
-    const char result = CMD_Write(ChipAddress(), reg, 1, &value);
+    const char result = CMD_Write(Chip_AddressByte(), reg, 1, &value);
     if (result != '0') *why = ResultText(result);
     return result == '0';
 }
