@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "app/config.h"
+#include "app/userdir.h"
 #include "mainwindow/demo_mode.h"
 #include "mainwindow/unit_mainwindow.h"
 #include "platform/instance_marker.h"
@@ -38,9 +39,13 @@ int Startup_Main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     Startup_InstallFontSubstitutes();
     Config_ParseCommandLine(QApplication::arguments());
+    // The desktop menu starts us in the home folder, which holds no system.ini.
+    QGuiApplication::setDesktopFileName(QStringLiteral("tkeval"));
+    const QString workDirNote = UserDir_EnterAtStart(QCoreApplication::applicationDirPath());
 
     // Lives until the process ends; never deleted here.
     g_MainWindow = new MainWindow();
+    g_MainWindow->Show_StartNote(workDirNote);
 
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (screen != nullptr) {

@@ -13,9 +13,9 @@
 #include "app/hintfile.h"
 #include "app/log.h"
 #include "data/SampleStream.h"
-#include "mainwindow/startup.h"
 #include "link/Class_ThreadUART.h"
 #include "link/commands.h"
+#include "mainwindow/startup.h"
 #include "views/Dialog_sense.h"
 #include "views/QWidget_SIN.h"
 #include "views/unit_widget_reg.h"
@@ -118,6 +118,13 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     if (!m_ConfigMessage.isEmpty())
         // The form's member, not QMainWindow::statusBar(), which shares the name.
         Ui::NV_EV_KitClass::statusBar->showMessage(m_ConfigMessage);
+}
+
+void MainWindow::Show_StartNote(const QString& note) {
+    if (note.isEmpty()) return;
+    Log_Write("WORKDIR", note.toLocal8Bit().constData(), __FILE__, __LINE__, 1);
+    const QString text = m_ConfigMessage.isEmpty() ? note : m_ConfigMessage + QStringLiteral("; ") + note;
+    Ui::NV_EV_KitClass::statusBar->showMessage(text);
 }
 
 void MainWindow::Build_RegisterCells() {

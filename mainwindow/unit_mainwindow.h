@@ -34,6 +34,9 @@ public:
     // Status-bar text about configuration values that had to be corrected at
     // start, empty when there were none.
     QString m_ConfigMessage;
+    // Adds a start-up remark (where the working directory came from) to the
+    // status bar, after any configuration message.
+    void Show_StartNote(const QString& note);
 
     // Connects to the first port named with --port, as if the engineer had
     // chosen it; nothing when none was named. Run once the window is shown.
