@@ -42,4 +42,13 @@ convert -size 64x64 xc:none \
     -fill white "${font_args[@]}" -pointsize 56 -gravity center -annotate +0+2 'N' \
     -resize 16x16 N.ico
 
+# Desktop icon: the same mark, drawn large and scaled to the sizes the
+# desktop menu asks for (installed under share/icons/hicolor).
+for size in 48 128 256; do
+    convert -size 1024x1024 xc:none \
+        -fill '#1a8f9a' -draw "roundrectangle 48,48 975,975 180,180" \
+        -fill white "${font_args[@]}" -pointsize 820 -gravity center -annotate +0+24 'N' \
+        -resize "${size}x${size}" -define png:color-type=6 "PNG32:app_icon_${size}.png"
+done
+
 identify *.png N.ico
