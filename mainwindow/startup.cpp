@@ -11,6 +11,7 @@
 #include "app/config.h"
 #include "app/userdir.h"
 #include "mainwindow/demo_mode.h"
+#include "mainwindow/screenshot_tour.h"
 #include "mainwindow/unit_mainwindow.h"
 #include "platform/instance_marker.h"
 
@@ -65,5 +66,7 @@ int Startup_Main(int argc, char* argv[]) {
     // After the window is on screen, so that its warnings have a parent to sit on.
     QTimer::singleShot(0, g_MainWindow, [] { g_MainWindow->Connect_FirstCmdLinePort(); });
     if (qEnvironmentVariableIsSet("TKEVAL_DEMO_MONITOR")) Demo_MonitorWhenReady(g_MainWindow);
+    if (qEnvironmentVariableIsSet("TKEVAL_SCREENSHOTS"))
+        Screenshot_Tour(g_MainWindow, qEnvironmentVariable("TKEVAL_SCREENSHOTS"));
     return app.exec();
 }

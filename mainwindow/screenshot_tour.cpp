@@ -1,0 +1,127 @@
+#include "mainwindow/screenshot_tour.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "app/globals.h"
+#include "autosen/QDialog_AutoSen.h"
+#include "mainwindow/unit_mainwindow.h"
+#include "views/Dialog_sense.h"
+#include "views/QWidget_SIN.h"
+
+namespace {
+
+struct TourStep {
+    const char* file;                   // PNG name, without the extension
+    std::function<void()> act;          // puts the window on screen
+    std::function<bool()> ready;        // the picture is worth taking
+    std::function<QWidget*()> subject;  // what to grab
+    int settleMs;                       // after ready: let values move and paint
+};
+
+constexpr int kPollMs = 100;
+constexpr int kReadyTimeoutMs = 30000;
+
+QDialog_AutoSen* AutoSenDialog(MainWindow* w) {
+    return w->widget_SIN[0] ? w->widget_SIN[0]->findChild<QDialog_AutoSen*>() : nullptr;
+}
+
+std::vector<TourStep> Steps(MainWindow* w) {
+    const auto chipReady = [w] { return g_I2C_Connected.load() != 0 && w->pushButton_Read->isEnabled(); };
+    const auto nothing = [] {};
+    std::vector<TourStep> steps;
+    steps.push_back({"main-window", nothing, chipReady, [w] { return w; }, 1500});
+    steps.push_back({"register-table", [w] { w->tabWidget->setCurrentWidget(w->tab_reg); }, chipReady,
+                     [w] { return w->tabWidget; }, 300});
+    steps.push_back({"monitoring",
+                     [w] {
+                         if (!w->pushButton_Sense->isChecked()) w->pushButton_Sense->click();
+                     },
+                     [] { return g_SenseOn.load() != 0; }, [w] { return w; }, 3000});
+    steps.push_back({"monitoring-dialog", [w] { w->pushButton_Dlg->click(); },
+                     [w] { return w->dialog_sense->isVisible(); }, [w] { return w->dialog_sense; }, 3000});
+    steps.push_back({"sensitivity-dialog",
+                     [w] {
+                         w->dialog_sense->close();
+                         if (w->widget_SIN[0]) w->widget_SIN[0]->pushButton_Sensitivity->click();
+                     },
+                     // The proposal comes once the simulated key has been held.
+                     [w] {
+                         const QDialog_AutoSen* d = AutoSenDialog(w);
+                         return d && d->state() == QDialog_AutoSen::STA_AWAIT_WRITE;
+                     },
+                     [w] { return static_cast<QWidget*>(AutoSenDialog(w)); }, 300});
+    steps.push_back({"debug-view",
+                     [w] {
+                         if (QDialog_AutoSen* d = AutoSenDialog(w)) d->pushButton_Cancel->click();
+                         if (w->tabWidget->indexOf(w->tab_debug) < 0) return;
+                         w->checkBox_show->setChecked(true);
+                         w->tabWidget->setCurrentWidget(w->tab_debug);
+                     },
+                     [w] { return w->tabWidget->currentWidget() == w->tab_debug; }, [w] { return w; }, 2000});
+    return steps;
+}
+
+class Tour : public QObject {
+public:
+    Tour(MainWindow* w, const QString& dir) : QObject(w), m_Window(w), m_Dir(dir), m_Steps(Steps(w)) {
+        QDir().mkpath(dir);
+        m_Timer.setInterval(kPollMs);
+        connect(&m_Timer, &QTimer::timeout, this, &Tour::Tick);
+        m_Timer.start();
+    }
+
+private:
+    void Tick() {
+        if (m_At >= m_Steps.size()) {
+            m_Timer.stop();
+            m_Window->close();
+            return;
+        }
+        TourStep& step = m_Steps[m_At];
+        if (!m_Acted) {
+            step.act();
+            m_Acted = true;
+            m_WaitedMs = 0;
+            m_ReadyForMs = -1;
+            return;
+        }
+        m_WaitedMs += kPollMs;
+        if (m_ReadyForMs < 0 && step.ready()) m_ReadyForMs = 0;
+        if (m_ReadyForMs >= 0) m_ReadyForMs += kPollMs;
+        const bool timedOut = m_WaitedMs > kReadyTimeoutMs;
+        if (!timedOut && (m_ReadyForMs < 0 || m_ReadyForMs < step.settleMs)) return;
+
+        QWidget* subject = step.subject();
+        const QString file = QDir(m_Dir).filePath(QString::fromLatin1(step.file) + QStringLiteral(".png"));
+        if (timedOut || !subject) {
+            std::fprintf(stderr, "screenshot %s: the window did not get ready; skipped\n", step.file);
+        } else if (subject->grab().save(file)) {
+            std::printf("screenshot: %s\n", qPrintable(file));
+        } else {
+            std::fprintf(stderr, "screenshot %s: could not write %s\n", step.file, qPrintable(file));
+        }
+        std::fflush(stdout);
+        ++m_At;
+        m_Acted = false;
+    }
+
+    MainWindow* m_Window;
+    QString m_Dir;
+    std::vector<TourStep> m_Steps;
+    QTimer m_Timer;
+    size_t m_At = 0;
+    bool m_Acted = false;
+    int m_WaitedMs = 0;
+    int m_ReadyForMs = -1;
+};
+
+}  // namespace
+
+void Screenshot_Tour(MainWindow* window, const QString& dir) { new Tour(window, dir); }
