@@ -11,20 +11,12 @@
 #include "link/commands.h"
 #include "mainwindow/unit_mainwindow.h"
 #include "platform/ini.h"
+#include "workers/BoardOps.h"
 
 namespace {
 
 const QString kGreen = QStringLiteral(":/NV_EV_Kit/Resources/green_circle.png");
 const QString kGrey = QStringLiteral(":/NV_EV_Kit/Resources/grey_circle.png");
-
-constexpr int kFirmwareMin = 30;
-constexpr int kFirmwareMax = 39;
-
-QString VersionText(uint8_t version) {
-    // Divided in double, printed from single precision, like the board's tool
-    // has always shown it.
-    return QString::asprintf("v%.01f", static_cast<double>(static_cast<float>(version / 10.0)));
-}
 
 }  // namespace
 
@@ -83,13 +75,13 @@ void MainWindow::comboBox_COM_activated(QString strItem) {
     // The port failed, was changed or the window is closing while we waited
     // for the version: that has been dealt with (and reported) already.
     if (cycle != m_ConnectCycle || g_UART_Connected.load() == 0 || Link_ExchangesAborted()) return;
-    if (result == '0' && g_FirmwareVer >= kFirmwareMin && g_FirmwareVer <= kFirmwareMax) {
-        pushButton_TEST->setText(VersionText(g_FirmwareVer));
+    if (result == '0' && Firmware_Accepted(g_FirmwareVer)) {
+        pushButton_TEST->setText(Firmware_Text(g_FirmwareVer));
         CMD_Device(static_cast<uint8_t>(g_DeviceType.load() & 0xFF));
         return;
     }
     QMessageBox::warning(this, QStringLiteral("WARNING"),
-                         QStringLiteral("Firmware Version : ") + VersionText(g_FirmwareVer) + QStringLiteral(" \n") +
+                         QStringLiteral("Firmware Version : ") + Firmware_Text(g_FirmwareVer) + QStringLiteral(" \n") +
                              tr("The firmware version is invalid.     "),
                          QMessageBox::Ok, QMessageBox::Ok);
 }

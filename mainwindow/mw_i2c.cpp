@@ -6,13 +6,7 @@
 #include "app/globals.h"
 #include "link/commands.h"
 #include "mainwindow/unit_mainwindow.h"
-
-namespace {
-
-constexpr int kSearchFirst = 0xB0;
-constexpr int kSearchEnd = 0xC0;  // exclusive; addresses step by 2
-
-}  // namespace
+#include "workers/BoardOps.h"
 
 void MainWindow::pushButton_Setting_OK_Clecked() {
     // No range check: the whole value is shown and stored, its low byte sent.
@@ -27,13 +21,11 @@ void MainWindow::pushButton_Setting_OK_Clecked() {
 void MainWindow::pushButton_Setting_SearchI2C_Clecked() {
     if (m_SearchBusy) return;  // a second search from inside the first's wait
     m_SearchBusy = true;
-    for (int c = kSearchFirst; c < kSearchEnd; c += 2) {
-        if (Link_ExchangesAborted()) break;
-        if (CMD_Read(static_cast<uint8_t>(c), 0x00, 1, &g_RegMirror[0]) != '0') continue;
-        g_I2C_Addr.store(c, std::memory_order_release);
-        lineEdit_I2C_ADDR->setText(Hex2(c));
+    const int found = I2C_Search();
+    if (found >= 0) {
+        g_I2C_Addr.store(found, std::memory_order_release);
+        lineEdit_I2C_ADDR->setText(Hex2(found));
         pushButton_Setting_OK_Clecked();
-        break;
     }
     m_SearchBusy = false;
 }

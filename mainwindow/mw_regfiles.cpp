@@ -10,6 +10,7 @@
 #include "link/commands.h"
 #include "mainwindow/unit_mainwindow.h"
 #include "views/unit_widget_reg.h"
+#include "workers/BoardOps.h"
 
 namespace {
 
@@ -88,30 +89,15 @@ void MainWindow::pushButton_Load_Clecked() {
     }
 
     m_LoadBusy = true;
-    int written = 0;
-    int refused = 0;
-    int skipped = 0;
-    bool aborted = false;
     const uint8_t dev = Chip_AddressByte();
-    RegFileLine line;
-    while (reader.next(&line)) {
-        if (line.kind != RegLineKind::Write) {
-            ++skipped;
-            continue;
-        }
-        // Addresses without a cell are written all the same: the file may set
-        // registers that the hint file does not show.
-        if (CMD_Write(dev, line.address, 1, &line.value) != '0') ++refused;
-        ++written;
-        if (unit_widget_reg* cell = g_RegCells[line.address]) {
+    const RegLoadResult r = RegFile_WriteToChip(&reader, dev, [](const RegFileLine& line) {
+        if (unit_widget_reg* cell = g_RegCells[line.address])
             cell->lineEdit_data->setText(QString::fromLocal8Bit(line.valueText));
-        }
-        // The window is closing; the rest of the file would only fail.
-        if (Link_ExchangesAborted()) {
-            aborted = true;
-            break;
-        }
-    }
+    });
+    const int written = r.written;
+    const int refused = r.refused;
+    const int skipped = r.skipped;
+    const bool aborted = r.aborted;
     m_LoadBusy = false;
     if (aborted) return;
 

@@ -5,9 +5,8 @@
 #include "app/globals.h"
 #include "link/commands.h"
 #include "mainwindow/unit_mainwindow.h"
-#include "platform/timing.h"
 #include "views/unit_widget_reg.h"
-#include "workers/ChipFamily.h"
+#include "workers/BoardOps.h"
 
 void MainWindow::Read_Table() {
     int a = 0;
@@ -53,17 +52,10 @@ void MainWindow::pushButton_Reset_Clecked() {
     m_ResetBusy = true;
     pushButton_Reset->setEnabled(false);
 
-    const ChipFamily& family = ChipFamily_Rules(g_DeviceType.load());
+    const int family = g_DeviceType.load();
     const uint8_t dev = Chip_AddressByte();
     // The image, not a fresh read: the register is put back as last seen.
-    const uint8_t v = g_RegMirror[family.resetReg].load();
-    const uint8_t set = static_cast<uint8_t>(v | family.resetBit);
-    CMD_Write(dev, family.resetReg, 1, &set);
-    Wait_Pump(1);
-    CMD_Write(dev, family.resetReg, 1, &v);
-    CMD_Output(family.pulseFirst);
-    Wait_Pump(1);
-    CMD_Output(family.pulseSecond);
+    Chip_Reset(dev, family, g_RegMirror[Chip_ResetRegister(family)].load());
     pushButton_Read_Clecked();
 
     m_ResetBusy = false;

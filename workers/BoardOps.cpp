@@ -1,0 +1,59 @@
+#include "workers/BoardOps.h"
+
+#include "app/globals.h"
+#include "link/commands.h"
+#include "platform/timing.h"
+#include "workers/ChipFamily.h"
+
+bool Firmware_Accepted(uint8_t version) { return version >= kFirmwareMin && version <= kFirmwareMax; }
+
+QString Firmware_Text(uint8_t version) {
+    // Divided in double, printed from single precision, like the board's tool
+    // has always shown it.
+    return QString::asprintf("v%.01f", static_cast<double>(static_cast<float>(version / 10.0)));
+}
+
+int I2C_Search() {
+    for (int c = kI2CSearchFirst; c < kI2CSearchEnd; c += kI2CSearchStep) {
+        if (Link_ExchangesAborted()) return -1;
+        if (CMD_Read(static_cast<uint8_t>(c), 0x00, 1, &g_RegMirror[0]) == '0') return c;
+    }
+    return -1;
+}
+
+uint8_t Chip_ResetRegister(int family) { return ChipFamily_Rules(family).resetReg; }
+
+void Chip_Reset(uint8_t dev, int family, uint8_t current) {
+    const ChipFamily& f = ChipFamily_Rules(family);
+    const uint8_t set = static_cast<uint8_t>(current | f.resetBit);
+    CMD_Write(dev, f.resetReg, 1, &set);
+    Wait_Pump(1);
+    CMD_Write(dev, f.resetReg, 1, &current);
+    CMD_Output(f.pulseFirst);
+    Wait_Pump(1);
+    CMD_Output(f.pulseSecond);
+}
+
+RegLoadResult RegFile_WriteToChip(RegFileReader* reader, uint8_t dev,
+                                  const std::function<void(const RegFileLine&)>& afterWrite) {
+    RegLoadResult r;
+    RegFileLine line;
+    while (reader->next(&line)) {
+        if (line.kind != RegLineKind::Write) {
+            ++r.skipped;
+            if (r.firstBadLine == 0 && line.kind != RegLineKind::Note) r.firstBadLine = reader->lineNumber();
+            continue;
+        }
+        // Addresses without a cell are written all the same: the file may set
+        // registers that the hint file does not show.
+        if (CMD_Write(dev, line.address, 1, &line.value) != '0') ++r.refused;
+        ++r.written;
+        if (afterWrite) afterWrite(line);
+        // The rest of the file would only fail.
+        if (Link_ExchangesAborted()) {
+            r.aborted = true;
+            break;
+        }
+    }
+    return r;
+}

@@ -1,0 +1,49 @@
+// What the main window and the command-line tool do alike with the board and
+// the chip: judge the firmware version, search the chip's I2C address, reset
+// the chip and write a register file. Widget-free; every exchange goes through
+// link/commands, so these block the calling thread the same way.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+#include "app/regfile.h"
+
+// Firmware versions are reported times ten; v3.0 to v3.9 speak our protocol.
+constexpr int kFirmwareMin = 30;
+constexpr int kFirmwareMax = 39;
+
+bool Firmware_Accepted(uint8_t version);
+// "v3.2" for 32.
+QString Firmware_Text(uint8_t version);
+
+// Addresses the I2C search tries, in order: 0xB0, 0xB2 ... 0xBE.
+constexpr int kI2CSearchFirst = 0xB0;
+constexpr int kI2CSearchEnd = 0xC0;  // exclusive
+constexpr int kI2CSearchStep = 2;
+
+// The first address whose register 0 reads, or -1 when none answers (or the
+// exchanges were aborted). The value read lands in the register image.
+int I2C_Search();
+
+// Resets the chip of a family at dev: sets the family's reset bit in its
+// reset register, puts the register back to current 1 ms later, then pulses
+// the board output. current is the register's value as last seen.
+void Chip_Reset(uint8_t dev, int family, uint8_t current);
+// The register that Chip_Reset writes for a family.
+uint8_t Chip_ResetRegister(int family);
+
+struct RegLoadResult {
+    int written = 0;       // write lines sent, acknowledged or not
+    int refused = 0;       // of those, not acknowledged by the board
+    int skipped = 0;       // every other line: notes, blank lines, bad lines
+    int firstBadLine = 0;  // 1-based number of the first line starting with "w" that did not parse; 0 for none
+    bool aborted = false;  // the exchanges were aborted; the rest of the file was left
+};
+
+// Writes the register file behind an open reader to the chip at dev, one
+// write per line in file order. Lines that are not writes are passed over.
+// afterWrite sees each write line once its write has gone out.
+RegLoadResult RegFile_WriteToChip(RegFileReader* reader, uint8_t dev,
+                                  const std::function<void(const RegFileLine&)>& afterWrite = {});
