@@ -1,0 +1,128 @@
+#include "cli/CliSession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "app/config.h"
+#include "app/globals.h"
+#include "cli/CliOutput.h"
+#include "link/Class_ThreadUART.h"
+#include "link/commands.h"
+#include "workers/BoardOps.h"
+
+namespace {
+
+QString DescribeResult(char result) {
+    switch (result) {
+        case 'A':
+            return QStringLiteral("the port is not open");
+        case 'Z':
+            return QStringLiteral("no reply from the board within %1 ms").arg(kReplyTimeoutMs);
+        default:
+            return QStringLiteral("the board reported status '%1'").arg(QLatin1Char(result));
+    }
+}
+
+// Why a path cannot be opened as the board's port, as far as the file system tells.
+QString OpenFailureReason(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists()) return QStringLiteral("no such device");
+    if (info.isDir()) return QStringLiteral("is a directory");
+    if (!info.isReadable() || !info.isWritable())
+        return QStringLiteral("no read and write access (the dialout group?)");
+    return QStringLiteral("cannot be opened as a serial port at 9600 8N1");
+}
+
+}  // namespace
+
+QString Cli_UserPath(const QString& path) { return QDir::current().absoluteFilePath(path); }
+
+CliSession::CliSession(const CliArgs& args, CliOutput* out) : QObject(nullptr), m_Args(args), m_Out(out) {}
+
+CliSession::~CliSession() {
+    if (g_ThreadUART == nullptr) return;
+    g_I2C_Connected.store(0, std::memory_order_release);
+    // First, so that the receive thread starts no further read of the port.
+    g_UART_Connected.store(0, std::memory_order_release);
+    g_ThreadUART->Close_Port();
+    g_ThreadUART->Stop();
+    g_ThreadUART->wait();
+    delete g_ThreadUART;
+    g_ThreadUART = nullptr;
+}
+
+uint8_t CliSession::dev() const { return static_cast<uint8_t>(g_I2C_Addr.load(std::memory_order_acquire) & 0xFF); }
+
+int CliSession::loadConfig() {
+    const QString dir = m_Args.has("workdir") ? m_Args.value("workdir") : QDir::currentPath();
+    const QFileInfo info(dir);
+    if (!info.isDir()) return m_Out->fail(kExitFile, QStringLiteral("%1: no such working directory").arg(dir));
+    m_WorkDir = info.absoluteFilePath();
+    g_WorkDir = m_WorkDir;
+    g_WorkDirA = QFile::encodeName(m_WorkDir);
+
+    QStringList messages;
+    m_Device = Config_ReadSystem(&messages);
+    for (const QString& m : messages) CliOutput::note(QStringLiteral("tkeval-cli: warning: ") + m);
+    Config_ReadI2C();
+    Config_ReadUser();
+    if (m_Args.has("addr")) {
+        int addr = 0;
+        if (!Cli_ParseHexByte(m_Args.value("addr"), &addr))
+            return m_Out->fail(kExitUsage, QStringLiteral("--addr %1: not a hex byte").arg(m_Args.value("addr")));
+        g_I2C_Addr.store(addr, std::memory_order_release);
+    }
+    return kExitOk;
+}
+
+int CliSession::connectBoard() {
+    if (!m_Args.has("port") || m_Args.value("port").isEmpty())
+        return m_Out->fail(kExitUsage, QStringLiteral("'%1' needs --port PATH").arg(m_Args.command));
+    m_Port = m_Args.value("port");
+
+    g_ThreadUART = new Class_ThreadUART();
+    // Direct: the flag must be up before the failed exchange returns.
+    connect(
+        g_ThreadUART, &Class_ThreadUART::UART_ERR_Signal, this,
+        [this](int) { m_PortFailed.store(true, std::memory_order_release); }, Qt::DirectConnection);
+    g_ThreadUART->start();
+    if (g_ThreadUART->Open_Port(m_Port) != 1)
+        return m_Out->fail(kExitPort, QStringLiteral("%1: %2").arg(m_Port, OpenFailureReason(m_Port)));
+    Reset_Rings();
+    g_UART_Connected.store(1, std::memory_order_release);
+    m_Open = true;
+
+    const char result = CMD_Version(&m_Firmware);
+    if (result != '0') return exchangeFailed(QStringLiteral("firmware version request"), result);
+    if (!Firmware_Accepted(m_Firmware) && !m_Args.has("any-firmware")) {
+        return m_Out->fail(kExitBoard, QStringLiteral("%1: firmware %2 is not supported (v3.0 to v3.9); "
+                                                      "--any-firmware uses it all the same")
+                                           .arg(m_Port, Firmware_Text(m_Firmware)));
+    }
+    const char device = CMD_Device(static_cast<uint8_t>(g_DeviceType.load() & 0xFF));
+    if (device != '0') return exchangeFailed(QStringLiteral("device family command"), device);
+    return kExitOk;
+}
+
+bool CliSession::probeChip() {
+    uint8_t v = 0;
+    const bool answers = CMD_Read(dev(), 0x00, 1, &v) == '0';
+    g_I2C_Connected.store(answers ? 1 : 0, std::memory_order_release);
+    return answers;
+}
+
+int CliSession::connectChip() {
+    const int code = connectBoard();
+    if (code != kExitOk) return code;
+    if (probeChip()) return kExitOk;
+    if (portFailed() || g_UART_Connected.load() == 0) return exchangeFailed(QStringLiteral("chip probe"), 'A');
+    return m_Out->fail(kExitBoard,
+                       QStringLiteral("%1: no chip answers at I2C address %2").arg(m_Port, Hex2Upper(dev())));
+}
+
+int CliSession::exchangeFailed(const QString& what, char result) {
+    if (portFailed() || (m_Open && g_UART_Connected.load(std::memory_order_acquire) == 0))
+        return m_Out->fail(kExitPort, QStringLiteral("%1: the port failed (%2)").arg(m_Port, what));
+    return m_Out->fail(kExitBoard, QStringLiteral("%1: %2: %3").arg(m_Port, what, DescribeResult(result)));
+}

@@ -1,0 +1,56 @@
+// One run of tkeval-cli against the board: the working directory's settings,
+// the receive thread, the port and the connect sequence the main window
+// follows. Closing (the destructor) stops every thread and closes the port.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+
+#include "cli/CliArgs.h"
+
+class CliOutput;
+
+class CliSession : public QObject {
+    Q_OBJECT
+public:
+    CliSession(const CliArgs& args, CliOutput* out);
+    ~CliSession() override;
+
+    // system.ini and config.ini of --workdir (or the current directory), and
+    // --addr. Returns an exit code.
+    int loadConfig();
+    // Opens --port, waits for the bridge, checks the firmware and sends the
+    // device family. Returns an exit code; a failure has been reported.
+    int connectBoard();
+    // Whether the chip answers at the configured address (one probe).
+    bool probeChip();
+    // Connects and requires the chip; an exit code.
+    int connectChip();
+
+    QString port() const { return m_Port; }
+    QString device() const { return m_Device; }
+    QString workDir() const { return m_WorkDir; }
+    uint8_t firmware() const { return m_Firmware; }
+    uint8_t dev() const;
+
+    // The exit code and message for an exchange that returned result; what
+    // names the registers or the request.
+    int exchangeFailed(const QString& what, char result);
+    bool portFailed() const { return m_PortFailed.load(std::memory_order_acquire); }
+
+private:
+    const CliArgs& m_Args;
+    CliOutput* m_Out;
+    QString m_Port;
+    QString m_Device;
+    QString m_WorkDir;
+    uint8_t m_Firmware = 0;
+    bool m_Open = false;
+    std::atomic<bool> m_PortFailed{false};
+};
+
+// A file argument as the user meant it: relative to the directory tkeval-cli
+// was started in, whatever --workdir says.
+QString Cli_UserPath(const QString& path);
