@@ -1,0 +1,275 @@
+// tkeval-cli run as a separate process against the simulated board on a
+// pseudo-terminal: what goes over the wire, what comes out, and the exit code
+// of each kind of failure.
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include "sim/SimPtyHost.h"
+
+namespace {
+
+struct Run {
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+}  // namespace
+
+class tst_cli : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void read_sendsRunsOfEightAndPrintsEachRegister();
+    void write_sendsOneFramePerRegisterAndReadsBack();
+    void dumpThenLoad_restoresTheRegisters();
+    void load_appliesTheWindowsSkipRules();
+    void failures_data();
+    void failures();
+    void info_json();
+    void binary_linksNoGuiLibrary();
+
+private:
+    Run cli(const QStringList& args, int timeoutMs = 60000);
+    void writeWorkFiles(int addr = 0xB0);
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+    uint8_t peek(uint8_t reg);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SimPtyHost> m_sim;
+    QString m_port;
+};
+
+void tst_cli::init() {
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    writeWorkFiles();
+    m_sim = std::make_unique<SimPtyHost>("TK2C", 8, 4);
+    std::string why;
+    QVERIFY2(m_sim->start(std::string(), &why), why.c_str());
+    m_sim->setNoise(0, 1);
+    m_port = QString::fromStdString(m_sim->slavePath());
+}
+
+void tst_cli::cleanup() {
+    if (m_sim) m_sim->stop();
+    m_sim.reset();
+    m_dir.reset();
+}
+
+void tst_cli::writeWorkFiles(int addr) {
+    QFile sys(path("system.ini"));
+    QVERIFY(sys.open(QIODevice::WriteOnly));
+    sys.write("[SYSTEM]\nDEVICE=TK2C\nSIZEOFCHANNEL=8\nSIZEOFSBF=4\n");
+    QFile cfg(path("config.ini"));
+    QVERIFY(cfg.open(QIODevice::WriteOnly));
+    cfg.write(QStringLiteral("[I2C]\nI2C_ADDR=%1\n").arg(addr, 2, 16).toLatin1());
+    // Cells for the writable settings 0x10-0x1F only.
+    QFile hint(path("hint.txt"));
+    QVERIFY(hint.open(QIODevice::WriteOnly));
+    for (int a = 0; a < 0x20; ++a) hint.write(a >= 0x10 ? QByteArray("[R") + QByteArray::number(a, 16) + "]\n" : "\n");
+}
+
+Run tst_cli::cli(const QStringList& args, int timeoutMs) {
+    QProcess p;
+    p.setWorkingDirectory(m_dir->path());
+    p.start(QStringLiteral(TKEVAL_CLI_EXE), args);
+    Run r;
+    if (!p.waitForStarted(timeoutMs) || !p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = "did not finish";
+        return r;
+    }
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+uint8_t tst_cli::peek(uint8_t reg) {
+    uint8_t v = 0;
+    m_sim->withBoard([&](SimBoard& b, uint32_t) { v = b.chip().peek(reg); });
+    return v;
+}
+
+void tst_cli::read_sendsRunsOfEightAndPrintsEachRegister() {
+    m_sim->withBoard([](SimBoard& b, uint32_t now) {
+        for (int r = 0x10; r < 0x1A; ++r) {
+            const uint8_t v = static_cast<uint8_t>(0xA0 + r);
+            b.chip().write(static_cast<uint8_t>(r), 1, &v, now);
+        }
+    });
+    m_sim->clearLog();
+    const Run r = cli({"read", "0x10", "10", "--port", m_port});
+    QCOMPARE(r.code, 0);
+    QByteArray want;
+    for (int reg = 0x10; reg < 0x1A; ++reg)
+        want += QByteArray::number(reg, 16).toUpper() + ": " + QByteArray::number(0xA0 + reg, 16).toUpper() + "\n";
+    QCOMPARE(r.out, want);
+
+    // After the connect (version, family, probe): one 8-register and one
+    // 2-register read at the configured address.
+    QList<QByteArray> reads;
+    for (const SimFrame& f : m_sim->log()->frames())
+        if (f.letter == 'R') reads.append(QByteArray::fromStdString(f.body));
+    QVERIFY(reads.size() >= 3);
+    QCOMPARE(reads.mid(reads.size() - 2), (QList<QByteArray>{"CRB01008", "CRB01802"}));
+    QCOMPARE(m_sim->log()->count('V'), size_t(1));
+    QCOMPARE(m_sim->log()->count('D'), size_t(1));
+}
+
+void tst_cli::write_sendsOneFramePerRegisterAndReadsBack() {
+    m_sim->clearLog();
+    const Run r = cli({"--port", m_port, "write", "20", "0x0A", "b", "FF"});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(r.out, QByteArray("20: 0A\n21: 0B\n22: FF\n"));
+    QList<QByteArray> writes;
+    for (const SimFrame& f : m_sim->log()->frames())
+        if (f.letter == 'W') writes.append(QByteArray::fromStdString(f.body));
+    QCOMPARE(writes, (QList<QByteArray>{"CWB020010A", "CWB021010B", "CWB02201FF"}));
+    QCOMPARE(peek(0x21), uint8_t(0x0B));
+    // The read-back covers the three registers in one run.
+    QCOMPARE(QByteArray::fromStdString(m_sim->log()->frames().back().body), QByteArray("CRB02003"));
+
+    m_sim->clearLog();
+    QCOMPARE(cli({"--port", m_port, "--no-verify", "write", "20", "1"}).code, 0);
+    QCOMPARE(m_sim->log()->frames().back().letter, 'W');
+}
+
+void tst_cli::dumpThenLoad_restoresTheRegisters() {
+    const Run full = cli({"dump", "--port", m_port});
+    QCOMPARE(full.code, 0);
+    const QList<QByteArray> lines = full.out.split('\n');
+    QCOMPARE(lines.size(), 257);  // 256 lines and the end
+    QCOMPARE(lines[0x2A].left(3), QByteArray("w2A"));
+    QCOMPARE(lines[0x2A].size(), 5);
+
+    QCOMPARE(cli({"--port", m_port, "write", "10", "11", "22", "33"}).code, 0);
+    const Run saved = cli({"dump", "--hinted", "regs.sf", "--port", m_port});
+    QCOMPARE(saved.code, 0);
+    QFile f(path("regs.sf"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray content = f.readAll();
+    QVERIFY(content.startsWith("w1011\nw1122\nw1233\nw13"));
+    QCOMPARE(content.count('\n'), 16);
+
+    QCOMPARE(cli({"--port", m_port, "write", "10", "0", "0", "0"}).code, 0);
+    const Run loaded = cli({"--port", m_port, "load", "regs.sf"});
+    QCOMPARE(loaded.code, 0);
+    QCOMPARE(loaded.out, QByteArray("16 registers written, 0 lines skipped\n"));
+    QCOMPARE(peek(0x10), uint8_t(0x11));
+    QCOMPARE(peek(0x12), uint8_t(0x33));
+
+    // A whole dump sets read-only registers too, which the read-back catches
+    // once the chip's own values have moved on.
+    QFile all(path("all.sf"));
+    QVERIFY(all.open(QIODevice::WriteOnly));
+    all.write(QByteArray(full.out).replace(
+        0xC0 * 6, 6, "wC0" + QByteArray::number(peek(0xC0) ^ 0x5A, 16).rightJustified(2, '0') + "\n"));
+    all.close();
+    const Run strict = cli({"--port", m_port, "load", "all.sf"});
+    QCOMPARE(strict.code, 3);
+    QVERIFY2(strict.err.contains("register C0") && strict.err.contains("read back"), strict.err.constData());
+    QCOMPARE(cli({"--port", m_port, "load", "all.sf", "--no-verify"}).code, 0);
+}
+
+void tst_cli::load_appliesTheWindowsSkipRules() {
+    QFile f(path("mixed.sf"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("; settings\nW1099\nw1005\n\nw11\r\nw127\n");
+    f.close();
+    const Run r = cli({"--port", m_port, "load", "mixed.sf"});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(r.out, QByteArray("3 registers written, 3 lines skipped\n"));
+    QCOMPARE(peek(0x10), uint8_t(0x05));
+    QCOMPARE(peek(0x11), uint8_t(0x00));
+    QCOMPARE(peek(0x12), uint8_t(0x07));
+
+    // A line that looks like a write but is not one: the rest is written, the
+    // file is reported bad at its line.
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("w1001\nwZZ01\nw1102\n");
+    f.close();
+    const Run bad = cli({"--port", m_port, "load", "mixed.sf"});
+    QCOMPARE(bad.code, 4);
+    QVERIFY2(bad.err.contains("line 2"), bad.err.constData());
+    QCOMPARE(peek(0x11), uint8_t(0x02));
+}
+
+void tst_cli::failures_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("named");  // what the stderr line must name; @ = the port
+
+    QTest::newRow("no port given") << QStringList{"read", "10"} << "" << 1 << "--port";
+    QTest::newRow("unknown command") << QStringList{"frob", "--port", "@"} << "" << 1 << "frob";
+    QTest::newRow("register out of range") << QStringList{"read", "1FF", "--port", "@"} << "" << 1 << "1FF";
+    QTest::newRow("read past FF") << QStringList{"read", "F8", "9", "--port", "@"} << "" << 1 << "F8";
+    QTest::newRow("option of another command")
+        << QStringList{"read", "10", "--hinted", "--port", "@"} << "" << 1 << "--hinted";
+    QTest::newRow("missing port") << QStringList{"info", "--port", "/nonexistent/tty"} << "" << 2 << "/nonexistent/tty";
+    QTest::newRow("absent chip") << QStringList{"read", "10", "--addr", "B4", "--port", "@"} << "" << 3 << "B4";
+    QTest::newRow("info, absent chip") << QStringList{"info", "--addr", "B4", "--port", "@"} << "" << 3 << "B4";
+    QTest::newRow("silent board") << QStringList{"read", "10", "--port", "@"} << "silent" << 3 << "@";
+    QTest::newRow("old firmware") << QStringList{"info", "--port", "@"} << "v40" << 3 << "v4.0";
+    QTest::newRow("read-only register") << QStringList{"write", "C0", "1", "--port", "@"} << "" << 3 << "C0";
+    QTest::newRow("load, no such file") << QStringList{"load", "none.sf", "--port", "@"} << "" << 4 << "none.sf";
+    QTest::newRow("dump, unwritable file")
+        << QStringList{"dump", "/nonexistent/x.sf", "--port", "@"} << "" << 4 << "/nonexistent/x.sf";
+    QTest::newRow("search, none answers") << QStringList{"search", "--port", "@"} << "addr 50" << 3 << "B0";
+}
+
+void tst_cli::failures() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, setup);
+    QFETCH(int, code);
+    QFETCH(QString, named);
+    if (setup == QLatin1String("silent")) m_sim->setSilent(true);
+    if (setup == QLatin1String("v40")) m_sim->setVersion(40);
+    if (setup == QLatin1String("addr 50")) m_sim->setAddr(0x50);
+    args.replaceInStrings(QStringLiteral("@"), m_port);
+    named.replace(QLatin1Char('@'), m_port);
+
+    const Run r = cli(args);
+    QCOMPARE(r.code, code);
+    const QList<QByteArray> lines = r.err.trimmed().split('\n');
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(r.err.contains(named.toLocal8Bit()), r.err.constData());
+}
+
+void tst_cli::info_json() {
+    m_sim->setVersion(37);
+    const Run r = cli({"--json", "info", "--port", m_port});
+    QCOMPARE(r.code, 0);
+    const QJsonObject o = QJsonDocument::fromJson(r.out).object();
+    QCOMPARE(o.value("firmware").toString(), QStringLiteral("v3.7"));
+    QCOMPARE(o.value("family").toInt(), 4);
+    QCOMPARE(o.value("channels").toInt(), 8);
+    QCOMPARE(o.value("address").toString(), QStringLiteral("B0"));
+    QCOMPARE(o.value("chip_answers").toBool(), true);
+    QCOMPARE(o.value("exit_code").toInt(), 0);
+
+    m_sim->setVersion(40);
+    QCOMPARE(cli({"--any-firmware", "info", "--port", m_port}).code, 0);
+}
+
+void tst_cli::binary_linksNoGuiLibrary() {
+    QProcess p;
+    p.start(QStringLiteral("readelf"), {"-d", QStringLiteral(TKEVAL_CLI_EXE)});
+    QVERIFY(p.waitForFinished(30000));
+    const QByteArray dyn = p.readAllStandardOutput();
+    QVERIFY2(dyn.contains("libQt6Core"), dyn.constData());
+    for (const char* lib : {"libQt6Widgets", "libQt6Gui", "libQt6OpenGL", "libX11", "libxcb"})
+        QVERIFY2(!dyn.contains(lib), lib);
+}
+
+QTEST_GUILESS_MAIN(tst_cli)
+#include "tst_cli.moc"
