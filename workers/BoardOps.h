@@ -44,6 +44,9 @@ struct RegLoadResult {
 
 // Writes the register file behind an open reader to the chip at dev, one
 // write per line in file order. Lines that are not writes are passed over.
-// afterWrite sees each write line once its write has gone out.
+// afterWrite sees each write line once its write has gone out. write, when
+// given, sends one register instead of a plain CMD_Write (a caller may repeat
+// a write whose reply came late).
 RegLoadResult RegFile_WriteToChip(RegFileReader* reader, uint8_t dev,
-                                  const std::function<void(const RegFileLine&)>& afterWrite = {});
+                                  const std::function<void(const RegFileLine&)>& afterWrite = {},
+                                  const std::function<char(uint8_t reg, uint8_t value)>& write = {});
