@@ -1,8 +1,12 @@
 #include "cli/CliCommands.h"
 
+#include <unistd.h>
+
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QTimer>
 #include <QVector>
 #include <cstdio>
 
@@ -10,12 +14,18 @@
 #include "app/globals.h"
 #include "app/hintfile.h"
 #include "app/regfile.h"
+#include "cli/CliLive.h"
 #include "cli/CliOutput.h"
 #include "cli/CliSession.h"
+#include "data/LogWriter.h"
+#include "data/SampleStream.h"
+#include "data/SnrProcedure.h"
+#include "data/SnrReport.h"
 #include "link/PortDiscovery.h"
 #include "link/commands.h"
 #include "platform/ini.h"
 #include "workers/BoardOps.h"
+#include "workers/ChipFamily.h"
 
 namespace {
 
@@ -37,7 +47,8 @@ int ReadRegisters(CliSession& s, const QVector<int>& regs, QVector<RegValue>* va
         int len = 1;
         while (i + len < regs.size() && len < kMaxRegsPerFrame && regs[i + len] == regs[i] + len) ++len;
         uint8_t buf[kMaxRegsPerFrame] = {};
-        const char r = CMD_Read(s.dev(), static_cast<uint8_t>(regs[i]), static_cast<uint8_t>(len), buf);
+        const char r =
+            s.retried([&] { return CMD_Read(s.dev(), static_cast<uint8_t>(regs[i]), static_cast<uint8_t>(len), buf); });
         if (r != '0') return s.exchangeFailed(QStringLiteral("reading ") + RangeName(regs[i], len), r);
         for (int k = 0; k < len; ++k) values->append({regs[i] + k, buf[k]});
         i += len;
@@ -170,7 +181,8 @@ int CmdWrite(const CliArgs& a, CliOutput* out, CliSession& s) {
     if (code != kExitOk) return code;
     QMap<int, uint8_t> wanted;
     for (const RegValue& v : values) {
-        const char r = CMD_Write(s.dev(), static_cast<uint8_t>(v.reg), 1, &v.value);
+        // Writing the same value again is harmless if the first did arrive.
+        const char r = s.retried([&] { return CMD_Write(s.dev(), static_cast<uint8_t>(v.reg), 1, &v.value); });
         if (r != '0') return s.exchangeFailed(QStringLiteral("writing register %1").arg(Hex2Upper(v.reg)), r);
         wanted.insert(v.reg, v.value);
     }
@@ -234,7 +246,9 @@ int CmdLoad(const CliArgs& a, CliOutput* out, CliSession& s) {
 
     QMap<int, uint8_t> wanted;
     const RegLoadResult r = RegFile_WriteToChip(
-        &reader, s.dev(), [&wanted](const RegFileLine& line) { wanted.insert(line.address, line.value); });
+        &reader, s.dev(), [&wanted](const RegFileLine& line) { wanted.insert(line.address, line.value); },
+        // Writing the same value again is harmless if the first did arrive.
+        [&s](uint8_t reg, uint8_t value) { return s.retried([&] { return CMD_Write(s.dev(), reg, 1, &value); }); });
     out->set("file", path);
     out->set("written", r.written);
     out->set("skipped", r.skipped);
@@ -275,7 +289,7 @@ int CmdReset(const CliArgs& a, CliOutput* out, CliSession& s) {
     // The window puts the register back as its table last showed it; here
     // that is a fresh read.
     uint8_t current = 0;
-    const char r = CMD_Read(s.dev(), reg, 1, &current);
+    const char r = s.retried([&] { return CMD_Read(s.dev(), reg, 1, &current); });
     if (r != '0') return s.exchangeFailed(QStringLiteral("reading register %1").arg(Hex2Upper(reg)), r);
     Chip_Reset(s.dev(), family, current);
     if (s.portFailed() || g_UART_Connected.load() == 0) return s.exchangeFailed(QStringLiteral("reset"), 'A');
@@ -308,6 +322,207 @@ int CmdSearch(const CliArgs& a, CliOutput* out, CliSession& s) {
     return kExitOk;
 }
 
+// The channels a monitor cycle of the configured family can visit.
+int MonitorChannels(CliOutput* out, int* code) {
+    const ChipFamily* f = ChipFamily_Find(g_DeviceType.load());
+    if (f == nullptr || f->selectionReg < 0) {
+        *code = out->fail(kExitUsage, QStringLiteral("family %1 has no monitoring cycle").arg(g_DeviceType.load()));
+        return 0;
+    }
+    return qMin(qBound(0, g_SizeOfChannel.load(), kMaxChannels), f->monitorChannels);
+}
+
+int CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
+    int code = kExitOk;
+    if (!WantArgs(a, 0, 0, out, &code)) return code;
+    qint64 limitMs = -1;
+    if (a.has("seconds")) {
+        bool ok = false;
+        const double secs = a.value("seconds").toDouble(&ok);
+        if (!ok || !(secs > 0) || secs > 1e9)
+            return Usage(out, QStringLiteral("--seconds %1: not a positive number").arg(a.value("seconds")));
+        limitMs = static_cast<qint64>(secs * 1000.0);
+    }
+    const int channels = MonitorChannels(out, &code);
+    if (code != kExitOk) return code;
+    uint16_t mask = static_cast<uint16_t>((1u << channels) - 1u);
+    QString why;
+    if (a.has("channels") && !Cli_ParseChannels(a.value("channels"), channels, &mask, &why)) return Usage(out, why);
+    if (mask == 0) return Usage(out, QStringLiteral("the chip has no channel to monitor"));
+    const QString target = a.has("csv") ? a.value("csv") : QStringLiteral("-");
+    if (target == QLatin1String("-") && out->json())
+        return Usage(out, QStringLiteral("--json and a log on standard output do not mix; give --csv FILE"));
+
+    code = s.connectChip();
+    if (code != kExitOk) return code;
+
+    LogHeader header;
+    header.started = QDateTime::currentDateTime();
+    header.device = s.device();
+    header.family = g_DeviceType.load();
+    header.channels = g_SizeOfChannel.load();
+    header.sbf = g_SizeOfSBF.load();
+    header.i2c = s.dev();
+    header.firmware = Firmware_Text(s.firmware());
+    header.port = s.port();
+    const QString path = target == QLatin1String("-") ? QStringLiteral("/dev/stdout") : Cli_UserPath(target);
+    LogWriter writer;
+    if (!writer.open(path, header)) return out->fail(kExitFile, writer.error());
+
+    CliLive live(&s, out);
+    qint64 samples = 0;
+    uint16_t touch = 0;
+    QObject::connect(live.stream(), &SampleStream::sampleAdded, &writer, [&](const MonitorSample& m) {
+        ++samples;
+        writer.writeSample(m.tMs, m);
+    });
+    QObject::connect(live.stream(), &SampleStream::touchChanged, &writer, [&](const TouchEvent& e) {
+        touch = e.mask;
+        writer.writeTouch(e.tMs, e);
+    });
+    QObject::connect(&writer, &LogWriter::failedWith, &live,
+                     [&](const QString& m) { live.quit(out->fail(kExitFile, m)); });
+    live.start();
+    g_MonChannelMask.store(mask, std::memory_order_release);
+    g_SenseOn.store(1, std::memory_order_release);
+
+    // The live line only where someone watches it.
+    const bool tty = ::isatty(STDERR_FILENO) != 0;
+    QTimer summary;
+    QObject::connect(&summary, &QTimer::timeout, &live, [&] {
+        const QString text = QStringLiteral("%1 s, %2 samples, %3 rows, touch %4")
+                                 .arg(live.stream()->elapsedMs() / 1000.0, 0, 'f', 1)
+                                 .arg(samples)
+                                 .arg(writer.rowCount())
+                                 .arg(QString::asprintf("%04X", touch));
+        std::fprintf(stderr, "\r%s   ", text.toLocal8Bit().constData());
+        std::fflush(stderr);
+    });
+    if (tty) summary.start(1000);
+    code = live.exec(limitMs);
+    summary.stop();
+    if (tty) std::fputs("\n", stderr);
+    g_SenseOn.store(0, std::memory_order_release);
+    writer.close();
+    if (code == kExitOk && writer.failed()) code = out->fail(kExitFile, writer.error());
+    out->set("file", target == QLatin1String("-") ? QJsonValue() : QJsonValue(path));
+    out->set("samples", samples);
+    out->set("rows", writer.rowCount());
+    out->set("interrupted", live.interrupted());
+    return code;
+}
+
+QString SnrLine(const SnrResult& r) {
+    return QStringLiteral(
+               "SIN %1 SBF %2: SNR %3 (signal %4, noise p-p %5, rms %6) %7; sensitivity %8 %9, "
+               "recommended %10 %11")
+        .arg(r.channel + 1)
+        .arg(r.sbf + 1)
+        .arg(Snr_FormatNumber(r.snr), Snr_FormatNumber(r.signal), Snr_FormatNumber(r.noisePeakToPeak),
+             Snr_FormatNumber(r.noiseRms), r.pass ? QStringLiteral("pass") : QStringLiteral("FAIL"),
+             r.sensitivityNow < 0 ? QStringLiteral("--") : Hex2Upper(r.sensitivityNow), Snr_CheckWord(r.checkNow),
+             Hex2Upper(r.recommended), Snr_CheckWord(r.checkRecommended));
+}
+
+int CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
+    int code = kExitOk;
+    if (!WantArgs(a, 0, 0, out, &code)) return code;
+    const int channels = MonitorChannels(out, &code);
+    if (code != kExitOk) return code;
+    QStringList messages;
+    SnrSettings settings = Snr_DefaultSettings(&messages);
+    for (const QString& m : messages) CliOutput::note(QStringLiteral("tkeval-cli: warning: ") + m);
+    QString why;
+    if (a.has("channels")) {
+        uint16_t mask = 0;
+        if (!Cli_ParseChannels(a.value("channels"), channels, &mask, &why)) return Usage(out, why);
+        settings.channels.clear();
+        for (int c = 0; c < channels; ++c)
+            if (mask & (1u << c)) settings.channels.append(c);
+    } else {
+        while (!settings.channels.isEmpty() && settings.channels.last() >= channels) settings.channels.removeLast();
+    }
+    if (a.has("sbf")) {
+        int k = 0;
+        if (!Cli_ParseCount(a.value("sbf"), &k) || k < 1)
+            return Usage(out, QStringLiteral("--sbf %1: not an SBF number from 1").arg(a.value("sbf")));
+        settings.sbf = k - 1;
+    }
+    if (a.has("samples") && !Cli_ParseCount(a.value("samples"), &settings.samples))
+        return Usage(out, QStringLiteral("--samples %1: not a whole number").arg(a.value("samples")));
+    if (a.has("min")) {
+        bool ok = false;
+        settings.minSnr = a.value("min").toDouble(&ok);
+        if (!ok) return Usage(out, QStringLiteral("--min %1: not a number").arg(a.value("min")));
+    }
+    why = Snr_CheckSettings(settings, channels, qBound(0, g_SizeOfSBF.load(), kMaxSbf));
+    if (!why.isEmpty()) return Usage(out, why);
+
+    code = s.connectChip();
+    if (code != kExitOk) return code;
+
+    CliLive live(&s, out);
+    live.start();
+    SnrProcedure test(live.stream());
+    QString shown;
+    QObject::connect(&test, &SnrProcedure::changed, &live, [&] {
+        const QString prompt = test.prompt();
+        if (prompt == shown || !test.running()) return;
+        shown = prompt;
+        CliOutput::note(prompt);
+    });
+    QObject::connect(&live, &CliLive::enterPressed, &test, &SnrProcedure::touchingNow);
+    QObject::connect(&test, &SnrProcedure::finished, &live, [&] { live.quit(kExitOk); });
+    if (!test.start(settings)) {
+        if (s.portFailed() || g_UART_Connected.load() == 0) return s.exchangeFailed(QStringLiteral("SNR test"), 'A');
+        return out->fail(kExitBoard, QStringLiteral("%1: %2").arg(s.port(), test.errorText()));
+    }
+    if (shown != test.prompt()) CliOutput::note(test.prompt());
+    code = live.exec(-1);
+    if (test.running()) test.cancel();
+    if (code != kExitOk) return code;
+    if (live.interrupted())
+        return out->fail(kExitTest, QStringLiteral("the SNR test was cancelled before it finished; no result"));
+    if (test.phase() != SnrProcedure::Phase::Done)
+        return out->fail(kExitBoard, QStringLiteral("%1: the SNR test stopped: %2").arg(s.port(), test.errorText()));
+
+    const QVector<SnrResult>& results = test.results();
+    QJsonArray rows;
+    const SnrResult* failed = nullptr;
+    for (const SnrResult& r : results) {
+        out->line(SnrLine(r));
+        rows.append(
+            QJsonObject{{"channel", r.channel + 1},
+                        {"sbf", r.sbf + 1},
+                        {"snr", Snr_FormatNumber(r.snr)},
+                        {"signal", r.signal},
+                        {"noise_pp", r.noisePeakToPeak},
+                        {"noise_rms", r.noiseRms},
+                        {"pass", r.pass},
+                        {"sensitivity", r.sensitivityNow < 0 ? QJsonValue() : QJsonValue(Hex2Upper(r.sensitivityNow))},
+                        {"recommended", Hex2Upper(r.recommended)}});
+        if (!r.pass && failed == nullptr) failed = &r;
+    }
+    out->set("results", rows);
+    if (a.has("report")) {
+        SnrReportInfo info;
+        info.date = QDateTime::currentDateTime();
+        info.device = s.device();
+        info.firmware = Firmware_Text(s.firmware());
+        info.i2c = s.dev();
+        info.margin = settings.margin;
+        QString error;
+        const QString path = Cli_UserPath(a.value("report"));
+        if (!Snr_WriteReport(path, info, results, &error)) return out->fail(kExitFile, error);
+        out->set("report", path);
+    }
+    if (failed != nullptr)
+        return out->fail(kExitTest, QStringLiteral("SIN %1: SNR %2 is below the minimum %3")
+                                        .arg(failed->channel + 1)
+                                        .arg(Snr_FormatNumber(failed->snr), Snr_FormatNumber(failed->minSnr)));
+    return kExitOk;
+}
+
 }  // namespace
 
 int Cli_Run(const CliArgs& a, CliOutput* out) {
@@ -323,5 +538,7 @@ int Cli_Run(const CliArgs& a, CliOutput* out) {
     if (c == QLatin1String("load")) return CmdLoad(a, out, session);
     if (c == QLatin1String("reset")) return CmdReset(a, out, session);
     if (c == QLatin1String("search")) return CmdSearch(a, out, session);
+    if (c == QLatin1String("monitor")) return CmdMonitor(a, out, session);
+    if (c == QLatin1String("snr")) return CmdSnr(a, out, session);
     return out->fail(kExitUsage, QStringLiteral("'%1' is not available in this build").arg(c));
 }

@@ -93,21 +93,21 @@ int CliSession::connectBoard() {
     g_UART_Connected.store(1, std::memory_order_release);
     m_Open = true;
 
-    const char result = CMD_Version(&m_Firmware);
+    const char result = retried([this] { return CMD_Version(&m_Firmware); });
     if (result != '0') return exchangeFailed(QStringLiteral("firmware version request"), result);
     if (!Firmware_Accepted(m_Firmware) && !m_Args.has("any-firmware")) {
         return m_Out->fail(kExitBoard, QStringLiteral("%1: firmware %2 is not supported (v3.0 to v3.9); "
                                                       "--any-firmware uses it all the same")
                                            .arg(m_Port, Firmware_Text(m_Firmware)));
     }
-    const char device = CMD_Device(static_cast<uint8_t>(g_DeviceType.load() & 0xFF));
+    const char device = retried([] { return CMD_Device(static_cast<uint8_t>(g_DeviceType.load() & 0xFF)); });
     if (device != '0') return exchangeFailed(QStringLiteral("device family command"), device);
     return kExitOk;
 }
 
 bool CliSession::probeChip() {
     uint8_t v = 0;
-    const bool answers = CMD_Read(dev(), 0x00, 1, &v) == '0';
+    const bool answers = retried([&] { return CMD_Read(dev(), 0x00, 1, &v); }) == '0';
     g_I2C_Connected.store(answers ? 1 : 0, std::memory_order_release);
     return answers;
 }
@@ -119,6 +119,13 @@ int CliSession::connectChip() {
     if (portFailed() || g_UART_Connected.load() == 0) return exchangeFailed(QStringLiteral("chip probe"), 'A');
     return m_Out->fail(kExitBoard,
                        QStringLiteral("%1: no chip answers at I2C address %2").arg(m_Port, Hex2Upper(dev())));
+}
+
+char CliSession::retried(const std::function<char()>& exchange) {
+    constexpr int kAttempts = 3;
+    char result = 'Z';
+    for (int i = 0; i < kAttempts && result == 'Z' && !portFailed(); ++i) result = exchange();
+    return result;
 }
 
 int CliSession::exchangeFailed(const QString& what, char result) {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "cli/CliArgs.h"
 
@@ -34,6 +35,11 @@ public:
     QString workDir() const { return m_WorkDir; }
     uint8_t firmware() const { return m_Firmware; }
     uint8_t dev() const;
+
+    // Runs an exchange that may safely be repeated (a read, the version
+    // request) again when the board's reply did not come in time: on a busy
+    // machine a reply can miss its 100 ms once without anything being wrong.
+    char retried(const std::function<char()>& exchange);
 
     // The exit code and message for an exchange that returned result; what
     // names the registers or the request.

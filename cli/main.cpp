@@ -1,6 +1,7 @@
 // tkeval-cli: the evaluation board and the chip from the command line, for
 // scripts, production tests and machines without a display.
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 
 #include "cli/CliArgs.h"
@@ -9,6 +10,9 @@
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    // A reader that goes away (a pipe into head) makes writes fail, which is
+    // reported, instead of killing the program mid-row.
+    std::signal(SIGPIPE, SIG_IGN);
     CliArgs args;
     QString error;
     const bool parsed = Cli_ParseArgs(QCoreApplication::arguments(), &args, &error);

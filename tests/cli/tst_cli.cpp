@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 #include <memory>
 
 #include "sim/SimPtyHost.h"
@@ -33,6 +34,8 @@ private slots:
     void failures_data();
     void failures();
     void info_json();
+    void monitor_rowsEqualTheSimulatedValuesAndCtrlCEndsCleanly();
+    void snr_measuresNoiseAndTouchLevel();
     void binary_linksNoGuiLibrary();
 
 private:
@@ -90,6 +93,7 @@ Run tst_cli::cli(const QStringList& args, int timeoutMs) {
     r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
     r.out = p.readAllStandardOutput();
     r.err = p.readAllStandardError();
+    if (r.code != 0) qInfo("tkeval-cli %s: exit %d: %s", qPrintable(args.join(' ')), r.code, r.err.constData());
     return r;
 }
 
@@ -259,6 +263,94 @@ void tst_cli::info_json() {
 
     m_sim->setVersion(40);
     QCOMPARE(cli({"--any-firmware", "info", "--port", m_port}).code, 0);
+}
+
+void tst_cli::monitor_rowsEqualTheSimulatedValuesAndCtrlCEndsCleanly() {
+    m_sim->setLevel(1, 80);
+    m_sim->touch(1);
+    QProcess p;
+    p.setWorkingDirectory(m_dir->path());
+    p.start(QStringLiteral(TKEVAL_CLI_EXE), {"monitor", "--channels", "1-2", "--csv", "-", "--port", m_port});
+    QByteArray out;
+    QObject::connect(&p, &QProcess::readyReadStandardOutput, [&] { out += p.readAllStandardOutput(); });
+    QTRY_VERIFY_WITH_TIMEOUT(out.count(",sample,2,") >= 8, 30000);
+    // A key outside the monitored ones still gives a touch row.
+    m_sim->touch(4);
+    QTRY_VERIFY_WITH_TIMEOUT(out.contains(",touch,,,,,,,0012,"), 30000);
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    QVERIFY(p.state() == QProcess::NotRunning || p.waitForFinished(30000));
+    out += p.readAllStandardOutput();
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+
+    QVERIFY(out.startsWith("# tkeval log 1\n"));
+    QVERIFY(out.endsWith('\n'));
+    const QList<QByteArray> lines = out.split('\n');
+    int samples = 0;
+    for (const QByteArray& line : lines.mid(3)) {
+        if (line.isEmpty()) continue;
+        const QList<QByteArray> f = line.split(',');
+        QCOMPARE(f.size(), 11);
+        if (f[2] == "touch") continue;
+        QCOMPARE(f[2], QByteArray("sample"));
+        const int ch = f[3].toInt() - 1;
+        const int sbf = f[4].toInt() - 1;
+        QVERIFY(ch == 0 || ch == 1);
+        SimSensing want;
+        m_sim->withBoard([&](SimBoard& b, uint32_t) { want = b.chip().intended(ch, sbf); });
+        QCOMPARE(f[5].toInt(), want.ref);
+        QCOMPARE(f[6].toInt(), want.sense);
+        QCOMPARE(f[7].toInt(), want.diff);
+        QCOMPARE(f[8].toInt(), want.offset);
+        ++samples;
+    }
+    QVERIFY(samples >= 16);
+    // The port was closed: the next run opens it at once.
+    QCOMPARE(cli({"read", "0", "--port", m_port}).code, 0);
+}
+
+void tst_cli::snr_measuresNoiseAndTouchLevel() {
+    m_sim->setNoise(3, 7);
+    m_sim->setLevel(0, 60);
+    for (const bool byChip : {true, false}) {
+        QProcess p;
+        p.setWorkingDirectory(m_dir->path());
+        p.start(QStringLiteral(TKEVAL_CLI_EXE),
+                {"snr", "--channels", "1", "--samples", "12", "--min", "4", "--report", "snr.csv", "--port", m_port});
+        QByteArray err;
+        QObject::connect(&p, &QProcess::readyReadStandardError, [&] { err += p.readAllStandardError(); });
+        QTRY_VERIFY_WITH_TIMEOUT(err.contains("Touch SIN 1 and hold"), 30000);
+        if (byChip) {
+            m_sim->touch(0);
+            QTRY_VERIFY_WITH_TIMEOUT(err.contains("Release SIN 1"), 30000);
+            m_sim->release(0);
+        } else {
+            // Enter starts the touch phase with no finger on the key: no signal.
+            p.write("\n");
+            QTRY_VERIFY_WITH_TIMEOUT(err.contains("Release SIN 1"), 30000);
+        }
+        // It may have ended already while the events above were handled.
+        QVERIFY2(p.state() == QProcess::NotRunning || p.waitForFinished(30000), err.constData());
+        err += p.readAllStandardError();
+        if (!byChip) {
+            QCOMPARE(p.exitCode(), 5);
+            QVERIFY2(err.contains("SIN 1: SNR"), err.constData());
+            continue;
+        }
+        QCOMPARE(p.exitCode(), 0);
+        QFile report(path("snr.csv"));
+        QVERIFY(report.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = report.readAll().split('\n');
+        QVERIFY(lines[0].startsWith("# tkeval snr 1"));
+        const QList<QByteArray> cols = lines[2].split(',');
+        const QList<QByteArray> row = lines[3].split(',');
+        const auto value = [&](const char* name) { return row.value(cols.indexOf(name)).toDouble(); };
+        QCOMPARE(value("channel"), 1.0);
+        QCOMPARE(value("samples_touched"), 12.0);
+        QVERIFY2(qAbs(value("signal") - 60) <= 6, lines[3].constData());
+        QVERIFY2(value("noise_pp") > 0 && value("noise_pp") <= 6, lines[3].constData());
+        QVERIFY(value("snr") >= 4);
+    }
 }
 
 void tst_cli::binary_linksNoGuiLibrary() {
