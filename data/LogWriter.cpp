@@ -167,7 +167,9 @@ bool LogWriter::flush() {
         fail(err != 0 ? QString::fromLocal8Bit(strerror(err)) : m_File.errorString());
         return false;
     }
-    if (::fdatasync(m_File.handle()) != 0) {
+    // A pipe or a terminal (a log streamed to standard output) has nothing
+    // to sync; the write above already handed the rows on.
+    if (::fdatasync(m_File.handle()) != 0 && errno != EINVAL) {
         fail(QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
