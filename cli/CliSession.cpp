@@ -52,7 +52,7 @@ CliSession::~CliSession() {
     g_ThreadUART = nullptr;
 }
 
-uint8_t CliSession::dev() const { return static_cast<uint8_t>(g_I2C_Addr.load(std::memory_order_acquire) & 0xFF); }
+uint8_t CliSession::dev() const { return Chip_AddressByte(); }
 
 int CliSession::loadConfig() {
     const QString dir = m_Args.has("workdir") ? m_Args.value("workdir") : QDir::currentPath();
