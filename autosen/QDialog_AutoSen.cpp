@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "app/globals.h"
+#include "data/MonitorNarrowing.h"
 #include "link/commands.h"
 #include "mainwindow/unit_mainwindow.h"
 #include "platform/timing.h"
@@ -40,6 +41,10 @@ QString MsgRefused(int ownerChannel) {
     return QStringLiteral(
                "Another sensitivity run (SIN%1) is in progress.<p>Finish or cancel it, then press SEN again.")
         .arg(ownerChannel + 1);
+}
+
+QString MsgBusy(const QString& holder) {
+    return QStringLiteral("%1 is in progress.<p>Finish or cancel it, then press SEN again.").arg(holder);
 }
 
 constexpr int kPrepareNextMs = 1;
@@ -184,13 +189,21 @@ void QDialog_AutoSen::STA_MACHINE_Slot() {
 
 int QDialog_AutoSen::Step_Prepare() {
     QPointer<QDialog_AutoSen> self(this);
-    if (g_AutoSenRun.owner != nullptr && g_AutoSenRun.owner != this) {
-        // The run variables belong to the other dialog; taking them over would
-        // make both restore the wrong values.
+    // The run variables belong to the other dialog; taking them over would
+    // make both restore the wrong values. Another procedure narrowing the
+    // monitored channels would likewise restore ours.
+    QString refusal;
+    MonitorNarrowing* narrowing = g_MainWindow != nullptr ? g_MainWindow->monitorNarrowing() : nullptr;
+    if (g_AutoSenRun.owner != nullptr && g_AutoSenRun.owner != this)
+        refusal = MsgRefused(g_AutoSenRun.owner->channel());
+    else if (narrowing != nullptr &&
+             !narrowing->claim(this, QStringLiteral("The sensitivity run of SIN%1").arg(m_Channel + 1)))
+        refusal = MsgBusy(narrowing->holder());
+    if (!refusal.isEmpty()) {
         pushButton_OK->setVisible(false);
         pushButton_Cancel->setVisible(false);
         label_msg->setStyleSheet(QLatin1String(kStyleRed));
-        label_msg->setText(MsgRefused(g_AutoSenRun.owner->channel()));
+        label_msg->setText(refusal);
         m_State = STA_CLOSE_DIALOG;
         return kAbortNextMs;
     }
@@ -396,4 +409,5 @@ void QDialog_AutoSen::SetSensing(bool on) {
 
 void QDialog_AutoSen::ReleaseRun() {
     if (ownsRun()) g_AutoSenRun.owner = nullptr;
+    if (g_MainWindow != nullptr) g_MainWindow->monitorNarrowing()->release(this);
 }

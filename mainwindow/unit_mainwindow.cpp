@@ -12,12 +12,14 @@
 #include "app/globals.h"
 #include "app/hintfile.h"
 #include "app/log.h"
+#include "data/MonitorNarrowing.h"
 #include "data/SampleStream.h"
 #include "link/Class_ThreadUART.h"
 #include "link/commands.h"
 #include "mainwindow/startup.h"
 #include "views/Dialog_sense.h"
 #include "views/QWidget_SIN.h"
+#include "views/SnrDialog.h"
 #include "views/unit_widget_reg.h"
 #include "workers/Class_CMD_Thread.h"
 #include "workers/Class_Proc_Thread.h"
@@ -44,6 +46,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
 
     QStringList messages;
     const QString device = Config_ReadSystem(&messages);
+    m_Device = device;
     setWindowTitle(Window_Title(device));
     Config_ReadI2C();
     lineEdit_I2C_ADDR->setText(Hex2(g_I2C_Addr.load()));
@@ -76,6 +79,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
 
     dialog_sense = new Dialog_sense(this);
     m_Stream = new SampleStream(this);
+    m_Narrowing = new MonitorNarrowing(this);
 
     // A new window's exchanges start unhindered, whatever an earlier one left.
     Link_AbortExchanges(false);
@@ -106,6 +110,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     connect(pushButton_Load, &QPushButton::clicked, this, &MainWindow::pushButton_Load_Clecked);
     connect(pushButton_Save, &QPushButton::clicked, this, &MainWindow::pushButton_Save_Clecked);
     connect(pushButton_Dlg, &QPushButton::clicked, this, &MainWindow::pushButton_Dlg_Clecked);
+    connect(actionSnr, &QAction::triggered, this, &MainWindow::actionSnr_Triggered);
 
     pushButton_COM_Search_Clecked();
     I2C_Disconnection_Slot();
@@ -211,6 +216,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         }
         return;
     }
+    // A running SNR test puts the monitored mask and Sense back while the
+    // window can still take them.
+    if (m_SnrDialog) m_SnrDialog->endTest();
     // Anything still unwinding below us (a reset's pause, a message box) must
     // not start exchanges with threads that are gone.
     Link_AbortExchanges(true);
@@ -227,4 +235,14 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         g_ThreadUART->wait();
     }
     event->accept();
+}
+
+void MainWindow::actionSnr_Triggered() {
+    if (!m_SnrDialog) {
+        m_SnrDialog = new SnrDialog(this);
+        m_SnrDialog->move(pos().x() + 40, pos().y() + 40);
+    }
+    m_SnrDialog->show();
+    m_SnrDialog->raise();
+    m_SnrDialog->activateWindow();
 }

@@ -6,12 +6,15 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 #include "ui_unit_mainwindow.h"
 
 class Dialog_sense;
+class MonitorNarrowing;
 class SampleStream;
+class SnrDialog;
 struct MonitorSample;
 class QWidget_SIN;
 class unit_widget_reg;
@@ -44,6 +47,11 @@ public:
 
     // The stream every live view, recorder and test consumes; owned here.
     SampleStream* sampleStream() const { return m_Stream; }
+    // Who narrows the monitored channels now: the sensitivity run or the SNR
+    // test, one at a time.
+    MonitorNarrowing* monitorNarrowing() const { return m_Narrowing; }
+    // DEVICE of system.ini as read at start.
+    QString deviceName() const { return m_Device; }
 
 public slots:
     void pushButton_TEST_Clecked();
@@ -57,6 +65,7 @@ public slots:
     void pushButton_Load_Clecked();
     void pushButton_Save_Clecked();
     void pushButton_Dlg_Clecked();
+    void actionSnr_Triggered();
 
 protected slots:
     void UART_Connection();
@@ -79,6 +88,9 @@ private:
     void Build_RegisterCells();
 
     SampleStream* m_Stream = nullptr;
+    MonitorNarrowing* m_Narrowing = nullptr;
+    QPointer<SnrDialog> m_SnrDialog;
+    QString m_Device;
     void Read_Table();
     void Warn_InvalidPort(const QString& path);
 

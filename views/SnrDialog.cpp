@@ -1,0 +1,299 @@
+#include "views/SnrDialog.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMessageBox>
+
+#include "app/globals.h"
+#include "data/MonitorNarrowing.h"
+#include "data/SnrProcedure.h"
+#include "data/SnrRegisters.h"
+#include "mainwindow/unit_mainwindow.h"
+#include "views/unit_widget_reg.h"
+#include "workers/ChipFamily.h"
+
+namespace {
+
+const QString kTestName = QStringLiteral("The SNR test");
+
+const QStringList kColumns = {
+    QStringLiteral("Channel"),   QStringLiteral("Samples"),     QStringLiteral("Mean untouched"),
+    QStringLiteral("Noise p-p"), QStringLiteral("Noise RMS"),   QStringLiteral("Signal"),
+    QStringLiteral("SNR"),       QStringLiteral("Result"),      QStringLiteral("Sensitivity now"),
+    QStringLiteral("Check now"), QStringLiteral("Recommended"), QStringLiteral("Check recommended"),
+};
+
+QString CheckText(SnrCheck check) {
+    switch (check) {
+        case SnrCheck::Noise:
+            return QStringLiteral("noise can trigger it");
+        case SnrCheck::Missed:
+            return QStringLiteral("a touch may be missed");
+        case SnrCheck::Safe:
+            break;
+    }
+    return QStringLiteral("safe");
+}
+
+QString Firmware() { return g_FirmwareVer != 0 ? QString::asprintf("v%.1f", g_FirmwareVer / 10.0) : QString(); }
+
+}  // namespace
+
+SnrDialog::SnrDialog(MainWindow* window) : QDialog(window), m_Window(window) {
+    setupUi(this);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setModal(false);
+
+    m_Proc = new SnrProcedure(window->sampleStream(), this);
+    QPointer<MainWindow> w(window);
+    m_Proc->setSenseSwitch([w](bool on) {
+        if (w)
+            w->pushButton_Sense_Toggled(on);
+        else
+            g_SenseOn.store(on ? 1 : 0);
+    });
+
+    QStringList messages;
+    const SnrSettings defaults = Snr_DefaultSettings(&messages);
+    auto* row = new QHBoxLayout(widget_Channels);
+    row->setContentsMargins(0, 0, 0, 0);
+    const int channels = qBound(0, g_SizeOfChannel.load(), kMaxChannels);
+    for (int c = 0; c < channels; ++c) {
+        auto* box = new QCheckBox(QStringLiteral("SIN %1").arg(c + 1), widget_Channels);
+        box->setObjectName(QStringLiteral("checkBox_SIN%1").arg(c + 1));
+        box->setChecked(defaults.channels.contains(c));
+        row->addWidget(box);
+        m_ChannelBoxes.append(box);
+    }
+    row->addStretch();
+    const int sbfs = qBound(0, g_SizeOfSBF.load(), kMaxSbf);
+    for (int k = 0; k < sbfs; ++k) comboBox_Sbf->addItem(QStringLiteral("SBF %1").arg(k + 1), k);
+    comboBox_Sbf->setCurrentIndex(qMin(defaults.sbf, sbfs - 1));
+    spinBox_Samples->setRange(kSnrMinSamples, kSnrMaxSamples);
+    spinBox_Samples->setValue(defaults.samples);
+    doubleSpinBox_Min->setValue(defaults.minSnr);
+
+    tableWidget_Results->setColumnCount(kColumns.size());
+    tableWidget_Results->setHorizontalHeaderLabels(kColumns);
+    tableWidget_Results->verticalHeader()->setVisible(false);
+    tableWidget_Results->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    tableWidget_Results->horizontalHeader()->setStretchLastSection(true);
+    if (!messages.isEmpty()) Show_Status(messages.join(QLatin1Char('\n')), true);
+
+    connect(pushButton_Start, &QPushButton::clicked, this, &SnrDialog::pushButton_Start_Clecked);
+    connect(pushButton_TouchingNow, &QPushButton::clicked, this, &SnrDialog::pushButton_TouchingNow_Clecked);
+    connect(pushButton_Cancel, &QPushButton::clicked, this, &SnrDialog::pushButton_Cancel_Clecked);
+    connect(pushButton_Apply, &QPushButton::clicked, this, &SnrDialog::pushButton_Apply_Clecked);
+    connect(pushButton_Save, &QPushButton::clicked, this, &SnrDialog::pushButton_Save_Clecked);
+    connect(pushButton_Close, &QPushButton::clicked, this, &SnrDialog::close);
+    connect(m_Proc, &SnrProcedure::changed, this, &SnrDialog::Show_Progress);
+    connect(m_Proc, &SnrProcedure::finished, this, &SnrDialog::Test_Finished);
+    Update_Buttons();
+}
+
+SnrDialog::~SnrDialog() {
+    // The procedure, a child, puts the mask and Sense back as it goes.
+    if (m_Window) m_Window->monitorNarrowing()->release(this);
+}
+
+void SnrDialog::endTest() { m_Proc->cancel(); }
+
+void SnrDialog::reject() {
+    endTest();
+    QDialog::reject();
+}
+
+void SnrDialog::closeEvent(QCloseEvent* event) {
+    endTest();
+    QDialog::closeEvent(event);
+}
+
+void SnrDialog::pushButton_Start_Clecked() {
+    if (m_Proc->running() || !m_Window) return;
+    SnrSettings s;
+    for (int c = 0; c < m_ChannelBoxes.size(); ++c)
+        if (m_ChannelBoxes[c]->isChecked()) s.channels.append(c);
+    s.sbf = comboBox_Sbf->currentData().toInt();
+    s.samples = spinBox_Samples->value();
+    s.minSnr = doubleSpinBox_Min->value();
+    s.margin = g_AutoSen_Margin.load();
+
+    MonitorNarrowing* narrowing = m_Window->monitorNarrowing();
+    if (!narrowing->claim(this, kTestName)) {
+        Show_Status(QStringLiteral("%1 is in progress and narrows the monitored channels. Finish or cancel it, then "
+                                   "start the SNR test.")
+                        .arg(narrowing->holder()),
+                    true);
+        return;
+    }
+    m_Results.clear();
+    tableWidget_Results->setRowCount(0);
+    Show_Status(QString(), false);
+    pushButton_Start->setEnabled(false);  // start() reads the chip and pumps events
+    QPointer<SnrDialog> self(this);
+    const bool started = m_Proc->start(s);
+    if (!self) return;
+    if (!started) {
+        narrowing->release(this);
+        Show_Status(m_Proc->errorText(), true);
+    }
+    Show_Progress();
+}
+
+void SnrDialog::pushButton_TouchingNow_Clecked() { m_Proc->touchingNow(); }
+
+void SnrDialog::pushButton_Cancel_Clecked() { endTest(); }
+
+void SnrDialog::Show_Progress() {
+    using Phase = SnrProcedure::Phase;
+    const Phase phase = m_Proc->phase();
+    if (m_Proc->running()) {
+        label_Prompt->setText(m_Proc->prompt());
+        progressBar->setRange(0, m_Proc->needed());
+        progressBar->setValue(m_Proc->collected());
+        progressBar->setFormat(phase == Phase::HandsOff ? QStringLiteral("untouched %v / %m")
+                                                        : QStringLiteral("touched %v / %m"));
+    } else if (phase == Phase::Done) {
+        int failing = 0;
+        for (const SnrResult& r : m_Results) failing += r.pass ? 0 : 1;
+        label_Prompt->setText(failing == 0
+                                  ? QStringLiteral("Done: every key passes.")
+                                  : QStringLiteral("Done: %1 of %2 keys fail.").arg(failing).arg(m_Results.size()));
+        progressBar->setValue(progressBar->maximum());
+        progressBar->setFormat(QStringLiteral("finished"));
+    } else if (phase != Phase::Idle) {
+        label_Prompt->setText(QStringLiteral("The test has ended."));
+    }
+    Update_Buttons();
+}
+
+void SnrDialog::Test_Finished() {
+    if (m_Window) m_Window->monitorNarrowing()->release(this);
+    switch (m_Proc->phase()) {
+        case SnrProcedure::Phase::Done:
+            m_Results = m_Proc->results();
+            m_Info.date = QDateTime::currentDateTime();
+            m_Info.device = m_Window ? m_Window->deviceName() : QString();
+            m_Info.firmware = Firmware();
+            m_Info.i2c = g_I2C_Addr.load();
+            m_Info.margin = m_Proc->settings().margin;
+            Show_Results();
+            Show_Status(QString(), false);
+            break;
+        case SnrProcedure::Phase::Failed:
+            Show_Status(m_Proc->errorText(), true);
+            break;
+        default:
+            Show_Status(QStringLiteral("Cancelled; the monitored channels and Sense are as they were."), false);
+            break;
+    }
+    Show_Progress();
+}
+
+void SnrDialog::Show_Results() {
+    tableWidget_Results->setRowCount(m_Results.size());
+    for (int i = 0; i < m_Results.size(); ++i) {
+        const SnrResult& r = m_Results[i];
+        const bool known = r.sensitivityNow >= 0;
+        const QStringList cells = {
+            QStringLiteral("SIN %1").arg(r.channel + 1),
+            QStringLiteral("%1 / %2").arg(r.samplesUntouched).arg(r.samplesTouched),
+            Snr_DisplayNumber(r.meanUntouched),
+            Snr_DisplayNumber(r.noisePeakToPeak),
+            Snr_DisplayNumber(r.noiseRms),
+            Snr_DisplayNumber(r.signal),
+            Snr_DisplayNumber(r.snr),
+            r.pass ? QStringLiteral("pass") : QStringLiteral("FAIL"),
+            known ? QString::number(r.sensitivityNow) : QStringLiteral("?"),
+            known ? CheckText(r.checkNow) : QString(),
+            QString::number(r.recommended),
+            CheckText(r.checkRecommended),
+        };
+        for (int col = 0; col < cells.size(); ++col) {
+            auto* item = new QTableWidgetItem(cells[col]);
+            item->setTextAlignment(col == 0 || col >= 7 ? Qt::AlignLeft | Qt::AlignVCenter
+                                                        : Qt::AlignRight | Qt::AlignVCenter);
+            if (!r.pass) item->setBackground(QColor(255, 205, 205));
+            const bool warnCheck = (col == 9 && known && r.checkNow != SnrCheck::Safe) ||
+                                   (col == 11 && r.checkRecommended != SnrCheck::Safe);
+            if (col == 7 && !r.pass) {
+                QFont bold = item->font();
+                bold.setBold(true);
+                item->setFont(bold);
+                item->setForeground(QColor(170, 0, 0));
+            } else if (warnCheck) {
+                item->setForeground(QColor(170, 90, 0));
+            }
+            tableWidget_Results->setItem(i, col, item);
+        }
+    }
+}
+
+void SnrDialog::Show_Status(const QString& text, bool error) {
+    label_Status->setStyleSheet(error ? QStringLiteral("color: #b00000;") : QString());
+    label_Status->setText(text);
+}
+
+void SnrDialog::Update_Buttons() {
+    const bool running = m_Proc->running();
+    const auto phase = m_Proc->phase();
+    groupBox_Setup->setEnabled(!running && !m_Applying);
+    pushButton_Start->setEnabled(!running && !m_Applying);
+    pushButton_Cancel->setEnabled(running);
+    pushButton_TouchingNow->setEnabled(phase == SnrProcedure::Phase::AwaitTouch ||
+                                       phase == SnrProcedure::Phase::Paused);
+    const bool haveResults = !running && !m_Results.isEmpty();
+    pushButton_Apply->setEnabled(haveResults && !m_Applying);
+    pushButton_Save->setEnabled(haveResults);
+}
+
+void SnrDialog::pushButton_Apply_Clecked() {
+    if (m_Applying || m_Results.isEmpty() || m_Proc->running()) return;
+    QStringList plan;
+    for (const SnrResult& r : m_Results)
+        plan.append(QStringLiteral("SIN %1 = %2").arg(r.channel + 1).arg(r.recommended));
+    const auto answer = QMessageBox::question(
+        this, QStringLiteral("Apply recommended"),
+        QStringLiteral("Write these sensitivities into the chip?\n%1").arg(plan.join(QStringLiteral(", "))),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes) return;
+
+    m_Applying = true;
+    Update_Buttons();
+    QPointer<SnrDialog> self(this);
+    const SnrApplyOutcome out = Snr_ApplyRecommended(m_Results, g_DeviceType.load());
+    for (uint8_t reg : out.registers)
+        if (unit_widget_reg* cell = g_RegCells[reg])
+            cell->lineEdit_data->setText(QString::asprintf("%02X", static_cast<unsigned>(g_RegMirror[reg].load())));
+    if (!self) return;
+    m_Applying = false;
+    Update_Buttons();
+    Show_Status(out.message, !out.ok);
+    if (!out.ok) QMessageBox::warning(this, QStringLiteral("Apply recommended"), out.message);
+}
+
+void SnrDialog::pushButton_Save_Clecked() {
+    if (m_Results.isEmpty()) return;
+    const QString suggested =
+        QDir(g_WorkDir).filePath(m_Info.date.toString(QStringLiteral("'snr-'yyyyMMdd-HHmmss'.csv'")));
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save SNR report"), suggested,
+                                     QStringLiteral("CSV files (*.csv)"), nullptr, QFileDialog::DontUseNativeDialog);
+    if (path.isEmpty()) return;
+    saveReportTo(path);
+}
+
+bool SnrDialog::saveReportTo(const QString& path) {
+    QString error;
+    if (!Snr_WriteReport(path, m_Info, m_Results, &error)) {
+        Show_Status(error, true);
+        QMessageBox::warning(this, QStringLiteral("Save SNR report"), error);
+        return false;
+    }
+    Show_Status(QStringLiteral("Report saved to %1").arg(QDir::toNativeSeparators(path)), false);
+    return true;
+}

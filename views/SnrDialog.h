@@ -1,0 +1,61 @@
+// The guided signal-to-noise test: set-up, the prompts of the procedure, the
+// result table, applying the recommended sensitivities and saving the report.
+// Non-modal; the procedure (data/SnrProcedure) does the collecting, this
+// window shows it. Closing the window, Cancel or the main window closing end
+// a running test, which puts the monitored mask and Sense back.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <QVector>
+
+#include "data/SnrMath.h"
+#include "data/SnrReport.h"
+#include "ui_SnrDialog.h"
+
+class MainWindow;
+class QCheckBox;
+class QCloseEvent;
+class SnrProcedure;
+
+class SnrDialog : public QDialog, public Ui::SnrDialog {
+    Q_OBJECT
+public:
+    explicit SnrDialog(MainWindow* window);
+    ~SnrDialog() override;
+
+    SnrProcedure* procedure() const { return m_Proc; }
+    const QVector<SnrResult>& results() const { return m_Results; }
+    // Cancels a running test; nothing otherwise.
+    void endTest();
+    // Writes the report of the last completed test; false with a message shown.
+    bool saveReportTo(const QString& path);
+
+    void reject() override;
+
+public slots:
+    void pushButton_Start_Clecked();
+    void pushButton_TouchingNow_Clecked();
+    void pushButton_Cancel_Clecked();
+    void pushButton_Apply_Clecked();
+    void pushButton_Save_Clecked();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void Show_Progress();
+    void Test_Finished();
+
+private:
+    void Show_Results();
+    void Show_Status(const QString& text, bool error);
+    void Update_Buttons();
+
+    QPointer<MainWindow> m_Window;
+    SnrProcedure* m_Proc = nullptr;
+    QVector<QCheckBox*> m_ChannelBoxes;
+    QVector<SnrResult> m_Results;
+    SnrReportInfo m_Info;
+    bool m_Applying = false;  // Apply's exchanges pump events; no second Apply meanwhile
+};
