@@ -266,9 +266,7 @@ void SnrDialog::pushButton_Apply_Clecked() {
     Update_Buttons();
     QPointer<SnrDialog> self(this);
     const SnrApplyOutcome out = Snr_ApplyRecommended(m_Results, g_DeviceType.load());
-    for (uint8_t reg : out.registers)
-        if (unit_widget_reg* cell = g_RegCells[reg])
-            cell->lineEdit_data->setText(QString::asprintf("%02X", static_cast<unsigned>(g_RegMirror[reg].load())));
+    for (uint8_t reg : out.registers) RegCell_ShowImage(reg);
     if (!self) return;
     m_Applying = false;
     Update_Buttons();

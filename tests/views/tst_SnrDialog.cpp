@@ -6,12 +6,12 @@
 
 #include "app/globals.h"
 #include "autosen/QDialog_AutoSen.h"
-#include "badinput/workdir_fixture.h"
 #include "data/MonitorNarrowing.h"
 #include "data/SnrProcedure.h"
 #include "data/SnrReport.h"
 #include "mainwindow/unit_mainwindow.h"
 #include "sim/SimPtyHost.h"
+#include "support/file_dialogs.h"
 #include "support/mw_harness.h"
 #include "views/QWidget_SIN.h"
 #include "views/SnrDialog.h"
