@@ -14,8 +14,9 @@ Class_ThreadUART* g_ThreadUART = nullptr;
 namespace {
 
 constexpr int kBatchSize = 256;
-// The longest gap between two receive passes, and between two looks of a
-// reply collector at the ring (and so between its event dispatches).
+// The longest gap between two looks of a reply collector at the ring (and so
+// between its event dispatches), and the receive thread's pause while a port
+// is open but the link not yet live.
 constexpr int kPassMs = 1;
 constexpr int kFrameSize = 32;    // bytes of a reply frame the collector keeps
 constexpr int kCommandSize = 64;  // command frame buffer
@@ -51,7 +52,14 @@ Class_ThreadUART::~Class_ThreadUART() {
     if (g_ThreadUART == this) g_ThreadUART = nullptr;
 }
 
-void Class_ThreadUART::Stop() { m_Stop.store(true, std::memory_order_release); }
+void Class_ThreadUART::Stop() {
+    m_Stop.store(true, std::memory_order_release);
+    Wake();
+}
+
+void Class_ThreadUART::Wake() { m_Serial->wake(); }
+
+int Class_ThreadUART::Open_Error() const { return m_OpenError; }
 
 QString Class_ThreadUART::portPath() const { return m_PortPath; }
 
@@ -66,8 +74,10 @@ int Class_ThreadUART::Open_Port(const QString& path) {
             m_PortPath.clear();
         }
     }
-    if (m_Serial->open(path) != 0) return 0;
-    if (m_Serial->setLine() != 0) {
+    m_OpenError = m_Serial->open(path);
+    if (m_OpenError != 0) return 0;
+    m_OpenError = m_Serial->setLine();
+    if (m_OpenError != 0) {
         m_Serial->close();
         return 0;
     }
@@ -79,6 +89,7 @@ int Class_ThreadUART::Open_Port(const QString& path) {
     if (ticket != m_OpenTicket || !m_Serial->isOpen()) return 0;
     m_PortPath = path;
     m_Port.store(m_Serial->handle(), std::memory_order_release);
+    Wake();
     return 1;
 }
 
@@ -98,6 +109,7 @@ int Class_ThreadUART::Close_Port() {
     if (m_Serial->close() != 0) return 0;
     m_Port.store(0, std::memory_order_release);
     m_PortPath.clear();
+    Wake();
     return 1;
 }
 
@@ -169,23 +181,47 @@ char Class_ThreadUART::Get_Reply(uint8_t* dest, int destSize, char letter, int t
     }
 }
 
+char Class_ThreadUART::Drop_LateReply(uint32_t gaveUpAt, int quietMs) {
+    for (;;) {
+        if (!linkLive(this)) return 'A';
+        if (Link_ExchangesAborted()) return 'Z';
+        const uint32_t now = GetTickCount();
+        const uint32_t lastRx = m_LastRxTick.load(std::memory_order_acquire);
+        // The later of the two, on a tick counter that wraps.
+        const uint32_t quietSince = static_cast<int32_t>(lastRx - gaveUpAt) > 0 ? lastRx : gaveUpAt;
+        const int remaining = quietMs - static_cast<int32_t>(now - quietSince);
+        if (remaining <= 0) return '0';
+        const char status = Get_Reply(nullptr, 0, 'R', remaining);
+        if (status == 'A') return 'A';
+        if (status != 'Z') return '0';  // the late reply came and is gone
+        // Ran out: bytes that came meanwhile (a tail, an event) restart the
+        // quiet time, which the next round works out.
+    }
+}
+
 void Class_ThreadUART::run() {
     uint8_t buf[kBatchSize];
     std::memset(buf, 0, sizeof buf);
-    bool plainPause = true;
+    bool plainPause = false;
     while (!m_Stop.load(std::memory_order_acquire)) {
-        // With a live port the pass waits for input instead of sleeping, so
-        // bytes are taken as they arrive; the time-out keeps the rhythm. A
-        // hang-up or error also ends the wait, and the line check below
-        // reports it.
-        const bool waited = !plainPause && linkLive(this);
-        const int woke = waited ? m_Serial->waitReadable(kPassMs) : 0;
-        if (!waited) Sleep(kPassMs);
-        plainPause = false;
-        // A wait that ran out saw neither input nor a hang-up or error (poll
-        // reports those whatever it was asked for): the line has been checked
-        // and there is nothing to read, so the pass would be two idle calls.
-        if (waited && woke == 0) continue;
+        const bool live = linkLive(this);
+        int woke = 0;
+        if (live && !plainPause) {
+            // Sleeps until the line speaks (input, hang-up, error) or a stop,
+            // close or port change wakes us: no rhythm while nothing happens.
+            woke = m_Serial->waitReadable(-1);
+            if (woke == 0) continue;  // woken: look at the state again
+        } else if (m_Serial->isOpen()) {
+            // A port is open but the link is not live (a connect about to
+            // publish it, a failed line the GUI has yet to close), or the last
+            // wake-up brought nothing: look again shortly, without reading.
+            m_Serial->waitWake(kPassMs);
+            plainPause = false;
+            if (!live) continue;
+        } else {
+            m_Serial->waitWake(-1);
+            continue;
+        }
         if (!linkLive(this)) continue;
         int failedPort = 0;
         int n = 0;
@@ -207,6 +243,7 @@ void Class_ThreadUART::run() {
                     g_RxRing[NextCount(rxw, i) & kRingMask].store(buf[i], std::memory_order_relaxed);
                     g_DebugRing[NextCount(dbw, i) & kRingMask].store(buf[i], std::memory_order_relaxed);
                 }
+                m_LastRxTick.store(GetTickCount(), std::memory_order_release);
                 g_DebugWriteCount.store(NextCount(dbw, n), std::memory_order_release);
                 g_RxWriteCount.store(NextCount(rxw, n), std::memory_order_release);
             }
@@ -217,10 +254,9 @@ void Class_ThreadUART::run() {
             { std::lock_guard<std::mutex> lock(m_RxWaitLock); }
             m_RxArrived.notify_all();
         }
-        // A wait that ended early with nothing to read and nothing to report
-        // would end early again at once: pause plainly once instead of
-        // spinning on it.
-        plainPause = waited && n <= 0 && failedPort == 0;
+        // A wait that ended with nothing to read and nothing to report would
+        // end again at once: pause plainly once instead of spinning on it.
+        plainPause = woke != 0 && n <= 0 && failedPort == 0;
         if (failedPort != 0) emit UART_ERR_Signal(failedPort);
         if (n > 0) emit Update_UART_RxEdit_Signal();
     }

@@ -1,6 +1,6 @@
-// The receive thread: passes over the open port at least every millisecond,
-// taking bytes as soon as they arrive, copies them into both receive rings
-// and reports line failures. It also owns the open port (opened and closed on
+// The receive thread: sleeps until the open port has something to say (or a
+// stop, close or port change wakes it), copies what arrives into both receive
+// rings and reports line failures. It also owns the open port (opened and closed on
 // the caller's thread).
 #pragma once
 
@@ -19,9 +19,15 @@ public:
     ~Class_ThreadUART() override;
 
     void Stop();
+    // Makes the thread look at the link's state again at once; for whoever
+    // changes g_UART_Connected.
+    void Wake();
 
     // 1 = the port at path is open with the board's line setting, 0 = failure.
     int Open_Port(const QString& path);
+    // The errno behind the last failed Open_Port (-1: no system reason), 0
+    // after a successful one.
+    int Open_Error() const;
     // 1 = a port was open and is closed now, 0 = none was open or close failed.
     int Close_Port();
 
@@ -30,6 +36,12 @@ public:
     // Collects the first complete reply frame; status byte, 'A' or 'Z'.
     // Copies at most destSize data characters into dest.
     char Get_Reply(uint8_t* dest, int destSize, char letter, int timeoutMs);
+
+    // After an exchange gave up at tick gaveUpAt, consumes input until its
+    // late reply has come (and is dropped) or the line has been quiet for
+    // quietMs since the give-up and since the last byte. 'A' when the link is
+    // not live, 'Z' when exchanges were aborted meanwhile, '0' otherwise.
+    char Drop_LateReply(uint32_t gaveUpAt, int quietMs);
 
     // Positive handle of the open port, 0 when none.
     std::atomic<int> m_Port{0};
@@ -47,6 +59,8 @@ protected:
 private:
     SerialPort* m_Serial = nullptr;  // guarded inside; see Class_ThreadUART.cpp
     QString m_PortPath;
+    int m_OpenError = 0;
+    std::atomic<uint32_t> m_LastRxTick{0};  // tick of the last batch received
     // Counts opens and cancelling closes (GUI thread only), so that an
     // Open_Port learns whether a nested call replaced its port in the wait.
     int m_OpenTicket = 0;

@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,9 +22,14 @@ bool isDeviceGone(int err) { return err == EIO || err == ENXIO || err == ENODEV 
 
 }  // namespace
 
+SerialPort::SerialPort() : m_WakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
 SerialPort::~SerialPort() {
-    std::unique_lock<std::mutex> lock(m_Mutex);
-    closeLocked(lock);
+    {
+        std::unique_lock<std::mutex> lock(m_Mutex);
+        closeLocked(lock);
+    }
+    if (m_WakeFd >= 0) ::close(m_WakeFd);
 }
 
 int SerialPort::open(const QString& path) {
@@ -30,6 +38,14 @@ int SerialPort::open(const QString& path) {
     const QByteArray native = path.toLocal8Bit();
     int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno != 0 ? errno : -1;
+    // Exclusive use: TIOCEXCL refuses later opens by other programs (root
+    // excepted); the lock refuses a second holder that honours it, root too.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::close(fd);
+        return err != 0 ? err : -1;
+    }
+    ::ioctl(fd, TIOCEXCL);  // fails harmlessly on what is not a tty; setLine refuses those
     if (fd == 0) {
         // Descriptor 0 would read as "no port" in the handle; move it up.
         const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 1);
@@ -75,12 +91,14 @@ int SerialPort::closeLocked(std::unique_lock<std::mutex>& lock) {
     // No new wait may begin while this one drains, or a busy waiter could
     // hold the close off indefinitely.
     m_Closing = true;
+    if (m_Waiters > 0) wake();
     m_WaitersDone.wait(lock, [this] { return m_Waiters == 0; });
     m_Closing = false;
     if (m_Fd < 0) return -1;  // another close finished while this one waited
     // Linux releases the descriptor even when close() reports an error, so the
     // port counts as closed either way; keeping the number would risk closing
     // an unrelated file that reused it.
+    ::ioctl(m_Fd, TIOCNXCL);
     ::close(m_Fd);
     m_Fd = -1;
     m_Failed = false;
@@ -140,17 +158,43 @@ int SerialPort::waitReadable(int timeoutMs) {
         fd = m_Fd;
         ++m_Waiters;
     }
-    pollfd p{};
-    p.fd = fd;
-    p.events = POLLIN;
-    const int r = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
+    pollfd p[2] = {};
+    p[0].fd = fd;
+    p[0].events = POLLIN;
+    p[1].fd = m_WakeFd;
+    p[1].events = POLLIN;
+    const int r = ::poll(p, m_WakeFd >= 0 ? 2 : 1, timeoutMs < 0 ? -1 : timeoutMs);
     const int err = errno;
+    if (r > 0 && (p[1].revents & POLLIN)) {
+        uint64_t count = 0;
+        [[maybe_unused]] const ssize_t drained = ::read(m_WakeFd, &count, sizeof count);
+    }
     {
         std::lock_guard<std::mutex> lock(m_Mutex);
         if (--m_Waiters == 0) m_WaitersDone.notify_all();
     }
-    if (r > 0) return 1;
-    return r == 0 || err == EINTR ? 0 : -1;
+    if (r > 0 && p[0].revents != 0) return 1;
+    return r >= 0 || err == EINTR ? 0 : -1;
+}
+
+int SerialPort::waitWake(int timeoutMs) {
+    if (m_WakeFd < 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs < 0 ? 1 : timeoutMs));
+        return 0;
+    }
+    pollfd p{};
+    p.fd = m_WakeFd;
+    p.events = POLLIN;
+    if (::poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs) <= 0) return 0;
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t drained = ::read(m_WakeFd, &count, sizeof count);
+    return 1;
+}
+
+void SerialPort::wake() {
+    if (m_WakeFd < 0) return;
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(m_WakeFd, &one, sizeof one);
 }
 
 int SerialPort::checkLine() {

@@ -8,8 +8,11 @@
 // descriptor happens under one short-held mutex, so a close waits for a read
 // or write in flight and nothing ever touches a descriptor after it was
 // closed. A wait for input is the one use outside the mutex (a write must not
-// queue behind it); a close waits for it to end instead, which its bounded
-// time-out keeps short.
+// queue behind it); a close wakes it and waits for it to end instead.
+//
+// The port is held for exclusive use while open (TIOCEXCL, and an advisory
+// lock that also keeps out a second copy of this tool running as root), so
+// no other program can interleave its bytes with ours.
 #pragma once
 
 #include <QString>
@@ -20,12 +23,13 @@
 
 class SerialPort {
 public:
-    SerialPort() = default;
+    SerialPort();
     ~SerialPort();
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // 0 = opened; non-zero = failure (already open, missing device, no access).
+    // 0 = opened; otherwise the errno of the failure (EBUSY: another program
+    // holds the port), or -1 when this object already has a port open.
     int open(const QString& path);
     // 0 = raw 9600 8N1, no flow control, no carriage-return mangling.
     int setLine();
@@ -40,10 +44,16 @@ public:
     // Never blocks: the bytes available now (at most max), 0 for none, -1 when
     // the port is not open or failed.
     int read(uint8_t* buf, int max);
-    // Blocks until input is waiting, the line hangs up or fails, or timeoutMs
-    // has passed: 1 = something to read or to report, 0 = time-out (or a
-    // signal), -1 when the port is not open or failed.
+    // Blocks until input is waiting, the line hangs up or fails, wake() is
+    // called, or timeoutMs has passed (negative: no limit): 1 = something to
+    // read or to report, 0 = woken, time-out or a signal, -1 when the port is
+    // not open or failed.
     int waitReadable(int timeoutMs);
+    // Blocks until wake() is called or timeoutMs has passed (negative: no
+    // limit), whether or not a port is open: 1 = woken, 0 = time-out.
+    int waitWake(int timeoutMs);
+    // Ends the current or the next wait early; safe from any thread.
+    void wake();
     // 0 = healthy (or simply not open); non-zero = hang-up, error, removed.
     int checkLine();
 
@@ -65,6 +75,7 @@ private:
     int m_Waiters = 0;
     bool m_Closing = false;  // guarded by m_Mutex
     std::condition_variable m_WaitersDone;
+    int m_WakeFd = -1;  // eventfd: counts wake-ups not yet taken by a wait
     std::atomic<bool> m_Open{false};
     std::atomic<int> m_Handle{0};
 };

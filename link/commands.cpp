@@ -5,6 +5,7 @@
 
 #include "app/globals.h"
 #include "link/Class_ThreadUART.h"
+#include "platform/timing.h"
 
 // Exists for the whole process, so no command can ever find it missing or
 // destroyed, whichever thread object starts or ends first.
@@ -15,6 +16,10 @@ namespace {
 constexpr int kTextSize = 32;  // payload and reply-data buffers
 
 std::atomic<bool> s_Aborted{false};
+// An exchange gave up on its reply (time-out or abort), which may still come
+// and must not be taken for the next command's answer. Under g_CmdLock.
+bool s_ReplyOwed = false;
+uint32_t s_GaveUpAt = 0;
 thread_local int t_ExchangeDepth = 0;
 
 struct DepthGuard {
@@ -39,11 +44,20 @@ Outcome Exchange(char letter, const char* payload) {
     // Checked again: the abort may have come while we waited for the lock.
     Class_ThreadUART* uart = g_ThreadUART;
     if (uart == nullptr || Link_ExchangesAborted()) return out;
+    if (s_ReplyOwed) {
+        const char waited = uart->Drop_LateReply(s_GaveUpAt, kReplyTimeoutMs);
+        if (waited == 'Z') return out;  // aborted meanwhile: refused like any new command
+        s_ReplyOwed = false;
+    }
     g_RxReadCount.store(g_RxWriteCount.load(std::memory_order_acquire), std::memory_order_release);
     out.result = uart->Send_Command(letter, payload);
     if (out.result != '0') return out;
     out.sent = true;
     const char status = uart->Get_Reply(out.data, kTextSize, letter, kReplyTimeoutMs);
+    if (status == 'Z') {
+        s_ReplyOwed = true;
+        s_GaveUpAt = GetTickCount();
+    }
     out.result = status == letter ? '0' : status;
     return out;
 }

@@ -216,6 +216,24 @@ private slots:
         QCOMPARE(link.peer.frames().size(), 2);  // the refused commands wrote nothing
     }
 
+    // A board that answers only after the tool gave up: the late reply must
+    // not become the next command's answer (another register's value).
+    void lateReply_isDropped_notTakenForTheNextAnswer() {
+        LiveLink link;
+        QVERIFY(link.connect());
+        link.peer.startResponder([first = true](const QByteArray& frame) mutable {
+            if (first) std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            first = false;
+            return Stx("RR" + frame.mid(5, 2));  // the register number as its value
+        });
+        uint8_t value = kCanary;
+        QCOMPARE(CMD_Read(0xB0, 0x11, 1, &value), 'Z');
+        QCOMPARE(CMD_Read(0xB0, 0x22, 1, &value), '0');
+        QCOMPARE(value, uint8_t(0x22));
+        QCOMPARE(CMD_Read(0xB0, 0x33, 1, &value), '0');
+        QCOMPARE(value, uint8_t(0x33));
+    }
+
     void threeThreads_keepEveryExchangeIntact() {
         LiveLink link;
         QVERIFY(link.connect());

@@ -173,6 +173,34 @@ private slots:
         }
     }
 
+    // With a live, quiet link the thread sleeps with no time limit: a stop, a
+    // close and a port change must each end that sleep, or closing the
+    // window (or choosing another port) would hang.
+    void blockedThread_isWokenByStopCloseAndPortChange() {
+        LiveLink link;
+        QVERIFY(link.connect());
+        QVERIFY(link.peer.write("ab"));
+        QTRY_COMPARE(g_RxWriteCount.load(), 2);
+
+        // Close while it sleeps on the port: the close must not wait for it.
+        g_UART_Connected.store(0);
+        QCOMPARE(link.uart.Close_Port(), 1);
+        QVERIFY(link.peer.waitForSlaveClosed(5000));
+
+        // A new port while it sleeps with none: it must start reading it.
+        PtyPeer other;
+        QCOMPARE(link.uart.Open_Port(other.slavePath()), 1);
+        Reset_Rings();
+        g_UART_Connected.store(1);
+        QVERIFY(other.write("xyz"));
+        QTRY_COMPARE(g_RxWriteCount.load(), 3);
+        QCOMPARE(RingBytes(g_RxRing, 0, 3), QByteArray("xyz"));
+
+        link.uart.Stop();
+        QVERIFY(link.uart.wait(10000));
+        QCOMPARE(link.uart.Close_Port(), 1);
+    }
+
     // Closing while the board keeps sending: once Close_Port returns, no pass
     // of the old connection may touch the rings the next connect resets.
     void closeWhileReceiving_leavesResetRingsAlone() {
