@@ -113,6 +113,10 @@ void Config_ReadUser() {
         Parse_Margin(Ini_GetString(file, QStringLiteral("AutoSen"), QStringLiteral("MARGIN"), QStringLiteral("0.6"))));
 }
 
+bool Config_ReadReconnect() {
+    return Ini_GetInt(WorkDir_IniFile("config.ini"), QStringLiteral("PORT"), QStringLiteral("RECONNECT"), 0) != 0;
+}
+
 bool Config_WriteKey(const QString& section, const QString& key, const QString& value) {
     return Ini_WriteString(WorkDir_IniFile("config.ini"), section, key, value);
 }

@@ -46,6 +46,9 @@ void Config_ReadI2C();
 // config.ini [PATH] REG_FILE into g_RegFilePath and [AutoSen] MARGIN into
 // g_AutoSen_Margin.
 void Config_ReadUser();
+// config.ini [PORT] RECONNECT: reconnect automatically to a board that was
+// lost (default off).
+bool Config_ReadReconnect();
 // Writes one key of config.ini in g_WorkDir; false when it could not.
 bool Config_WriteKey(const QString& section, const QString& key, const QString& value);
 

@@ -18,6 +18,22 @@ QString DriverOf(const QString& sysfsRoot, const QString& tty) {
     return QFileInfo(QFile::decodeName(target)).fileName();
 }
 
+// The serial number of the USB device a tty hangs off: the first ancestor of
+// its device that is a USB device (it has idVendor). Stops there, so a board
+// without a serial number never borrows its hub's.
+QString SerialOfTty(const QString& sysfsRoot, const QString& tty) {
+    QString dir = QFileInfo(sysfsRoot + QLatin1Char('/') + tty + QStringLiteral("/device")).canonicalFilePath();
+    for (int depth = 0; depth < 6 && !dir.isEmpty() && dir != QLatin1String("/"); ++depth) {
+        if (QFile::exists(dir + QStringLiteral("/idVendor"))) {
+            QFile serial(dir + QStringLiteral("/serial"));
+            if (!serial.open(QIODevice::ReadOnly)) return QString();
+            return QString::fromLatin1(serial.read(256)).trimmed();
+        }
+        dir = QFileInfo(dir).path();
+    }
+    return QString();
+}
+
 void AppendOnce(QStringList& ports, const QString& path) {
     if (!path.isEmpty() && !ports.contains(path)) ports.append(path);
 }
@@ -59,4 +75,20 @@ int Port_IndexToSelect(const QStringList& ports, const QString& openPath) {
     if (openPath.isEmpty()) return 0;
     const int at = ports.indexOf(openPath);
     return at > 0 ? at : 0;
+}
+
+QString Port_UsbSerial(const QString& sysfsRoot, const QString& path) {
+    const QString target = QFileInfo(path).canonicalFilePath();
+    if (!target.startsWith(QLatin1String("/dev/"))) return QString();
+    return SerialOfTty(sysfsRoot, QFileInfo(target).fileName());
+}
+
+QString Port_FindBySerial(const QString& sysfsRoot, const QString& serial) {
+    if (serial.isEmpty()) return QString();
+    const QStringList ttys =
+        QDir(sysfsRoot).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString& tty : ttys) {
+        if (SerialOfTty(sysfsRoot, tty) == serial) return QStringLiteral("/dev/") + tty;
+    }
+    return QString();
 }

@@ -25,3 +25,12 @@ QStringList Split_PortList(const QString& list);
 // The item to select for the open port's path: its index, or 0 ("NONE") when
 // no port is open or the path is not listed.
 int Port_IndexToSelect(const QStringList& ports, const QString& openPath);
+
+// The USB serial number of the device behind a port (a /dev path, or a link
+// to one), read from sysfsRoot; empty when the port is not a USB device or
+// the device has no serial number.
+QString Port_UsbSerial(const QString& sysfsRoot, const QString& path);
+
+// /dev/NAME of the tty under sysfsRoot whose USB device carries that serial
+// number; empty when none does (or serial is empty).
+QString Port_FindBySerial(const QString& sysfsRoot, const QString& serial);

@@ -1,13 +1,20 @@
 // The engineer's side of the serial link: finding the board's port, opening
 // it, checking the firmware, and following the port and the chip as they come
 // and go.
+#include <QAbstractItemView>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QTimer>
+#include <cerrno>
 
 #include "app/config.h"
 #include "app/globals.h"
+#include "app/log.h"
 #include "data/SampleStream.h"
 #include "link/Class_ThreadUART.h"
 #include "link/PortDiscovery.h"
+#include "link/PortFailure.h"
+#include "link/PortWatcher.h"
 #include "link/commands.h"
 #include "mainwindow/unit_mainwindow.h"
 #include "platform/ini.h"
@@ -18,36 +25,88 @@ namespace {
 const QString kGreen = QStringLiteral(":/NV_EV_Kit/Resources/green_circle.png");
 const QString kGrey = QStringLiteral(":/NV_EV_Kit/Resources/grey_circle.png");
 
+// How often a lost board is looked for between hot-plug events (a board on a
+// path udev does not report, such as a link to a pseudo-terminal).
+constexpr int kReconnectLookMs = 500;
+
 }  // namespace
 
-void MainWindow::pushButton_COM_Search_Clecked() {
+QStringList MainWindow::Discover_PortList(FILE* trace) const {
     const QStringList extra = Split_PortList(
         Ini_GetString(WorkDir_IniFile("config.ini"), QStringLiteral("PORT"), QStringLiteral("EXTRA"), QString()));
-    const QStringList ports = Discover_Ports(QString::fromLatin1(kSysClassTty), extra, g_CmdLinePorts);
+    return Discover_Ports(m_SysfsRoot, extra, g_CmdLinePorts, trace);
+}
+
+void MainWindow::pushButton_COM_Search_Clecked() {
+    const QStringList ports = Discover_PortList(stdout);
     comboBox_COM->clear();
     comboBox_COM->addItems(ports);
     const bool open = g_ThreadUART != nullptr && g_ThreadUART->m_Port.load() > 0;
     comboBox_COM->setCurrentIndex(open ? Port_IndexToSelect(ports, g_ThreadUART->portPath()) : 0);
 }
 
-void MainWindow::Warn_InvalidPort(const QString& path) {
-    QMessageBox::warning(this, QStringLiteral("WARNING"),
-                         path + QStringLiteral("\n") + tr("The port number is invalid.     "), QMessageBox::Ok,
-                         QMessageBox::Ok);
+void MainWindow::Refresh_PortList() {
+    // An open popup would have its items pulled from under the engineer's
+    // pointer; the next change or the COM button brings the list up to date.
+    if (comboBox_COM->view() != nullptr && comboBox_COM->view()->isVisible()) return;
+    const QStringList ports = Discover_PortList(nullptr);
+    const QString current = comboBox_COM->currentText();
+    if (ports != Current_PortList()) {
+        comboBox_COM->clear();
+        comboBox_COM->addItems(ports);
+    }
+    const bool open = g_ThreadUART != nullptr && g_ThreadUART->m_Port.load() > 0;
+    const int at = open ? Port_IndexToSelect(ports, g_ThreadUART->portPath()) : ports.indexOf(current);
+    comboBox_COM->setCurrentIndex(at > 0 ? at : 0);
+    Try_Reconnect();
+}
+
+QStringList MainWindow::Current_PortList() const {
+    QStringList items;
+    for (int i = 0; i < comboBox_COM->count(); ++i) items << comboBox_COM->itemText(i);
+    return items;
+}
+
+void MainWindow::Use_PortSource(const QString& sysfsRoot, PortWatcher* watcher) {
+    m_SysfsRoot = sysfsRoot;
+    if (watcher != nullptr && watcher != m_PortWatcher) {
+        delete m_PortWatcher;
+        m_PortWatcher = watcher;
+        watcher->setParent(this);
+        connect(watcher, &PortWatcher::portsChanged, this, &MainWindow::Refresh_PortList);
+    }
+}
+
+void MainWindow::Warn_InvalidPort(const QString& path, const QString& reason) {
+    if (!reason.isEmpty()) {
+        const QByteArray record = (path + QStringLiteral(": ") + reason).toLocal8Bit();
+        Log_Write("PORT", record.constData(), __FILE__, __LINE__, 1);
+    }
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("WARNING"),
+                    path + QStringLiteral("\n") + tr("The port number is invalid.     "), QMessageBox::Ok, this);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setInformativeText(reason);
+    box.exec();
 }
 
 void MainWindow::comboBox_COM_activated(QString strItem) {
     if (strItem.isEmpty()) return;
+    // The engineer's own choice, NONE included, ends a wait for a lost board.
+    End_ReconnectWait();
+    Connect_Port(strItem, false);
+}
+
+bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
     if (m_OpeningPort) {
         // The port being opened shares the one serial object with this
         // choice; the newer choice runs once the opening has finished.
         m_PendingPort = strItem;
-        return;
+        return false;
     }
     const int remembered = comboBox_COM->currentIndex();
     I2C_Disconnection_Slot();
     UART_Disconnection();
-    if (strItem == QLatin1String(kNoPort)) return;
+    if (strItem == QLatin1String(kNoPort)) return false;
 
     m_OpeningPort = true;
     const int opened = g_ThreadUART->Open_Port(strItem);
@@ -56,16 +115,20 @@ void MainWindow::comboBox_COM_activated(QString strItem) {
         const QString next = m_PendingPort;
         m_PendingPort.clear();
         comboBox_COM_activated(next);  // disconnects what we just opened first
-        return;
+        return false;
     }
     if (opened != 1) {
+        const int err = g_ThreadUART->Open_Error();
         I2C_Disconnection_Slot();
         UART_Disconnection();
-        Warn_InvalidPort(strItem);
-        return;
+        // A board coming back may not be ready (or allowed) yet: the wait
+        // for it simply tries again.
+        if (!quiet) Warn_InvalidPort(strItem, Port_FailureReason(err, strItem));
+        return false;
     }
     UART_Connection();
     m_PortPath = strItem;
+    m_PortSerial = Port_UsbSerial(m_SysfsRoot, strItem);
     const int at = comboBox_COM->findText(strItem);
     comboBox_COM->setCurrentIndex(at > 0 ? at : remembered);
 
@@ -74,16 +137,68 @@ void MainWindow::comboBox_COM_activated(QString strItem) {
     const char result = CMD_Version(&g_FirmwareVer);
     // The port failed, was changed or the window is closing while we waited
     // for the version: that has been dealt with (and reported) already.
-    if (cycle != m_ConnectCycle || g_UART_Connected.load() == 0 || Link_ExchangesAborted()) return;
+    if (cycle != m_ConnectCycle || g_UART_Connected.load() == 0 || Link_ExchangesAborted()) return true;
     if (result == '0' && Firmware_Accepted(g_FirmwareVer)) {
         pushButton_TEST->setText(Firmware_Text(g_FirmwareVer));
         CMD_Device(static_cast<uint8_t>(g_DeviceType.load() & 0xFF));
-        return;
+        return true;
     }
     QMessageBox::warning(this, QStringLiteral("WARNING"),
                          QStringLiteral("Firmware Version : ") + Firmware_Text(g_FirmwareVer) + QStringLiteral(" \n") +
                              tr("The firmware version is invalid.     "),
                          QMessageBox::Ok, QMessageBox::Ok);
+    return true;
+}
+
+void MainWindow::Reconnect_Toggled(bool on) {
+    m_Reconnect = on;
+    Config_WriteKey(QStringLiteral("PORT"), QStringLiteral("RECONNECT"),
+                    on ? QStringLiteral("1") : QStringLiteral("0"));
+    if (!on && !m_LostPath.isEmpty()) {
+        End_ReconnectWait();
+        Ui::NV_EV_KitClass::statusBar->clearMessage();
+    }
+}
+
+void MainWindow::Begin_ReconnectWait(const QString& path, const QString& serial) {
+    m_LostPath = path;
+    m_LostSerial = serial;
+    Ui::NV_EV_KitClass::statusBar->showMessage(tr("Board on %1 lost; waiting for it to come back").arg(path));
+    if (m_ReconnectTimer == nullptr) {
+        m_ReconnectTimer = new QTimer(this);
+        m_ReconnectTimer->setInterval(kReconnectLookMs);
+        connect(m_ReconnectTimer, &QTimer::timeout, this, &MainWindow::Try_Reconnect);
+    }
+    m_ReconnectTimer->start();
+}
+
+void MainWindow::End_ReconnectWait() {
+    if (m_LostPath.isEmpty()) return;
+    m_LostPath.clear();
+    m_LostSerial.clear();
+    m_ResumeSense = false;
+    if (m_ReconnectTimer != nullptr) m_ReconnectTimer->stop();
+}
+
+void MainWindow::Try_Reconnect() {
+    // Not in the middle of a connect, nor nested in an exchange that is
+    // pumping events: the next look comes soon enough.
+    if (m_LostPath.isEmpty() || m_Reconnecting || m_OpeningPort || Link_ExchangeDepth() > 0) return;
+    QString found = Port_FindBySerial(m_SysfsRoot, m_LostSerial);
+    if (found.isEmpty() && QFileInfo::exists(m_LostPath)) found = m_LostPath;
+    if (found.isEmpty()) return;
+
+    const QString lost = m_LostPath;
+    m_Reconnecting = true;
+    pushButton_COM_Search_Clecked();  // the board's port may be new to the list
+    const bool opened = Connect_Port(found, true);
+    m_Reconnecting = false;
+    // The engineer chose a port meanwhile, or the board went again at once.
+    if (m_LostPath != lost || !opened || g_UART_Connected.load() == 0) return;
+    const bool resume = m_ResumeSense;
+    End_ReconnectWait();
+    m_ResumeSense = resume;  // Sense comes back once the chip answers again
+    Ui::NV_EV_KitClass::statusBar->showMessage(tr("Board on %1 back").arg(found));
 }
 
 void MainWindow::UART_Connection() {
@@ -93,6 +208,7 @@ void MainWindow::UART_Connection() {
     m_PortErrorShown = false;
     m_Stream->restart();
     g_UART_Connected.store(1, std::memory_order_release);
+    g_ThreadUART->Wake();
 }
 
 void MainWindow::UART_Disconnection() {
@@ -113,9 +229,21 @@ void MainWindow::UART_ERR_slots(int iPort) {
     if (!stillFailed || m_PortErrorShown) return;
     m_PortErrorShown = true;
     const QString path = m_PortPath.isEmpty() ? g_ThreadUART->portPath() : m_PortPath;
+    if (m_Reconnect) {
+        // What the engineer had running comes back with the board.
+        const bool sensing = pushButton_Sense->isChecked();
+        m_ResumeMask = g_MonChannelMask.load();
+        I2C_Disconnection_Slot();
+        UART_Disconnection();
+        Log_Write("PORT", (path + QStringLiteral(": lost; waiting for it")).toLocal8Bit().constData(), __FILE__,
+                  __LINE__, 1);
+        Begin_ReconnectWait(path, m_PortSerial);
+        m_ResumeSense = sensing;
+        return;
+    }
     I2C_Disconnection_Slot();
     UART_Disconnection();
-    Warn_InvalidPort(path);
+    Warn_InvalidPort(path, Port_FailureReason(EIO, path));
 }
 
 void MainWindow::I2C_Connection_Slot() {
@@ -130,6 +258,11 @@ void MainWindow::I2C_Connection_Slot() {
     g_I2C_Connected.store(1, std::memory_order_release);
     UpdateTouch_Slot(0);
     pushButton_Read_Clecked();
+    if (m_ResumeSense && m_LostPath.isEmpty() && g_I2C_Connected.load() != 0) {
+        m_ResumeSense = false;
+        g_MonChannelMask.store(m_ResumeMask);
+        pushButton_Sense->setChecked(true);
+    }
 }
 
 void MainWindow::I2C_Disconnection_Slot() {

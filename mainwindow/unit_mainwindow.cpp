@@ -15,6 +15,8 @@
 #include "data/MonitorNarrowing.h"
 #include "data/SampleStream.h"
 #include "link/Class_ThreadUART.h"
+#include "link/PortDiscovery.h"
+#include "link/PortWatcher.h"
 #include "link/commands.h"
 #include "mainwindow/startup.h"
 #include "views/Dialog_sense.h"
@@ -111,6 +113,13 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     connect(pushButton_Save, &QPushButton::clicked, this, &MainWindow::pushButton_Save_Clecked);
     connect(pushButton_Dlg, &QPushButton::clicked, this, &MainWindow::pushButton_Dlg_Clecked);
     connect(actionSnr, &QAction::triggered, this, &MainWindow::actionSnr_Triggered);
+
+    m_SysfsRoot = QString::fromLatin1(kSysClassTty);
+    m_PortWatcher = new PortWatcher(this);
+    connect(m_PortWatcher, &PortWatcher::portsChanged, this, &MainWindow::Refresh_PortList);
+    m_Reconnect = Config_ReadReconnect();
+    actionReconnect->setChecked(m_Reconnect);
+    connect(actionReconnect, &QAction::toggled, this, &MainWindow::Reconnect_Toggled);
 
     pushButton_COM_Search_Clecked();
     I2C_Disconnection_Slot();

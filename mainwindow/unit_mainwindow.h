@@ -8,6 +8,9 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <cstdio>
 
 #include "ui_unit_mainwindow.h"
 
@@ -20,6 +23,8 @@ class QWidget_SIN;
 class unit_widget_reg;
 class QCloseEvent;
 class QEvent;
+class QTimer;
+class PortWatcher;
 
 constexpr int kSinSlots = 17;  // one more than the largest channel count
 
@@ -45,6 +50,11 @@ public:
     // chosen it; nothing when none was named. Run once the window is shown.
     void Connect_FirstCmdLinePort();
 
+    // Where the port list comes from: the sysfs tty tree and what says it
+    // changed. Tests put a fake tree and source here; the window takes the
+    // watcher over.
+    void Use_PortSource(const QString& sysfsRoot, PortWatcher* watcher);
+
     // The stream every live view, recorder and test consumes; owned here.
     SampleStream* sampleStream() const { return m_Stream; }
     // Who narrows the monitored channels now: the sensitivity run or the SNR
@@ -66,6 +76,9 @@ public slots:
     void pushButton_Save_Clecked();
     void pushButton_Dlg_Clecked();
     void actionSnr_Triggered();
+    void Reconnect_Toggled(bool on);
+    // Discovery again after a hot-plug, keeping the current choice selected.
+    void Refresh_PortList();
 
 protected slots:
     void UART_Connection();
@@ -92,7 +105,15 @@ private:
     QPointer<SnrDialog> m_SnrDialog;
     QString m_Device;
     void Read_Table();
-    void Warn_InvalidPort(const QString& path);
+    void Warn_InvalidPort(const QString& path, const QString& reason);
+    QStringList Discover_PortList(FILE* trace) const;
+    QStringList Current_PortList() const;
+    // The connect procedure; quiet: an open failure shows no warning (a
+    // reconnect tries again later). True when the port opened.
+    bool Connect_Port(const QString& strItem, bool quiet);
+    void Begin_ReconnectWait(const QString& path, const QString& serial);
+    void End_ReconnectWait();
+    void Try_Reconnect();
 
     // Exchanges wait with the GUI's events flowing, so these slots can be
     // entered again from inside themselves; the flags keep each one single.
@@ -109,6 +130,19 @@ private:
     unsigned m_ConnectCycle = 0;
     bool m_PortErrorShown = false;  // one line-failure warning per connect cycle
     QString m_PortPath;             // path of the open port, for the warnings
+    QString m_PortSerial;           // its USB serial number, to know it again
+
+    QString m_SysfsRoot;
+    PortWatcher* m_PortWatcher = nullptr;
+    // Reconnecting: on by the Tools menu; while a lost board is awaited,
+    // m_LostPath names it and the timer looks for it.
+    bool m_Reconnect = false;
+    bool m_Reconnecting = false;  // a reconnect's connect procedure is running
+    QString m_LostPath;
+    QString m_LostSerial;
+    QTimer* m_ReconnectTimer = nullptr;
+    bool m_ResumeSense = false;  // switch Sense on again once the chip answers
+    uint16_t m_ResumeMask = 0;
 };
 
 extern MainWindow* g_MainWindow;

@@ -47,6 +47,19 @@ bool SimPtyHost::start(const std::string& linkPath, std::string* error) {
         errno = EBUSY;
         return fail(error, "already started");
     }
+    m_linkPath = linkPath;
+    if (!openLine(error)) {
+        m_linkPath.clear();
+        return false;
+    }
+    m_stop.store(false, std::memory_order_release);
+    m_hungUp.store(false, std::memory_order_release);
+    m_running.store(true, std::memory_order_release);
+    m_thread = std::thread(&SimPtyHost::run, this);
+    return true;
+}
+
+bool SimPtyHost::openLine(std::string* error) {
     m_master = posix_openpt(O_RDWR | O_NOCTTY);
     if (m_master < 0) return fail(error, "posix_openpt");
     char name[128] = {};
@@ -57,14 +70,17 @@ bool SimPtyHost::start(const std::string& linkPath, std::string* error) {
     }
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
     fcntl(m_master, F_SETFD, FD_CLOEXEC);
-    m_slavePath = name;
+    {
+        std::lock_guard<std::mutex> lock(m_pathMutex);
+        m_slavePath = name;
+    }
 
     // Raw from the start: in the default cooked mode ETX would be taken as
     // the interrupt character and vanish before the tool sets its own mode.
     m_slaveKeep = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     termios tio{};
     if (m_slaveKeep < 0 || tcgetattr(m_slaveKeep, &tio) != 0) {
-        const bool r = fail(error, "opening " + m_slavePath);
+        const bool r = fail(error, std::string("opening ") + name);
         closeLine();
         return r;
     }
@@ -73,41 +89,48 @@ bool SimPtyHost::start(const std::string& linkPath, std::string* error) {
     cfsetospeed(&tio, B9600);
     tio.c_cflag |= CLOCAL | CREAD;
     if (tcsetattr(m_slaveKeep, TCSANOW, &tio) != 0) {
-        const bool r = fail(error, "raw mode on " + m_slavePath);
+        const bool r = fail(error, std::string("raw mode on ") + name);
         closeLine();
         return r;
     }
 
-    if (!linkPath.empty()) {
-        const std::string tmp = linkPath + ".tmp" + std::to_string(getpid());
+    if (!m_linkPath.empty()) {
+        const std::string tmp = m_linkPath + ".tmp" + std::to_string(getpid());
         ::unlink(tmp.c_str());
-        if (::symlink(m_slavePath.c_str(), tmp.c_str()) != 0 || ::rename(tmp.c_str(), linkPath.c_str()) != 0) {
-            const bool r = fail(error, "link " + linkPath);
+        if (::symlink(name, tmp.c_str()) != 0 || ::rename(tmp.c_str(), m_linkPath.c_str()) != 0) {
+            const bool r = fail(error, "link " + m_linkPath);
             ::unlink(tmp.c_str());
             closeLine();
             return r;
         }
-        m_linkPath = linkPath;
     }
-
-    m_stop.store(false, std::memory_order_release);
-    m_hungUp.store(false, std::memory_order_release);
-    m_running.store(true, std::memory_order_release);
-    m_thread = std::thread(&SimPtyHost::run, this);
     return true;
+}
+
+void SimPtyHost::removeOwnLink() {
+    if (m_linkPath.empty()) return;
+    // Only our own link: another simulator may have taken the path over.
+    char target[256] = {};
+    const ssize_t n = ::readlink(m_linkPath.c_str(), target, sizeof target - 1);
+    if (n > 0 && slavePath() == std::string(target, static_cast<size_t>(n))) ::unlink(m_linkPath.c_str());
+}
+
+std::string SimPtyHost::slavePath() const {
+    std::lock_guard<std::mutex> lock(m_pathMutex);
+    return m_slavePath;
+}
+
+void SimPtyHost::replug(int afterMs) {
+    m_replugAfterMs.store(std::max(afterMs, 0), std::memory_order_release);
+    hangup();
 }
 
 void SimPtyHost::stop() {
     m_stop.store(true, std::memory_order_release);
     if (m_thread.joinable()) m_thread.join();
     closeLine();
-    if (!m_linkPath.empty()) {
-        // Only our own link: another simulator may have taken the path over.
-        char target[256] = {};
-        const ssize_t n = ::readlink(m_linkPath.c_str(), target, sizeof target - 1);
-        if (n > 0 && m_slavePath == std::string(target, static_cast<size_t>(n))) ::unlink(m_linkPath.c_str());
-        m_linkPath.clear();
-    }
+    removeOwnLink();
+    m_linkPath.clear();
     m_running.store(false, std::memory_order_release);
 }
 
@@ -142,13 +165,25 @@ void SimPtyHost::run() {
     int64_t lastOutUs = 0;
     bool outStalled = false;
     uint8_t buf[512];
+    int64_t replugDueUs = -1;  // when a replugged board comes back; -1: not pending
 
     while (!m_stop.load(std::memory_order_acquire)) {
         if (m_hangupRequest.exchange(false, std::memory_order_acq_rel)) {
+            const int replugMs = m_replugAfterMs.exchange(-1, std::memory_order_acq_rel);
             closeLine();
             in.clear();
             out.clear();
+            if (replugMs >= 0) {
+                // Unplugged: the path goes away with the device, as /dev/ttyUSB0 does.
+                removeOwnLink();
+                replugDueUs = nowUs() + int64_t(replugMs) * 1000;
+            }
             m_hungUp.store(true, std::memory_order_release);
+        }
+        if (replugDueUs >= 0 && nowUs() >= replugDueUs && m_master < 0) {
+            replugDueUs = -1;
+            // A new pseudo-terminal under the same link, as a board plugged in again.
+            if (openLine(nullptr)) m_hungUp.store(false, std::memory_order_release);
         }
         const bool pacing = m_pacing.load(std::memory_order_acquire);
 

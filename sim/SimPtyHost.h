@@ -32,7 +32,7 @@ public:
     // Ends the board thread and closes everything; safe to call twice.
     void stop();
     bool running() const { return m_running.load(std::memory_order_acquire); }
-    std::string slavePath() const { return m_slavePath; }
+    std::string slavePath() const;
     std::string linkPath() const { return m_linkPath; }
 
     // --- controls -----------------------------------------------------------
@@ -52,6 +52,10 @@ public:
     // sees a line failure. Returns once the line is down.
     void hangup();
     bool hungUp() const { return m_hungUp.load(std::memory_order_acquire); }
+    // Pulls the board (hang-up, and the link path goes away), then after
+    // afterMs plugs it in again: a new pseudo-terminal under the same link
+    // path, the board keeping its state. Returns once the line is down.
+    void replug(int afterMs);
     // Sends bytes to the tool as they stand (line noise, damaged frames),
     // queued after what the board has produced so far, so that the board's
     // own frames stay whole around them.
@@ -72,7 +76,9 @@ public:
 
 private:
     void run();
+    bool openLine(std::string* error);
     void closeLine();
+    void removeOwnLink();
     int64_t nowUs() const;
 
     mutable std::mutex m_boardMutex;
@@ -82,7 +88,8 @@ private:
 
     int m_master = -1;
     int m_slaveKeep = -1;  // keeps the line up and raw between the tool's opens
-    std::string m_slavePath;
+    mutable std::mutex m_pathMutex;
+    std::string m_slavePath;  // under m_pathMutex: a replug changes it
     std::string m_linkPath;
     std::thread m_thread;
     std::atomic<bool> m_running{false};
@@ -90,5 +97,6 @@ private:
     std::atomic<bool> m_pacing{false};
     std::atomic<bool> m_hangupRequest{false};
     std::atomic<bool> m_hungUp{false};
+    std::atomic<int> m_replugAfterMs{-1};  // with the next hang-up: come back after this
     const int64_t m_epochUs;
 };

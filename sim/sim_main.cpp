@@ -3,7 +3,8 @@
 // Prints the slave's path on its first line, then reads commands from
 // standard input, one per line (channels count from 0):
 //   touch N | release N | level N VALUE | status DIGITS | silent on|off
-//   version N | addr XX | noise N | pace on|off | hangup | quit
+//   version N | addr XX | noise N | pace on|off | hangup |
+//   replug SECONDS | quit
 // Ends on quit, on SIGTERM or SIGINT, and at the end of standard input unless
 // --autoplay is given (so that a script can leave it running in the
 // background with its input closed).
@@ -49,7 +50,7 @@ void usage(FILE* to) {
                  "                  [--noise N] [--autoplay] [--pace] [--link PATH]\n"
                  "Prints the port path, then reads commands from standard input:\n"
                  "  touch N, release N, level N VALUE, status DIGITS, silent on|off,\n"
-                 "  version N, addr XX, noise N, pace on|off, hangup, quit\n");
+                 "  version N, addr XX, noise N, pace on|off, hangup, replug SECONDS, quit\n");
 }
 
 // Whole-string integer in the given base within [lo, hi].
@@ -60,6 +61,17 @@ bool parseInt(const std::string& text, int base, int lo, int hi, int& out) {
     const long v = std::strtol(text.c_str(), &end, base);
     if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
     out = static_cast<int>(v);
+    return true;
+}
+
+// Whole-string decimal seconds within [0, 3600], fractions allowed.
+bool parseSeconds(const std::string& text, double& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !(v >= 0.0 && v <= 3600.0)) return false;
+    out = v;
     return true;
 }
 
@@ -159,6 +171,10 @@ bool runCommand(SimPtyHost& host, const std::string& line) {
     } else if (cmd == "hangup") {
         ok = ok && a.empty();
         if (ok) host.hangup();
+    } else if (cmd == "replug") {
+        double seconds = 0;
+        ok = ok && b.empty() && parseSeconds(a, seconds);
+        if (ok) host.replug(static_cast<int>(seconds * 1000));
     } else {
         std::fprintf(stderr, "tkeval-sim: unknown command '%s'\n", cmd.c_str());
         return true;
