@@ -1,10 +1,16 @@
 // The receive thread and its port handling, over a pseudo-terminal.
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QtTest>
 #include <atomic>
+#include <cerrno>
 #include <thread>
 
+#include "link/PortFailure.h"
 #include "link/link_fixture.h"
 #include "support/process_state.h"
 
@@ -93,6 +99,33 @@ private slots:
         QVERIFY(uart.m_Port.load() > 0);
         QCOMPARE(uart.portPath(), second.slavePath());
         QVERIFY(first.waitForSlaveClosed(2000));
+    }
+
+    // The engineer learns why a port would not open. A device node nobody may
+    // open; root may open anything, so this thread takes on an ordinary
+    // user's file access for the attempt.
+    void openFailure_keepsTheSystemsReason() {
+        PtyPeer peer;
+        const QByteArray slave = peer.slavePath().toLocal8Bit();
+        QCOMPARE(::chmod(slave.constData(), 0), 0);
+        Class_ThreadUART uart;
+        const int fsuidBefore = ::setfsuid(65534);
+        const int opened = uart.Open_Port(peer.slavePath());
+        const int err = uart.Open_Error();
+        ::setfsuid(fsuidBefore);
+        QCOMPARE(opened, 0);
+        QCOMPARE(err, EACCES);
+        const QString reason = Port_FailureReason(err, peer.slavePath());
+        QVERIFY2(
+            reason.startsWith("Permission denied: the device belongs to the ") && reason.contains(" group; join it"),
+            qPrintable(reason));
+
+        QCOMPARE(uart.Open_Port("/nonexistent/ttyUSB9"), 0);
+        QCOMPARE(Port_FailureReason(uart.Open_Error(), "/nonexistent/ttyUSB9"), "No such file or directory");
+
+        QCOMPARE(::chmod(slave.constData(), 0600), 0);
+        QCOMPARE(uart.Open_Port(peer.slavePath()), 1);
+        QCOMPARE(uart.Open_Error(), 0);
     }
 
     void closePort_reportsWhetherAPortWasOpen() {
