@@ -16,6 +16,7 @@ namespace {
 constexpr int kTextSize = 32;  // payload and reply-data buffers
 
 std::atomic<bool> s_Aborted{false};
+std::atomic<int> s_ReplyTimeoutMs{kReplyTimeoutMs};
 // An exchange gave up on its reply (time-out or abort), which may still come
 // and must not be taken for the next command's answer. Under g_CmdLock.
 bool s_ReplyOwed = false;
@@ -45,7 +46,7 @@ Outcome Exchange(char letter, const char* payload) {
     Class_ThreadUART* uart = g_ThreadUART;
     if (uart == nullptr || Link_ExchangesAborted()) return out;
     if (s_ReplyOwed) {
-        const char waited = uart->Drop_LateReply(s_GaveUpAt, kReplyTimeoutMs);
+        const char waited = uart->Drop_LateReply(s_GaveUpAt, Link_ReplyTimeout());
         if (waited == 'Z') return out;  // aborted meanwhile: refused like any new command
         s_ReplyOwed = false;
     }
@@ -53,7 +54,7 @@ Outcome Exchange(char letter, const char* payload) {
     out.result = uart->Send_Command(letter, payload);
     if (out.result != '0') return out;
     out.sent = true;
-    const char status = uart->Get_Reply(out.data, kTextSize, letter, kReplyTimeoutMs);
+    const char status = uart->Get_Reply(out.data, kTextSize, letter, Link_ReplyTimeout());
     if (status == 'Z') {
         s_ReplyOwed = true;
         s_GaveUpAt = GetTickCount();
@@ -123,5 +124,9 @@ char CMD_Output(uint8_t level) {
 void Link_AbortExchanges(bool abort) { s_Aborted.store(abort, std::memory_order_release); }
 
 bool Link_ExchangesAborted() { return s_Aborted.load(std::memory_order_acquire); }
+
+void Link_SetReplyTimeout(int ms) { s_ReplyTimeoutMs.store(ms > 0 ? ms : kReplyTimeoutMs); }
+
+int Link_ReplyTimeout() { return s_ReplyTimeoutMs.load(); }
 
 int Link_ExchangeDepth() { return t_ExchangeDepth; }

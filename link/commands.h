@@ -30,5 +30,10 @@ char CMD_Output(uint8_t level);
 // it must close while an exchange is in progress on the GUI thread.
 void Link_AbortExchanges(bool abort);
 bool Link_ExchangesAborted();
+// The reply time-out of every exchange: kReplyTimeoutMs, unless a test rig
+// gives exchanges more room on a busy machine (where a board's thread can be
+// kept off the processor for longer than that).
+void Link_SetReplyTimeout(int ms);
+int Link_ReplyTimeout();
 // Number of exchanges in progress on the calling thread (nesting depth).
 int Link_ExchangeDepth();

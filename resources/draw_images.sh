@@ -41,6 +41,9 @@ convert -size 64x64 xc:none \
     -fill '#1a8f9a' -draw "roundrectangle 2,2 61,61 12,12" \
     -fill white "${font_args[@]}" -pointsize 56 -gravity center -annotate +0+2 'N' \
     -resize 16x16 N.ico
+# The same as PNG for the window, which Qt reads without loading an image
+# plug-in at start (the .ico stays in the collection for whoever wants it).
+convert N.ico -define png:color-type=6 PNG32:N_icon.png
 
 # Desktop icon: the same mark, drawn large and scaled to the sizes the
 # desktop menu asks for (installed under share/icons/hicolor).

@@ -84,16 +84,16 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
         QVERIFY(h.sim()->touch(3));
-        QTRY_VERIFY_WITH_TIMEOUT(Lit(w, 3), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(Lit(w, 3), 5000);
         for (int i = 0; i < 8; ++i) QCOMPARE(Lit(w, i), i == 3);
         QCOMPARE(g_RegCells[0x02]->lineEdit_data->text(), QString("08"));
 
         QVERIFY(h.sim()->touch(5));
-        QTRY_VERIFY_WITH_TIMEOUT(Lit(w, 5), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(Lit(w, 5), 5000);
         QVERIFY(Lit(w, 3));
         QVERIFY(h.sim()->release(3));
         QVERIFY(h.sim()->release(5));
-        QTRY_VERIFY_WITH_TIMEOUT(!Lit(w, 3) && !Lit(w, 5), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!Lit(w, 3) && !Lit(w, 5), 5000);
         QCOMPARE(g_RegCells[0x02]->lineEdit_data->text(), QString("00"));
     }
 
@@ -115,7 +115,7 @@ private slots:
         ShowDialog(w);
         // A held key, so that one diff is not zero.
         QVERIFY(h.sim()->touch(1));
-        QTRY_VERIFY_WITH_TIMEOUT(Lit(w, 1), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(Lit(w, 1), 5000);
 
         w->pushButton_Sense->click();
         QCOMPARE(w->pushButton_Sense->text(), QString("Stop"));

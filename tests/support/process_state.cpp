@@ -28,6 +28,7 @@ void Reset_ProcessState() {
     g_FirmwareVer = 0;
     Reset_Rings();
     Link_AbortExchanges(false);
+    Link_SetReplyTimeout(kReplyTimeoutMs);
 
     for (auto& b : g_RegMirror) b = 0;
     for (auto*& c : g_RegCells) c = nullptr;
