@@ -397,7 +397,7 @@ uint8_t QDialog_AutoSen::SensitivityRegister() const { return static_cast<uint8_
 bool QDialog_AutoSen::ReadReg(uint8_t reg) { return CMD_Read(Chip_AddressByte(), reg, 1, &g_RegMirror[reg]) == '0'; }
 
 bool QDialog_AutoSen::WriteReg(uint8_t reg, uint8_t value) {
-    return CMD_Write(Chip_AddressByte(), reg, 1, &value) == '0';
+    return Write_EngineerRegister(Chip_AddressByte(), reg, value) == '0';
 }
 
 void QDialog_AutoSen::SetSensing(bool on) {

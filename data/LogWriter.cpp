@@ -96,8 +96,10 @@ void LogWriter::beginRow(qint64 wallMs, qint64 tMs, const char* kind) {
 bool LogWriter::endRow() {
     m_Buffer += '\n';
     ++m_Rows;
-    const qint64 now = Steady_Ms();
-    if (m_Buffer.size() >= kFlushBytes || now - m_LastFlushMs >= kFlushIntervalMs) return flush();
+    // A sync per 64 KiB would cost more than the rows at a high rate: the
+    // bytes go out at once, the sync waits for its second.
+    if (Steady_Ms() - m_LastFlushMs >= kFlushIntervalMs) return flush();
+    if (m_Buffer.size() >= kFlushBytes) return writeOut(false);
     return true;
 }
 
@@ -158,7 +160,11 @@ bool LogWriter::writeMark(qint64 tMs, qint64 wallMs, const QString& text) {
 bool LogWriter::flush() {
     if (m_Failed || !m_File.isOpen()) return false;
     m_LastFlushMs = Steady_Ms();
-    if (m_Buffer.isEmpty()) return true;
+    return writeOut(true);
+}
+
+bool LogWriter::writeOut(bool sync) {
+    if (m_Failed || !m_File.isOpen()) return false;
     errno = 0;
     const qint64 n = m_File.write(m_Buffer);
     if (n != m_Buffer.size()) {
@@ -169,7 +175,7 @@ bool LogWriter::flush() {
     }
     // A pipe or a terminal (a log streamed to standard output) has nothing
     // to sync; the write above already handed the rows on.
-    if (::fdatasync(m_File.handle()) != 0 && errno != EINVAL) {
+    if (sync && ::fdatasync(m_File.handle()) != 0 && errno != EINVAL) {
         fail(QString::fromLocal8Bit(strerror(errno)));
         return false;
     }

@@ -59,6 +59,7 @@ signals:
 private:
     void beginRow(qint64 wallMs, qint64 tMs, const char* kind);
     bool endRow();
+    bool writeOut(bool sync);
     void fail(const QString& cause);
     const QByteArray& timeText(qint64 wallMs);
 

@@ -107,6 +107,8 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
     I2C_Disconnection_Slot();
     UART_Disconnection();
     if (strItem == QLatin1String(kNoPort)) return false;
+    // A board and a replay never feed the stream together.
+    Stop_Replay();
 
     m_OpeningPort = true;
     const int opened = g_ThreadUART->Open_Port(strItem);

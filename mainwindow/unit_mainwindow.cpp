@@ -13,6 +13,7 @@
 #include "app/hintfile.h"
 #include "app/log.h"
 #include "data/MonitorNarrowing.h"
+#include "data/LogRecorder.h"
 #include "data/SampleStream.h"
 #include "link/Class_ThreadUART.h"
 #include "link/PortDiscovery.h"
@@ -49,7 +50,9 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     QStringList messages;
     const QString device = Config_ReadSystem(&messages);
     m_Device = device;
-    setWindowTitle(Window_Title(device));
+    m_DeviceName = device;
+    m_Title = Window_Title(device);
+    setWindowTitle(m_Title);
     Config_ReadI2C();
     lineEdit_I2C_ADDR->setText(Hex2(g_I2C_Addr.load()));
     Config_ReadUser();
@@ -113,6 +116,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     connect(pushButton_Save, &QPushButton::clicked, this, &MainWindow::pushButton_Save_Clecked);
     connect(pushButton_Dlg, &QPushButton::clicked, this, &MainWindow::pushButton_Dlg_Clecked);
     connect(actionSnr, &QAction::triggered, this, &MainWindow::actionSnr_Triggered);
+    Init_Logging();
 
     m_SysfsRoot = QString::fromLatin1(kSysClassTty);
     m_PortWatcher = new PortWatcher(this);
@@ -231,6 +235,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // Anything still unwinding below us (a reset's pause, a message box) must
     // not start exchanges with threads that are gone.
     Link_AbortExchanges(true);
+    Stop_Replay();
+    m_Recorder->stop();
     if (g_Proc_Thread != nullptr) {
         g_Proc_Thread->Stop();
         g_Proc_Thread->wait();

@@ -16,6 +16,10 @@
 
 class Dialog_sense;
 class MonitorNarrowing;
+class LogPlayer;
+class LogRecorder;
+class QLabel;
+class QToolBar;
 class SampleStream;
 class SnrDialog;
 struct MonitorSample;
@@ -62,6 +66,18 @@ public:
     MonitorNarrowing* monitorNarrowing() const { return m_Narrowing; }
     // DEVICE of system.ini as read at start.
     QString deviceName() const { return m_Device; }
+    // The log being recorded (always there, recording or not) and the one
+    // being replayed (null when none).
+    LogRecorder* logRecorder() const { return m_Recorder; }
+    LogPlayer* logPlayer() const { return m_Player; }
+
+    // A register write the engineer asked for (a cell, Load, Reset, the
+    // sensitivity dialog): sent like any other and, when the board took it,
+    // announced by registerWritten so that the log records it.
+    char Write_Register(uint8_t dev, uint8_t reg, uint8_t value);
+
+signals:
+    void registerWritten(int reg, int value);
 
 public slots:
     void pushButton_TEST_Clecked();
@@ -93,12 +109,20 @@ protected slots:
     // monitoring dialog. Update_MON_Slot() shows the globals' newest channel.
     void Show_MonitorSample(const MonitorSample& sample);
     void Update_Valid_Slot();
+    void actionLogging_Toggled(bool on);
+    void actionMark_Triggered();
+    void actionReplay_Triggered();
+    void Stop_Replay();
+    void Log_Stopped(const QString& reason);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void Build_RegisterCells();
+    void Init_Logging();
+    void Show_LogStatus();
+    void Mark_Board(bool chipAnswers, const QString& why);
 
     SampleStream* m_Stream = nullptr;
     MonitorNarrowing* m_Narrowing = nullptr;
@@ -143,7 +167,19 @@ private:
     QTimer* m_ReconnectTimer = nullptr;
     bool m_ResumeSense = false;  // switch Sense on again once the chip answers
     uint16_t m_ResumeMask = 0;
+
+    QString m_DeviceName;  // DEVICE as system.ini gives it, for log headers
+    QString m_Title;       // the window title outside a replay
+    LogRecorder* m_Recorder = nullptr;
+    LogPlayer* m_Player = nullptr;
+    QToolBar* m_ReplayBar = nullptr;
+    QLabel* m_LogLabel = nullptr;
+    QTimer* m_LogStatusTimer = nullptr;
+    bool m_LogChipSeen = false;  // last chip state a mark reported
 };
+
+// The main window's Write_Register when there is one, else a plain write.
+char Write_EngineerRegister(uint8_t dev, uint8_t reg, uint8_t value);
 
 extern MainWindow* g_MainWindow;
 // Register cell of each register address, null where hint.txt names none.

@@ -55,7 +55,7 @@ void unit_widget_reg::WriteAndReadBack() {
 
     // Results are not examined: whatever happened, the field ends up showing
     // what the register image holds for this address.
-    CMD_Write(dev, address, 1, &value);
+    Write_EngineerRegister(dev, address, value);
     CMD_Read(dev, address, 1, &g_RegMirror[address]);
     if (!self) return;
 

@@ -1,0 +1,228 @@
+// Tools menu: recording the sample stream into a log, marks, and replaying a
+// log into every view while no board is connected.
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+
+#include "app/config.h"
+#include "app/globals.h"
+#include "data/LogPlayer.h"
+#include "data/LogRecorder.h"
+#include "data/SampleStream.h"
+#include "link/Class_ThreadUART.h"
+#include "link/commands.h"
+#include "mainwindow/unit_mainwindow.h"
+#include "platform/ini.h"
+#include "views/Widget_replay.h"
+#include "workers/Class_CMD_Thread.h"
+
+namespace {
+
+constexpr QFileDialog::Options kDialogOptions = QFileDialog::DontUseNativeDialog;
+constexpr int kMaxProblemsShown = 8;
+
+QString LogDir() {
+    const QString dir =
+        Ini_GetString(WorkDir_IniFile("config.ini"), QStringLiteral("LOG"), QStringLiteral("DIR"), QString());
+    return dir.isEmpty() || !QDir(dir).exists() ? g_WorkDir : dir;
+}
+
+void RememberLogDir(const QString& file) {
+    Config_WriteKey(QStringLiteral("LOG"), QStringLiteral("DIR"), QFileInfo(file).absolutePath());
+}
+
+}  // namespace
+
+char Write_EngineerRegister(uint8_t dev, uint8_t reg, uint8_t value) {
+    if (g_MainWindow != nullptr) return g_MainWindow->Write_Register(dev, reg, value);
+    return CMD_Write(dev, reg, 1, &value);
+}
+
+char MainWindow::Write_Register(uint8_t dev, uint8_t reg, uint8_t value) {
+    const char result = CMD_Write(dev, reg, 1, &value);
+    if (result == '0') emit registerWritten(reg, value);
+    return result;
+}
+
+void MainWindow::Init_Logging() {
+    m_Recorder = new LogRecorder(m_Stream, this);
+    m_LogLabel = new QLabel(this);
+    m_LogLabel->hide();
+    Ui::NV_EV_KitClass::statusBar->addPermanentWidget(m_LogLabel);
+    m_LogStatusTimer = new QTimer(this);
+    m_LogStatusTimer->setInterval(500);
+
+    connect(actionLogging, &QAction::toggled, this, &MainWindow::actionLogging_Toggled);
+    connect(actionMark, &QAction::triggered, this, &MainWindow::actionMark_Triggered);
+    connect(actionReplay, &QAction::triggered, this, &MainWindow::actionReplay_Triggered);
+    connect(m_Recorder, &LogRecorder::stopped, this, &MainWindow::Log_Stopped);
+    connect(m_LogStatusTimer, &QTimer::timeout, this, &MainWindow::Show_LogStatus);
+    connect(this, &MainWindow::registerWritten, m_Recorder, &LogRecorder::addRegisterWrite);
+
+    // Live touches reach the lamps through UpdateTouch_Slot, which publishes
+    // them; replayed ones come only from the stream. Publishing the same mask
+    // again announces nothing, so each touch is shown once.
+    connect(m_Stream, &SampleStream::touchChanged, this, [this](const TouchEvent& e) {
+        if (m_Stream->source() == SampleStream::Source::Replay) UpdateTouch_Slot(e.mask);
+    });
+
+    // Rows pause while the board is away; the log says why.
+    connect(g_ThreadUART, &Class_ThreadUART::UART_ERR_Signal, this,
+            [this] { Mark_Board(false, tr("board lost: the port %1 failed").arg(m_PortPath)); });
+    connect(g_CMD_Thread, &Class_CMD_Thread::I2C_Disconnection_Signal, this, [this] {
+        Mark_Board(false, tr("board lost: no chip answers at I2C address %1").arg(Hex2(g_I2C_Addr.load())));
+    });
+    connect(g_CMD_Thread, &Class_CMD_Thread::I2C_Connection_Signal, this, [this] {
+        Mark_Board(true, tr("board back: the chip answers at I2C address %1").arg(Hex2(g_I2C_Addr.load())));
+    });
+    connect(pushButton_Sense, &QPushButton::toggled, this,
+            [this](bool on) { m_Recorder->addMark(on ? tr("monitoring on") : tr("monitoring off: logging paused")); });
+}
+
+void MainWindow::Mark_Board(bool chipAnswers, const QString& why) {
+    if (chipAnswers == m_LogChipSeen) return;
+    m_LogChipSeen = chipAnswers;
+    m_Recorder->addMark(why);
+}
+
+void MainWindow::actionLogging_Toggled(bool on) {
+    if (!on) {
+        m_Recorder->stop();
+        return;
+    }
+    const QString proposal = QDir(LogDir()).filePath(Log_DefaultFileName(QDateTime::currentDateTime()));
+    const QString name =
+        QFileDialog::getSaveFileName(this, tr("Start logging"), proposal, tr("logs (*.csv)"), nullptr, kDialogOptions);
+    if (name.isEmpty()) {
+        const QSignalBlocker quiet(actionLogging);
+        actionLogging->setChecked(false);
+        return;
+    }
+    RememberLogDir(name);
+
+    LogHeader header;
+    header.started = QDateTime::currentDateTime();
+    header.device = m_DeviceName;
+    header.family = g_DeviceType.load();
+    header.channels = g_SizeOfChannel.load();
+    header.sbf = g_SizeOfSBF.load();
+    header.i2c = g_I2C_Addr.load();
+    if (g_UART_Connected.load() == 1) {
+        header.port = m_PortPath;
+        if (g_FirmwareVer != 0) header.firmware = pushButton_TEST->text();
+    }
+    if (!m_Recorder->start(name, header)) {
+        const QSignalBlocker quiet(actionLogging);
+        actionLogging->setChecked(false);
+        QMessageBox::warning(this, tr("Logging"), m_Recorder->error());
+        return;
+    }
+    m_LogChipSeen = g_I2C_Connected.load() == 1;
+    actionLogging->setText(tr("Stop logging"));
+    actionMark->setEnabled(true);
+    m_LogLabel->show();
+    Show_LogStatus();
+    m_LogStatusTimer->start();
+}
+
+void MainWindow::Show_LogStatus() {
+    m_LogLabel->setText(
+        tr("Logging to %1: %2 rows").arg(QFileInfo(m_Recorder->path()).fileName()).arg(m_Recorder->rowCount()));
+}
+
+void MainWindow::Log_Stopped(const QString& reason) {
+    m_LogStatusTimer->stop();
+    m_LogLabel->hide();
+    {
+        const QSignalBlocker quiet(actionLogging);
+        actionLogging->setChecked(false);
+    }
+    actionLogging->setText(tr("Start logging…"));
+    actionMark->setEnabled(false);
+    if (reason.isEmpty()) {
+        Ui::NV_EV_KitClass::statusBar->showMessage(
+            tr("Log %1 closed: %2 rows").arg(QDir::toNativeSeparators(m_Recorder->path())).arg(m_Recorder->rowCount()));
+        return;
+    }
+    // Monitoring goes on; only the recording has ended.
+    Ui::NV_EV_KitClass::statusBar->showMessage(reason);
+    QMessageBox::warning(this, tr("Logging"), reason);
+}
+
+void MainWindow::actionMark_Triggered() {
+    if (!m_Recorder->isRecording()) return;
+    bool ok = false;
+    const QString text =
+        QInputDialog::getText(this, tr("Add mark"), tr("Note for the log:"), QLineEdit::Normal, QString(), &ok);
+    if (ok && !text.isEmpty()) m_Recorder->addMark(text);
+}
+
+void MainWindow::actionReplay_Triggered() {
+    if (g_UART_Connected.load() == 1) {
+        const auto answer = QMessageBox::question(
+            this, tr("Replay log"),
+            tr("A log replays only while no board is connected.\nDisconnect from %1?").arg(m_PortPath),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes) return;
+        I2C_Disconnection_Slot();
+        UART_Disconnection();
+    }
+    const QString name =
+        QFileDialog::getOpenFileName(this, tr("Replay log"), LogDir(), tr("logs (*.csv)"), nullptr, kDialogOptions);
+    if (name.isEmpty()) return;
+    // The port may have been chosen while the dialog was open.
+    if (g_UART_Connected.load() == 1) return;
+    RememberLogDir(name);
+    Stop_Replay();
+
+    auto* player = new LogPlayer(m_Stream, this);
+    if (!player->load(name)) {
+        QMessageBox::warning(this, tr("Replay log"), player->error());
+        delete player;
+        return;
+    }
+    m_Player = player;
+    if (player->problemCount() > 0) {
+        QStringList shown = player->problems().mid(0, kMaxProblemsShown);
+        if (player->problemCount() > shown.size())
+            shown << tr("… and %1 more").arg(player->problemCount() - shown.size());
+        QMessageBox::warning(this, tr("Replay log"),
+                             tr("%1: these rows are left out of the replay:\n\n%2")
+                                 .arg(QDir::toNativeSeparators(name), shown.join(QLatin1Char('\n'))));
+        // The engineer may have closed the window or stopped meanwhile.
+        if (m_Player != player) return;
+    }
+
+    auto* controls = new Widget_replay(player);
+    m_ReplayBar = new QToolBar(tr("Replay"), this);
+    m_ReplayBar->setObjectName(QStringLiteral("toolBar_Replay"));
+    m_ReplayBar->setMovable(false);
+    m_ReplayBar->addWidget(controls);
+    addToolBar(Qt::BottomToolBarArea, m_ReplayBar);
+    connect(controls, &Widget_replay::stopRequested, this, &MainWindow::Stop_Replay);
+    connect(player, &LogPlayer::markReached, this,
+            [this](const QString& text) { Ui::NV_EV_KitClass::statusBar->showMessage(tr("Mark: %1").arg(text)); });
+    setWindowTitle(tr("Replay: %1 - %2").arg(QFileInfo(name).fileName(), m_Title));
+    player->play();
+}
+
+void MainWindow::Stop_Replay() {
+    if (m_Player == nullptr) return;
+    m_Player->pause();
+    m_Player->deleteLater();
+    m_Player = nullptr;
+    if (m_ReplayBar != nullptr) {
+        removeToolBar(m_ReplayBar);
+        m_ReplayBar->deleteLater();
+        m_ReplayBar = nullptr;
+    }
+    setWindowTitle(m_Title);
+    m_Stream->restart(SampleStream::Source::Live);
+    UpdateTouch_Slot(0);
+}
