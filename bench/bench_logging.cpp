@@ -1,0 +1,216 @@
+// Logging and replay speed.
+//
+//   bench_logging [seconds]     (default 5 per phase; four phases)
+//
+// 1. The unpaced simulated board (8 channels, 4 SBFs) monitored by the
+//    processing thread into a sample stream, first without and then with a
+//    recorder: publications per second both ways (their ratio says whether
+//    logging slows the processing thread), rows per second written, and the
+//    writer's CPU share (the main thread, where the recorder runs, with
+//    logging on minus off, over the wall time).
+// 2. The writer alone, as fast as it goes: rows per second.
+// 3. A one-hour log (20 publications per second, 8 channels, 4 SBFs) read
+//    and replayed "as fast as possible" into a stream without views: rows per
+//    second, loading included.
+#include <time.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/globals.h"
+#include "bench/bench_support.h"
+#include "data/LogPlayer.h"
+#include "data/LogRecorder.h"
+#include "data/SampleStream.h"
+#include "link/Class_ThreadUART.h"
+#include "link/commands.h"
+#include "sim/SimChip.h"
+#include "sim/SimPtyHost.h"
+#include "workers/Class_Proc_Thread.h"
+
+namespace {
+constexpr int kChannels = 8;
+
+double ThreadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+void Spin(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+struct Phase {
+    double pubsPerS = 0.0;
+    double cpuMs = 0.0;
+    double wallMs = 0.0;
+};
+
+bool Live(int seconds, const QString& dir) {
+    SimPtyHost host("TK2C", kChannels, 4);
+    std::string why;
+    if (!host.start(std::string(), &why)) {
+        std::fprintf(stderr, "simulated board: %s\n", why.c_str());
+        return false;
+    }
+    host.setPacing(false);
+    g_DeviceType = SimChip::familyForModel("TK2C");
+    g_SizeOfChannel = kChannels;
+    g_SizeOfSBF = 4;
+    g_I2C_Addr = 0xB0;
+    auto* uart = new Class_ThreadUART;
+    g_ThreadUART = uart;
+    if (uart->Open_Port(QString::fromStdString(host.slavePath())) != 1) return false;
+    Reset_Rings();
+    g_UART_Connected = 1;
+    uart->start();
+    CMD_Device(static_cast<uint8_t>(g_DeviceType.load()));
+
+    SampleStream stream;
+    LogRecorder recorder(&stream);
+    auto* proc = new Class_Proc_Thread;
+    g_Proc_Thread = proc;
+    QObject::connect(proc, &Class_Proc_Thread::Update_MON_Signal, &stream, &SampleStream::publishLive);
+    stream.restart();
+    g_I2C_Connected = 1;
+    g_MonChannelMask = (1u << kChannels) - 1;
+    g_SenseOn = 1;
+    proc->start();
+    Spin(1000);
+
+    auto measure = [&] {
+        Phase p;
+        const quint64 before = stream.sampleCount();
+        const double cpu0 = ThreadCpuMs();
+        QElapsedTimer t;
+        t.start();
+        Spin(seconds * 1000);
+        p.wallMs = static_cast<double>(t.elapsed());
+        p.cpuMs = ThreadCpuMs() - cpu0;
+        p.pubsPerS = (stream.sampleCount() - before) * 1000.0 / p.wallMs;
+        return p;
+    };
+    // Off and on in turn, twice, so that a drift of the machine's load falls
+    // on both alike.
+    LogHeader header;
+    header.started = QDateTime::currentDateTime();
+    header.channels = kChannels;
+    header.sbf = 4;
+    Phase off;
+    Phase on;
+    qint64 rows = 0;
+    auto add = [](Phase* sum, const Phase& p) {
+        sum->pubsPerS += p.pubsPerS * p.wallMs;
+        sum->cpuMs += p.cpuMs;
+        sum->wallMs += p.wallMs;
+    };
+    for (int round = 0; round < 2; ++round) {
+        add(&off, measure());
+        recorder.start(dir + QStringLiteral("/live%1.csv").arg(round), header);
+        add(&on, measure());
+        rows += recorder.rowCount();
+        recorder.stop();
+    }
+    off.pubsPerS /= off.wallMs;
+    on.pubsPerS /= on.wallMs;
+
+    g_SenseOn = 0;
+    g_I2C_Connected = 0;
+    proc->Stop();
+    proc->wait();
+    uart->Stop();
+    uart->wait();
+    uart->Close_Port();
+    g_UART_Connected = 0;
+    delete proc;
+    delete uart;
+    host.stop();
+
+    const double ratio = off.pubsPerS > 0 ? on.pubsPerS / off.pubsPerS : 0.0;
+    bench::Row("logging, unpaced simulated board (8 ch, 4 SBFs): rows/s written",
+               bench::Fmt("%.0f", rows * 1000.0 / on.wallMs), "-", "-");
+    bench::Row("  publications/s with logging on / off",
+               bench::Fmt("%.1f / %.1f = %.3f", on.pubsPerS, off.pubsPerS, ratio), ">= 0.95",
+               bench::Verdict(ratio >= 0.95));
+    bench::Row("  writer's CPU share of one core (main thread, on minus off)",
+               bench::Fmt("%.2f%%", 100.0 * (on.cpuMs - off.cpuMs) / on.wallMs), "-", "-");
+    std::printf("logging: main thread %.0f ms CPU in %.0f ms with logging off, %.0f ms in %.0f ms on; %lld rows\n",
+                off.cpuMs, off.wallMs, on.cpuMs, on.wallMs, static_cast<long long>(rows));
+    return true;
+}
+
+MonitorSample Sample(int i) {
+    MonitorSample s;
+    s.wallMs = 1700000000000 + i * 50 / kChannels;
+    s.channel = i % kChannels;
+    s.sbfCount = 4;
+    for (int k = 0; k < 4; ++k) {
+        s.ref[k] = static_cast<uint16_t>(2000 + k);
+        s.sense[k] = static_cast<uint16_t>(2000 + (i * 7 + k) % 300);
+        s.diff[k] = (i * 7 + k) % 300;
+        s.offset[k] = -k;
+    }
+    return s;
+}
+
+void WriterAlone(const QString& dir) {
+    LogWriter w;
+    w.open(dir + "/alone.csv", LogHeader());
+    QElapsedTimer t;
+    t.start();
+    int i = 0;
+    while (t.elapsed() < 1000) {
+        for (int k = 0; k < 1000; ++k, ++i) w.writeSample(i, Sample(i));
+    }
+    w.close();
+    const double ms = static_cast<double>(t.elapsed());
+    bench::Row("log writer alone: rows/s", bench::Fmt("%.0f", w.rowCount() * 1000.0 / ms), "-", "-");
+}
+
+void Replay(const QString& dir) {
+    const QString path = dir + "/hour.csv";
+    const int pubs = 3600 * 20;
+    {
+        LogWriter w;
+        w.open(path, LogHeader());
+        for (int i = 0; i < pubs; ++i) w.writeSample(static_cast<qint64>(i) * 50, Sample(i));
+        w.close();
+    }
+    const qint64 rows = static_cast<qint64>(pubs) * 4;
+    SampleStream stream;
+    LogPlayer player(&stream);
+    QElapsedTimer t;
+    t.start();
+    player.load(path);
+    const double loadMs = static_cast<double>(t.elapsed());
+    player.setSpeed(LogPlayer::kAsFastAsPossible);
+    QEventLoop loop;
+    QObject::connect(&player, &LogPlayer::finished, &loop, &QEventLoop::quit);
+    player.play();
+    loop.exec();
+    const double totalMs = static_cast<double>(t.elapsed());
+    bench::Row("replay of a one-hour log as fast as possible (no views): rows/s",
+               bench::Fmt("%.0f", rows * 1000.0 / totalMs), "-", "-");
+    std::printf("replay: %lld rows (%lld publications), read in %.0f ms, played in %.0f ms\n",
+                static_cast<long long>(rows), static_cast<long long>(player.publishedCount()), loadMs,
+                totalMs - loadMs);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    QTemporaryDir dir;
+    int status = Live(seconds, dir.path()) ? 0 : 1;
+    WriterAlone(dir.path());
+    Replay(dir.path());
+    return status;
+}
