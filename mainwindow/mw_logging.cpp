@@ -19,6 +19,7 @@
 #include "link/commands.h"
 #include "mainwindow/unit_mainwindow.h"
 #include "platform/ini.h"
+#include "views/QWidget_SIN.h"
 #include "views/Widget_replay.h"
 #include "workers/Class_CMD_Thread.h"
 
@@ -209,7 +210,16 @@ void MainWindow::actionReplay_Triggered() {
     connect(player, &LogPlayer::markReached, this,
             [this](const QString& text) { Ui::NV_EV_KitClass::statusBar->showMessage(tr("Mark: %1").arg(text)); });
     setWindowTitle(tr("Replay: %1 - %2").arg(QFileInfo(name).fileName(), m_Title));
+    // A disabled group draws its lamps grey whatever they show; the keys'
+    // sensitivity runs need a board, so their buttons stay off.
+    Show_ReplayKeys(true);
     player->play();
+}
+
+void MainWindow::Show_ReplayKeys(bool replaying) {
+    groupBox_Key->setEnabled(replaying || g_I2C_Connected.load() == 1);
+    for (QWidget_SIN* sin : widget_SIN)
+        if (sin != nullptr) sin->pushButton_Sensitivity->setEnabled(!replaying);
 }
 
 void MainWindow::Stop_Replay() {
@@ -223,6 +233,7 @@ void MainWindow::Stop_Replay() {
         m_ReplayBar = nullptr;
     }
     setWindowTitle(m_Title);
+    Show_ReplayKeys(false);
     m_Stream->restart(SampleStream::Source::Live);
     UpdateTouch_Slot(0);
 }

@@ -123,6 +123,7 @@ private:
     void Init_Logging();
     void Show_LogStatus();
     void Mark_Board(bool chipAnswers, const QString& why);
+    void Show_ReplayKeys(bool replaying);
 
     SampleStream* m_Stream = nullptr;
     MonitorNarrowing* m_Narrowing = nullptr;

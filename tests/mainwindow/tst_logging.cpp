@@ -179,6 +179,7 @@ private slots:
                 QCOMPARE(ColumnText(w->dialog_sense, ch, k), SampleText(last[ch], k));
         }
         QCOMPARE(int(w->sampleStream()->touchMask()), 0x4);
+        QVERIFY(w->widget_SIN[2]->label_SIN_ICON->isEnabled());  // drawn green, not greyed
         QCOMPARE(w->widget_SIN[2]->label_SIN_ICON->pixmap().toImage(),
                  QPixmap(QWidget_SIN::TouchedImagePath()).toImage());
 
