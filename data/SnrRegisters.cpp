@@ -33,8 +33,8 @@ int ReadReg(uint8_t reg, QString* why) {
     return g_RegMirror[reg].load();
 }
 
-bool WriteReg(uint8_t reg, uint8_t value, QString* why) {
-    const char result = CMD_Write(Chip_AddressByte(), reg, 1, &value);
+bool WriteReg(uint8_t reg, uint8_t value, QString* why, const RegisterWrite& write) {
+    const char result = write ? write(reg, value) : CMD_Write(Chip_AddressByte(), reg, 1, &value);
     if (result != '0') *why = ResultText(result);
     return result == '0';
 }
@@ -52,7 +52,7 @@ int Snr_ReadSensitivity(int family, int channel) {
     return ReadReg(ChipFamily_SensitivityRegister(family, channel), &why);
 }
 
-SnrApplyOutcome Snr_ApplyRecommended(const QVector<SnrResult>& results, int family) {
+SnrApplyOutcome Snr_ApplyRecommended(const QVector<SnrResult>& results, int family, const RegisterWrite& write) {
     SnrApplyOutcome out;
     QVector<Changed> changed;
     QStringList written;
@@ -69,7 +69,7 @@ SnrApplyOutcome Snr_ApplyRecommended(const QVector<SnrResult>& results, int fami
         out.registers.append(reg);
         // A write that failed may still have reached the chip.
         changed.append({r.channel, reg, static_cast<uint8_t>(old)});
-        if (!WriteReg(reg, value, &why)) {
+        if (!WriteReg(reg, value, &why, write)) {
             failure = QStringLiteral("Writing %1 failed: %2.").arg(RegName(r.channel, reg), why);
             break;
         }
@@ -99,7 +99,7 @@ SnrApplyOutcome Snr_ApplyRecommended(const QVector<SnrResult>& results, int fami
     for (int i = changed.size() - 1; i >= 0; --i) {
         const Changed& c = changed[i];
         QString why;
-        const bool ok = WriteReg(c.reg, c.old, &why) && ReadReg(c.reg, &why) == c.old;
+        const bool ok = WriteReg(c.reg, c.old, &why, write) && ReadReg(c.reg, &why) == c.old;
         const QString name = QStringLiteral("%1 = %2").arg(RegName(c.channel, c.reg)).arg(c.old);
         if (ok)
             restored.prepend(name);

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "data/SnrMath.h"
+#include "workers/BoardOps.h"
 
 // The channel's sensitivity register value, -1 when the read failed.
 int Snr_ReadSensitivity(int family, int channel);
@@ -21,5 +22,6 @@ struct SnrApplyOutcome {
 // Writes each result's recommended value into its channel's sensitivity
 // register and reads it back. On the first failure every register already
 // changed (the failing one included) gets its old value back, and the message
-// says which failed and which were restored.
-SnrApplyOutcome Snr_ApplyRecommended(const QVector<SnrResult>& results, int family);
+// says which failed and which were restored. write, when given, sends the
+// writes instead of a plain CMD_Write.
+SnrApplyOutcome Snr_ApplyRecommended(const QVector<SnrResult>& results, int family, const RegisterWrite& write = {});

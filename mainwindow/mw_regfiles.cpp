@@ -90,10 +90,13 @@ void MainWindow::pushButton_Load_Clecked() {
 
     m_LoadBusy = true;
     const uint8_t dev = Chip_AddressByte();
-    const RegLoadResult r = RegFile_WriteToChip(&reader, dev, [](const RegFileLine& line) {
-        if (unit_widget_reg* cell = g_RegCells[line.address])
-            cell->lineEdit_data->setText(QString::fromLocal8Bit(line.valueText));
-    });
+    const RegLoadResult r = RegFile_WriteToChip(
+        &reader, dev,
+        [](const RegFileLine& line) {
+            if (unit_widget_reg* cell = g_RegCells[line.address])
+                cell->lineEdit_data->setText(QString::fromLocal8Bit(line.valueText));
+        },
+        [this, dev](uint8_t reg, uint8_t value) { return Write_Register(dev, reg, value); });
     const int written = r.written;
     const int refused = r.refused;
     const int skipped = r.skipped;

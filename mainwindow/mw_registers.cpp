@@ -55,7 +55,8 @@ void MainWindow::pushButton_Reset_Clecked() {
     const int family = g_DeviceType.load();
     const uint8_t dev = Chip_AddressByte();
     // The image, not a fresh read: the register is put back as last seen.
-    Chip_Reset(dev, family, g_RegMirror[Chip_ResetRegister(family)].load());
+    Chip_Reset(dev, family, g_RegMirror[Chip_ResetRegister(family)].load(),
+               [this, dev](uint8_t reg, uint8_t value) { return Write_Register(dev, reg, value); });
     pushButton_Read_Clecked();
 
     m_ResetBusy = false;

@@ -265,7 +265,10 @@ void SnrDialog::pushButton_Apply_Clecked() {
     m_Applying = true;
     Update_Buttons();
     QPointer<SnrDialog> self(this);
-    const SnrApplyOutcome out = Snr_ApplyRecommended(m_Results, g_DeviceType.load());
+    const uint8_t dev = Chip_AddressByte();
+    const SnrApplyOutcome out = Snr_ApplyRecommended(m_Results, g_DeviceType.load(), [dev](uint8_t reg, uint8_t value) {
+        return Write_EngineerRegister(dev, reg, value);
+    });
     for (uint8_t reg : out.registers) RegCell_ShowImage(reg);
     if (!self) return;
     m_Applying = false;

@@ -23,12 +23,17 @@ int I2C_Search() {
 
 uint8_t Chip_ResetRegister(int family) { return ChipFamily_Rules(family).resetReg; }
 
-void Chip_Reset(uint8_t dev, int family, uint8_t current) {
+void Chip_Reset(uint8_t dev, int family, uint8_t current, const RegisterWrite& write) {
     const ChipFamily& f = ChipFamily_Rules(family);
-    const uint8_t set = static_cast<uint8_t>(current | f.resetBit);
-    CMD_Write(dev, f.resetReg, 1, &set);
+    const auto send = [&](uint8_t value) {
+        if (write)
+            write(f.resetReg, value);
+        else
+            CMD_Write(dev, f.resetReg, 1, &value);
+    };
+    send(static_cast<uint8_t>(current | f.resetBit));
     Wait_Pump(1);
-    CMD_Write(dev, f.resetReg, 1, &current);
+    send(current);
     CMD_Output(f.pulseFirst);
     Wait_Pump(1);
     CMD_Output(f.pulseSecond);
@@ -36,7 +41,7 @@ void Chip_Reset(uint8_t dev, int family, uint8_t current) {
 
 RegLoadResult RegFile_WriteToChip(RegFileReader* reader, uint8_t dev,
                                   const std::function<void(const RegFileLine&)>& afterWrite,
-                                  const std::function<char(uint8_t reg, uint8_t value)>& write) {
+                                  const RegisterWrite& write) {
     RegLoadResult r;
     RegFileLine line;
     while (reader->next(&line)) {

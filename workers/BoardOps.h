@@ -27,10 +27,15 @@ constexpr int kI2CSearchStep = 2;
 // exchanges were aborted). The value read lands in the register image.
 int I2C_Search();
 
+// Sends one register write and returns the command's result; lets a caller
+// route the writes it makes through its own hook (the window logs them).
+using RegisterWrite = std::function<char(uint8_t reg, uint8_t value)>;
+
 // Resets the chip of a family at dev: sets the family's reset bit in its
 // reset register, puts the register back to current 1 ms later, then pulses
-// the board output. current is the register's value as last seen.
-void Chip_Reset(uint8_t dev, int family, uint8_t current);
+// the board output. current is the register's value as last seen. write,
+// when given, sends the register writes instead of a plain CMD_Write.
+void Chip_Reset(uint8_t dev, int family, uint8_t current, const RegisterWrite& write = {});
 // The register that Chip_Reset writes for a family.
 uint8_t Chip_ResetRegister(int family);
 
@@ -49,4 +54,4 @@ struct RegLoadResult {
 // a write whose reply came late).
 RegLoadResult RegFile_WriteToChip(RegFileReader* reader, uint8_t dev,
                                   const std::function<void(const RegFileLine&)>& afterWrite = {},
-                                  const std::function<char(uint8_t reg, uint8_t value)>& write = {});
+                                  const RegisterWrite& write = {});
