@@ -117,6 +117,16 @@ bool Config_ReadReconnect() {
     return Ini_GetInt(WorkDir_IniFile("config.ini"), QStringLiteral("PORT"), QStringLiteral("RECONNECT"), 0) != 0;
 }
 
+int Config_ReadHistorySeconds(int def) {
+    bool ok = false;
+    const int v = Ini_ParseInt(Config_ReadKey(QStringLiteral("PLOT"), QStringLiteral("HISTORY_S")), &ok);
+    return ok ? v : def;
+}
+
+QString Config_ReadKey(const QString& section, const QString& key) {
+    return Ini_GetString(WorkDir_IniFile("config.ini"), section, key, QString());
+}
+
 bool Config_WriteKey(const QString& section, const QString& key, const QString& value) {
     return Ini_WriteString(WorkDir_IniFile("config.ini"), section, key, value);
 }

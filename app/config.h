@@ -49,6 +49,11 @@ void Config_ReadUser();
 // config.ini [PORT] RECONNECT: reconnect automatically to a board that was
 // lost (default off).
 bool Config_ReadReconnect();
+// config.ini [PLOT] HISTORY_S: seconds of samples the graphs keep; def when
+// the key is missing or holds no number.
+int Config_ReadHistorySeconds(int def);
+// The text of a key of config.ini in g_WorkDir; empty when missing.
+QString Config_ReadKey(const QString& section, const QString& key);
 // Writes one key of config.ini in g_WorkDir; false when it could not.
 bool Config_WriteKey(const QString& section, const QString& key, const QString& value);
 

@@ -12,6 +12,7 @@
 #include <atomic>
 
 #include "data/MonitorSample.h"
+#include "data/SampleHistory.h"
 
 class SampleStream : public QObject {
     Q_OBJECT
@@ -34,6 +35,15 @@ public:
     // any thread (benchmarks, status lines).
     quint64 sampleCount() const { return m_SampleCount.load(std::memory_order_relaxed); }
 
+    // The recent past, filled before each value is announced, so a consumer
+    // woken by sampleAdded() or touchChanged() finds it there already. Its
+    // time axis runs on across live reconnections (a pulled board leaves a
+    // gap, not a jump back to zero); a replay starts it afresh.
+    const SampleHistory& history() const { return m_History; }
+    void setHistorySeconds(int seconds) { m_History.setSpanSeconds(seconds); }
+    // History ms of a time on the stream's axis (tMs since the origin).
+    qint64 historyMs(qint64 streamMs) const { return streamMs + m_HistoryShiftMs; }
+
 public slots:
     // A live sample stamped with the steady clock (MonitorSample_FromGlobals):
     // its tMs is rebased onto the origin before it is announced.
@@ -49,10 +59,15 @@ signals:
     void sampleAdded(const MonitorSample& sample);
     void touchChanged(const TouchEvent& event);
     void restarted();
+    // The history was emptied (a replay started); views drop what they drew.
+    void historyCleared();
 
 private:
     Source m_Source = Source::Live;
     qint64 m_OriginMs = 0;
     uint16_t m_TouchMask = 0;
+    SampleHistory m_History;
+    qint64 m_HistoryOriginMs = 0;  // steady ms at history time zero
+    qint64 m_HistoryShiftMs = 0;   // history ms at the stream's origin
     std::atomic<quint64> m_SampleCount{0};
 };

@@ -2,6 +2,8 @@
 // open the monitoring dialog, as an engineer would with "Sense" and "Dlg".
 // Used by scripts/demo when it runs without a display, so that its
 // screenshot shows the tool at work; set TKEVAL_DEMO_MONITOR=1 to enable.
+// TKEVAL_DEMO_SIGNALS=1 opens the Signals window as well; set to a file's
+// path, it opens the window once that file exists.
 #pragma once
 
 class MainWindow;

@@ -12,6 +12,7 @@
 #include "mainwindow/unit_mainwindow.h"
 #include "views/Dialog_sense.h"
 #include "views/QWidget_SIN.h"
+#include "views/SignalsWindow.h"
 #include "views/unit_widget_reg.h"
 #include "workers/ChipFamily.h"
 
@@ -131,4 +132,13 @@ void MainWindow::pushButton_Dlg_Clecked() {
     dialog_sense->show();
     dialog_sense->raise();
     dialog_sense->activateWindow();
+}
+
+void MainWindow::Show_SignalsWindow() {
+    if (!m_Signals)
+        m_Signals = new SignalsWindow(m_Stream, m_Device, g_SizeOfChannel.load(), g_SizeOfSBF.load(),
+                                      g_DeviceType.load(), this);
+    m_Signals->show();
+    m_Signals->raise();
+    m_Signals->activateWindow();
 }

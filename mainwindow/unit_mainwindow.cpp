@@ -23,6 +23,7 @@
 #include "views/Dialog_sense.h"
 #include "views/QWidget_SIN.h"
 #include "views/SnrDialog.h"
+#include "views/SignalsWindow.h"
 #include "views/unit_widget_reg.h"
 #include "workers/Class_CMD_Thread.h"
 #include "workers/Class_Proc_Thread.h"
@@ -85,6 +86,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     dialog_sense = new Dialog_sense(this);
     m_Stream = new SampleStream(this);
     m_Narrowing = new MonitorNarrowing(this);
+    m_Stream->setHistorySeconds(Config_ReadHistorySeconds(SampleHistory::kDefaultSeconds));
 
     // A new window's exchanges start unhindered, whatever an earlier one left.
     Link_AbortExchanges(false);
@@ -117,6 +119,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     connect(pushButton_Dlg, &QPushButton::clicked, this, &MainWindow::pushButton_Dlg_Clecked);
     connect(actionSnr, &QAction::triggered, this, &MainWindow::actionSnr_Triggered);
     Init_Logging();
+    connect(actionSignals, &QAction::triggered, this, &MainWindow::Show_SignalsWindow);
 
     m_SysfsRoot = QString::fromLatin1(kSysClassTty);
     m_PortWatcher = new PortWatcher(this);
@@ -173,6 +176,9 @@ void MainWindow::Build_RegisterCells() {
 }
 
 MainWindow::~MainWindow() {
+    // Before the stream it draws from.
+    delete m_Signals;
+    m_Signals = nullptr;
     // Each destructor stops and waits for its thread, should close not have.
     delete g_Proc_Thread;
     delete g_CMD_Thread;
@@ -249,6 +255,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         g_ThreadUART->Stop();
         g_ThreadUART->wait();
     }
+    // Closed, not just left behind, so that it keeps its place for next time.
+    if (m_Signals && m_Signals->isVisible()) m_Signals->close();
     event->accept();
 }
 

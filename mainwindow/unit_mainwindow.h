@@ -22,6 +22,7 @@ class QLabel;
 class QToolBar;
 class SampleStream;
 class SnrDialog;
+class SignalsWindow;
 struct MonitorSample;
 class QWidget_SIN;
 class unit_widget_reg;
@@ -78,6 +79,8 @@ public:
 
 signals:
     void registerWritten(int reg, int value);
+    // The graphs window, made the first time it is asked for; null before.
+    SignalsWindow* signalsWindow() const { return m_Signals; }
 
 public slots:
     void pushButton_TEST_Clecked();
@@ -95,6 +98,8 @@ public slots:
     void Reconnect_Toggled(bool on);
     // Discovery again after a hot-plug, keeping the current choice selected.
     void Refresh_PortList();
+    // Tools > Signals: shows the graphs window, raised when already shown.
+    void Show_SignalsWindow();
 
 protected slots:
     void UART_Connection();
@@ -177,6 +182,7 @@ private:
     QLabel* m_LogLabel = nullptr;
     QTimer* m_LogStatusTimer = nullptr;
     bool m_LogChipSeen = false;  // last chip state a mark reported
+    SignalsWindow* m_Signals = nullptr;
 };
 
 // The main window's Write_Register when there is one, else a plain write.

@@ -1,0 +1,229 @@
+// The Signals window's cost: how late the GUI event loop runs with the window
+// open on 16 channels x 4 SBFs over a full 10-minute history, fed at the most
+// the processing thread publishes (one sample per 50 ms cycle; unpaced, the
+// wire adds next to nothing); the memory held after one simulated hour of such
+// samples next to ten minutes; and the CPU share of the whole tool monitoring
+// a board paced at 9600 baud with the window open and without it.
+//
+//   bench_signals [seconds]     (default 8 per measured state)
+//
+// Lateness is that of a zero timer armed again each time it fires: the time
+// from arming to firing, so every redraw or other block of the loop shows.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "app/config.h"
+#include "app/globals.h"
+#include "bench/bench_support.h"
+#include "data/SampleStream.h"
+#include "mainwindow/startup.h"
+#include "mainwindow/unit_mainwindow.h"
+#include "sim/SimPtyHost.h"
+#include "views/SignalsWindow.h"
+#include "workers/Class_Proc_Thread.h"
+
+namespace {
+
+constexpr int kChannels = 16;
+constexpr int kSbfs = 4;
+constexpr int kPublishMs = Class_Proc_Thread::kCycleIntervalMs;
+constexpr qint64 kTenMinutesMs = 600 * 1000;
+constexpr int kConnectWaitMs = 15000;
+
+// A plausible sample of the n-th publication at tMs: channels in turn, a
+// touch now and then, counts that wander.
+MonitorSample Synthetic(quint64 n, qint64 tMs) {
+    MonitorSample s;
+    s.tMs = tMs;
+    s.wallMs = tMs;
+    s.channel = static_cast<int>(n % kChannels);
+    s.sbfCount = kSbfs;
+    const bool touched = (n / 64) % kChannels == n % kChannels;
+    for (int k = 0; k < kSbfs; ++k) {
+        s.ref[k] = static_cast<uint16_t>(9000 + 40 * s.channel + k * 15 + (n * 7 + k) % 5);
+        s.diff[k] = touched ? 60 - static_cast<int>(n % 3) : static_cast<int>((n * 13 + k) % 5) - 2;
+        s.sense[k] = static_cast<uint16_t>(s.ref[k] + s.diff[k]);
+        s.offset[k] = static_cast<int>((n + k) % 31) - 15;
+    }
+    return s;
+}
+
+void Feed(SampleStream& stream, quint64* n, qint64 tMs) {
+    const MonitorSample s = Synthetic(*n, tMs);
+    stream.publish(s);
+    if (s.channel == 0) stream.publishTouch({tMs, tMs, static_cast<uint16_t>(1u << ((*n / 64) % kChannels))});
+    ++*n;
+}
+
+SignalsWindow* OpenWindow(SampleStream& stream) {
+    auto* w = new SignalsWindow(&stream, QStringLiteral("TK2C"), kChannels, kSbfs, 4);
+    w->setSbfChoice(-1);
+    w->setSpanSeconds(600);
+    w->resize(1400, 900);
+    w->show();
+    return w;
+}
+
+struct Lateness {
+    double p50 = 0, p99 = 0, max = 0;
+    size_t count = 0;
+};
+
+// A full history, then live samples at the publication rate for the given
+// time, with the loop's lateness measured throughout.
+Lateness Responsiveness(bool withWindow, int seconds) {
+    SampleStream stream;
+    stream.restart(SampleStream::Source::Replay);
+    quint64 n = 0;
+    for (qint64 t = 0; t < kTenMinutesMs; t += kPublishMs) Feed(stream, &n, t);
+    std::unique_ptr<SignalsWindow> window(withWindow ? OpenWindow(stream) : nullptr);
+    QCoreApplication::processEvents();
+
+    QElapsedTimer clock;
+    clock.start();
+    QTimer feed;
+    QObject::connect(&feed, &QTimer::timeout, [&] { Feed(stream, &n, kTenMinutesMs + clock.elapsed()); });
+    feed.start(kPublishMs);
+
+    std::vector<double> late;
+    QEventLoop loop;
+    qint64 armedNs = 0;
+    std::function<void()> arm = [&] {
+        armedNs = clock.nsecsElapsed();
+        QTimer::singleShot(0, [&] {
+            late.push_back((clock.nsecsElapsed() - armedNs) / 1e6);
+            if (clock.elapsed() < seconds * 1000)
+                arm();
+            else
+                loop.quit();
+        });
+    };
+    arm();
+    loop.exec();
+    feed.stop();
+    return {bench::Percentile(late, 50), bench::Percentile(late, 99), bench::Percentile(late, 100), late.size()};
+}
+
+// Resident memory after ten simulated minutes and after an hour of samples
+// at the publication rate, window open and redrawing as it goes.
+std::pair<long, long> Memory() {
+    SampleStream stream;
+    stream.restart(SampleStream::Source::Replay);
+    std::unique_ptr<SignalsWindow> window(OpenWindow(stream));
+    quint64 n = 0;
+    long atTen = -1;
+    for (qint64 t = 0; t <= 6 * kTenMinutesMs; t += kPublishMs) {
+        Feed(stream, &n, t);
+        // A redraw every simulated 30 s keeps the window's own buffers in use.
+        if (n % 600 == 0) {
+            QCoreApplication::processEvents();
+            window->follow();
+        }
+        if (t == kTenMinutesMs) atTen = bench::StatusKiB("VmRSS");
+    }
+    QCoreApplication::processEvents();
+    return {atTen, bench::StatusKiB("VmRSS")};
+}
+
+// The child: the tool monitoring all 8 channels once the chip answers, with
+// the Signals window opened then when asked.
+int ToolChild(int argc, char** argv, bool signalsWindow) {
+    Startup_InitResources();
+    QApplication app(argc, argv);
+    Startup_InstallFontSubstitutes();
+    Config_ParseCommandLine(QApplication::arguments());
+    g_MainWindow = new MainWindow();
+    MainWindow* w = g_MainWindow;
+    w->show();
+    QTimer::singleShot(0, w, [w] { w->Connect_FirstCmdLinePort(); });
+    auto* poll = new QTimer(w);
+    QObject::connect(poll, &QTimer::timeout, w, [w, poll, signalsWindow] {
+        if (g_I2C_Connected.load() != 1 || !w->pushButton_Sense->isEnabled()) return;
+        poll->stop();
+        g_MonChannelMask = 0xFF;
+        w->pushButton_Sense->setChecked(true);
+        if (signalsWindow) w->Show_SignalsWindow();
+    });
+    poll->start(50);
+    return app.exec();
+}
+
+double ToolCpuShare(const std::string& self, bool signalsWindow, int seconds) {
+    SimPtyHost host("TK2C", 8, 4);
+    std::string why;
+    if (!host.start(std::string(), &why)) return -1;
+    host.setPacing(true);
+    host.setAutoplay(true);
+    bench::Child child = bench::Spawn({self, signalsWindow ? "--tool-signals" : "--tool", "--port", host.slavePath()},
+                                      {"QT_QPA_PLATFORM=offscreen"}, false);
+    double share = -1;
+    QElapsedTimer wait;
+    wait.start();
+    while (host.log()->count('R') < 10 && wait.elapsed() < kConnectWaitMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (child.pid > 0 && host.log()->count('R') >= 10) {
+        std::this_thread::sleep_for(std::chrono::seconds(3));  // monitoring under way, window drawn
+        const long long before = bench::ProcessCpuNs(child.pid);
+        QElapsedTimer t;
+        t.start();
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        const long long after = bench::ProcessCpuNs(child.pid);
+        if (before >= 0 && after >= 0) share = double(after - before) / double(t.nsecsElapsed());
+    }
+    if (child.pid > 0) ::kill(child.pid, SIGTERM);
+    bench::Reap(child);
+    host.stop();
+    return share;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--tool") return ToolChild(argc, argv, false);
+    if (argc > 1 && std::string(argv[1]) == "--tool-signals") return ToolChild(argc, argv, true);
+    const int seconds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 8;
+    const std::string self = QDir(QString::fromLocal8Bit(argv[0])).absolutePath().toStdString();
+
+    QTemporaryDir work;
+    if (!work.isValid() || !bench::WriteWorkingFiles(work.path(), "TK2C", false) || !QDir::setCurrent(work.path())) {
+        std::fprintf(stderr, "no working directory\n");
+        return 1;
+    }
+    const double cpuOff = ToolCpuShare(self, false, seconds);
+    const double cpuOn = ToolCpuShare(self, true, seconds);
+
+    QApplication app(argc, argv);
+    const Lateness without = Responsiveness(false, seconds);
+    const Lateness with = Responsiveness(true, seconds);
+    const auto [rssTen, rssHour] = Memory();
+
+    bench::Row("Signals window open (16 ch x 4 SBF, 10 min history, 20 samples/s): event-loop lateness p99",
+               bench::Fmt("%.2f ms (p50 %.3f, max %.1f)", with.p99, with.p50, with.max), "< 16 ms",
+               bench::Verdict(with.p99 < 16.0));
+    bench::Row("  the same without the window",
+               bench::Fmt("%.2f ms (p50 %.3f, max %.1f)", without.p99, without.p50, without.max), "-", "-");
+    if (cpuOff >= 0 && cpuOn >= 0) {
+        bench::Row("tool monitoring 8 channels at 9600 baud, Signals window open: CPU share of one core",
+                   bench::Fmt("%.2f%% (%.2f%% without)", 100 * cpuOn, 100 * cpuOff), "-", "-");
+    } else {
+        std::printf("the tool did not connect to the simulated board; no CPU figures\n");
+    }
+    const double growthMiB = (rssHour - rssTen) / 1024.0;
+    bench::Row("resident memory, one simulated hour of samples vs ten minutes, window open",
+               bench::Fmt("%+.2f MiB (%.1f MiB at 10 min)", growthMiB, rssTen / 1024.0), "<= 2 MiB",
+               bench::Verdict(rssTen > 0 && growthMiB <= 2.0));
+    std::printf("signals: lateness over %d s, %zu timer turns with the window, %zu without\n", seconds, with.count,
+                without.count);
+    return 0;
+}

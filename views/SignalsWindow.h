@@ -1,0 +1,112 @@
+// Live time graphs of the sample stream: the diff of the chosen channels with
+// their sensitivity thresholds and touch intervals, their reference and sense
+// counts, and the newest diff of every channel as bars.
+//
+// Everything drawn is read from the stream's history, so closing and opening
+// the window loses nothing, and drawing never sets the pace of collection:
+// arrivals only mark the view stale, and a timer redraws at most 25 times a
+// second, and only when something changed.
+#pragma once
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+
+#include "app/globals.h"
+#include "ui_SignalsWindow.h"
+
+class SampleStream;
+class QCustomPlot;
+class QCPBars;
+class QCPGraph;
+class QCPTextElement;
+class QMouseEvent;
+
+class SignalsWindow : public QWidget, private Ui::SignalsWindow {
+    Q_OBJECT
+public:
+    static constexpr int kRedrawIntervalMs = 40;
+
+    // channels and sbfs as configured; family picks the sensitivity registers.
+    SignalsWindow(SampleStream* stream, const QString& device, int channels, int sbfs, int family,
+                  QWidget* parent = nullptr);
+    ~SignalsWindow() override;
+
+    QCustomPlot* diffPlot() const { return plot_Diff; }
+    QCustomPlot* countsPlot() const { return plot_Counts; }
+    QCustomPlot* barsPlot() const { return plot_Bars; }
+
+    void setChannelChosen(int channel, bool chosen);
+    // 0-based SBF, or -1 for every configured one.
+    void setSbfChoice(int sbf);
+    void setSpanSeconds(int seconds);
+    int spanSeconds() const { return m_SpanS; }
+    void setPaused(bool paused);
+    bool isPaused() const { return m_Paused; }
+    bool isFollowing() const { return m_Following; }
+    // Back to the newest samples with the value axes fitted to them.
+    void follow();
+    // Redraws so far; a test can tell a frozen view from a live one.
+    quint64 redrawCount() const { return m_Redraws; }
+    // Threshold drawn for a channel: its sensitivity register as last seen.
+    int thresholdShown(int channel) const { return m_Threshold[channel]; }
+
+    // The three graphs as one PNG, written atomically; false with a reason.
+    bool saveImage(const QString& path, QString* error);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private slots:
+    void tick();
+    void saveImageClicked();
+
+private:
+    void setupPlots();
+    void rebuildGraphs();
+    void redraw();
+    void fillTimeGraphs(double xLo, double xHi);
+    void fillBars();
+    void shadeTouches(double xLo, double xHi);
+    bool pollThresholds();
+    void userMovedView(QCustomPlot* plot);
+    void showHover(QCustomPlot* plot, const QPoint& pos);
+    void saveGeometryToConfig();
+
+    QPointer<SampleStream> m_Stream;
+    int m_Channels;
+    int m_Sbfs;
+    int m_Family;
+    QTimer m_Tick;
+    int m_SpanS = 30;
+    int m_SbfChoice = 0;
+    bool m_Paused = false;
+    qint64 m_FrozenMs = -1;  // newest time shown when the view was paused
+    bool m_Following = true;
+    bool m_DataDirty = true;  // samples, touches or thresholds arrived
+    bool m_ViewDirty = true;  // choice, span or view moved
+    bool m_Redrawing = false;
+    quint64 m_Redraws = 0;
+    int m_Threshold[kMaxChannels] = {};
+    bool m_ThresholdKnown = false;
+
+    // Per chosen channel and SBF, in the order of the graphs.
+    struct Trace {
+        int channel;
+        int sbf;
+        QCPGraph* diff;
+        QCPGraph* ref;
+        QCPGraph* sense;
+    };
+    QVector<Trace> m_Traces;
+    QCPGraph* m_ThresholdGraph[kMaxChannels] = {};
+    QCPGraph* m_ShadeGraph[kMaxChannels] = {};  // touch intervals
+    QCPGraph* m_ShadeBase = nullptr;
+    QCPBars* m_BarsIdle = nullptr;
+    QCPBars* m_BarsTouched = nullptr;
+    QCPGraph* m_BarMarks = nullptr;
+    QCPTextElement* m_BarsTitle = nullptr;
+};
