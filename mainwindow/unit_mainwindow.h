@@ -77,10 +77,11 @@ public:
     // announced by registerWritten so that the log records it.
     char Write_Register(uint8_t dev, uint8_t reg, uint8_t value);
 
-signals:
-    void registerWritten(int reg, int value);
     // The graphs window, made the first time it is asked for; null before.
     SignalsWindow* signalsWindow() const { return m_Signals; }
+
+signals:
+    void registerWritten(int reg, int value);
 
 public slots:
     void pushButton_TEST_Clecked();
