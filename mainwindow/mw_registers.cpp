@@ -3,12 +3,16 @@
 #include <QPointer>
 
 #include "app/globals.h"
+#include "data/SampleStream.h"
 #include "link/commands.h"
 #include "mainwindow/unit_mainwindow.h"
 #include "views/unit_widget_reg.h"
+#include "workers/ChipFamily.h"
 #include "workers/BoardOps.h"
 
 void MainWindow::Read_Table() {
+    const ChipFamily& family = ChipFamily_Rules(g_DeviceType.load());
+    bool touchRead = false;
     int a = 0;
     while (a < 256) {
         if (g_RegCells[a] == nullptr) {
@@ -25,6 +29,15 @@ void MainWindow::Read_Table() {
         const char result = CMD_Read(dev, static_cast<uint8_t>(start), static_cast<uint8_t>(len), &g_RegMirror[start]);
         if (result != '0') continue;  // the run keeps its old texts
         for (int r = start; r < start + len; ++r) RegCell_ShowImage(r);
+        for (int i = 0; i < family.touchRegCount; ++i)
+            touchRead |= family.touchReg[i] >= start && family.touchReg[i] < start + len;
+    }
+    // The chip's own touch registers are a second source of touch changes
+    // besides the board's touch frames; the stream announces only changes.
+    if (touchRead) {
+        int mask = g_RegMirror[family.touchReg[0]].load() & family.touchLowMask;
+        if (family.touchRegCount > 1) mask |= g_RegMirror[family.touchReg[1]].load() << 8;
+        m_Stream->publishTouchMask(mask);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "app/globals.h"
+#include "data/SampleStream.h"
 #include "mainwindow/unit_mainwindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
@@ -95,6 +96,21 @@ private slots:
         QVERIFY(h.sim()->release(5));
         QTRY_VERIFY_WITH_TIMEOUT(!Lit(w, 3) && !Lit(w, 5), 5000);
         QCOMPARE(g_RegCells[0x02]->lineEdit_data->text(), QString("00"));
+    }
+
+    // A touch the stream missed (its origin restarted since) is caught up by
+    // a read of the chip's touch registers.
+    void touchRegisterRead_reachesTheSampleStream() {
+        MwHarness h(Board("TK2C", 8, 4));
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        QVERIFY(h.sim()->touch(3));
+        QTRY_VERIFY_WITH_TIMEOUT(Lit(w, 3), 5000);
+        w->sampleStream()->restart();
+        QSignalSpy changes(w->sampleStream(), &SampleStream::touchChanged);
+        w->pushButton_Read->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), 10000);
+        QCOMPARE(int(changes.last().at(0).value<TouchEvent>().mask), 0x08);
     }
 
     void sense_indicatorsAndDialogShowSimulatorValues_data() {
