@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
@@ -11,9 +12,12 @@
 
 #include "app/globals.h"
 #include "autosen/QDialog_AutoSen.h"
+#include "data/SnrProcedure.h"
 #include "mainwindow/unit_mainwindow.h"
 #include "views/Dialog_sense.h"
 #include "views/QWidget_SIN.h"
+#include "views/SignalsWindow.h"
+#include "views/SnrDialog.h"
 
 namespace {
 
@@ -30,6 +34,17 @@ constexpr int kReadyTimeoutMs = 30000;
 
 QDialog_AutoSen* AutoSenDialog(MainWindow* w) {
     return w->widget_SIN[0] ? w->widget_SIN[0]->findChild<QDialog_AutoSen*>() : nullptr;
+}
+
+SnrDialog* TourSnrDialog(MainWindow* w) { return w->findChild<SnrDialog*>(); }
+
+// Two keys and few samples: a short test to show under way.
+void StartShortSnrTest(SnrDialog* d) {
+    for (QCheckBox* box : d->widget_Channels->findChildren<QCheckBox*>())
+        box->setChecked(box->objectName() == QStringLiteral("checkBox_SIN1") ||
+                        box->objectName() == QStringLiteral("checkBox_SIN2"));
+    d->spinBox_Samples->setValue(8);
+    d->pushButton_Start->click();
 }
 
 std::vector<TourStep> Steps(MainWindow* w) {
@@ -65,6 +80,34 @@ std::vector<TourStep> Steps(MainWindow* w) {
                          w->tabWidget->setCurrentWidget(w->tab_debug);
                      },
                      [w] { return w->tabWidget->currentWidget() == w->tab_debug; }, [w] { return w; }, 2000});
+    steps.push_back({"tools-menu",
+                     [w] {
+                         w->tabWidget->setCurrentWidget(w->tab_reg);
+                         w->menuTools->popup(w->mapToGlobal(QPoint(40, 40)));
+                     },
+                     [w] { return w->menuTools->isVisible(); }, [w] { return w->menuTools; }, 300});
+    steps.push_back({"signals-window",
+                     [w] {
+                         w->menuTools->hide();
+                         w->Show_SignalsWindow();
+                         if (w->signalsWindow()) w->signalsWindow()->setSpanSeconds(30);
+                     },
+                     [w] { return w->signalsWindow() && w->signalsWindow()->isVisible(); },
+                     [w] { return static_cast<QWidget*>(w->signalsWindow()); }, 4000});
+    steps.push_back({"snr-dialog",
+                     [w] {
+                         if (w->signalsWindow()) w->signalsWindow()->close();
+                         w->actionSnr->trigger();
+                         if (SnrDialog* d = TourSnrDialog(w)) StartShortSnrTest(d);
+                     },
+                     // Mid-test, between two of the autoplay's touches: the board never
+                     // rests long enough for the whole test to finish within the tour.
+                     [w] {
+                         const SnrDialog* d = TourSnrDialog(w);
+                         return d && d->procedure()->phase() == SnrProcedure::Phase::HandsOff &&
+                                d->progressBar->value() > 0 && d->label_Prompt->text() == QStringLiteral("Hands off");
+                     },
+                     [w] { return static_cast<QWidget*>(TourSnrDialog(w)); }, 0});
     return steps;
 }
 
