@@ -18,9 +18,10 @@ constexpr int kTextSize = 32;  // payload and reply-data buffers
 std::atomic<bool> s_Aborted{false};
 std::atomic<int> s_ReplyTimeoutMs{kReplyTimeoutMs};
 // An exchange gave up on its reply (time-out or abort), which may still come
-// and must not be taken for the next command's answer. Under g_CmdLock.
-bool s_ReplyOwed = false;
-uint32_t s_GaveUpAt = 0;
+// and must not be taken for the next command's answer. Written under
+// g_CmdLock, yet atomics all the same: every value threads share is one.
+std::atomic<bool> s_ReplyOwed{false};
+std::atomic<uint32_t> s_GaveUpAt{0};
 thread_local int t_ExchangeDepth = 0;
 
 struct DepthGuard {
@@ -45,10 +46,10 @@ Outcome Exchange(char letter, const char* payload) {
     // Checked again: the abort may have come while we waited for the lock.
     Class_ThreadUART* uart = g_ThreadUART;
     if (uart == nullptr || Link_ExchangesAborted()) return out;
-    if (s_ReplyOwed) {
-        const char waited = uart->Drop_LateReply(s_GaveUpAt, Link_ReplyTimeout());
+    if (s_ReplyOwed.load(std::memory_order_acquire)) {
+        const char waited = uart->Drop_LateReply(s_GaveUpAt.load(std::memory_order_acquire), Link_ReplyTimeout());
         if (waited == 'Z') return out;  // aborted meanwhile: refused like any new command
-        s_ReplyOwed = false;
+        s_ReplyOwed.store(false, std::memory_order_release);
     }
     g_RxReadCount.store(g_RxWriteCount.load(std::memory_order_acquire), std::memory_order_release);
     out.result = uart->Send_Command(letter, payload);
@@ -56,8 +57,8 @@ Outcome Exchange(char letter, const char* payload) {
     out.sent = true;
     const char status = uart->Get_Reply(out.data, kTextSize, letter, Link_ReplyTimeout());
     if (status == 'Z') {
-        s_ReplyOwed = true;
-        s_GaveUpAt = GetTickCount();
+        s_GaveUpAt.store(GetTickCount(), std::memory_order_release);
+        s_ReplyOwed.store(true, std::memory_order_release);
     }
     out.result = status == letter ? '0' : status;
     return out;

@@ -109,7 +109,7 @@ void MainWindow::actionLogging_Toggled(bool on) {
 
     LogHeader header;
     header.started = QDateTime::currentDateTime();
-    header.device = m_DeviceName;
+    header.device = m_Device;
     header.family = g_DeviceType.load();
     header.channels = g_SizeOfChannel.load();
     header.sbf = g_SizeOfSBF.load();

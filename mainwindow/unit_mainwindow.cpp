@@ -51,7 +51,6 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     QStringList messages;
     const QString device = Config_ReadSystem(&messages);
     m_Device = device;
-    m_DeviceName = device;
     m_Title = Window_Title(device);
     setWindowTitle(m_Title);
     Config_ReadI2C();

@@ -175,7 +175,6 @@ private:
     bool m_ResumeSense = false;  // switch Sense on again once the chip answers
     uint16_t m_ResumeMask = 0;
 
-    QString m_DeviceName;  // DEVICE as system.ini gives it, for log headers
     QString m_Title;       // the window title outside a replay
     LogRecorder* m_Recorder = nullptr;
     LogPlayer* m_Player = nullptr;
