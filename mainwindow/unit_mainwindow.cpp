@@ -178,6 +178,9 @@ MainWindow::~MainWindow() {
     // Before the stream it draws from.
     delete m_Signals;
     m_Signals = nullptr;
+    // While this is still a whole main window: the dialog hands the
+    // narrowing token back to it as it goes.
+    delete m_SnrDialog;
     // Each destructor stops and waits for its thread, should close not have.
     delete g_Proc_Thread;
     delete g_CMD_Thread;
