@@ -139,7 +139,7 @@ void tst_QDialog_AutoSen::cancelWhileSampling_restoresRegisters() {
     // Nobody touches, so sampling waits its five seconds for a first sample.
     QPointer<QDialog_AutoSen> dlg = ClickSen(h, ch);
     QVERIFY(dlg);
-    QTRY_COMPARE_WITH_TIMEOUT(dlg->state(), int(QDialog_AutoSen::STA_SAMPLE), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(dlg->state(), int(QDialog_AutoSen::STA_SAMPLE), 10000);
     QCOMPARE(dlg->label_msg->text(), kHoldTouch);
     QCOMPARE(ChipReg(h, reg), kAutoSenRunValue);
     if (family0) QCOMPARE(ChipReg(h, kAutoSenControlReg), uint8_t(kControlDefault | kAutoSenControlBit));
@@ -168,7 +168,7 @@ void tst_QDialog_AutoSen::diffOfTen_notAccepted_retryKeepsFirstSavedValues() {
 
     QPointer<QDialog_AutoSen> dlg = ClickSen(h, ch);
     QVERIFY(dlg);
-    QTRY_VERIFY_WITH_TIMEOUT(g_Diff_Per_Tick[ch][2].load() == 10, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(g_Diff_Per_Tick[ch][2].load() == 10, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(dlg->label_msg->text(), kTooFew, kRunMs);
     QCOMPARE(g_AutoSenRun.sampleCount, 0);
 
@@ -215,7 +215,7 @@ void tst_QDialog_AutoSen::exchangeFailure_abortsRestoresAndCloses() {
         dlg->show();
     }
     QVERIFY(dlg);
-    QTRY_COMPARE_WITH_TIMEOUT(dlg->label_msg->text(), kAbort, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(dlg->label_msg->text(), kAbort, 10000);
     QVERIFY(dlg->label_msg->styleSheet().contains(QStringLiteral("color:red;")));
     QVERIFY(!dlg->pushButton_OK->isVisible());
     QVERIFY(!dlg->pushButton_Cancel->isVisible());
@@ -250,7 +250,7 @@ void tst_QDialog_AutoSen::windowClosedMidRun_cancelsAndRestores() {
     if (touched)
         QTRY_VERIFY_WITH_TIMEOUT(dlg->label_msg->text().startsWith(QStringLiteral("SENSITIVITY : 0x18")), kRunMs);
     else
-        QTRY_COMPARE_WITH_TIMEOUT(dlg->state(), int(QDialog_AutoSen::STA_SAMPLE), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->state(), int(QDialog_AutoSen::STA_SAMPLE), 10000);
 
     if (escape)
         QTest::keyClick(dlg.data(), Qt::Key_Escape);
@@ -270,11 +270,11 @@ void tst_QDialog_AutoSen::secondRun_refusedWhileOneIsActive() {
 
     QPointer<QDialog_AutoSen> first = ClickSen(h, 0);
     QVERIFY(first);
-    QTRY_COMPARE_WITH_TIMEOUT(first->state(), int(QDialog_AutoSen::STA_SAMPLE), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(first->state(), int(QDialog_AutoSen::STA_SAMPLE), 10000);
 
     QPointer<QDialog_AutoSen> second = ClickSen(h, 6);
     QVERIFY(second);
-    QTRY_VERIFY_WITH_TIMEOUT(second->label_msg->text().contains(QStringLiteral("SIN1")), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(second->label_msg->text().contains(QStringLiteral("SIN1")), 10000);
     QVERIFY(second->label_msg->text().startsWith(QStringLiteral("Another sensitivity run")));
     QVERIFY(!second->pushButton_OK->isVisible());
     QVERIFY(!second->ownsRun());
@@ -305,7 +305,7 @@ void tst_QDialog_AutoSen::senseButton_followsTheRun() {
 
     QPointer<QDialog_AutoSen> dlg = ClickSen(h, 3);
     QVERIFY(dlg);
-    QTRY_COMPARE_WITH_TIMEOUT(dlg->state(), int(QDialog_AutoSen::STA_SAMPLE), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(dlg->state(), int(QDialog_AutoSen::STA_SAMPLE), 10000);
     QCOMPARE(int(g_SenseOn.load()), 1);
     QVERIFY(sense->isChecked());
     QCOMPARE(sense->text(), QStringLiteral("Stop"));

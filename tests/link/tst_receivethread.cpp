@@ -201,7 +201,7 @@ private slots:
             uart.start();
             QVERIFY(uart.isRunning());
             uart.Stop();
-            QVERIFY(uart.wait(2000));
+            QVERIFY(uart.wait(10000));
             QCOMPARE(uart.m_Stop.load(), false);
         }
     }

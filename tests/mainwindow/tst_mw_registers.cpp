@@ -130,7 +130,7 @@ private slots:
         if (addr == 0x1B0) {
             // Only the low byte goes to the board: the chip at B0 still answers.
             h.sim()->clearLog();
-            QTRY_VERIFY_WITH_TIMEOUT(!Probes(h).isEmpty(), 3000);
+            QTRY_VERIFY_WITH_TIMEOUT(!Probes(h).isEmpty(), 10000);
             QCOMPARE(Probes(h).first(), 0xB0);
             QCOMPARE(g_I2C_Connected.load(), 1);
         }

@@ -105,7 +105,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(hist.appended(2) > before + 1, kWaitMs);
         QCOMPARE(diff->data()->size(), frozen);
         sw->setPaused(false);
-        QTRY_VERIFY_WITH_TIMEOUT(diff->data()->size() > frozen, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(diff->data()->size() > frozen, kWaitMs);
 
         // Unchosen channels have no graphs.
         sw->setChannelChosen(2, false);
@@ -124,14 +124,14 @@ private slots:
         QVERIFY(g_RegCells[reg]);
         QCPGraph* line = Graph(sw->diffPlot(), QStringLiteral("SIN5 threshold"));
         QVERIFY(line);
-        QTRY_COMPARE_WITH_TIMEOUT(line->data()->at(0)->value, double(g_RegMirror[reg].load()), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(line->data()->at(0)->value, double(g_RegMirror[reg].load()), kWaitMs);
 
         for (int value : {0x2A, 0x07}) {
             QLineEdit* edit = g_RegCells[reg]->lineEdit_data;
             edit->setText(QString::asprintf("%02X", value));
             QTest::keyClick(edit, Qt::Key_Return);
             QTRY_VERIFY_WITH_TIMEOUT(h.sim()->wasWritten(uint8_t(reg), uint8_t(value)), 5000);
-            QTRY_COMPARE_WITH_TIMEOUT(line->data()->at(0)->value, double(value), 2000);
+            QTRY_COMPARE_WITH_TIMEOUT(line->data()->at(0)->value, double(value), kWaitMs);
             QCOMPARE(line->data()->at(1)->value, double(value));
             QCOMPARE(sw->thresholdShown(4), value);
         }
@@ -169,7 +169,7 @@ private slots:
         QVERIFY(hist.latest(0)->tMs > beforeMs);
         QVERIFY(hist.at(0, 0).tMs <= beforeMs);
         const quint64 redraws = sw->redrawCount();
-        QTRY_VERIFY_WITH_TIMEOUT(sw->redrawCount() > redraws, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(sw->redrawCount() > redraws, kWaitMs);
         h.choosePort(QStringLiteral("NONE"));
         board.stop();
     }

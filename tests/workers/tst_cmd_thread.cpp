@@ -93,19 +93,27 @@ void tst_cmd_thread::noPortOpen_sendsNothing() {
 }
 
 void tst_cmd_thread::stop_endsWithinTheSleep() {
+    // The thread begins with a whole second's sleep. A stop 50 ms into it
+    // must end the thread well before that second is up; the bound is the
+    // second itself, counted from start(), so a slow machine gets all the
+    // room the check can give without letting a sleep that runs out pass.
     Class_CMD_Thread cmd;
+    QElapsedTimer t;
+    t.start();
     cmd.start();
-    QTest::qWait(50);  // well inside the first one-second sleep
+    QTest::qWait(50);
     cmd.Stop();
-    // A whole second's sleep would still have more than 900 ms to go.
-    QVERIFY(cmd.wait(600));
+    QVERIFY(cmd.wait(5000));
+    QVERIFY2(t.elapsed() < Class_CMD_Thread::kProbeIntervalMs, qPrintable(QString::number(t.elapsed())));
     QVERIFY(!cmd.m_Stop.load());  // cleared, so the thread can run again
 
+    t.restart();
     cmd.start();
     QTest::qWait(50);
     QVERIFY(cmd.isRunning());
     cmd.Stop();
-    QVERIFY(cmd.wait(600));
+    QVERIFY(cmd.wait(5000));
+    QVERIFY2(t.elapsed() < Class_CMD_Thread::kProbeIntervalMs, qPrintable(QString::number(t.elapsed())));
 }
 
 void tst_cmd_thread::stopBeforeLoopBegins_stillEnds() {
