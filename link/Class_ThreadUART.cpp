@@ -1,5 +1,6 @@
 #include "link/Class_ThreadUART.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -181,17 +182,28 @@ char Class_ThreadUART::Get_Reply(uint8_t* dest, int destSize, char letter, int t
     }
 }
 
-char Class_ThreadUART::Drop_LateReply(uint32_t gaveUpAt, int quietMs) {
+char Class_ThreadUART::Drop_LateReply(const std::atomic<bool>& owed, const std::atomic<uint32_t>& gaveUpAt,
+                                      int quietMs) {
+    const uint32_t begun = GetTickCount();
     for (;;) {
         if (!linkLive(this)) return 'A';
         if (Link_ExchangesAborted()) return 'Z';
+        // An exchange nested in our own event pumping may have settled the
+        // debt already, or given up again and moved the give-up on.
+        if (!owed.load(std::memory_order_acquire)) return '0';
         const uint32_t now = GetTickCount();
+        // A line that never goes quiet (a stream of events, noise) must not
+        // hold every command back: after a few quiet times the late reply
+        // counts as lost, and an answer can only be a complete reply frame.
+        const int patience = quietMs * kLateReplyPatience - static_cast<int32_t>(now - begun);
+        if (patience <= 0) return '0';
+        const uint32_t since = gaveUpAt.load(std::memory_order_acquire);
         const uint32_t lastRx = m_LastRxTick.load(std::memory_order_acquire);
         // The later of the two, on a tick counter that wraps.
-        const uint32_t quietSince = static_cast<int32_t>(lastRx - gaveUpAt) > 0 ? lastRx : gaveUpAt;
+        const uint32_t quietSince = static_cast<int32_t>(lastRx - since) > 0 ? lastRx : since;
         const int remaining = quietMs - static_cast<int32_t>(now - quietSince);
         if (remaining <= 0) return '0';
-        const char status = Get_Reply(nullptr, 0, 'R', remaining);
+        const char status = Get_Reply(nullptr, 0, 'R', std::min(remaining, patience));
         if (status == 'A') return 'A';
         if (status != 'Z') return '0';  // the late reply came and is gone
         // Ran out: bytes that came meanwhile (a tail, an event) restart the

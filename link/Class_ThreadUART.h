@@ -37,11 +37,14 @@ public:
     // Copies at most destSize data characters into dest.
     char Get_Reply(uint8_t* dest, int destSize, char letter, int timeoutMs);
 
-    // After an exchange gave up at tick gaveUpAt, consumes input until its
-    // late reply has come (and is dropped) or the line has been quiet for
-    // quietMs since the give-up and since the last byte. 'A' when the link is
-    // not live, 'Z' when exchanges were aborted meanwhile, '0' otherwise.
-    char Drop_LateReply(uint32_t gaveUpAt, int quietMs);
+    // While `owed` says an exchange gave up on its reply (at tick gaveUpAt),
+    // consumes input until that late reply has come (and is dropped) or the
+    // line has been quiet for quietMs since the give-up and since the last
+    // byte; a line that never goes quiet is waited for kLateReplyPatience
+    // quiet times at most. 'A' when the link is not live, 'Z' when exchanges
+    // were aborted meanwhile, '0' otherwise.
+    static constexpr int kLateReplyPatience = 5;
+    char Drop_LateReply(const std::atomic<bool>& owed, const std::atomic<uint32_t>& gaveUpAt, int quietMs);
 
     // Positive handle of the open port, 0 when none.
     std::atomic<int> m_Port{0};

@@ -47,7 +47,7 @@ Outcome Exchange(char letter, const char* payload) {
     Class_ThreadUART* uart = g_ThreadUART;
     if (uart == nullptr || Link_ExchangesAborted()) return out;
     if (s_ReplyOwed.load(std::memory_order_acquire)) {
-        const char waited = uart->Drop_LateReply(s_GaveUpAt.load(std::memory_order_acquire), Link_ReplyTimeout());
+        const char waited = uart->Drop_LateReply(s_ReplyOwed, s_GaveUpAt, Link_ReplyTimeout());
         if (waited == 'Z') return out;  // aborted meanwhile: refused like any new command
         s_ReplyOwed.store(false, std::memory_order_release);
     }

@@ -234,6 +234,40 @@ private slots:
         QCOMPARE(value, uint8_t(0x33));
     }
 
+    // After a missed reply, a board that never lets the line go quiet (an
+    // event every 30 ms) must not hold the next command back for good.
+    void lateReply_chatteringLine_nextCommandStillGoesOut() {
+        LiveLink link;
+        QVERIFY(link.connect());
+        link.peer.startResponder([first = true](const QByteArray& frame) mutable {
+            const bool silent = first;
+            first = false;
+            return silent ? QByteArray() : Stx("RR" + frame.mid(5, 2));
+        });
+        uint8_t value = kCanary;
+        QCOMPARE(CMD_Read(0xB0, 0x11, 1, &value), 'Z');
+
+        std::atomic<bool> chatter{true};
+        std::thread events([&] {
+            while (chatter.load()) {
+                link.peer.write(Stx("CT0100"));
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            }
+        });
+        std::atomic<char> result{'?'};
+        std::thread next([&] { result = CMD_Read(0xB0, 0x22, 1, &value); });
+        // Waited on the outcome, not on a time: a wait that never ends shows
+        // as a failure here instead of a hung suite.
+        QTRY_VERIFY_WITH_TIMEOUT(result.load() != '?', 20000);
+        Link_AbortExchanges(true);  // frees a command still waiting, if the check failed
+        next.join();
+        chatter = false;
+        events.join();
+        Link_AbortExchanges(false);
+        QCOMPARE(result.load(), '0');
+        QCOMPARE(value, uint8_t(0x22));
+    }
+
     void threeThreads_keepEveryExchangeIntact() {
         LiveLink link;
         QVERIFY(link.connect());
