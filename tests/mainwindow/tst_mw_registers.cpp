@@ -98,8 +98,18 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
         h.sim()->clearLog();
-        QTimer::singleShot(0, w, [w] { w->pushButton_Read_Clecked(); });
+        // Asked for when the first frame's cells are shown, so always while
+        // the read runs (an event pumped while it waits would not come on a
+        // busy machine when every reply is there before the wait begins).
+        QLineEdit* first = g_RegCells[0x00]->lineEdit_data;
+        first->clear();
+        QMetaObject::Connection nested;
+        nested = connect(first, &QLineEdit::textChanged, w, [w, &nested] {
+            QObject::disconnect(nested);
+            w->pushButton_Read_Clecked();
+        });
         w->pushButton_Read_Clecked();
+        QObject::disconnect(nested);
         QList<QByteArray> runs;
         for (const QByteArray& p : h.payloads('R'))
             if (p.endsWith("08")) runs << p;
