@@ -46,6 +46,14 @@ uint8_t ChipReg(MwHarness& h, uint8_t reg) {
     return v;
 }
 
+// Where the procedure stands, for a failed wait: phase, channel, status line.
+QByteArray Where(SnrDialog* dlg) {
+    const SnrProcedure* p = dlg->procedure();
+    return (SnrProcedure::PhaseName(p->phase()) + QStringLiteral(", SIN %1, ").arg(p->currentChannel() + 1) +
+            dlg->label_Status->text())
+        .toLocal8Bit();
+}
+
 }  // namespace
 
 class tst_SnrDialog : public QObject {
@@ -88,15 +96,15 @@ void tst_SnrDialog::guidedRun_reportsImpliedSnr_savesAndApplies() {
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0006));
     QCOMPARE(int(g_SenseOn.load()), 1);
     for (int ch : {1, 2}) {
-        QTRY_VERIFY2_WITH_TIMEOUT(PhaseIs(dlg, Phase::AwaitTouch, ch), qPrintable(dlg->label_Status->text()), kPhaseMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(PhaseIs(dlg, Phase::AwaitTouch, ch), Where(dlg).constData(), kPhaseMs);
         QCOMPARE(dlg->label_Prompt->text(), QStringLiteral("Touch SIN %1 and hold").arg(ch + 1));
         QCOMPARE(g_MonChannelMask.load(), uint16_t(1u << ch));
         h.sim()->touch(ch);
-        QTRY_VERIFY_WITH_TIMEOUT(PhaseIs(dlg, Phase::AwaitRelease, ch), kPhaseMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(PhaseIs(dlg, Phase::AwaitRelease, ch), Where(dlg).constData(), kPhaseMs);
         QCOMPARE(dlg->label_Prompt->text(), QStringLiteral("Release SIN %1").arg(ch + 1));
         h.sim()->release(ch);
     }
-    QTRY_VERIFY_WITH_TIMEOUT(PhaseIs(dlg, Phase::Done), 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(PhaseIs(dlg, Phase::Done), Where(dlg).constData(), 5000);
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x00F0));
     QCOMPARE(int(g_SenseOn.load()), 0);
 
