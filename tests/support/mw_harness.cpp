@@ -90,6 +90,13 @@ bool MwHarness::writeFiles() {
 
 bool MwHarness::start() {
     ResetGlobals();
+    // The board here lives in this process and shares its cores with the
+    // window, the tool's threads and whatever else the machine runs, so it can
+    // miss the 100 ms a real board never misses. A missed reply would turn a
+    // test of something else into a test of the time-out: a firmware warning
+    // while connecting, a chip lost mid-procedure. Time-outs are still tested
+    // here, with a silent board, which no reply time-out saves.
+    Link_SetReplyTimeout(kReplyTimeoutMs * 5);
     m_oldCwd = QDir::currentPath();
     m_dir = std::make_unique<QTemporaryDir>();
     if (!m_dir->isValid() || !QDir::setCurrent(m_dir->path())) {

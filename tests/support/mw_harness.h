@@ -1,6 +1,8 @@
 // End-to-end fixture for main window tests: a fresh working directory with the
 // INI and hint files, the simulated board behind a pseudo-terminal, and the
-// main window connected to it the way an engineer connects.
+// main window connected to it the way an engineer connects. Exchanges get five
+// times the tool's reply time-out, as the in-process board may be slow to answer
+// on a loaded machine.
 //
 //   MwHarness h;                      // TK2C, 8 channels, 4 SBFs, chip at B0
 //   QVERIFY2(h.start(), qPrintable(h.error()));

@@ -82,6 +82,9 @@ void tst_SnrDialog::guidedRun_reportsImpliedSnr_savesAndApplies() {
     const int level[] = {0, 60, 90};
     const double signalTolerance = 2.5;
     h.sim()->setNoise(A, 20240601);
+    // At the line's own speed, so that a stalled window cannot lose the touch
+    // frame to a lapped receive ring.
+    h.sim()->setPacing(true);
     h.sim()->setLevel(1, level[1]);
     h.sim()->setLevel(2, level[2]);
     g_MonChannelMask = 0x00F0;
