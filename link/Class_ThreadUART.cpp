@@ -44,6 +44,9 @@ Class_ThreadUART::~Class_ThreadUART() {
     // stops and waits first, this only covers an owner that forgot.
     Stop();
     wait();
+    // Everything the receive thread did comes before what follows, including
+    // a new object built where this one lived.
+    (void)m_RunEnded.load(std::memory_order_acquire);
     {
         std::lock_guard<std::mutex> lock(m_PassLock);
         if (m_Port.load(std::memory_order_acquire) > 0) m_Serial->close();
@@ -273,4 +276,5 @@ void Class_ThreadUART::run() {
         if (n > 0) emit Update_UART_RxEdit_Signal();
     }
     m_Stop.store(false, std::memory_order_release);
+    m_RunEnded.store(true, std::memory_order_release);
 }

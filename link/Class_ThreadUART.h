@@ -49,6 +49,9 @@ public:
     // Positive handle of the open port, 0 when none.
     std::atomic<int> m_Port{0};
     std::atomic<bool> m_Stop{false};
+    // Set by run() as its last step, read after the join: a happens-before
+    // edge that ThreadSanitizer can see, as it cannot see QThread::wait's.
+    std::atomic<bool> m_RunEnded{false};
     // Device path of the open port (GUI thread only), empty when none.
     QString portPath() const;
 
