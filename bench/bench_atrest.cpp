@@ -25,7 +25,7 @@
 #include "app/globals.h"
 #include "mainwindow/startup.h"
 #include "bench/bench_support.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 
 namespace {

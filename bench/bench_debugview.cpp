@@ -19,7 +19,7 @@
 #include "app/globals.h"
 #include "bench/bench_support.h"
 #include "link/event_frames.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 
 namespace {
 // A stream like a busy board's: touch frames with a reply frame between.
@@ -97,7 +97,7 @@ Absorbed WindowView(const QByteArray& data, int batch) {
         for (int i = 0; i < n; ++i)
             g_DebugRing[static_cast<uint32_t>(wr + i) & kRingMask].store(static_cast<uint8_t>(data[at + i]));
         g_DebugWriteCount.store(wr + n);
-        QMetaObject::invokeMethod(w, "Update_UART_RxEdit_Slot", Qt::DirectConnection);  // a protected slot
+        QMetaObject::invokeMethod(w, "onBytesReceived", Qt::DirectConnection);  // a protected slot
     }
     QCoreApplication::processEvents();
     a.seconds = t.nsecsElapsed() / 1e9;

@@ -15,7 +15,7 @@
 
 #include "app/globals.h"
 #include "bench/bench_support.h"
-#include "link/Class_ThreadUART.h"
+#include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "sim/SimPtyHost.h"
 
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     g_SizeOfChannel = 8;
     g_SizeOfSBF = 4;
 
-    auto* uart = new Class_ThreadUART;
+    auto* uart = new ReceiveThread;
     g_ThreadUART = uart;
     if (uart->Open_Port(QString::fromStdString(host.slavePath())) != 1) {
         std::fprintf(stderr, "could not open %s\n", host.slavePath().c_str());

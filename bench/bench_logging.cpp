@@ -27,11 +27,11 @@
 #include "data/LogPlayer.h"
 #include "data/LogRecorder.h"
 #include "data/SampleStream.h"
-#include "link/Class_ThreadUART.h"
+#include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "sim/SimChip.h"
 #include "sim/SimPtyHost.h"
-#include "workers/Class_Proc_Thread.h"
+#include "workers/MonitorThread.h"
 
 namespace {
 constexpr int kChannels = 8;
@@ -66,7 +66,7 @@ bool Live(int seconds, const QString& dir) {
     g_SizeOfChannel = kChannels;
     g_SizeOfSBF = 4;
     g_I2C_Addr = 0xB0;
-    auto* uart = new Class_ThreadUART;
+    auto* uart = new ReceiveThread;
     g_ThreadUART = uart;
     if (uart->Open_Port(QString::fromStdString(host.slavePath())) != 1) return false;
     Reset_Rings();
@@ -76,9 +76,9 @@ bool Live(int seconds, const QString& dir) {
 
     SampleStream stream;
     LogRecorder recorder(&stream);
-    auto* proc = new Class_Proc_Thread;
+    auto* proc = new MonitorThread;
     g_Proc_Thread = proc;
-    QObject::connect(proc, &Class_Proc_Thread::Update_MON_Signal, &stream, &SampleStream::publishLive);
+    QObject::connect(proc, &MonitorThread::sampleReady, &stream, &SampleStream::publishLive);
     stream.restart();
     g_I2C_Connected = 1;
     g_MonChannelMask = (1u << kChannels) - 1;

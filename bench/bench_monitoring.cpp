@@ -22,11 +22,11 @@
 
 #include "app/globals.h"
 #include "bench/bench_support.h"
-#include "link/Class_ThreadUART.h"
+#include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "sim/SimChip.h"
 #include "sim/SimPtyHost.h"
-#include "workers/Class_Proc_Thread.h"
+#include "workers/MonitorThread.h"
 #include "workers/decode.h"
 
 namespace {
@@ -107,7 +107,7 @@ Result Run(const char* model, int seconds) {
     g_I2C_Addr = 0xB0;
     g_ProcChannel = 0;
 
-    auto* uart = new Class_ThreadUART;
+    auto* uart = new ReceiveThread;
     g_ThreadUART = uart;
     if (uart->Open_Port(QString::fromStdString(host.slavePath())) != 1) {
         std::fprintf(stderr, "could not open %s\n", host.slavePath().c_str());
@@ -120,10 +120,10 @@ Result Run(const char* model, int seconds) {
     const bool device = CMD_Device(static_cast<uint8_t>(family)) == '0';
 
     std::atomic<long> published{0};
-    auto* proc = new Class_Proc_Thread;
+    auto* proc = new MonitorThread;
     g_Proc_Thread = proc;
     QObject::connect(
-        proc, &Class_Proc_Thread::Update_MON_Signal, proc, [&] { published.fetch_add(1); }, Qt::DirectConnection);
+        proc, &MonitorThread::sampleReady, proc, [&] { published.fetch_add(1); }, Qt::DirectConnection);
     g_I2C_Connected = 1;
     g_MonChannelMask = (1u << kChannels) - 1;
     g_SenseOn = 1;
@@ -157,7 +157,7 @@ Result Run(const char* model, int seconds) {
     host.stop();
     if (!device || res.cycles.publishing == 0 || res.cycles.spanMs <= 0.0) return res;
 
-    const double pauseMs = Class_Proc_Thread::kCycleIntervalMs;
+    const double pauseMs = MonitorThread::kCycleIntervalMs;
     const Cycles& c = res.cycles;
     res.bound = 1000.0 * c.publishing / (c.count() * pauseMs + c.wireMs);
     res.measured = 1000.0 * c.publishing / c.spanMs;
@@ -185,14 +185,14 @@ int main(int argc, char** argv) {
                    bench::Fmt("%.2f of bound %.2f = %.3f", r.measured, r.bound, ratio), ">= 0.95",
                    bench::Verdict(ratio >= 0.95));
         std::printf("%s: publishing cycle %.1f ms on the wire + %.0f ms pause, %.2f/s if every cycle published\n",
-                    model, r.publishingWireMs, static_cast<double>(Class_Proc_Thread::kCycleIntervalMs), r.ideal);
+                    model, r.publishingWireMs, static_cast<double>(MonitorThread::kCycleIntervalMs), r.ideal);
         const Cycles& c = r.cycles;
         std::printf(
             "%s: over %.1f s: %ld publications seen by the tool; board saw %zu complete cycles in %.0f ms: "
             "%zu publishing, %zu selecting, %zu early\n",
             model, r.elapsed, r.pubs, c.count(), c.spanMs, c.publishing, c.selecting, c.early);
         std::printf("%s: beyond pause and wire: %.2f ms per exchange (%zu exchanges)\n", model,
-                    (c.spanMs - c.count() * static_cast<double>(Class_Proc_Thread::kCycleIntervalMs) - c.wireMs) /
+                    (c.spanMs - c.count() * static_cast<double>(MonitorThread::kCycleIntervalMs) - c.wireMs) /
                         static_cast<double>(c.cycleExchanges),
                     c.cycleExchanges);
     }

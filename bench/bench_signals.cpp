@@ -28,16 +28,16 @@
 #include "bench/bench_support.h"
 #include "data/SampleStream.h"
 #include "mainwindow/startup.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "views/SignalsWindow.h"
-#include "workers/Class_Proc_Thread.h"
+#include "workers/MonitorThread.h"
 
 namespace {
 
 constexpr int kChannels = 16;
 constexpr int kSbfs = 4;
-constexpr int kPublishMs = Class_Proc_Thread::kCycleIntervalMs;
+constexpr int kPublishMs = MonitorThread::kCycleIntervalMs;
 constexpr qint64 kTenMinutesMs = 600 * 1000;
 constexpr int kConnectWaitMs = 15000;
 

@@ -13,9 +13,9 @@
 #include "cli/CliOutput.h"
 #include "cli/CliSession.h"
 #include "data/SampleStream.h"
-#include "link/Class_ThreadUART.h"
-#include "workers/Class_CMD_Thread.h"
-#include "workers/Class_Proc_Thread.h"
+#include "link/ReceiveThread.h"
+#include "workers/ChipPollThread.h"
+#include "workers/MonitorThread.h"
 
 namespace {
 
@@ -51,13 +51,13 @@ CliLive::~CliLive() {
 void CliLive::start() {
     g_ProcChannel.store(0, std::memory_order_release);
     m_Stream->restart();
-    g_Proc_Thread = new Class_Proc_Thread();
-    g_CMD_Thread = new Class_CMD_Thread();
-    connect(g_Proc_Thread, &Class_Proc_Thread::Update_MON_Signal, m_Stream, &SampleStream::publishLive);
-    connect(g_ThreadUART, &Class_ThreadUART::Update_UART_RxEdit_Signal, this, &CliLive::takeReceivedBytes);
-    connect(g_ThreadUART, &Class_ThreadUART::UART_ERR_Signal, this,
+    g_Proc_Thread = new MonitorThread();
+    g_CMD_Thread = new ChipPollThread();
+    connect(g_Proc_Thread, &MonitorThread::sampleReady, m_Stream, &SampleStream::publishLive);
+    connect(g_ThreadUART, &ReceiveThread::bytesReceived, this, &CliLive::takeReceivedBytes);
+    connect(g_ThreadUART, &ReceiveThread::lineFailed, this,
             [this] { quit(m_Out->fail(kExitPort, QStringLiteral("%1: the port failed").arg(m_Session->port()))); });
-    connect(g_CMD_Thread, &Class_CMD_Thread::I2C_Disconnection_Signal, this, [this] {
+    connect(g_CMD_Thread, &ChipPollThread::chipLost, this, [this] {
         g_I2C_Connected.store(0, std::memory_order_release);
         if (m_Session->portFailed() || g_UART_Connected.load() == 0) return;  // reported as the port's failure
         quit(m_Out->fail(kExitBoard, QStringLiteral("%1: the chip at I2C address %2 stopped answering")

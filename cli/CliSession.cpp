@@ -7,7 +7,7 @@
 #include "app/config.h"
 #include "app/globals.h"
 #include "cli/CliOutput.h"
-#include "link/Class_ThreadUART.h"
+#include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "workers/BoardOps.h"
 
@@ -81,10 +81,10 @@ int CliSession::connectBoard() {
         return m_Out->fail(kExitUsage, QStringLiteral("'%1' needs --port PATH").arg(m_Args.command));
     m_Port = m_Args.value("port");
 
-    g_ThreadUART = new Class_ThreadUART();
+    g_ThreadUART = new ReceiveThread();
     // Direct: the flag must be up before the failed exchange returns.
     connect(
-        g_ThreadUART, &Class_ThreadUART::UART_ERR_Signal, this,
+        g_ThreadUART, &ReceiveThread::lineFailed, this,
         [this](int) { m_PortFailed.store(true, std::memory_order_release); }, Qt::DirectConnection);
     g_ThreadUART->start();
     if (g_ThreadUART->Open_Port(m_Port) != 1)

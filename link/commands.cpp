@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "app/globals.h"
-#include "link/Class_ThreadUART.h"
+#include "link/ReceiveThread.h"
 #include "platform/timing.h"
 
 // Exists for the whole process, so no command can ever find it missing or
@@ -44,7 +44,7 @@ Outcome Exchange(char letter, const char* payload) {
     if (Link_ExchangesAborted()) return out;
     QMutexLocker lock(&g_CmdLock);
     // Checked again: the abort may have come while we waited for the lock.
-    Class_ThreadUART* uart = g_ThreadUART;
+    ReceiveThread* uart = g_ThreadUART;
     if (uart == nullptr || Link_ExchangesAborted()) return out;
     if (s_ReplyOwed.load(std::memory_order_acquire)) {
         const char waited = uart->Drop_LateReply(s_ReplyOwed, s_GaveUpAt, Link_ReplyTimeout());

@@ -4,7 +4,7 @@
 #include <QTimer>
 
 #include "app/globals.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 
 namespace {
 

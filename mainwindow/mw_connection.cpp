@@ -11,12 +11,12 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "data/SampleStream.h"
-#include "link/Class_ThreadUART.h"
+#include "link/ReceiveThread.h"
 #include "link/PortDiscovery.h"
 #include "link/PortFailure.h"
 #include "link/PortWatcher.h"
 #include "link/commands.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "platform/ini.h"
 #include "workers/BoardOps.h"
 
@@ -37,7 +37,7 @@ QStringList MainWindow::Discover_PortList(FILE* trace) const {
     return Discover_Ports(m_SysfsRoot, extra, g_CmdLinePorts, trace);
 }
 
-void MainWindow::pushButton_COM_Search_Clecked() {
+void MainWindow::onPortSearchClicked() {
     const QStringList ports = Discover_PortList(stdout);
     comboBox_COM->clear();
     comboBox_COM->addItems(ports);
@@ -89,7 +89,7 @@ void MainWindow::Warn_InvalidPort(const QString& path, const QString& reason) {
     box.exec();
 }
 
-void MainWindow::comboBox_COM_activated(QString strItem) {
+void MainWindow::onPortActivated(QString strItem) {
     if (strItem.isEmpty()) return;
     // The engineer's own choice, NONE included, ends a wait for a lost board.
     End_ReconnectWait();
@@ -104,7 +104,7 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
         return false;
     }
     const int remembered = comboBox_COM->currentIndex();
-    I2C_Disconnection_Slot();
+    onChipLost();
     UART_Disconnection();
     if (strItem == QLatin1String(kNoPort)) return false;
     // A board and a replay never feed the stream together.
@@ -116,12 +116,12 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
     if (!m_PendingPort.isEmpty()) {
         const QString next = m_PendingPort;
         m_PendingPort.clear();
-        comboBox_COM_activated(next);  // disconnects what we just opened first
+        onPortActivated(next);  // disconnects what we just opened first
         return false;
     }
     if (opened != 1) {
         const int err = g_ThreadUART->Open_Error();
-        I2C_Disconnection_Slot();
+        onChipLost();
         UART_Disconnection();
         // A board coming back may not be ready (or allowed) yet: the wait
         // for it simply tries again.
@@ -152,20 +152,20 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
     return true;
 }
 
-void MainWindow::Reconnect_Toggled(bool on) {
+void MainWindow::onReconnectToggled(bool on) {
     m_Reconnect = on;
     Config_WriteKey(QStringLiteral("PORT"), QStringLiteral("RECONNECT"),
                     on ? QStringLiteral("1") : QStringLiteral("0"));
     if (!on && !m_LostPath.isEmpty()) {
         End_ReconnectWait();
-        Ui::NV_EV_KitClass::statusBar->clearMessage();
+        Ui::MainWindow::statusBar->clearMessage();
     }
 }
 
 void MainWindow::Begin_ReconnectWait(const QString& path, const QString& serial) {
     m_LostPath = path;
     m_LostSerial = serial;
-    Ui::NV_EV_KitClass::statusBar->showMessage(tr("Board on %1 lost; waiting for it to come back").arg(path));
+    Ui::MainWindow::statusBar->showMessage(tr("Board on %1 lost; waiting for it to come back").arg(path));
     if (m_ReconnectTimer == nullptr) {
         m_ReconnectTimer = new QTimer(this);
         m_ReconnectTimer->setInterval(kReconnectLookMs);
@@ -192,7 +192,7 @@ void MainWindow::Try_Reconnect() {
 
     const QString lost = m_LostPath;
     m_Reconnecting = true;
-    pushButton_COM_Search_Clecked();  // the board's port may be new to the list
+    onPortSearchClicked();  // the board's port may be new to the list
     const bool opened = Connect_Port(found, true);
     m_Reconnecting = false;
     // The engineer chose a port meanwhile, or the board went again at once.
@@ -200,7 +200,7 @@ void MainWindow::Try_Reconnect() {
     const bool resume = m_ResumeSense;
     End_ReconnectWait();
     m_ResumeSense = resume;  // Sense comes back once the chip answers again
-    Ui::NV_EV_KitClass::statusBar->showMessage(tr("Board on %1 back").arg(found));
+    Ui::MainWindow::statusBar->showMessage(tr("Board on %1 back").arg(found));
 }
 
 void MainWindow::UART_Connection() {
@@ -222,7 +222,7 @@ void MainWindow::UART_Disconnection() {
     label_UART_Status->setPixmap(QPixmap(kGrey));
 }
 
-void MainWindow::UART_ERR_slots(int iPort) {
+void MainWindow::onLineFailed(int iPort) {
     Q_UNUSED(iPort);  // a handle; the engineer knows the port by its path
     // Queued from the receive thread: by now the engineer may have closed the
     // port or opened another, which owes no warning; and one failure of a
@@ -235,7 +235,7 @@ void MainWindow::UART_ERR_slots(int iPort) {
         // What the engineer had running comes back with the board.
         const bool sensing = pushButton_Sense->isChecked();
         m_ResumeMask = g_MonChannelMask.load();
-        I2C_Disconnection_Slot();
+        onChipLost();
         UART_Disconnection();
         Log_Write("PORT", (path + QStringLiteral(": lost; waiting for it")).toLocal8Bit().constData(), __FILE__,
                   __LINE__, 1);
@@ -243,12 +243,12 @@ void MainWindow::UART_ERR_slots(int iPort) {
         m_ResumeSense = sensing;
         return;
     }
-    I2C_Disconnection_Slot();
+    onChipLost();
     UART_Disconnection();
     Warn_InvalidPort(path, Port_FailureReason(EIO, path));
 }
 
-void MainWindow::I2C_Connection_Slot() {
+void MainWindow::onChipFound() {
     // A probe's signal can still be queued when the port has gone meanwhile.
     if (g_UART_Connected.load() == 0) return;
     label_I2C_Status->setPixmap(QPixmap(kGreen));
@@ -258,8 +258,8 @@ void MainWindow::I2C_Connection_Slot() {
     pushButton_Read->setEnabled(!m_ReadBusy);
     pushButton_Sense->setEnabled(true);
     g_I2C_Connected.store(1, std::memory_order_release);
-    UpdateTouch_Slot(0);
-    pushButton_Read_Clecked();
+    showTouchMask(0);
+    onReadClicked();
     if (m_ResumeSense && m_LostPath.isEmpty() && g_I2C_Connected.load() != 0) {
         m_ResumeSense = false;
         g_MonChannelMask.store(m_ResumeMask);
@@ -267,7 +267,7 @@ void MainWindow::I2C_Connection_Slot() {
     }
 }
 
-void MainWindow::I2C_Disconnection_Slot() {
+void MainWindow::onChipLost() {
     g_I2C_Connected.store(0, std::memory_order_release);
     if (pushButton_Sense->isChecked()) pushButton_Sense->setChecked(false);
     groupBox_Key->setEnabled(false);

@@ -7,8 +7,8 @@
 
 #include "app/globals.h"
 #include "link/event_frames.h"
-#include "mainwindow/unit_mainwindow.h"
-#include "views/Dialog_sense.h"
+#include "mainwindow/MainWindow.h"
+#include "views/MonitoringDialog.h"
 
 // It persists between calls because a frame may be split across receive
 // batches, and across connections because nothing tells us where the board
@@ -45,7 +45,7 @@ void AppendToView(QTextEdit* view, const QString& first, const QString& rest) {
 }
 }  // namespace
 
-void MainWindow::Update_UART_RxEdit_Slot() {
+void MainWindow::onBytesReceived() {
     // Undo history would keep every trimmed character alive; the view is a
     // log, so editing it is allowed but not undoable.
     if (textEdit_debug->isUndoRedoEnabled()) textEdit_debug->setUndoRedoEnabled(false);
@@ -79,12 +79,12 @@ void MainWindow::Update_UART_RxEdit_Slot() {
 
         const EventFrameEvent ev = EventFrame_Feed(g_EventFrame, &g_EventFrameLen, b, g_SizeOfChannel.load());
         if (ev.kind == EventFrameEvent::Touch) {
-            UpdateTouch_Slot(ev.touchMask);
+            showTouchMask(ev.touchMask);
         } else if (ev.kind == EventFrameEvent::Status) {
             for (int i = 0; i < ev.statusCount; ++i) g_SbfStatus[i].store(ev.status[i], std::memory_order_relaxed);
-            if (dialog_sense && dialog_sense->isVisible()) {
+            if (monitoringDialog && monitoringDialog->isVisible()) {
                 for (int i = 0; i < ev.statusCount; ++i)
-                    dialog_sense->Update_SbfStatus(static_cast<uint8_t>(i),
+                    monitoringDialog->Update_SbfStatus(static_cast<uint8_t>(i),
                                                    static_cast<uint8_t>(g_SbfStatus[i].load() & 0xFF));
             }
         }

@@ -9,11 +9,11 @@
 
 #include "app/globals.h"
 #include "data/SampleStream.h"
-#include "mainwindow/unit_mainwindow.h"
-#include "views/Dialog_sense.h"
-#include "views/QWidget_SIN.h"
+#include "mainwindow/MainWindow.h"
+#include "views/MonitoringDialog.h"
+#include "views/ChannelIndicator.h"
 #include "views/SignalsWindow.h"
-#include "views/unit_widget_reg.h"
+#include "views/RegisterCell.h"
 #include "workers/ChipFamily.h"
 
 namespace {
@@ -41,16 +41,16 @@ void MirrorTouchRegister(uint8_t reg, uint8_t value) {
 }
 }  // namespace
 
-void MainWindow::UpdateTouch_Slot(int iTouchKey) {
+void MainWindow::showTouchMask(int iTouchKey) {
     if (const ChipFamily* family = ChipFamily_Find(g_DeviceType.load())) {
         const LampImages& lamps = Lamps();
         const QPixmap& touched = family->mediumLamps ? lamps.touchedMedium : lamps.touchedLarge;
         const QPixmap& idle = family->mediumLamps ? lamps.idleMedium : lamps.idleLarge;
         const int channels = std::min(g_SizeOfChannel.load(), kSinSlots);
         for (int i = 0; i < channels; ++i) {
-            if (!widget_SIN[i]) continue;
+            if (!channelIndicators[i]) continue;
             const bool on = i < 32 && ((static_cast<unsigned>(iTouchKey) >> i) & 1u);
-            widget_SIN[i]->label_SIN_ICON->setPixmap(on ? touched : idle);
+            channelIndicators[i]->label_SIN_ICON->setPixmap(on ? touched : idle);
         }
 
         for (int r = 0; r < family->touchRegCount; ++r) {
@@ -59,12 +59,8 @@ void MainWindow::UpdateTouch_Slot(int iTouchKey) {
             MirrorTouchRegister(family->touchReg[r], value);
         }
     }
-    if (dialog_sense && dialog_sense->isVisible()) dialog_sense->Update_Touch(iTouchKey);
+    if (monitoringDialog && monitoringDialog->isVisible()) monitoringDialog->Update_Touch(iTouchKey);
     m_Stream->publishTouchMask(iTouchKey);
-}
-
-void MainWindow::Update_MON_Slot() {
-    Show_MonitorSample(MonitorSample_FromGlobals(g_MonChannel.load(std::memory_order_acquire)));
 }
 
 void MainWindow::Show_MonitorSample(const MonitorSample& sample) {
@@ -73,13 +69,13 @@ void MainWindow::Show_MonitorSample(const MonitorSample& sample) {
     // log may name any, and anything else would index past the indicators.
     if (c < 0 || c >= std::min(g_SizeOfChannel.load(), kMaxChannels)) return;
 
-    if (QWidget_SIN* sin = widget_SIN[c]) {
+    if (ChannelIndicator* sin = channelIndicators[c]) {
         sin->label_RIN_CNT->setNum(static_cast<int>(sample.ref[kIndicatorSbf]));
         sin->label_SIN_CNT->setNum(static_cast<int>(sample.sense[kIndicatorSbf]));
         sin->label_DIFF_PER->setNum(static_cast<int>(sample.diff[kIndicatorSbf]));
     }
 
-    if (!dialog_sense || !dialog_sense->isVisible()) return;
+    if (!monitoringDialog || !monitoringDialog->isVisible()) return;
     uint16_t ref[kMaxSbf] = {};
     uint16_t sen[kMaxSbf] = {};
     int32_t diff[kMaxSbf] = {};
@@ -91,18 +87,18 @@ void MainWindow::Show_MonitorSample(const MonitorSample& sample) {
         diff[s] = sample.diff[s];
         offset[s] = sample.offset[s];
     }
-    dialog_sense->Update_RefCnt(static_cast<uint8_t>(c), ref);
-    dialog_sense->Update_Channel(static_cast<uint8_t>(c), sen, diff, offset);
+    monitoringDialog->Update_RefCnt(static_cast<uint8_t>(c), ref);
+    monitoringDialog->Update_Channel(static_cast<uint8_t>(c), sen, diff, offset);
 }
 
-void MainWindow::Update_Valid_Slot() {
-    if (!dialog_sense || !dialog_sense->isVisible()) return;
+void MainWindow::showSbfStatus() {
+    if (!monitoringDialog || !monitoringDialog->isVisible()) return;
     const int channels = std::min(g_SizeOfChannel.load(), kMaxChannels);
     for (int i = 0; i < channels; ++i)
-        dialog_sense->Update_SbfStatus(static_cast<uint8_t>(i), static_cast<uint8_t>(g_SbfStatus[i].load() & 0xFF));
+        monitoringDialog->Update_SbfStatus(static_cast<uint8_t>(i), static_cast<uint8_t>(g_SbfStatus[i].load() & 0xFF));
 }
 
-void MainWindow::pushButton_Sense_Toggled(bool bToggled) {
+void MainWindow::onSenseToggled(bool bToggled) {
     // Nothing goes to the board here: the processing thread picks the flag up
     // at its next pass.
     g_SenseOn.store(bToggled ? 1 : 0, std::memory_order_release);
@@ -110,7 +106,7 @@ void MainWindow::pushButton_Sense_Toggled(bool bToggled) {
     const QString colour = bToggled ? QStringLiteral("color: black") : QStringLiteral("color: grey");
     const int channels = std::min(g_SizeOfChannel.load(), kSinSlots);
     for (int i = 0; i < channels; ++i) {
-        if (QWidget_SIN* sin = widget_SIN[i]) {
+        if (ChannelIndicator* sin = channelIndicators[i]) {
             sin->label_RIN_CNT->setStyleSheet(colour);
             sin->label_SIN_CNT->setStyleSheet(colour);
             sin->label_DIFF_PER->setStyleSheet(colour);
@@ -126,12 +122,12 @@ void MainWindow::pushButton_Sense_Toggled(bool bToggled) {
     pushButton_Sense->setText(bToggled ? tr("Stop") : tr("Sense"));
 }
 
-void MainWindow::pushButton_Dlg_Clecked() {
-    if (!dialog_sense || dialog_sense->isVisible()) return;
-    dialog_sense->move(pos().x() + size().width() + 10, pos().y());
-    dialog_sense->show();
-    dialog_sense->raise();
-    dialog_sense->activateWindow();
+void MainWindow::onMonitorDialogClicked() {
+    if (!monitoringDialog || monitoringDialog->isVisible()) return;
+    monitoringDialog->move(pos().x() + size().width() + 10, pos().y());
+    monitoringDialog->show();
+    monitoringDialog->raise();
+    monitoringDialog->activateWindow();
 }
 
 void MainWindow::Show_SignalsWindow() {

@@ -5,29 +5,29 @@
 #include "app/config.h"
 #include "app/globals.h"
 #include "link/commands.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "workers/BoardOps.h"
 
-void MainWindow::pushButton_Setting_OK_Clecked() {
+void MainWindow::onSettingOkClicked() {
     // No range check: the whole value is shown and stored, its low byte sent.
     const int addr = Parse_Hex(lineEdit_I2C_ADDR->text());
     g_I2C_Addr.store(addr, std::memory_order_release);
     const QString text = Hex2(addr);
     if (!Config_WriteKey(QStringLiteral("I2C"), QStringLiteral("I2C_ADDR"), text))
-        Ui::NV_EV_KitClass::statusBar->showMessage(tr("The address could not be saved in config.ini."));
+        Ui::MainWindow::statusBar->showMessage(tr("The address could not be saved in config.ini."));
     lineEdit_I2C_ADDR->setText(text);
 }
 
-void MainWindow::pushButton_Setting_SearchI2C_Clecked() {
+void MainWindow::onSearchI2cClicked() {
     if (m_SearchBusy) return;  // a second search from inside the first's wait
     m_SearchBusy = true;
     const int found = I2C_Search();
     if (found >= 0) {
         g_I2C_Addr.store(found, std::memory_order_release);
         lineEdit_I2C_ADDR->setText(Hex2(found));
-        pushButton_Setting_OK_Clecked();
+        onSettingOkClicked();
     }
     m_SearchBusy = false;
 }
 
-void MainWindow::pushButton_TEST_Clecked() { CMD_Device(static_cast<uint8_t>(g_DeviceType.load() & 0xFF)); }
+void MainWindow::onTestClicked() { CMD_Device(static_cast<uint8_t>(g_DeviceType.load() & 0xFF)); }

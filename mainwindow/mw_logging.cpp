@@ -15,13 +15,13 @@
 #include "data/LogPlayer.h"
 #include "data/LogRecorder.h"
 #include "data/SampleStream.h"
-#include "link/Class_ThreadUART.h"
+#include "link/ReceiveThread.h"
 #include "link/commands.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "platform/ini.h"
-#include "views/QWidget_SIN.h"
-#include "views/Widget_replay.h"
-#include "workers/Class_CMD_Thread.h"
+#include "views/ChannelIndicator.h"
+#include "views/ReplayBar.h"
+#include "workers/ChipPollThread.h"
 
 namespace {
 
@@ -55,31 +55,31 @@ void MainWindow::Init_Logging() {
     m_Recorder = new LogRecorder(m_Stream, this);
     m_LogLabel = new QLabel(this);
     m_LogLabel->hide();
-    Ui::NV_EV_KitClass::statusBar->addPermanentWidget(m_LogLabel);
+    Ui::MainWindow::statusBar->addPermanentWidget(m_LogLabel);
     m_LogStatusTimer = new QTimer(this);
     m_LogStatusTimer->setInterval(500);
 
-    connect(actionLogging, &QAction::toggled, this, &MainWindow::actionLogging_Toggled);
-    connect(actionMark, &QAction::triggered, this, &MainWindow::actionMark_Triggered);
-    connect(actionReplay, &QAction::triggered, this, &MainWindow::actionReplay_Triggered);
+    connect(actionLogging, &QAction::toggled, this, &MainWindow::onLoggingToggled);
+    connect(actionMark, &QAction::triggered, this, &MainWindow::onMarkTriggered);
+    connect(actionReplay, &QAction::triggered, this, &MainWindow::onReplayTriggered);
     connect(m_Recorder, &LogRecorder::stopped, this, &MainWindow::Log_Stopped);
     connect(m_LogStatusTimer, &QTimer::timeout, this, &MainWindow::Show_LogStatus);
     connect(this, &MainWindow::registerWritten, m_Recorder, &LogRecorder::addRegisterWrite);
 
-    // Live touches reach the lamps through UpdateTouch_Slot, which publishes
+    // Live touches reach the lamps through showTouchMask, which publishes
     // them; replayed ones come only from the stream. Publishing the same mask
     // again announces nothing, so each touch is shown once.
     connect(m_Stream, &SampleStream::touchChanged, this, [this](const TouchEvent& e) {
-        if (m_Stream->source() == SampleStream::Source::Replay) UpdateTouch_Slot(e.mask);
+        if (m_Stream->source() == SampleStream::Source::Replay) showTouchMask(e.mask);
     });
 
     // Rows pause while the board is away; the log says why.
-    connect(g_ThreadUART, &Class_ThreadUART::UART_ERR_Signal, this,
+    connect(g_ThreadUART, &ReceiveThread::lineFailed, this,
             [this] { Mark_Board(false, tr("board lost: the port %1 failed").arg(m_PortPath)); });
-    connect(g_CMD_Thread, &Class_CMD_Thread::I2C_Disconnection_Signal, this, [this] {
+    connect(g_CMD_Thread, &ChipPollThread::chipLost, this, [this] {
         Mark_Board(false, tr("board lost: no chip answers at I2C address %1").arg(Hex2(g_I2C_Addr.load())));
     });
-    connect(g_CMD_Thread, &Class_CMD_Thread::I2C_Connection_Signal, this, [this] {
+    connect(g_CMD_Thread, &ChipPollThread::chipFound, this, [this] {
         Mark_Board(true, tr("board back: the chip answers at I2C address %1").arg(Hex2(g_I2C_Addr.load())));
     });
     connect(pushButton_Sense, &QPushButton::toggled, this,
@@ -92,7 +92,7 @@ void MainWindow::Mark_Board(bool chipAnswers, const QString& why) {
     m_Recorder->addMark(why);
 }
 
-void MainWindow::actionLogging_Toggled(bool on) {
+void MainWindow::onLoggingToggled(bool on) {
     if (!on) {
         m_Recorder->stop();
         return;
@@ -147,16 +147,16 @@ void MainWindow::Log_Stopped(const QString& reason) {
     actionLogging->setText(tr("Start logging…"));
     actionMark->setEnabled(false);
     if (reason.isEmpty()) {
-        Ui::NV_EV_KitClass::statusBar->showMessage(
+        Ui::MainWindow::statusBar->showMessage(
             tr("Log %1 closed: %2 rows").arg(QDir::toNativeSeparators(m_Recorder->path())).arg(m_Recorder->rowCount()));
         return;
     }
     // Monitoring goes on; only the recording has ended.
-    Ui::NV_EV_KitClass::statusBar->showMessage(reason);
+    Ui::MainWindow::statusBar->showMessage(reason);
     QMessageBox::warning(this, tr("Logging"), reason);
 }
 
-void MainWindow::actionMark_Triggered() {
+void MainWindow::onMarkTriggered() {
     if (!m_Recorder->isRecording()) return;
     bool ok = false;
     const QString text =
@@ -164,14 +164,14 @@ void MainWindow::actionMark_Triggered() {
     if (ok && !text.isEmpty()) m_Recorder->addMark(text);
 }
 
-void MainWindow::actionReplay_Triggered() {
+void MainWindow::onReplayTriggered() {
     if (g_UART_Connected.load() == 1) {
         const auto answer = QMessageBox::question(
             this, tr("Replay log"),
             tr("A log replays only while no board is connected.\nDisconnect from %1?").arg(m_PortPath),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer != QMessageBox::Yes) return;
-        I2C_Disconnection_Slot();
+        onChipLost();
         UART_Disconnection();
     }
     const QString name =
@@ -200,15 +200,15 @@ void MainWindow::actionReplay_Triggered() {
         if (m_Player != player) return;
     }
 
-    auto* controls = new Widget_replay(player);
+    auto* controls = new ReplayBar(player);
     m_ReplayBar = new QToolBar(tr("Replay"), this);
     m_ReplayBar->setObjectName(QStringLiteral("toolBar_Replay"));
     m_ReplayBar->setMovable(false);
     m_ReplayBar->addWidget(controls);
     addToolBar(Qt::BottomToolBarArea, m_ReplayBar);
-    connect(controls, &Widget_replay::stopRequested, this, &MainWindow::Stop_Replay);
+    connect(controls, &ReplayBar::stopRequested, this, &MainWindow::Stop_Replay);
     connect(player, &LogPlayer::markReached, this,
-            [this](const QString& text) { Ui::NV_EV_KitClass::statusBar->showMessage(tr("Mark: %1").arg(text)); });
+            [this](const QString& text) { Ui::MainWindow::statusBar->showMessage(tr("Mark: %1").arg(text)); });
     setWindowTitle(tr("Replay: %1 - %2").arg(QFileInfo(name).fileName(), m_Title));
     // A disabled group draws its lamps grey whatever they show; the keys'
     // sensitivity runs need a board, so their buttons stay off.
@@ -218,7 +218,7 @@ void MainWindow::actionReplay_Triggered() {
 
 void MainWindow::Show_ReplayKeys(bool replaying) {
     groupBox_Key->setEnabled(replaying || g_I2C_Connected.load() == 1);
-    for (QWidget_SIN* sin : widget_SIN)
+    for (ChannelIndicator* sin : channelIndicators)
         if (sin != nullptr) sin->pushButton_Sensitivity->setEnabled(!replaying);
 }
 
@@ -235,5 +235,5 @@ void MainWindow::Stop_Replay() {
     setWindowTitle(m_Title);
     Show_ReplayKeys(false);
     m_Stream->restart(SampleStream::Source::Live);
-    UpdateTouch_Slot(0);
+    showTouchMask(0);
 }

@@ -8,8 +8,8 @@
 #include "app/globals.h"
 #include "app/regfile.h"
 #include "link/commands.h"
-#include "mainwindow/unit_mainwindow.h"
-#include "views/unit_widget_reg.h"
+#include "mainwindow/MainWindow.h"
+#include "views/RegisterCell.h"
 #include "workers/BoardOps.h"
 
 namespace {
@@ -36,7 +36,7 @@ QString NotRememberedNote(bool remembered) {
 
 }  // namespace
 
-void MainWindow::pushButton_Save_Clecked() {
+void MainWindow::onSaveClicked() {
     const QString name =
         QFileDialog::getSaveFileName(this, tr(""), g_RegFilePath, tr("register files (*.sf)"), nullptr, kDialogOptions);
     if (name.isEmpty()) return;
@@ -55,22 +55,22 @@ void MainWindow::pushButton_Save_Clecked() {
     QString why;
     if (!RegFile_Save(name, content, &why)) {
         const QString text = tr("The register file was not saved:\n%1\n\n%2").arg(QDir::toNativeSeparators(name), why);
-        Ui::NV_EV_KitClass::statusBar->showMessage(tr("Register file NOT saved: %1").arg(name) +
+        Ui::MainWindow::statusBar->showMessage(tr("Register file NOT saved: %1").arg(name) +
                                                    NotRememberedNote(remembered));
         QMessageBox::warning(this, tr("Save File"), text);
         return;
     }
     lineEdit_File->setText(name);
-    Ui::NV_EV_KitClass::statusBar->showMessage(tr("Saved %1 to %2").arg(Counted(count, "register", "registers"), name) +
+    Ui::MainWindow::statusBar->showMessage(tr("Saved %1 to %2").arg(Counted(count, "register", "registers"), name) +
                                                NotRememberedNote(remembered));
 }
 
-void MainWindow::pushButton_Load_Clecked() {
+void MainWindow::onLoadClicked() {
     // Each write pumps events while it waits for the board, so a second click
     // would start another Load in the middle of this one and interleave the
     // two files' writes.
     if (m_LoadBusy) {
-        Ui::NV_EV_KitClass::statusBar->showMessage(tr("A register file is still being loaded"));
+        Ui::MainWindow::statusBar->showMessage(tr("A register file is still being loaded"));
         return;
     }
     const QString name =
@@ -82,7 +82,7 @@ void MainWindow::pushButton_Load_Clecked() {
     if (!reader.open(name)) {
         const QString text = tr("The register file could not be opened:\n%1\n\n%2")
                                  .arg(QDir::toNativeSeparators(name), reader.errorString());
-        Ui::NV_EV_KitClass::statusBar->showMessage(tr("Register file NOT loaded: %1").arg(name) +
+        Ui::MainWindow::statusBar->showMessage(tr("Register file NOT loaded: %1").arg(name) +
                                                    NotRememberedNote(remembered));
         QMessageBox::warning(this, tr("Load File"), text);
         return;
@@ -93,7 +93,7 @@ void MainWindow::pushButton_Load_Clecked() {
     const RegLoadResult r = RegFile_WriteToChip(
         &reader, dev,
         [](const RegFileLine& line) {
-            if (unit_widget_reg* cell = g_RegCells[line.address])
+            if (RegisterCell* cell = g_RegCells[line.address])
                 cell->lineEdit_data->setText(QString::fromLocal8Bit(line.valueText));
         },
         [this, dev](uint8_t reg, uint8_t value) { return Write_Register(dev, reg, value); });
@@ -115,8 +115,8 @@ void MainWindow::pushButton_Load_Clecked() {
     lineEdit_File->setText(name);
     // The cells now show the file's text; the read replaces it with what the
     // chip really holds.
-    pushButton_Read_Clecked();
-    Ui::NV_EV_KitClass::statusBar->showMessage(status);
+    onReadClicked();
+    Ui::MainWindow::statusBar->showMessage(status);
 
     if (reader.failed()) {
         QMessageBox::warning(

@@ -5,8 +5,8 @@
 #include "app/globals.h"
 #include "data/SampleStream.h"
 #include "link/commands.h"
-#include "mainwindow/unit_mainwindow.h"
-#include "views/unit_widget_reg.h"
+#include "mainwindow/MainWindow.h"
+#include "views/RegisterCell.h"
 #include "workers/ChipFamily.h"
 #include "workers/BoardOps.h"
 
@@ -41,7 +41,7 @@ void MainWindow::Read_Table() {
     }
 }
 
-void MainWindow::pushButton_Read_Clecked() {
+void MainWindow::onReadClicked() {
     // Asked for again while a read waits for the board (the chip found anew,
     // a file loaded, a reset): the running read goes round once more, so the
     // table ends up newer than the request.
@@ -60,7 +60,7 @@ void MainWindow::pushButton_Read_Clecked() {
     pushButton_Read->setEnabled(g_I2C_Connected.load() == 1);
 }
 
-void MainWindow::pushButton_Reset_Clecked() {
+void MainWindow::onResetClicked() {
     if (m_ResetBusy) return;
     m_ResetBusy = true;
     pushButton_Reset->setEnabled(false);
@@ -70,7 +70,7 @@ void MainWindow::pushButton_Reset_Clecked() {
     // The image, not a fresh read: the register is put back as last seen.
     Chip_Reset(dev, family, g_RegMirror[Chip_ResetRegister(family)].load(),
                [this, dev](uint8_t reg, uint8_t value) { return Write_Register(dev, reg, value); });
-    pushButton_Read_Clecked();
+    onReadClicked();
 
     m_ResetBusy = false;
     pushButton_Reset->setEnabled(g_I2C_Connected.load() == 1);

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "app/globals.h"
-#include "autosen/QDialog_AutoSen.h"
+#include "autosen/SensitivityDialog.h"
 #include "data/SnrProcedure.h"
-#include "mainwindow/unit_mainwindow.h"
-#include "views/Dialog_sense.h"
-#include "views/QWidget_SIN.h"
+#include "mainwindow/MainWindow.h"
+#include "views/MonitoringDialog.h"
+#include "views/ChannelIndicator.h"
 #include "views/SignalsWindow.h"
 #include "views/SnrDialog.h"
 
@@ -32,8 +32,8 @@ struct TourStep {
 constexpr int kPollMs = 100;
 constexpr int kReadyTimeoutMs = 30000;
 
-QDialog_AutoSen* AutoSenDialog(MainWindow* w) {
-    return w->widget_SIN[0] ? w->widget_SIN[0]->findChild<QDialog_AutoSen*>() : nullptr;
+SensitivityDialog* AutoSenDialog(MainWindow* w) {
+    return w->channelIndicators[0] ? w->channelIndicators[0]->findChild<SensitivityDialog*>() : nullptr;
 }
 
 SnrDialog* TourSnrDialog(MainWindow* w) { return w->findChild<SnrDialog*>(); }
@@ -60,21 +60,21 @@ std::vector<TourStep> Steps(MainWindow* w) {
                      },
                      [] { return g_SenseOn.load() != 0; }, [w] { return w; }, 3000});
     steps.push_back({"monitoring-dialog", [w] { w->pushButton_Dlg->click(); },
-                     [w] { return w->dialog_sense->isVisible(); }, [w] { return w->dialog_sense; }, 3000});
+                     [w] { return w->monitoringDialog->isVisible(); }, [w] { return w->monitoringDialog; }, 3000});
     steps.push_back({"sensitivity-dialog",
                      [w] {
-                         w->dialog_sense->close();
-                         if (w->widget_SIN[0]) w->widget_SIN[0]->pushButton_Sensitivity->click();
+                         w->monitoringDialog->close();
+                         if (w->channelIndicators[0]) w->channelIndicators[0]->pushButton_Sensitivity->click();
                      },
                      // The proposal comes once the simulated key has been held.
                      [w] {
-                         const QDialog_AutoSen* d = AutoSenDialog(w);
-                         return d && d->state() == QDialog_AutoSen::STA_AWAIT_WRITE;
+                         const SensitivityDialog* d = AutoSenDialog(w);
+                         return d && d->state() == SensitivityDialog::STA_AWAIT_WRITE;
                      },
                      [w] { return static_cast<QWidget*>(AutoSenDialog(w)); }, 300});
     steps.push_back({"debug-view",
                      [w] {
-                         if (QDialog_AutoSen* d = AutoSenDialog(w)) d->pushButton_Cancel->click();
+                         if (SensitivityDialog* d = AutoSenDialog(w)) d->pushButton_Cancel->click();
                          if (w->tabWidget->indexOf(w->tab_debug) < 0) return;
                          w->checkBox_show->setChecked(true);
                          w->tabWidget->setCurrentWidget(w->tab_debug);

@@ -12,7 +12,7 @@
 #include "app/userdir.h"
 #include "mainwindow/demo_mode.h"
 #include "mainwindow/screenshot_tour.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "platform/instance_marker.h"
 
 // Q_INIT_RESOURCE must be used outside any namespace.

@@ -12,8 +12,8 @@
 #include "data/MonitorNarrowing.h"
 #include "data/SnrProcedure.h"
 #include "data/SnrRegisters.h"
-#include "mainwindow/unit_mainwindow.h"
-#include "views/unit_widget_reg.h"
+#include "mainwindow/MainWindow.h"
+#include "views/RegisterCell.h"
 #include "workers/ChipFamily.h"
 
 namespace {
@@ -52,7 +52,7 @@ SnrDialog::SnrDialog(MainWindow* window) : QDialog(window), m_Window(window) {
     QPointer<MainWindow> w(window);
     m_Proc->setSenseSwitch([w](bool on) {
         if (w)
-            w->pushButton_Sense_Toggled(on);
+            w->onSenseToggled(on);
         else
             g_SenseOn.store(on ? 1 : 0);
     });
@@ -84,11 +84,11 @@ SnrDialog::SnrDialog(MainWindow* window) : QDialog(window), m_Window(window) {
     tableWidget_Results->horizontalHeader()->setStretchLastSection(true);
     if (!messages.isEmpty()) Show_Status(messages.join(QLatin1Char('\n')), true);
 
-    connect(pushButton_Start, &QPushButton::clicked, this, &SnrDialog::pushButton_Start_Clecked);
-    connect(pushButton_TouchingNow, &QPushButton::clicked, this, &SnrDialog::pushButton_TouchingNow_Clecked);
-    connect(pushButton_Cancel, &QPushButton::clicked, this, &SnrDialog::pushButton_Cancel_Clecked);
-    connect(pushButton_Apply, &QPushButton::clicked, this, &SnrDialog::pushButton_Apply_Clecked);
-    connect(pushButton_Save, &QPushButton::clicked, this, &SnrDialog::pushButton_Save_Clecked);
+    connect(pushButton_Start, &QPushButton::clicked, this, &SnrDialog::onStartClicked);
+    connect(pushButton_TouchingNow, &QPushButton::clicked, this, &SnrDialog::onTouchingNowClicked);
+    connect(pushButton_Cancel, &QPushButton::clicked, this, &SnrDialog::onCancelClicked);
+    connect(pushButton_Apply, &QPushButton::clicked, this, &SnrDialog::onApplyClicked);
+    connect(pushButton_Save, &QPushButton::clicked, this, &SnrDialog::onSaveClicked);
     connect(pushButton_Close, &QPushButton::clicked, this, &SnrDialog::close);
     connect(m_Proc, &SnrProcedure::changed, this, &SnrDialog::Show_Progress);
     connect(m_Proc, &SnrProcedure::finished, this, &SnrDialog::Test_Finished);
@@ -112,7 +112,7 @@ void SnrDialog::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
-void SnrDialog::pushButton_Start_Clecked() {
+void SnrDialog::onStartClicked() {
     if (m_Proc->running() || !m_Window) return;
     SnrSettings s;
     for (int c = 0; c < m_ChannelBoxes.size(); ++c)
@@ -144,9 +144,9 @@ void SnrDialog::pushButton_Start_Clecked() {
     Show_Progress();
 }
 
-void SnrDialog::pushButton_TouchingNow_Clecked() { m_Proc->touchingNow(); }
+void SnrDialog::onTouchingNowClicked() { m_Proc->touchingNow(); }
 
-void SnrDialog::pushButton_Cancel_Clecked() { endTest(); }
+void SnrDialog::onCancelClicked() { endTest(); }
 
 void SnrDialog::Show_Progress() {
     using Phase = SnrProcedure::Phase;
@@ -251,7 +251,7 @@ void SnrDialog::Update_Buttons() {
     pushButton_Save->setEnabled(haveResults);
 }
 
-void SnrDialog::pushButton_Apply_Clecked() {
+void SnrDialog::onApplyClicked() {
     if (m_Applying || m_Results.isEmpty() || m_Proc->running()) return;
     QStringList plan;
     for (const SnrResult& r : m_Results)
@@ -277,7 +277,7 @@ void SnrDialog::pushButton_Apply_Clecked() {
     if (!out.ok) QMessageBox::warning(this, QStringLiteral("Apply recommended"), out.message);
 }
 
-void SnrDialog::pushButton_Save_Clecked() {
+void SnrDialog::onSaveClicked() {
     if (m_Results.isEmpty()) return;
     const QString suggested =
         QDir(g_WorkDir).filePath(m_Info.date.toString(QStringLiteral("'snr-'yyyyMMdd-HHmmss'.csv'")));

@@ -34,11 +34,11 @@ public:
     void reject() override;
 
 public slots:
-    void pushButton_Start_Clecked();
-    void pushButton_TouchingNow_Clecked();
-    void pushButton_Cancel_Clecked();
-    void pushButton_Apply_Clecked();
-    void pushButton_Save_Clecked();
+    void onStartClicked();
+    void onTouchingNowClicked();
+    void onCancelClicked();
+    void onApplyClicked();
+    void onSaveClicked();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -29,10 +29,10 @@ private slots:
 
     void record_exactLayout() {
         QCOMPARE(
-            Log_Write("START", "========================================", "mainwindow/unit_mainwindow.cpp", 42, 0), 1);
+            Log_Write("START", "========================================", "mainwindow/MainWindow.cpp", 42, 0), 1);
         const QByteArray text = LogText();
         static const QRegularExpression re(
-            "^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}:\\d{3}\tSTART\t={40}\t\tmainwindow/unit_mainwindow.cpp\t42\n$");
+            "^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}:\\d{3}\tSTART\t={40}\t\tmainwindow/MainWindow.cpp\t42\n$");
         QVERIFY2(re.match(QString::fromLatin1(text)).hasMatch(), text.constData());
     }
 

@@ -12,7 +12,7 @@
 #include <QtTest>
 
 #include "app/globals.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "support/process_state.h"
 
 // The main window right after construction, each case in a fresh working
@@ -61,7 +61,7 @@ private slots:
         QCOMPARE(fields[1], QByteArray("START"));
         QCOMPARE(fields[2], QByteArray(40, '='));
         QCOMPARE(fields[3], QByteArray());
-        QVERIFY(fields[4].contains("unit_mainwindow"));
+        QVERIFY(fields[4].contains("MainWindow"));
         QVERIFY(fields[5].toInt() > 0);
     }
 
@@ -77,13 +77,13 @@ private slots:
         MainWindow w;
         QCOMPARE(g_SizeOfChannel.load(), 16);
         QCOMPARE(g_SizeOfSBF.load(), 4);
-        const QString shown = w.Ui::NV_EV_KitClass::statusBar->currentMessage();
+        const QString shown = w.Ui::MainWindow::statusBar->currentMessage();
         QVERIFY2(shown.contains("SIZEOFCHANNEL = 17") && shown.contains("SIZEOFSBF = 5"), qPrintable(shown));
     }
 
     void form_namesTextsAndProperties() {
         MainWindow w;
-        QCOMPARE(w.objectName(), QString("NV_EV_KitClass"));
+        QCOMPARE(w.objectName(), QString("MainWindow"));
         const std::pair<const char*, const char*> buttons[] = {
             {"pushButton_COM_Search", "COM"}, {"pushButton_TEST", "TEST"},   {"pushButton_Setting_SearchI2C", "Search"},
             {"pushButton_Setting_OK", "OK"},  {"pushButton_Reset", "Reset"}, {"pushButton_Read", "Read"},

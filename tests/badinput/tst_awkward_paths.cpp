@@ -7,7 +7,7 @@
 
 #include "app/globals.h"
 #include "platform/ini.h"
-#include "views/unit_widget_reg.h"
+#include "views/RegisterCell.h"
 #include "workdir_fixture.h"
 
 namespace {

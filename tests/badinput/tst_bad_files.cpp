@@ -9,8 +9,8 @@
 #include "app/globals.h"
 #include "platform/ini.h"
 #include "sim/SimPtyHost.h"
-#include "views/QWidget_SIN.h"
-#include "views/unit_widget_reg.h"
+#include "views/ChannelIndicator.h"
+#include "views/RegisterCell.h"
 #include "workdir_fixture.h"
 
 namespace {
@@ -27,13 +27,13 @@ QByteArray Garbage(int n, quint32 seed) {
 
 int SinCount(MainWindow* w) {
     int n = 0;
-    for (QWidget_SIN* s : w->widget_SIN) n += s != nullptr;
+    for (ChannelIndicator* s : w->channelIndicators) n += s != nullptr;
     return n;
 }
 
 int CellCount() {
     int n = 0;
-    for (unit_widget_reg* c : g_RegCells) n += c != nullptr;
+    for (RegisterCell* c : g_RegCells) n += c != nullptr;
     return n;
 }
 
@@ -43,7 +43,7 @@ QByteArray Raw(const char (&s)[N]) {
     return QByteArray(s, N - 1);
 }
 
-QString StatusText(MainWindow* w) { return w->Ui::NV_EV_KitClass::statusBar->currentMessage(); }
+QString StatusText(MainWindow* w) { return w->Ui::MainWindow::statusBar->currentMessage(); }
 
 }  // namespace
 

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "app/globals.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "support/file_dialogs.h"
 #include "support/mw_harness.h"
 

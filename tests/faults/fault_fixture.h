@@ -12,10 +12,10 @@
 
 #include "app/config.h"
 #include "app/globals.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
-#include "views/QWidget_SIN.h"
+#include "views/ChannelIndicator.h"
 
 namespace faults {
 
@@ -66,11 +66,11 @@ inline bool ChipWidgetsEnabled(MainWindow* w, bool enabled) {
 
 // Every lamp shows whether its bit of mask is set.
 inline bool LampsShow(MainWindow* w, int mask) {
-    const QImage on = QPixmap(QWidget_SIN::TouchedImagePath()).toImage();
-    const QImage off = QPixmap(QWidget_SIN::IdleImagePath()).toImage();
+    const QImage on = QPixmap(ChannelIndicator::TouchedImagePath()).toImage();
+    const QImage off = QPixmap(ChannelIndicator::IdleImagePath()).toImage();
     for (int i = 0; i < g_SizeOfChannel.load() && i < kSinSlots; ++i) {
-        if (w->widget_SIN[i] == nullptr) continue;
-        const QImage shown = w->widget_SIN[i]->label_SIN_ICON->pixmap().toImage();
+        if (w->channelIndicators[i] == nullptr) continue;
+        const QImage shown = w->channelIndicators[i]->label_SIN_ICON->pixmap().toImage();
         if (shown != (((mask >> i) & 1) ? on : off)) return false;
     }
     return true;

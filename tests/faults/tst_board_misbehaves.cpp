@@ -8,7 +8,7 @@
 #include <QtTest>
 
 #include "fault_fixture.h"
-#include "views/unit_widget_reg.h"
+#include "views/RegisterCell.h"
 
 using namespace faults;
 

@@ -7,10 +7,10 @@
 #include <QLineEdit>
 #include <QtTest>
 
-#include "autosen/QDialog_AutoSen.h"
+#include "autosen/SensitivityDialog.h"
 #include "badinput/workdir_fixture.h"
 #include "fault_fixture.h"
-#include "views/unit_widget_reg.h"
+#include "views/RegisterCell.h"
 
 using namespace faults;
 
@@ -89,10 +89,10 @@ private slots:
         MainWindow* w = h.window();
         const uint16_t maskBefore = 0x00F0;
         g_MonChannelMask = maskBefore;
-        w->widget_SIN[0]->pushButton_Sensitivity->click();
-        QPointer<QDialog_AutoSen> dlg = w->widget_SIN[0]->findChild<QDialog_AutoSen*>();
+        w->channelIndicators[0]->pushButton_Sensitivity->click();
+        QPointer<SensitivityDialog> dlg = w->channelIndicators[0]->findChild<SensitivityDialog*>();
         QVERIFY(dlg);
-        QTRY_COMPARE_WITH_TIMEOUT(dlg->state(), int(QDialog_AutoSen::STA_SAMPLE), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(dlg->state(), int(SensitivityDialog::STA_SAMPLE), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(dlg->ownsRun(), 5000);
         MessageBoxCatcher boxes;
 
@@ -135,8 +135,8 @@ private slots:
         QVERIFY(pull.pulled());
         QVERIFY(beat.beats() > 0);
         // The writes after the pull were not acknowledged; Load says so.
-        QVERIFY2(w->Ui::NV_EV_KitClass::statusBar->currentMessage().contains(QStringLiteral("not acknowledged")),
-                 qPrintable(w->Ui::NV_EV_KitClass::statusBar->currentMessage()));
+        QVERIFY2(w->Ui::MainWindow::statusBar->currentMessage().contains(QStringLiteral("not acknowledged")),
+                 qPrintable(w->Ui::MainWindow::statusBar->currentMessage()));
         QVERIFY(h.sim()->log()->count('W') < 0x80);
         VerifyOneWarning(boxes, h.simPath());
         VerifyDisconnected(w);

@@ -26,7 +26,7 @@
 #include "app/hintfile.h"
 #include "app/regfile.h"
 #include "data/LogReader.h"
-#include "link/Class_ThreadUART.h"
+#include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "link/event_frames.h"
 #include "platform/ini.h"
@@ -85,7 +85,7 @@ inline bool WriteRaw(const QString& path, const QByteArray& bytes) {
 // with the bytes it has.
 inline int ReplyCollector(const uint8_t* data, size_t size) {
     // Never started: the collector only needs its port to look open.
-    static Class_ThreadUART* uart = new Class_ThreadUART();
+    static ReceiveThread* uart = new ReceiveThread();
     Reader in(data, size);
     const int destSize = in.byte() % 33;
     const int batch = 1 + in.byte();

@@ -3,13 +3,13 @@
 #pragma once
 
 #include "app/globals.h"
-#include "link/Class_ThreadUART.h"
+#include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "support/pty_peer.h"
 
 struct LiveLink {
     PtyPeer peer;
-    Class_ThreadUART uart;
+    ReceiveThread uart;
 
     // Mirrors what the connect procedure does after a successful open.
     bool connect() {

@@ -35,9 +35,9 @@ struct SignalLog {
     int rxBatches = 0;
     QList<int> errPorts;
 
-    explicit SignalLog(Class_ThreadUART* uart) {
-        QObject::connect(uart, &Class_ThreadUART::Update_UART_RxEdit_Signal, &context, [this] { ++rxBatches; });
-        QObject::connect(uart, &Class_ThreadUART::UART_ERR_Signal, &context, [this](int port) { errPorts << port; });
+    explicit SignalLog(ReceiveThread* uart) {
+        QObject::connect(uart, &ReceiveThread::bytesReceived, &context, [this] { ++rxBatches; });
+        QObject::connect(uart, &ReceiveThread::lineFailed, &context, [this](int port) { errPorts << port; });
     }
 };
 
@@ -52,7 +52,7 @@ private slots:
     void openPort_whileAnotherIsOpen_closesTheOldOne() {
         PtyPeer first;
         PtyPeer second;
-        Class_ThreadUART uart;
+        ReceiveThread uart;
         QCOMPARE(uart.Open_Port(first.slavePath()), 1);
         QVERIFY(uart.m_Port.load() > 0);
         QCOMPARE(uart.portPath(), first.slavePath());
@@ -72,7 +72,7 @@ private slots:
     void openPort_rejectsWhatIsNotASerialLine() {
         QTemporaryFile file;
         QVERIFY(file.open());
-        Class_ThreadUART uart;
+        ReceiveThread uart;
         QCOMPARE(uart.Open_Port(file.fileName()), 0);
         QCOMPARE(uart.Open_Port(QString()), 0);
         QCOMPARE(uart.m_Port.load(), 0);
@@ -86,7 +86,7 @@ private slots:
     void nestedCalls_duringTheSettleWait_winOverTheOuterOpen() {
         PtyPeer first;
         PtyPeer second;
-        Class_ThreadUART uart;
+        ReceiveThread uart;
         QTimer::singleShot(0, [&] { QCOMPARE(uart.Close_Port(), 0); });
         QCOMPARE(uart.Open_Port(first.slavePath()), 0);
         QCOMPARE(uart.m_Port.load(), 0);
@@ -108,7 +108,7 @@ private slots:
         PtyPeer peer;
         const QByteArray slave = peer.slavePath().toLocal8Bit();
         QCOMPARE(::chmod(slave.constData(), 0), 0);
-        Class_ThreadUART uart;
+        ReceiveThread uart;
         const int fsuidBefore = ::setfsuid(65534);
         const int opened = uart.Open_Port(peer.slavePath());
         const int err = uart.Open_Error();
@@ -129,7 +129,7 @@ private slots:
     }
 
     void closePort_reportsWhetherAPortWasOpen() {
-        Class_ThreadUART uart;
+        ReceiveThread uart;
         QCOMPARE(uart.Close_Port(), 0);
         PtyPeer peer;
         QCOMPARE(uart.Open_Port(peer.slavePath()), 1);
@@ -196,7 +196,7 @@ private slots:
     }
 
     void stop_whileIdle_endsPromptly_andCanRestart() {
-        Class_ThreadUART uart;
+        ReceiveThread uart;
         for (int round = 0; round < 2; ++round) {
             uart.start();
             QVERIFY(uart.isRunning());

@@ -6,11 +6,11 @@
 #include <QtTest>
 
 #include "app/globals.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "support/mw_harness.h"
-#include "views/Dialog_sense.h"
-#include "views/QWidget_SIN.h"
-#include "views/Widget_sense.h"
+#include "views/MonitoringDialog.h"
+#include "views/ChannelIndicator.h"
+#include "views/SbfColumn.h"
 
 // The Debug tab's view and the event frames it decodes, with bytes put into
 // the debug ring the way the receive thread puts them there.
@@ -38,15 +38,15 @@ class tst_DebugView : public QObject {
         int32_t at = g_DebugWriteCount.load();
         for (char c : bytes) g_DebugRing[at++ & kRingMask].store(static_cast<uint8_t>(c));
         g_DebugWriteCount.store(at, std::memory_order_release);
-        QVERIFY(QMetaObject::invokeMethod(w, "Update_UART_RxEdit_Slot"));
+        QVERIFY(QMetaObject::invokeMethod(w, "onBytesReceived"));
         QCOMPARE(g_DebugReadCount.load(), g_DebugWriteCount.load());
     }
 
     static QByteArray F(const char* body) { return QByteArray("\x02") + body + "\x03"; }
 
     bool Lit(int ch) const {
-        return w->widget_SIN[ch]->label_SIN_ICON->pixmap().toImage() ==
-               QPixmap(QWidget_SIN::TouchedImagePath()).toImage();
+        return w->channelIndicators[ch]->label_SIN_ICON->pixmap().toImage() ==
+               QPixmap(ChannelIndicator::TouchedImagePath()).toImage();
     }
 
     // What the view holds after inserting the bytes one by one, each at the
@@ -101,7 +101,7 @@ private slots:
         const int status[4] = {0xF, 0x0, 0x7, 0x1};
         for (int c = 0; c < 4; ++c) QCOMPARE(g_SbfStatus[c].load(), status[c]);
         // Hidden dialog: no status passed on.
-        QVERIFY(w->dialog_sense->column(0, 1)->label_OFFSET_PER->styleSheet().isEmpty());
+        QVERIFY(w->monitoringDialog->column(0, 1)->label_OFFSET_PER->styleSheet().isEmpty());
         // Too few digits: ignored.
         Receive(F("CE1"));
         QCOMPARE(g_SbfStatus[0].load(), 15);
@@ -110,7 +110,7 @@ private slots:
         Receive(F("CEF071"));
         for (int c = 0; c < 4; ++c) {
             for (int s = 0; s < 4; ++s) {
-                const bool red = !w->dialog_sense->column(s, c)->label_OFFSET_PER->styleSheet().isEmpty();
+                const bool red = !w->monitoringDialog->column(s, c)->label_OFFSET_PER->styleSheet().isEmpty();
                 QCOMPARE(red, !((status[c] >> s) & 1));
             }
         }
@@ -158,7 +158,7 @@ private slots:
         const QByteArray burst = QByteArray(kRingSize + 100, 'q') + F("CT0400");
         for (char c : burst) g_DebugRing[at++ & kRingMask].store(static_cast<uint8_t>(c));
         g_DebugWriteCount.store(at, std::memory_order_release);
-        QVERIFY(QMetaObject::invokeMethod(w, "Update_UART_RxEdit_Slot"));
+        QVERIFY(QMetaObject::invokeMethod(w, "onBytesReceived"));
         QCOMPARE(g_DebugReadCount.load(), at);
         QVERIFY(Lit(2) && !Lit(0));
         // Exactly the bytes still in the ring, none of them twice.

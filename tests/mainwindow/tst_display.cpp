@@ -4,12 +4,14 @@
 #include <QtTest>
 
 #include "app/globals.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "data/MonitorSample.h"
+#include "data/SampleStream.h"
+#include "mainwindow/MainWindow.h"
 #include "support/mw_harness.h"
-#include "views/Dialog_sense.h"
-#include "views/QWidget_SIN.h"
-#include "views/Widget_sense.h"
-#include "views/unit_widget_reg.h"
+#include "views/MonitoringDialog.h"
+#include "views/ChannelIndicator.h"
+#include "views/SbfColumn.h"
+#include "views/RegisterCell.h"
 
 // The main window's live display slots, driven directly, without a board.
 class tst_Display : public QObject {
@@ -30,9 +32,13 @@ class tst_Display : public QObject {
     }
 
     static void Touch(MainWindow* w, int mask) {
-        QVERIFY(QMetaObject::invokeMethod(w, "UpdateTouch_Slot", Q_ARG(int, mask)));
+        QVERIFY(QMetaObject::invokeMethod(w, "showTouchMask", Q_ARG(int, mask)));
     }
-    static void Monitor(MainWindow* w) { QVERIFY(QMetaObject::invokeMethod(w, "Update_MON_Slot")); }
+    // What the monitoring thread publishes: the newest channel's values, into
+    // the window's sample stream.
+    static void Monitor(MainWindow* w) {
+        w->sampleStream()->publishLive(MonitorSample_FromGlobals(g_MonChannel.load()));
+    }
 
 private slots:
     void touch_lampsAndRegisters_data() {
@@ -79,8 +85,8 @@ private slots:
         const char* off =
             medium ? ":/NV_EV_Kit/Resources/grey_circle_m.png" : ":/NV_EV_Kit/Resources/grey_circle_l.png";
         for (int i = 0; i < channels; ++i) {
-            QVERIFY(w->widget_SIN[i]);
-            QVERIFY2(Shows(w->widget_SIN[i]->label_SIN_ICON, lit.contains(i) ? on : off),
+            QVERIFY(w->channelIndicators[i]);
+            QVERIFY2(Shows(w->channelIndicators[i]->label_SIN_ICON, lit.contains(i) ? on : off),
                      qPrintable(QString::number(i)));
         }
         for (int k = 0; k < regs.size(); ++k) {
@@ -112,21 +118,21 @@ private slots:
             g_Offset_Per_Tick[5][s] = 30 + s;
         }
         g_MonChannel = 5;
-        Dialog_sense* d = w->dialog_sense;
+        MonitoringDialog* d = w->monitoringDialog;
         const QString unseen = d->column(0, 5)->label_SIN_CNT->text();
         Monitor(w);
-        QCOMPARE(w->widget_SIN[5]->label_RIN_CNT->text(), QString("1002"));
-        QCOMPARE(w->widget_SIN[5]->label_SIN_CNT->text(), QString("2002"));
-        QCOMPARE(w->widget_SIN[5]->label_DIFF_PER->text(), QString("-12"));
+        QCOMPARE(w->channelIndicators[5]->label_RIN_CNT->text(), QString("1002"));
+        QCOMPARE(w->channelIndicators[5]->label_SIN_CNT->text(), QString("2002"));
+        QCOMPARE(w->channelIndicators[5]->label_DIFF_PER->text(), QString("-12"));
         // Only the published channel changes.
-        QCOMPARE(w->widget_SIN[4]->label_RIN_CNT->text(), QString("RIN"));
+        QCOMPARE(w->channelIndicators[4]->label_RIN_CNT->text(), QString("RIN"));
         // Hidden dialog: nothing passed on.
         QCOMPARE(d->column(0, 5)->label_SIN_CNT->text(), unseen);
 
         w->pushButton_Dlg->click();
         Monitor(w);
         for (int s = 0; s < 3; ++s) {
-            Widget_sense* col = d->column(s, 5);
+            SbfColumn* col = d->column(s, 5);
             QCOMPARE(col->label_RIN_CNT->text(), QString::number(1000 + s));
             QCOMPARE(col->label_SIN_CNT->text(), QString::number(2000 + s));
             QCOMPARE(col->label_DIFF_PER->text(), QString::number(-10 - s));
@@ -144,9 +150,9 @@ private slots:
         g_Diff_Per_Tick[1][2] = 55;
         g_MonChannel = 1;
         Monitor(h.window());
-        QCOMPARE(h.window()->widget_SIN[1]->label_RIN_CNT->text(), QString("333"));
-        QCOMPARE(h.window()->widget_SIN[1]->label_SIN_CNT->text(), QString("444"));
-        QCOMPARE(h.window()->widget_SIN[1]->label_DIFF_PER->text(), QString("55"));
+        QCOMPARE(h.window()->channelIndicators[1]->label_RIN_CNT->text(), QString("333"));
+        QCOMPARE(h.window()->channelIndicators[1]->label_SIN_CNT->text(), QString("444"));
+        QCOMPARE(h.window()->channelIndicators[1]->label_DIFF_PER->text(), QString("55"));
     }
 
     void monitor_channelBeyondIndicators_ignored() {
@@ -155,7 +161,7 @@ private slots:
         h.window()->pushButton_Dlg->click();
         g_MonChannel = 200;
         Monitor(h.window());  // must neither crash nor touch a column
-        QCOMPARE(h.window()->dialog_sense->lastMarkedChannel(), 0);
+        QCOMPARE(h.window()->monitoringDialog->lastMarkedChannel(), 0);
     }
 
     void valid_pushesStatusWhileVisible() {
@@ -163,14 +169,14 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
         g_SbfStatus[2] = 0x05;
-        QVERIFY(QMetaObject::invokeMethod(w, "Update_Valid_Slot"));
-        QVERIFY(w->dialog_sense->column(1, 2)->label_OFFSET_PER->styleSheet().isEmpty());
+        QVERIFY(QMetaObject::invokeMethod(w, "showSbfStatus"));
+        QVERIFY(w->monitoringDialog->column(1, 2)->label_OFFSET_PER->styleSheet().isEmpty());
 
         w->pushButton_Dlg->click();
-        QVERIFY(QMetaObject::invokeMethod(w, "Update_Valid_Slot"));
-        QVERIFY(w->dialog_sense->column(0, 2)->label_OFFSET_PER->styleSheet().isEmpty());
-        QVERIFY(w->dialog_sense->column(1, 2)->label_OFFSET_PER->styleSheet().contains("rgb(255, 0, 0)"));
-        QVERIFY(w->dialog_sense->column(2, 2)->label_OFFSET_PER->styleSheet().isEmpty());
+        QVERIFY(QMetaObject::invokeMethod(w, "showSbfStatus"));
+        QVERIFY(w->monitoringDialog->column(0, 2)->label_OFFSET_PER->styleSheet().isEmpty());
+        QVERIFY(w->monitoringDialog->column(1, 2)->label_OFFSET_PER->styleSheet().contains("rgb(255, 0, 0)"));
+        QVERIFY(w->monitoringDialog->column(2, 2)->label_OFFSET_PER->styleSheet().isEmpty());
     }
 
     void sense_togglesFlagTextAndColours() {
@@ -179,14 +185,14 @@ private slots:
         MainWindow* w = h.window();
         QCOMPARE(w->pushButton_Sense->text(), QString("Sense"));
         for (bool on : {true, false, true}) {
-            QVERIFY(QMetaObject::invokeMethod(w, "pushButton_Sense_Toggled", Q_ARG(bool, on)));
+            QVERIFY(QMetaObject::invokeMethod(w, "onSenseToggled", Q_ARG(bool, on)));
             QCOMPARE(int(g_SenseOn.load()), on ? 1 : 0);
             QCOMPARE(w->pushButton_Sense->text(), QString(on ? "Stop" : "Sense"));
             const QString colour = on ? "color: black" : "color: grey";
             for (int i = 0; i < 4; ++i) {
-                QCOMPARE(w->widget_SIN[i]->label_RIN_CNT->styleSheet(), colour);
-                QCOMPARE(w->widget_SIN[i]->label_SIN_CNT->styleSheet(), colour);
-                QCOMPARE(w->widget_SIN[i]->label_DIFF_PER->styleSheet(), colour);
+                QCOMPARE(w->channelIndicators[i]->label_RIN_CNT->styleSheet(), colour);
+                QCOMPARE(w->channelIndicators[i]->label_SIN_CNT->styleSheet(), colour);
+                QCOMPARE(w->channelIndicators[i]->label_DIFF_PER->styleSheet(), colour);
             }
         }
     }
@@ -195,7 +201,7 @@ private slots:
         MwHarness h(Offline("TK2C", 4));
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        Dialog_sense* d = w->dialog_sense;
+        MonitoringDialog* d = w->monitoringDialog;
         QVERIFY(!d->isVisible());
         w->move(40, 30);
         w->pushButton_Dlg->click();

@@ -14,13 +14,13 @@
 #include "data/LogReader.h"
 #include "data/LogRecorder.h"
 #include "data/SampleStream.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
-#include "views/Dialog_sense.h"
-#include "views/QWidget_SIN.h"
-#include "views/Widget_replay.h"
-#include "views/Widget_sense.h"
+#include "views/MonitoringDialog.h"
+#include "views/ChannelIndicator.h"
+#include "views/ReplayBar.h"
+#include "views/SbfColumn.h"
 
 namespace {
 
@@ -59,8 +59,8 @@ QString RowText(int ch, int sbf, const QString& ref, const QString& sense, const
     return QStringLiteral("%1,%2,%3,%4,%5,%6").arg(ch).arg(sbf).arg(ref, sense, diff, off);
 }
 
-QString ColumnText(Dialog_sense* d, int ch, int sbf) {
-    const Widget_sense* c = d->column(sbf, ch);
+QString ColumnText(MonitoringDialog* d, int ch, int sbf) {
+    const SbfColumn* c = d->column(sbf, ch);
     return c ? RowText(ch, sbf, c->label_RIN_CNT->text(), c->label_SIN_CNT->text(), c->label_DIFF_PER->text(),
                        c->label_OFFSET_PER->text())
              : QString();
@@ -96,7 +96,7 @@ private slots:
         // What the dialog shows right after each publication reached it.
         QStringList shown;
         connect(w->sampleStream(), &SampleStream::sampleAdded, w, [&](const MonitorSample& s) {
-            for (int k = 0; k < s.sbfCount; ++k) shown << ColumnText(w->dialog_sense, s.channel, k);
+            for (int k = 0; k < s.sbfCount; ++k) shown << ColumnText(w->monitoringDialog, s.channel, k);
         });
         w->pushButton_Sense->click();
         QTRY_VERIFY2_WITH_TIMEOUT(shown.size() >= 4 * 8,
@@ -162,7 +162,7 @@ private slots:
             while (again.nextEvent(&e))
                 if (e.kind == LogRowKind::Sample) last[e.sample.channel] = e.sample;
         }
-        w->dialog_sense->column(0, 0)->label_SIN_CNT->setText(QStringLiteral("stale"));
+        w->monitoringDialog->column(0, 0)->label_SIN_CNT->setText(QStringLiteral("stale"));
         {
             MessageBoxCatcher boxes;
             boxes.setAnswer(QMessageBox::Yes);
@@ -179,15 +179,15 @@ private slots:
         for (int ch = 0; ch < 8; ++ch) {
             if (last[ch].sbfCount == 0) continue;
             for (int k = 0; k < last[ch].sbfCount; ++k)
-                QCOMPARE(ColumnText(w->dialog_sense, ch, k), SampleText(last[ch], k));
+                QCOMPARE(ColumnText(w->monitoringDialog, ch, k), SampleText(last[ch], k));
         }
         QCOMPARE(int(w->sampleStream()->touchMask()), 0x4);
-        QVERIFY(w->widget_SIN[2]->label_SIN_ICON->isEnabled());  // drawn green, not greyed
-        QCOMPARE(w->widget_SIN[2]->label_SIN_ICON->pixmap().toImage(),
-                 QPixmap(QWidget_SIN::TouchedImagePath()).toImage());
+        QVERIFY(w->channelIndicators[2]->label_SIN_ICON->isEnabled());  // drawn green, not greyed
+        QCOMPARE(w->channelIndicators[2]->label_SIN_ICON->pixmap().toImage(),
+                 QPixmap(ChannelIndicator::TouchedImagePath()).toImage());
 
         // Stopping returns to the plain disconnected window.
-        auto* bar = w->findChild<Widget_replay*>();
+        auto* bar = w->findChild<ReplayBar*>();
         QVERIFY(bar);
         bar->pushButton_Stop->click();
         QVERIFY(!w->logPlayer());

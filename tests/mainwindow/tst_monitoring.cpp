@@ -7,13 +7,13 @@
 
 #include "app/globals.h"
 #include "data/SampleStream.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
-#include "views/Dialog_sense.h"
-#include "views/QWidget_SIN.h"
-#include "views/Widget_sense.h"
-#include "views/unit_widget_reg.h"
+#include "views/MonitoringDialog.h"
+#include "views/ChannelIndicator.h"
+#include "views/SbfColumn.h"
+#include "views/RegisterCell.h"
 
 // Live touch and monitoring against the simulated board, from the board's
 // event frames and the processing thread's publications to the lamps, the
@@ -38,14 +38,14 @@ class tst_Monitoring : public QObject {
     }
 
     static bool Lit(MainWindow* w, int ch) {
-        return w->widget_SIN[ch]->label_SIN_ICON->pixmap().toImage() ==
-               QPixmap(QWidget_SIN::TouchedImagePath()).toImage();
+        return w->channelIndicators[ch]->label_SIN_ICON->pixmap().toImage() ==
+               QPixmap(ChannelIndicator::TouchedImagePath()).toImage();
     }
 
     // The indicator of ch shows the simulator's values of the third SBF.
     static bool IndicatorMatches(MwHarness& h, int ch) {
         const SimSensing v = Intended(h, ch, 2);
-        const QWidget_SIN* sin = h.window()->widget_SIN[ch];
+        const ChannelIndicator* sin = h.window()->channelIndicators[ch];
         return sin->label_RIN_CNT->text() == QString::number(v.ref) &&
                sin->label_SIN_CNT->text() == QString::number(v.sense) &&
                sin->label_DIFF_PER->text() == QString::number(v.diff);
@@ -53,7 +53,7 @@ class tst_Monitoring : public QObject {
 
     static bool ColumnMatches(MwHarness& h, int sbf, int ch) {
         const SimSensing v = Intended(h, ch, sbf);
-        const Widget_sense* col = h.window()->dialog_sense->column(sbf, ch);
+        const SbfColumn* col = h.window()->monitoringDialog->column(sbf, ch);
         return col && col->label_RIN_CNT->text() == QString::number(v.ref) &&
                col->label_SIN_CNT->text() == QString::number(v.sense) &&
                col->label_DIFF_PER->text() == QString::number(v.diff) &&
@@ -69,11 +69,11 @@ class tst_Monitoring : public QObject {
 
     static void ShowDialog(MainWindow* w) {
         w->pushButton_Dlg->click();
-        QVERIFY(w->dialog_sense->isVisible());
+        QVERIFY(w->monitoringDialog->isVisible());
     }
 
     static void Uncheck(MainWindow* w, int ch) {
-        QCheckBox* box = w->dialog_sense->column(0, ch)->CheckBox_MON_En;
+        QCheckBox* box = w->monitoringDialog->column(0, ch)->CheckBox_MON_En;
         QVERIFY(box);
         box->setChecked(false);
         QCOMPARE((g_MonChannelMask.load() >> ch) & 1, 0);
@@ -142,13 +142,13 @@ private slots:
                 QTRY_VERIFY2_WITH_TIMEOUT(ColumnMatches(h, s, c),
                                           qPrintable(QString("SBF %1 channel %2").arg(s).arg(c)), kWaitMs);
         }
-        QCOMPARE(w->widget_SIN[1]->label_DIFF_PER->text(), QString::number(SimChip::kDefaultLevel));
+        QCOMPARE(w->channelIndicators[1]->label_DIFF_PER->text(), QString::number(SimChip::kDefaultLevel));
         // The touch frame reached the dialog's titles too.
-        QVERIFY(w->dialog_sense->column(3, 1)->label_SIN_TITLE->styleSheet().contains("rgb(0, 255, 0)"));
+        QVERIFY(w->monitoringDialog->column(3, 1)->label_SIN_TITLE->styleSheet().contains("rgb(0, 255, 0)"));
 
         w->pushButton_Sense->click();
         QCOMPARE(w->pushButton_Sense->text(), QString("Sense"));
-        QCOMPARE(w->widget_SIN[0]->label_RIN_CNT->styleSheet(), QString("color: grey"));
+        QCOMPARE(w->channelIndicators[0]->label_RIN_CNT->styleSheet(), QString("color: grey"));
     }
 
     void dialog_clearedChannelIsNeverSelected() {
@@ -168,7 +168,7 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(rounds({0, 1, 2, 4, 5, 6, 7}, 2), kWaitMs);
         QCOMPARE(Selections(h, 3), 0);
-        QCOMPARE(w->widget_SIN[3]->label_RIN_CNT->text(), QString("RIN"));
+        QCOMPARE(w->channelIndicators[3]->label_RIN_CNT->text(), QString("RIN"));
 
         // Cleared while sensing runs: once the cycle in progress is over, the
         // channel is not selected again.
@@ -189,18 +189,18 @@ private slots:
         ShowDialog(w);
         w->pushButton_Sense->click();
         QTRY_VERIFY_WITH_TIMEOUT(ColumnMatches(h, 2, 0), kWaitMs);
-        const QString stale = w->dialog_sense->column(2, 0)->label_DIFF_PER->text();
+        const QString stale = w->monitoringDialog->column(2, 0)->label_DIFF_PER->text();
         QCOMPARE(stale, QString("0"));
 
-        w->dialog_sense->hide();
+        w->monitoringDialog->hide();
         QVERIFY(h.sim()->touch(0));
         // The indicator follows; the hidden dialog does not.
-        QTRY_VERIFY_WITH_TIMEOUT(IndicatorMatches(h, 0) && w->widget_SIN[0]->label_DIFF_PER->text() != stale, kWaitMs);
-        QCOMPARE(w->dialog_sense->column(2, 0)->label_DIFF_PER->text(), stale);
+        QTRY_VERIFY_WITH_TIMEOUT(IndicatorMatches(h, 0) && w->channelIndicators[0]->label_DIFF_PER->text() != stale, kWaitMs);
+        QCOMPARE(w->monitoringDialog->column(2, 0)->label_DIFF_PER->text(), stale);
 
         // Shown again: nothing has run between the click and this check.
         w->pushButton_Dlg->click();
-        QCOMPARE(w->dialog_sense->column(2, 0)->label_DIFF_PER->text(), stale);
+        QCOMPARE(w->monitoringDialog->column(2, 0)->label_DIFF_PER->text(), stale);
         QTRY_VERIFY_WITH_TIMEOUT(ColumnMatches(h, 2, 0), kWaitMs);
     }
 };

@@ -2,13 +2,13 @@
 
 #include "app/config.h"
 #include "app/globals.h"
-#include "link/Class_ThreadUART.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "link/ReceiveThread.h"
+#include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
-#include "views/unit_widget_reg.h"
-#include "workers/Class_CMD_Thread.h"
-#include "workers/Class_Proc_Thread.h"
+#include "views/RegisterCell.h"
+#include "workers/ChipPollThread.h"
+#include "workers/MonitorThread.h"
 
 namespace {
 
@@ -195,7 +195,7 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
         h.sim()->setPacing(true);
-        QTimer::singleShot(0, w, [&] { QMetaObject::invokeMethod(w, "I2C_Disconnection_Slot"); });
+        QTimer::singleShot(0, w, [&] { QMetaObject::invokeMethod(w, "onChipLost"); });
         w->pushButton_Read->click();
         QCOMPARE(g_I2C_Connected.load(), 0);
         QVERIFY(ChipWidgetsEnabled(w, false));
@@ -207,7 +207,7 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
         h.choosePort("NONE");
-        QMetaObject::invokeMethod(w, "I2C_Connection_Slot");
+        QMetaObject::invokeMethod(w, "onChipFound");
         QCOMPARE(g_I2C_Connected.load(), 0);
         QVERIFY(ChipWidgetsEnabled(w, false));
         QVERIFY(Shows(w->label_I2C_Status, kGrey));

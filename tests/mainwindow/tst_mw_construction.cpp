@@ -3,14 +3,14 @@
 
 #include "app/config.h"
 #include "app/globals.h"
-#include "link/Class_ThreadUART.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "link/ReceiveThread.h"
+#include "mainwindow/MainWindow.h"
 #include "support/mw_harness.h"
-#include "views/Dialog_sense.h"
-#include "views/QWidget_SIN.h"
-#include "views/unit_widget_reg.h"
-#include "workers/Class_CMD_Thread.h"
-#include "workers/Class_Proc_Thread.h"
+#include "views/MonitoringDialog.h"
+#include "views/ChannelIndicator.h"
+#include "views/RegisterCell.h"
+#include "workers/ChipPollThread.h"
+#include "workers/MonitorThread.h"
 
 namespace {
 
@@ -67,12 +67,12 @@ private slots:
         QCOMPARE(sinGrid->count(), channels);
         for (int i = 0; i < kSinSlots; ++i) {
             if (i >= channels) {
-                QVERIFY(w->widget_SIN[i] == nullptr);
+                QVERIFY(w->channelIndicators[i] == nullptr);
                 continue;
             }
-            QCOMPARE(w->widget_SIN[i]->label_SIN_TITLE->text(), QString("SIN %1").arg(i + 1));
+            QCOMPARE(w->channelIndicators[i]->label_SIN_TITLE->text(), QString("SIN %1").arg(i + 1));
             int row, col, rs, cs;
-            sinGrid->getItemPosition(sinGrid->indexOf(w->widget_SIN[i]), &row, &col, &rs, &cs);
+            sinGrid->getItemPosition(sinGrid->indexOf(w->channelIndicators[i]), &row, &col, &rs, &cs);
             QCOMPARE(QPoint(col, row), QPoint(i, 0));
         }
 
@@ -105,7 +105,7 @@ private slots:
         QCOMPARE(g_RegCells[255]->label_Addr->toolTip(), QString("r255"));
         // Lines 256 to 299 are not registers.
         QCOMPARE(CellCount(), 256 - 2);
-        QCOMPARE(w->frame_reg->findChildren<unit_widget_reg*>().size(), 256 - 2);
+        QCOMPARE(w->frame_reg->findChildren<RegisterCell*>().size(), 256 - 2);
     }
 
     void hint_missing_noCells() {
@@ -149,7 +149,7 @@ private slots:
         QCOMPARE(w->comboBox_COM->itemText(0), QString("NONE"));
         QCOMPARE(g_UART_Connected.load(), 0);
         QCOMPARE(g_I2C_Connected.load(), 0);
-        QVERIFY(w->dialog_sense != nullptr && !w->dialog_sense->isVisible());
+        QVERIFY(w->monitoringDialog != nullptr && !w->monitoringDialog->isVisible());
         QVERIFY(g_ThreadUART && g_ThreadUART->isRunning() && g_ThreadUART->parent() == nullptr);
         QVERIFY(g_CMD_Thread && g_CMD_Thread->isRunning() && g_CMD_Thread->parent() == w);
         QVERIFY(g_Proc_Thread && g_Proc_Thread->isRunning() && g_Proc_Thread->parent() == w);

@@ -1,10 +1,10 @@
 #include <QtTest>
 
 #include "app/globals.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
-#include "views/unit_widget_reg.h"
+#include "views/RegisterCell.h"
 
 namespace {
 
@@ -106,9 +106,9 @@ private slots:
         QMetaObject::Connection nested;
         nested = connect(first, &QLineEdit::textChanged, w, [w, &nested] {
             QObject::disconnect(nested);
-            w->pushButton_Read_Clecked();
+            w->onReadClicked();
         });
-        w->pushButton_Read_Clecked();
+        w->onReadClicked();
         QObject::disconnect(nested);
         QList<QByteArray> runs;
         for (const QByteArray& p : h.payloads('R'))
@@ -152,7 +152,7 @@ private slots:
         h.sim()->setAddr(0xB6);
         h.sim()->clearLog();
         // A second search from inside the first's waits is not run.
-        QTimer::singleShot(0, h.window(), [&] { h.window()->pushButton_Setting_SearchI2C_Clecked(); });
+        QTimer::singleShot(0, h.window(), [&] { h.window()->onSearchI2cClicked(); });
         h.window()->pushButton_Setting_SearchI2C->click();
         QCOMPARE(g_I2C_Addr.load(), 0xB6);
         QCOMPARE(h.window()->lineEdit_I2C_ADDR->text(), QString("B6"));

@@ -16,13 +16,13 @@
 #include "app/globals.h"
 #include "link/PortDiscovery.h"
 #include "link/PortWatcher.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "support/mw_harness.h"
 #include "support/pty_peer.h"
 
 namespace {
 
-QString StatusText(MainWindow* w) { return w->Ui::NV_EV_KitClass::statusBar->currentMessage(); }
+QString StatusText(MainWindow* w) { return w->Ui::MainWindow::statusBar->currentMessage(); }
 
 QStringList ComboItems(MainWindow* w) {
     QStringList items;

@@ -15,12 +15,12 @@
 #include <QtTest>
 
 #include "app/globals.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "platform/ini.h"
 #include "sim/SimPtyHost.h"
 #include "support/file_dialogs.h"
 #include "support/mw_harness.h"
-#include "views/unit_widget_reg.h"
+#include "views/RegisterCell.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ MwOptions Offline(const QVector<int>& cells) {
 
 QString Cell(int a) { return g_RegCells[a] ? g_RegCells[a]->lineEdit_data->text() : QStringLiteral("<none>"); }
 
-QString StatusText(MainWindow* w) { return w->Ui::NV_EV_KitClass::statusBar->currentMessage(); }
+QString StatusText(MainWindow* w) { return w->Ui::MainWindow::statusBar->currentMessage(); }
 
 QString RememberedPath(const MwHarness& h) {
     return Ini_GetString(h.filePath("config.ini"), "PATH", "REG_FILE", "<missing>");

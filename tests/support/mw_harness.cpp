@@ -13,7 +13,7 @@
 #include "app/config.h"
 #include "app/globals.h"
 #include "link/commands.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/process_state.h"
 

@@ -4,13 +4,13 @@
 
 #include "app/config.h"
 #include "app/globals.h"
-#include "autosen/QDialog_AutoSen.h"
-#include "link/Class_ThreadUART.h"
+#include "autosen/SensitivityDialog.h"
+#include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "link/event_frames.h"
-#include "mainwindow/unit_mainwindow.h"
-#include "workers/Class_CMD_Thread.h"
-#include "workers/Class_Proc_Thread.h"
+#include "mainwindow/MainWindow.h"
+#include "workers/ChipPollThread.h"
+#include "workers/MonitorThread.h"
 
 void Reset_ProcessState() {
     g_I2C_Addr = 0xB0;

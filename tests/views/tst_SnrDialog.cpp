@@ -5,17 +5,17 @@
 #include <QtTest>
 
 #include "app/globals.h"
-#include "autosen/QDialog_AutoSen.h"
+#include "autosen/SensitivityDialog.h"
 #include "data/MonitorNarrowing.h"
 #include "data/SnrProcedure.h"
 #include "data/SnrReport.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/file_dialogs.h"
 #include "support/mw_harness.h"
-#include "views/QWidget_SIN.h"
+#include "views/ChannelIndicator.h"
 #include "views/SnrDialog.h"
-#include "views/unit_widget_reg.h"
+#include "views/RegisterCell.h"
 
 // The guided test through its window against the simulated board, whose
 // noise and touch level are known.
@@ -88,7 +88,7 @@ void tst_SnrDialog::guidedRun_reportsImpliedSnr_savesAndApplies() {
     h.sim()->setLevel(1, level[1]);
     h.sim()->setLevel(2, level[2]);
     g_MonChannelMask = 0x00F0;
-    h.window()->pushButton_Sense_Toggled(false);
+    h.window()->onSenseToggled(false);
 
     QPointer<SnrDialog> dlg = OpenDialog(h);
     QVERIFY(dlg);
@@ -177,7 +177,7 @@ void tst_SnrDialog::endsEarly_restoresMaskAndSense() {
     MwHarness h;
     QVERIFY2(h.start(), qPrintable(h.error()));
     g_MonChannelMask = 0x0030;
-    h.window()->pushButton_Sense_Toggled(false);
+    h.window()->onSenseToggled(false);
     QPointer<SnrDialog> dlg = OpenDialog(h);
     QVERIFY(dlg);
     dlg->pushButton_Start->click();
@@ -215,14 +215,14 @@ void tst_SnrDialog::oneNarrowingProcedureAtATime() {
     g_MonChannelMask = 0x0003;
     QPointer<SnrDialog> dlg = OpenDialog(h);
     QVERIFY(dlg);
-    QWidget_SIN* sin = h.window()->widget_SIN[0];
-    QPointer<QDialog_AutoSen> sen;
+    ChannelIndicator* sin = h.window()->channelIndicators[0];
+    QPointer<SensitivityDialog> sen;
 
     if (snrFirst) {
         dlg->pushButton_Start->click();
         QVERIFY(PhaseIs(dlg, Phase::HandsOff));
         sin->pushButton_Sensitivity->click();
-        sen = sin->findChild<QDialog_AutoSen*>();
+        sen = sin->findChild<SensitivityDialog*>();
         QVERIFY(sen);
         QTRY_VERIFY(sen->label_msg->text().startsWith(QStringLiteral("The SNR test is in progress")));
         QVERIFY(!sen->ownsRun());
@@ -232,9 +232,9 @@ void tst_SnrDialog::oneNarrowingProcedureAtATime() {
         QVERIFY(PhaseIs(dlg, Phase::Cancelled));
     } else {
         sin->pushButton_Sensitivity->click();
-        sen = sin->findChild<QDialog_AutoSen*>();
+        sen = sin->findChild<SensitivityDialog*>();
         QVERIFY(sen);
-        QTRY_VERIFY_WITH_TIMEOUT(sen->state() == QDialog_AutoSen::STA_SAMPLE, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(sen->state() == SensitivityDialog::STA_SAMPLE, 5000);
         dlg->pushButton_Start->click();
         QVERIFY(PhaseIs(dlg, Phase::Idle));
         QVERIFY2(dlg->label_Status->text().contains(QStringLiteral("sensitivity run of SIN1")),

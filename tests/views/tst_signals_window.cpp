@@ -12,14 +12,14 @@
 #include "app/config.h"
 #include "app/globals.h"
 #include "data/SampleStream.h"
-#include "mainwindow/unit_mainwindow.h"
+#include "mainwindow/MainWindow.h"
 #include "platform/ini.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
-#include "views/Dialog_sense.h"
+#include "views/MonitoringDialog.h"
 #include "views/SignalsWindow.h"
-#include "views/Widget_sense.h"
-#include "views/unit_widget_reg.h"
+#include "views/SbfColumn.h"
+#include "views/RegisterCell.h"
 #include "workers/ChipFamily.h"
 
 // The Signals window against the simulated board: what the stream carries is
@@ -66,7 +66,7 @@ private slots:
         auto conn = connect(w->sampleStream(), &SampleStream::sampleAdded, this, [&](const MonitorSample& s) {
             QCOMPARE(s.sbfCount, 4);
             for (int k = 0; k < s.sbfCount; ++k) {
-                const Widget_sense* col = w->dialog_sense->column(k, s.channel);
+                const SbfColumn* col = w->monitoringDialog->column(k, s.channel);
                 const QString want =
                     QStringLiteral("%1/%2/%3/%4").arg(s.ref[k]).arg(s.sense[k]).arg(s.diff[k]).arg(s.offset[k]);
                 const QString shown = col->label_RIN_CNT->text() + '/' + col->label_SIN_CNT->text() + '/' +

@@ -25,9 +25,9 @@ void tst_cmd_thread::chipAnswers_connectionAboutASecondAfterPortOpens() {
     QVERIFY(rig.start());
     QElapsedTimer since;
     since.start();
-    Class_CMD_Thread* cmd = rig.startCmd();
-    QSignalSpy up(cmd, &Class_CMD_Thread::I2C_Connection_Signal);
-    QSignalSpy down(cmd, &Class_CMD_Thread::I2C_Disconnection_Signal);
+    ChipPollThread* cmd = rig.startCmd();
+    QSignalSpy up(cmd, &ChipPollThread::chipFound);
+    QSignalSpy down(cmd, &ChipPollThread::chipLost);
     QTRY_VERIFY_WITH_TIMEOUT(up.count() >= 1, 5000);
     QVERIFY(since.elapsed() >= 900);  // one probe a second, not sooner
     rig.stopWorkers();
@@ -43,9 +43,9 @@ void tst_cmd_thread::chipAnswers_connectionAboutASecondAfterPortOpens() {
 void tst_cmd_thread::addressWithoutChip_disconnectionAtNextProbe() {
     WorkerRig rig("TK1B", 8, 4);
     QVERIFY(rig.start());
-    Class_CMD_Thread* cmd = rig.startCmd();
-    QSignalSpy up(cmd, &Class_CMD_Thread::I2C_Connection_Signal);
-    QSignalSpy down(cmd, &Class_CMD_Thread::I2C_Disconnection_Signal);
+    ChipPollThread* cmd = rig.startCmd();
+    QSignalSpy up(cmd, &ChipPollThread::chipFound);
+    QSignalSpy down(cmd, &ChipPollThread::chipLost);
     QTRY_VERIFY_WITH_TIMEOUT(up.count() >= 1, 5000);
     g_I2C_Connected = 1;  // what the main window's slot does
     QVERIFY(g_RegMirror[0] != 0);
@@ -67,9 +67,9 @@ void tst_cmd_thread::silentBoard_countsAsNoChip() {
     QVERIFY(rig.start());
     rig.host.setSilent(true);
     g_I2C_Connected = 1;
-    Class_CMD_Thread* cmd = rig.startCmd();
-    QSignalSpy up(cmd, &Class_CMD_Thread::I2C_Connection_Signal);
-    QSignalSpy down(cmd, &Class_CMD_Thread::I2C_Disconnection_Signal);
+    ChipPollThread* cmd = rig.startCmd();
+    QSignalSpy up(cmd, &ChipPollThread::chipFound);
+    QSignalSpy down(cmd, &ChipPollThread::chipLost);
     QTRY_VERIFY_WITH_TIMEOUT(down.count() >= 1, 5000);
     // Nothing was seen, so nothing is reported as seen.
     g_I2C_Connected = 0;
@@ -82,9 +82,9 @@ void tst_cmd_thread::silentBoard_countsAsNoChip() {
 void tst_cmd_thread::noPortOpen_sendsNothing() {
     WorkerRig rig("TK2C", 8, 4);
     QVERIFY(rig.start(false));
-    Class_CMD_Thread* cmd = rig.startCmd();
-    QSignalSpy up(cmd, &Class_CMD_Thread::I2C_Connection_Signal);
-    QSignalSpy down(cmd, &Class_CMD_Thread::I2C_Disconnection_Signal);
+    ChipPollThread* cmd = rig.startCmd();
+    QSignalSpy up(cmd, &ChipPollThread::chipFound);
+    QSignalSpy down(cmd, &ChipPollThread::chipLost);
     g_I2C_Connected = 1;  // even a stale "connected" must not make it probe
     QTest::qWait(2300);   // two probe periods
     rig.stopWorkers();
@@ -97,14 +97,14 @@ void tst_cmd_thread::stop_endsWithinTheSleep() {
     // must end the thread well before that second is up; the bound is the
     // second itself, counted from start(), so a slow machine gets all the
     // room the check can give without letting a sleep that runs out pass.
-    Class_CMD_Thread cmd;
+    ChipPollThread cmd;
     QElapsedTimer t;
     t.start();
     cmd.start();
     QTest::qWait(50);
     cmd.Stop();
     QVERIFY(cmd.wait(5000));
-    QVERIFY2(t.elapsed() < Class_CMD_Thread::kProbeIntervalMs, qPrintable(QString::number(t.elapsed())));
+    QVERIFY2(t.elapsed() < ChipPollThread::kProbeIntervalMs, qPrintable(QString::number(t.elapsed())));
     QVERIFY(!cmd.m_Stop.load());  // cleared, so the thread can run again
 
     t.restart();
@@ -113,13 +113,13 @@ void tst_cmd_thread::stop_endsWithinTheSleep() {
     QVERIFY(cmd.isRunning());
     cmd.Stop();
     QVERIFY(cmd.wait(5000));
-    QVERIFY2(t.elapsed() < Class_CMD_Thread::kProbeIntervalMs, qPrintable(QString::number(t.elapsed())));
+    QVERIFY2(t.elapsed() < ChipPollThread::kProbeIntervalMs, qPrintable(QString::number(t.elapsed())));
 }
 
 void tst_cmd_thread::stopBeforeLoopBegins_stillEnds() {
     for (int i = 0; i < 20; ++i) {
-        Class_CMD_Thread cmd;
-        Class_Proc_Thread proc;
+        ChipPollThread cmd;
+        MonitorThread proc;
         cmd.start();
         proc.start();
         cmd.Stop();
@@ -130,8 +130,8 @@ void tst_cmd_thread::stopBeforeLoopBegins_stillEnds() {
 }
 
 void tst_cmd_thread::destroyingRunningThread_stopsIt() {
-    auto* cmd = new Class_CMD_Thread;
-    auto* proc = new Class_Proc_Thread;
+    auto* cmd = new ChipPollThread;
+    auto* proc = new MonitorThread;
     g_CMD_Thread = cmd;
     g_Proc_Thread = proc;
     cmd->start();

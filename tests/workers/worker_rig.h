@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "app/globals.h"
-#include "link/Class_ThreadUART.h"
+#include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "sim/SimPtyHost.h"
 #include "support/process_state.h"
-#include "workers/Class_CMD_Thread.h"
-#include "workers/Class_Proc_Thread.h"
+#include "workers/ChipPollThread.h"
+#include "workers/MonitorThread.h"
 
 inline void ResetWorkerGlobals() { Reset_ProcessState(); }
 
@@ -39,7 +39,7 @@ public:
             qWarning("simulated board: %s", error.c_str());
             return false;
         }
-        uart = new Class_ThreadUART;
+        uart = new ReceiveThread;
         g_ThreadUART = uart;
         if (openPort) {
             if (uart->Open_Port(QString::fromStdString(host.slavePath())) != 1) return false;
@@ -62,11 +62,11 @@ public:
 
     // Starts the processing thread and records, on that thread, every channel
     // it publishes (the queued slot would read g_MonChannel too late).
-    Class_Proc_Thread* startProc() {
-        proc = new Class_Proc_Thread;
+    MonitorThread* startProc() {
+        proc = new MonitorThread;
         g_Proc_Thread = proc;
         QObject::connect(
-            proc, &Class_Proc_Thread::Update_MON_Signal, proc,
+            proc, &MonitorThread::sampleReady, proc,
             [this] {
                 QMutexLocker lock(&m_pubMutex);
                 m_published.push_back(g_MonChannel.load());
@@ -77,8 +77,8 @@ public:
         return proc;
     }
 
-    Class_CMD_Thread* startCmd() {
-        cmd = new Class_CMD_Thread;
+    ChipPollThread* startCmd() {
+        cmd = new ChipPollThread;
         g_CMD_Thread = cmd;
         cmd->start();
         return cmd;
@@ -129,9 +129,9 @@ public:
     std::vector<SimFrame> frames() const { return host.log()->frames(); }
 
     SimPtyHost host;
-    Class_ThreadUART* uart = nullptr;
-    Class_Proc_Thread* proc = nullptr;
-    Class_CMD_Thread* cmd = nullptr;
+    ReceiveThread* uart = nullptr;
+    MonitorThread* proc = nullptr;
+    ChipPollThread* cmd = nullptr;
     // Called on the processing thread with each published channel.
     std::function<void(int)> onPublish;
 

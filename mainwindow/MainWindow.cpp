@@ -1,0 +1,271 @@
+#include "mainwindow/MainWindow.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLayout>
+#include <QStatusBar>
+#include <QTimer>
+
+#include "app/config.h"
+#include "app/globals.h"
+#include "app/hintfile.h"
+#include "app/log.h"
+#include "data/MonitorNarrowing.h"
+#include "data/LogRecorder.h"
+#include "data/SampleStream.h"
+#include "link/ReceiveThread.h"
+#include "link/PortDiscovery.h"
+#include "link/PortWatcher.h"
+#include "link/commands.h"
+#include "mainwindow/startup.h"
+#include "views/MonitoringDialog.h"
+#include "views/ChannelIndicator.h"
+#include "views/SnrDialog.h"
+#include "views/SignalsWindow.h"
+#include "views/RegisterCell.h"
+#include "workers/ChipPollThread.h"
+#include "workers/MonitorThread.h"
+
+MainWindow* g_MainWindow = nullptr;
+RegisterCell* g_RegCells[256] = {};
+
+namespace {
+
+constexpr int kRegGridMaxColumns = 8;
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, flags) {
+    // The form loads its icon and lamps from the embedded images.
+    Startup_InitResources();
+    setupUi(this);
+
+    lineEdit_I2C_ADDR->installEventFilter(this);
+
+    WorkDir_CaptureA();
+    Log_Write("START", "========================================", __FILE__, __LINE__, 0);
+    WorkDir_Capture();
+
+    QStringList messages;
+    const QString device = Config_ReadSystem(&messages);
+    m_Device = device;
+    m_Title = Window_Title(device);
+    setWindowTitle(m_Title);
+    Config_ReadI2C();
+    lineEdit_I2C_ADDR->setText(Hex2(g_I2C_Addr.load()));
+    Config_ReadUser();
+
+    auto* sinGrid = new QGridLayout(frame_SIN);
+    sinGrid->setVerticalSpacing(0);
+    sinGrid->setHorizontalSpacing(0);
+    sinGrid->setContentsMargins(0, 3, 0, 3);
+    sinGrid->setObjectName(QStringLiteral("QGridLayout_SIN"));
+    const int channels = qBound(0, g_SizeOfChannel.load(), kSinSlots - 1);
+    for (int i = 0; i < channels; ++i) {
+        channelIndicators[i] = new ChannelIndicator(this, i);
+        channelIndicators[i]->label_SIN_TITLE->setText(QString::asprintf("SIN %d", i + 1));
+        sinGrid->addWidget(channelIndicators[i], 0, i);
+    }
+
+    // Only the marker's presence counts; its content is never read.
+    if (!QFile::exists(WorkDir_TextFile("DEBUG.txt"))) {
+        tabWidget->removeTab(1);
+        pushButton_TEST->hide();
+    }
+
+    Build_RegisterCells();
+
+    // The window keeps the size its content asks for; it is laid out for a
+    // fixed set of channels and registers, not for stretching.
+    adjustSize();
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    monitoringDialog = new MonitoringDialog(this);
+    m_Stream = new SampleStream(this);
+    m_Narrowing = new MonitorNarrowing(this);
+    m_Stream->setHistorySeconds(Config_ReadHistorySeconds(SampleHistory::kDefaultSeconds));
+
+    // A new window's exchanges start unhindered, whatever an earlier one left.
+    Link_AbortExchanges(false);
+    g_ThreadUART = new ReceiveThread();
+    g_ThreadUART->start();
+    g_CMD_Thread = new ChipPollThread(this);
+    g_CMD_Thread->start();
+    g_Proc_Thread = new MonitorThread(this);
+    g_Proc_Thread->start();
+
+    connect(g_ThreadUART, &ReceiveThread::bytesReceived, this, &MainWindow::onBytesReceived);
+    connect(g_ThreadUART, &ReceiveThread::lineFailed, this, &MainWindow::onLineFailed);
+    connect(g_CMD_Thread, &ChipPollThread::chipFound, this, &MainWindow::onChipFound);
+    connect(g_CMD_Thread, &ChipPollThread::chipLost, this, &MainWindow::onChipLost);
+    connect(g_Proc_Thread, &MonitorThread::sampleReady, m_Stream, &SampleStream::publishLive);
+    connect(m_Stream, &SampleStream::sampleAdded, this, &MainWindow::Show_MonitorSample);
+    connect(pushButton_TEST, &QPushButton::clicked, this, &MainWindow::onTestClicked);
+    connect(comboBox_COM, &QComboBox::textActivated, this, &MainWindow::onPortActivated);
+    connect(pushButton_COM_Search, &QPushButton::clicked, this, &MainWindow::onPortSearchClicked);
+    connect(pushButton_Setting_OK, &QPushButton::clicked, this, &MainWindow::onSettingOkClicked);
+    connect(pushButton_Setting_SearchI2C, &QPushButton::clicked, this,
+            &MainWindow::onSearchI2cClicked);
+    connect(pushButton_Reset, &QPushButton::clicked, this, &MainWindow::onResetClicked);
+    connect(pushButton_Read, &QPushButton::clicked, this, &MainWindow::onReadClicked);
+    connect(pushButton_Sense, &QPushButton::toggled, this, &MainWindow::onSenseToggled);
+    connect(pushButton_Load, &QPushButton::clicked, this, &MainWindow::onLoadClicked);
+    connect(pushButton_Save, &QPushButton::clicked, this, &MainWindow::onSaveClicked);
+    connect(pushButton_Dlg, &QPushButton::clicked, this, &MainWindow::onMonitorDialogClicked);
+    connect(actionSnr, &QAction::triggered, this, &MainWindow::onSnrTriggered);
+    Init_Logging();
+    connect(actionSignals, &QAction::triggered, this, &MainWindow::Show_SignalsWindow);
+
+    m_SysfsRoot = QString::fromLatin1(kSysClassTty);
+    m_PortWatcher = new PortWatcher(this);
+    connect(m_PortWatcher, &PortWatcher::portsChanged, this, &MainWindow::Refresh_PortList);
+    m_Reconnect = Config_ReadReconnect();
+    actionReconnect->setChecked(m_Reconnect);
+    connect(actionReconnect, &QAction::toggled, this, &MainWindow::onReconnectToggled);
+
+    onPortSearchClicked();
+    onChipLost();
+    g_UART_Connected.store(0, std::memory_order_release);
+    g_ThreadUART->Close_Port();
+    comboBox_COM->setCurrentIndex(0);
+    label_UART_Status->setPixmap(QPixmap(QStringLiteral(":/NV_EV_Kit/Resources/grey_circle.png")));
+
+    m_ConfigMessage = messages.join(QStringLiteral("; "));
+    if (!m_ConfigMessage.isEmpty())
+        // The form's member, not QMainWindow::statusBar(), which shares the name.
+        Ui::MainWindow::statusBar->showMessage(m_ConfigMessage);
+}
+
+void MainWindow::Show_StartNote(const QString& note) {
+    if (note.isEmpty()) return;
+    Log_Write("WORKDIR", note.toLocal8Bit().constData(), __FILE__, __LINE__, 1);
+    const QString text = m_ConfigMessage.isEmpty() ? note : m_ConfigMessage + QStringLiteral("; ") + note;
+    Ui::MainWindow::statusBar->showMessage(text);
+}
+
+void MainWindow::Build_RegisterCells() {
+    auto* grid = new QGridLayout(frame_reg);
+    grid->setVerticalSpacing(10);
+    grid->setHorizontalSpacing(10);
+    grid->setContentsMargins(0, 5, 0, 5);
+    grid->setObjectName(QStringLiteral("GLayout"));
+
+    for (auto*& cell : g_RegCells) cell = nullptr;
+    QFile hint(WorkDir_TextFile("hint.txt"));
+    if (!hint.open(QIODevice::ReadOnly | QIODevice::Text)) return;
+
+    const int channels = g_SizeOfChannel.load();
+    int row = 0;
+    int column = 0;
+    for (const HintEntry& entry : HintFile_Read(&hint)) {
+        auto* cell = new RegisterCell(tab_reg, entry.address);
+        g_RegCells[entry.address] = cell;
+        cell->label_Addr->setToolTip(QString::fromLatin1(entry.hint));
+        grid->addWidget(cell, row, column);
+        ++column;
+        if (column == channels || column >= kRegGridMaxColumns) {
+            ++row;
+            column = 0;
+        }
+    }
+}
+
+MainWindow::~MainWindow() {
+    // Before the stream it draws from.
+    delete m_Signals;
+    m_Signals = nullptr;
+    // While this is still a whole main window: the dialog hands the
+    // narrowing token back to it as it goes.
+    delete m_SnrDialog;
+    // Each destructor stops and waits for its thread, should close not have.
+    delete g_Proc_Thread;
+    delete g_CMD_Thread;
+    delete g_ThreadUART;
+    g_Proc_Thread = nullptr;
+    g_CMD_Thread = nullptr;
+    g_ThreadUART = nullptr;
+    delete monitoringDialog;
+    monitoringDialog = nullptr;
+    // The cells die with the window; nobody may reach them through the table.
+    for (auto*& cell : g_RegCells) cell = nullptr;
+    if (g_MainWindow == this) g_MainWindow = nullptr;
+    // With no thread left, nothing is waiting for a reply any more.
+    Link_AbortExchanges(false);
+}
+
+void MainWindow::Connect_FirstCmdLinePort() {
+    if (g_CmdLinePorts.isEmpty()) return;
+    const QString path = g_CmdLinePorts.first();
+    onPortSearchClicked();
+    const int at = comboBox_COM->findText(path);
+    if (at >= 0) comboBox_COM->setCurrentIndex(at);
+    onPortActivated(path);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != lineEdit_I2C_ADDR || event->type() != QEvent::KeyPress)
+        return QMainWindow::eventFilter(watched, event);
+
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    const bool hexDigit = (key >= Qt::Key_0 && key <= Qt::Key_9) || (key >= Qt::Key_A && key <= Qt::Key_F);
+    if (hexDigit || key == Qt::Key_Backspace || key == Qt::Key_Delete) return false;
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        onSettingOkClicked();
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (Link_ExchangeDepth() > 0) {
+        // We are inside an exchange that dispatched this close while it
+        // waited, holding g_CmdLock. A worker waiting for that lock would never
+        // end, and waiting for the worker here would hang. Cut the exchange
+        // short and close again once it has unwound.
+        event->ignore();
+        Link_AbortExchanges(true);
+        if (!m_ClosePending) {
+            m_ClosePending = true;
+            QTimer::singleShot(0, this, [this] {
+                m_ClosePending = false;
+                close();
+            });
+        }
+        return;
+    }
+    // A running SNR test puts the monitored mask and Sense back while the
+    // window can still take them.
+    if (m_SnrDialog) m_SnrDialog->endTest();
+    // Anything still unwinding below us (a reset's pause, a message box) must
+    // not start exchanges with threads that are gone.
+    Link_AbortExchanges(true);
+    Stop_Replay();
+    m_Recorder->stop();
+    if (g_Proc_Thread != nullptr) {
+        g_Proc_Thread->Stop();
+        g_Proc_Thread->wait();
+    }
+    if (g_CMD_Thread != nullptr) {
+        g_CMD_Thread->Stop();
+        g_CMD_Thread->wait();
+    }
+    if (g_ThreadUART != nullptr) {
+        g_ThreadUART->Stop();
+        g_ThreadUART->wait();
+    }
+    // Closed, not just left behind, so that it keeps its place for next time.
+    if (m_Signals && m_Signals->isVisible()) m_Signals->close();
+    event->accept();
+}
+
+void MainWindow::onSnrTriggered() {
+    if (!m_SnrDialog) {
+        m_SnrDialog = new SnrDialog(this);
+        m_SnrDialog->move(pos().x() + 40, pos().y() + 40);
+    }
+    m_SnrDialog->show();
+    m_SnrDialog->raise();
+    m_SnrDialog->activateWindow();
+}

@@ -1,0 +1,196 @@
+// The one main window: owner of the form, the channel indicators, the
+// register cells, the monitoring dialog and the worker threads.
+//
+// Slot bodies live in the mw_*.cpp file of their area.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <cstdio>
+
+#include "ui_MainWindow.h"
+
+class MonitoringDialog;
+class MonitorNarrowing;
+class LogPlayer;
+class LogRecorder;
+class QLabel;
+class QToolBar;
+class SampleStream;
+class SnrDialog;
+class SignalsWindow;
+struct MonitorSample;
+class ChannelIndicator;
+class RegisterCell;
+class QCloseEvent;
+class QEvent;
+class QTimer;
+class PortWatcher;
+
+constexpr int kSinSlots = 17;  // one more than the largest channel count
+
+class MainWindow : public QMainWindow, public Ui::MainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
+    ~MainWindow() override;
+
+    MonitoringDialog* monitoringDialog = nullptr;
+    ChannelIndicator* channelIndicators[kSinSlots] = {};
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // Status-bar text about configuration values that had to be corrected at
+    // start, empty when there were none.
+    QString m_ConfigMessage;
+    // Adds a start-up remark (where the working directory came from) to the
+    // status bar, after any configuration message.
+    void Show_StartNote(const QString& note);
+
+    // Connects to the first port named with --port, as if the engineer had
+    // chosen it; nothing when none was named. Run once the window is shown.
+    void Connect_FirstCmdLinePort();
+
+    // Where the port list comes from: the sysfs tty tree and what says it
+    // changed. Tests put a fake tree and source here; the window takes the
+    // watcher over.
+    void Use_PortSource(const QString& sysfsRoot, PortWatcher* watcher);
+
+    // The stream every live view, recorder and test consumes; owned here.
+    SampleStream* sampleStream() const { return m_Stream; }
+    // Who narrows the monitored channels now: the sensitivity run or the SNR
+    // test, one at a time.
+    MonitorNarrowing* monitorNarrowing() const { return m_Narrowing; }
+    // DEVICE of system.ini as read at start.
+    QString deviceName() const { return m_Device; }
+    // The log being recorded (always there, recording or not) and the one
+    // being replayed (null when none).
+    LogRecorder* logRecorder() const { return m_Recorder; }
+    LogPlayer* logPlayer() const { return m_Player; }
+
+    // A register write the engineer asked for (a cell, Load, Reset, the
+    // sensitivity dialog): sent like any other and, when the board took it,
+    // announced by registerWritten so that the log records it.
+    char Write_Register(uint8_t dev, uint8_t reg, uint8_t value);
+
+    // The graphs window, made the first time it is asked for; null before.
+    SignalsWindow* signalsWindow() const { return m_Signals; }
+
+signals:
+    void registerWritten(int reg, int value);
+
+public slots:
+    void onTestClicked();
+    void onPortActivated(QString strItem);
+    void onPortSearchClicked();
+    void onSettingOkClicked();
+    void onSearchI2cClicked();
+    void onResetClicked();
+    void onReadClicked();
+    void onSenseToggled(bool bToggled);
+    void onLoadClicked();
+    void onSaveClicked();
+    void onMonitorDialogClicked();
+    void onSnrTriggered();
+    void onReconnectToggled(bool on);
+    // Discovery again after a hot-plug, keeping the current choice selected.
+    void Refresh_PortList();
+    // Tools > Signals: shows the graphs window, raised when already shown.
+    void Show_SignalsWindow();
+
+protected slots:
+    void UART_Connection();
+    void UART_Disconnection();
+    void onBytesReceived();
+    void onLineFailed(int iPort);
+    void onChipFound();
+    void onChipLost();
+    void showTouchMask(int iTouchKey);
+    // Shows one sample in its channel's indicator and, when shown, the
+    // monitoring dialog.
+    void Show_MonitorSample(const MonitorSample& sample);
+    void showSbfStatus();
+    void onLoggingToggled(bool on);
+    void onMarkTriggered();
+    void onReplayTriggered();
+    void Stop_Replay();
+    void Log_Stopped(const QString& reason);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Build_RegisterCells();
+    void Init_Logging();
+    void Show_LogStatus();
+    void Mark_Board(bool chipAnswers, const QString& why);
+    void Show_ReplayKeys(bool replaying);
+
+    SampleStream* m_Stream = nullptr;
+    MonitorNarrowing* m_Narrowing = nullptr;
+    QPointer<SnrDialog> m_SnrDialog;
+    QString m_Device;
+    void Read_Table();
+    void Warn_InvalidPort(const QString& path, const QString& reason);
+    QStringList Discover_PortList(FILE* trace) const;
+    QStringList Current_PortList() const;
+    // The connect procedure; quiet: an open failure shows no warning (a
+    // reconnect tries again later). True when the port opened.
+    bool Connect_Port(const QString& strItem, bool quiet);
+    void Begin_ReconnectWait(const QString& path, const QString& serial);
+    void End_ReconnectWait();
+    void Try_Reconnect();
+
+    // Exchanges wait with the GUI's events flowing, so these slots can be
+    // entered again from inside themselves; the flags keep each one single.
+    bool m_ReadBusy = false;
+    bool m_ReadAgain = false;  // a read was asked for while one was running
+    bool m_ResetBusy = false;
+    bool m_LoadBusy = false;  // a register file's writes are going out
+    bool m_SearchBusy = false;
+    bool m_ClosePending = false;  // a close waits for an exchange to unwind
+    bool m_OpeningPort = false;   // the connect procedure is inside Open_Port
+    QString m_PendingPort;        // a port chosen meanwhile, connected next
+    // Counts every open and close of the port, so that a connect procedure
+    // resumed after a nested one can tell that its port is no longer its own.
+    unsigned m_ConnectCycle = 0;
+    bool m_PortErrorShown = false;  // one line-failure warning per connect cycle
+    QString m_PortPath;             // path of the open port, for the warnings
+    QString m_PortSerial;           // its USB serial number, to know it again
+
+    QString m_SysfsRoot;
+    PortWatcher* m_PortWatcher = nullptr;
+    // Reconnecting: on by the Tools menu; while a lost board is awaited,
+    // m_LostPath names it and the timer looks for it.
+    bool m_Reconnect = false;
+    bool m_Reconnecting = false;  // a reconnect's connect procedure is running
+    QString m_LostPath;
+    QString m_LostSerial;
+    QTimer* m_ReconnectTimer = nullptr;
+    bool m_ResumeSense = false;  // switch Sense on again once the chip answers
+    uint16_t m_ResumeMask = 0;
+
+    QString m_Title;       // the window title outside a replay
+    LogRecorder* m_Recorder = nullptr;
+    LogPlayer* m_Player = nullptr;
+    QToolBar* m_ReplayBar = nullptr;
+    QLabel* m_LogLabel = nullptr;
+    QTimer* m_LogStatusTimer = nullptr;
+    bool m_LogChipSeen = false;  // last chip state a mark reported
+    SignalsWindow* m_Signals = nullptr;
+};
+
+// The main window's Write_Register when there is one, else a plain write.
+char Write_EngineerRegister(uint8_t dev, uint8_t reg, uint8_t value);
+
+extern MainWindow* g_MainWindow;
+// Register cell of each register address, null where hint.txt names none.
+// GUI thread only; filled by the constructor, cleared by the destructor.
+extern RegisterCell* g_RegCells[256];
+// The event frame being assembled from the Debug tab's bytes and its length
+// (kEventFrameSize bytes). GUI thread only; kept across connections.
+extern uint8_t g_EventFrame[];
+extern int g_EventFrameLen;

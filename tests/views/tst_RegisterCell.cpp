@@ -1,0 +1,284 @@
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest>
+#include <chrono>
+#include <thread>
+
+#include "app/globals.h"
+#include "link/ReceiveThread.h"
+#include "support/process_state.h"
+#include "support/pty_peer.h"
+#include "views/RegisterCell.h"
+
+namespace {
+// A chip behind the pseudo-terminal board whose register 0x2A keeps only its
+// low seven bits, so a read-back differs from what was written.
+class BoardWithChip {
+public:
+    BoardWithChip() {
+        for (auto& r : m_Regs) r = 0;
+        m_Peer.startResponder([this](const QByteArray& frame) { return answer(frame); });
+    }
+    ~BoardWithChip() { m_Peer.stopResponder(); }
+
+    PtyPeer& peer() { return m_Peer; }
+    // Board latency, so that the code under test is surely waiting (and
+    // pumping events) when the test's own events are due.
+    void setReplyDelay(int ms) { m_DelayMs = ms; }
+
+private:
+    QByteArray answer(const QByteArray& frame) {
+        // STX 'C' letter dev(2) reg(2) n(2) [data(2)] ETX
+        if (frame.size() < 10 || frame[1] != 'C') return {};
+        if (m_DelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(m_DelayMs.load()));
+        const char letter = frame[2];
+        const int reg = frame.mid(5, 2).toInt(nullptr, 16);
+        if (letter == 'W' && frame.size() >= 12) {
+            const int value = frame.mid(9, 2).toInt(nullptr, 16);
+            m_Regs[reg] = static_cast<uint8_t>(reg == 0x2A ? value & 0x7F : value);
+            return QByteArray("\x02RW\x03");
+        }
+        if (letter == 'R')
+            return QByteArray("\x02RR") + QByteArray::number(m_Regs[reg].load(), 16).rightJustified(2, '0').toUpper() +
+                   QByteArray("\x03");
+        return {};
+    }
+
+    PtyPeer m_Peer;
+    std::atomic<uint8_t> m_Regs[256];
+    std::atomic<int> m_DelayMs{0};
+};
+
+// The receive thread on the board's pseudo-terminal, for one test.
+class OpenLink {
+public:
+    explicit OpenLink(BoardWithChip& board) {
+        m_Opened = m_Uart.Open_Port(board.peer().slavePath()) == 1;
+        g_ThreadUART = &m_Uart;
+        g_UART_Connected = 1;
+        g_I2C_Addr = 0xB0;
+        m_Uart.start();
+    }
+    ~OpenLink() {
+        g_UART_Connected = 0;
+        m_Uart.Stop();
+        m_Uart.wait();
+        m_Uart.Close_Port();
+        g_ThreadUART = nullptr;
+    }
+    bool opened() const { return m_Opened; }
+
+private:
+    ReceiveThread m_Uart;
+    bool m_Opened = false;
+};
+
+void SendReturn(QWidget* target) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+}
+}  // namespace
+
+// Without an open port every board command answers 'A' and stores nothing,
+// so what the field shows after Return is the register image's old value.
+class tst_RegisterCell : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void construction_captionMaskAndInitialText_data();
+    void construction_captionMaskAndInitialText();
+    void returnOrEnter_noPort_fieldShowsRegisterImage_data();
+    void returnOrEnter_noPort_fieldShowsRegisterImage();
+    void returnOrEnter_keyStillReachesLineEdit();
+    void otherKeys_sendNothingAndKeepTypedText_data();
+    void otherKeys_sendNothingAndKeepTypedText();
+    void otherObjects_areIgnored();
+    void returnWithBoard_writesTypedValueAndShowsReadBack_data();
+    void returnWithBoard_writesTypedValueAndShowsReadBack();
+    void returnWithBoard_secondReturnWhileWaiting_isIgnored();
+    void returnWithBoard_cellDeletedWhileWaiting_isSafe();
+};
+
+void tst_RegisterCell::init() { Reset_ProcessState(); }
+
+void tst_RegisterCell::construction_captionMaskAndInitialText_data() {
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("05") << 0x05 << "05H";
+    QTest::newRow("2A") << 0x2A << "2AH";
+    QTest::newRow("FF") << 0xFF << "FFH";
+    QTest::newRow("only low byte") << 0x1C3 << "C3H";
+}
+
+void tst_RegisterCell::construction_captionMaskAndInitialText() {
+    QFETCH(int, address);
+    QFETCH(QString, caption);
+    RegisterCell cell(nullptr, address);
+    QCOMPARE(cell.label_Addr->text(), caption);
+    QCOMPARE(cell.address(), static_cast<uint8_t>(address & 0xFF));
+    // Qt reports the mask without ";" when the blank is the default space.
+    QCOMPARE(cell.lineEdit_data->inputMask(), QStringLiteral("HH"));
+    QCOMPARE(cell.lineEdit_data->text(), QStringLiteral("00"));
+    cell.lineEdit_data->clear();
+    QCOMPARE(cell.lineEdit_data->displayText(), QStringLiteral("  "));
+}
+
+void tst_RegisterCell::returnOrEnter_noPort_fieldShowsRegisterImage_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier) << "1f";
+    QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << "1f";
+    QTest::newRow("empty field") << int(Qt::Key_Return) << int(Qt::NoModifier) << "";
+}
+
+void tst_RegisterCell::returnOrEnter_noPort_fieldShowsRegisterImage() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, typed);
+    RegisterCell cell(nullptr, 0x2A);
+    g_RegMirror[0x2A] = 0xC5;
+    g_RegMirror[0x2B] = 0x11;
+    cell.lineEdit_data->setText(typed);
+
+    QTest::keyClick(cell.lineEdit_data, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+
+    QCOMPARE(cell.lineEdit_data->text(), QStringLiteral("C5"));
+    QCOMPARE(g_RegMirror[0x2A].load(), uint8_t(0xC5));
+    QCOMPARE(g_RegMirror[0x2B].load(), uint8_t(0x11));
+}
+
+void tst_RegisterCell::returnOrEnter_keyStillReachesLineEdit() {
+    RegisterCell cell(nullptr, 0x10);
+    QSignalSpy spy(cell.lineEdit_data, &QLineEdit::returnPressed);
+    QTest::keyClick(cell.lineEdit_data, Qt::Key_Return);
+    QCOMPARE(spy.count(), 1);
+}
+
+void tst_RegisterCell::otherKeys_sendNothingAndKeepTypedText_data() {
+    QTest::addColumn<int>("key");
+    QTest::newRow("Tab") << int(Qt::Key_Tab);
+    QTest::newRow("Left") << int(Qt::Key_Left);
+    QTest::newRow("Right") << int(Qt::Key_Right);
+    QTest::newRow("Up") << int(Qt::Key_Up);
+    QTest::newRow("Down") << int(Qt::Key_Down);
+}
+
+void tst_RegisterCell::otherKeys_sendNothingAndKeepTypedText() {
+    QFETCH(int, key);
+    RegisterCell cell(nullptr, 0x2A);
+    g_RegMirror[0x2A] = 0xC5;
+    cell.lineEdit_data->setText(QStringLiteral("1F"));
+    QTest::keyClick(cell.lineEdit_data, Qt::Key(key));
+    // Had an exchange run, the field would now show the image's C5.
+    QCOMPARE(cell.lineEdit_data->text(), QStringLiteral("1F"));
+}
+
+void tst_RegisterCell::otherObjects_areIgnored() {
+    RegisterCell cell(nullptr, 0x2A);
+    g_RegMirror[0x2A] = 0xC5;
+    QLineEdit other;
+    other.installEventFilter(&cell);
+    cell.lineEdit_data->setText(QStringLiteral("1F"));
+    QTest::keyClick(&other, Qt::Key_Return);
+    QCOMPARE(cell.lineEdit_data->text(), QStringLiteral("1F"));
+}
+
+void tst_RegisterCell::returnWithBoard_writesTypedValueAndShowsReadBack_data() {
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("lower case") << 0x10 << "1f"
+                                << QByteArray(
+                                       "\x02"
+                                       "CWB010011F\x03")
+                                << "1F";
+    QTest::newRow("empty field writes 00") << 0x10 << ""
+                                           << QByteArray(
+                                                  "\x02"
+                                                  "CWB0100100\x03")
+                                           << "00";
+    QTest::newRow("one digit") << 0x10 << "A"
+                               << QByteArray(
+                                      "\x02"
+                                      "CWB010010A\x03")
+                               << "0A";
+    QTest::newRow("chip keeps 7 bits") << 0x2A << "FF"
+                                       << QByteArray(
+                                              "\x02"
+                                              "CWB02A01FF\x03")
+                                       << "7F";
+}
+
+void tst_RegisterCell::returnWithBoard_writesTypedValueAndShowsReadBack() {
+    QFETCH(int, address);
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, written);
+    QFETCH(QString, shown);
+
+    BoardWithChip board;
+    QVERIFY(board.peer().isOpen());
+    OpenLink link(board);
+    QVERIFY(link.opened());
+
+    RegisterCell cell(nullptr, address);
+    cell.lineEdit_data->setText(typed);
+    QTest::keyClick(cell.lineEdit_data, Qt::Key_Return);
+
+    const QList<QByteArray> frames = board.peer().frames();
+    QCOMPARE(frames.size(), 2);
+    QCOMPARE(frames[0], written);
+    QCOMPARE(frames[1], QByteArray("\x02"
+                                   "CRB0") +
+                            QByteArray::number(address, 16).rightJustified(2, '0').toUpper() + QByteArray("01\x03"));
+    QCOMPARE(cell.lineEdit_data->text(), shown);
+    QCOMPARE(g_RegMirror[address].load(), uint8_t(shown.toUInt(nullptr, 16)));
+}
+
+void tst_RegisterCell::returnWithBoard_secondReturnWhileWaiting_isIgnored() {
+    BoardWithChip board;
+    board.setReplyDelay(20);
+    OpenLink link(board);
+    QVERIFY(link.opened());
+
+    RegisterCell cell(nullptr, 0x10);
+    cell.lineEdit_data->setText(QStringLiteral("33"));
+    // Delivered by the event pumping inside the first write's wait.
+    QCoreApplication::postEvent(cell.lineEdit_data, new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
+    SendReturn(cell.lineEdit_data);
+    QCoreApplication::processEvents();
+
+    QCOMPARE(board.peer().frames().size(), 2);
+    QCOMPARE(cell.lineEdit_data->text(), QStringLiteral("33"));
+
+    // The cell takes Return again once its exchange is over.
+    SendReturn(cell.lineEdit_data);
+    QCOMPARE(board.peer().frames().size(), 4);
+}
+
+void tst_RegisterCell::returnWithBoard_cellDeletedWhileWaiting_isSafe() {
+    BoardWithChip board;
+    board.setReplyDelay(20);
+    OpenLink link(board);
+    QVERIFY(link.opened());
+
+    QPointer<RegisterCell> cell = new RegisterCell(nullptr, 0x10);
+    cell->lineEdit_data->setText(QStringLiteral("44"));
+    QTimer::singleShot(0, [&cell] { delete cell.data(); });
+    SendReturn(cell->lineEdit_data);
+
+    QVERIFY(cell.isNull());
+    // The exchange itself still finished: the image holds the chip's value.
+    QCOMPARE(board.peer().frames().size(), 2);
+    QCOMPARE(g_RegMirror[0x10].load(), uint8_t(0x44));
+}
+
+QTEST_MAIN(tst_RegisterCell)
+#include "tst_RegisterCell.moc"

@@ -1,0 +1,39 @@
+#include "views/ChannelIndicator.h"
+
+#include <QPixmap>
+
+#include "app/globals.h"
+#include "autosen/SensitivityDialog.h"
+#include "workers/ChipFamily.h"
+
+namespace {
+bool UsesMediumLamps() { return ChipFamily_Rules(g_DeviceType.load()).mediumLamps; }
+}  // namespace
+
+QString ChannelIndicator::IdleImagePath() {
+    return UsesMediumLamps() ? QStringLiteral(":/NV_EV_Kit/Resources/grey_circle_m.png")
+                             : QStringLiteral(":/NV_EV_Kit/Resources/grey_circle_l.png");
+}
+
+QString ChannelIndicator::TouchedImagePath() {
+    return UsesMediumLamps() ? QStringLiteral(":/NV_EV_Kit/Resources/green_circle_m.png")
+                             : QStringLiteral(":/NV_EV_Kit/Resources/green_circle_l.png");
+}
+
+ChannelIndicator::ChannelIndicator(QWidget* parent, int channel) : QWidget(parent), m_Channel(channel) {
+    setupUi(this);
+    label_SIN_TITLE->setText(QString::asprintf("SIN%d", m_Channel + 1));
+    label_SIN_ICON->setPixmap(QPixmap(IdleImagePath()));
+    connect(pushButton_Sensitivity, &QPushButton::clicked, this, &ChannelIndicator::onSensitivityClicked);
+}
+
+ChannelIndicator::~ChannelIndicator() = default;
+
+void ChannelIndicator::onSensitivityClicked() {
+    // Modeless: the dialog runs on its own timer. A click while another run is
+    // active still opens one, which tells the engineer and closes itself.
+    m_pDialogAutoSen = new SensitivityDialog(this, m_Channel);
+    m_pDialogAutoSen->show();
+    m_pDialogAutoSen->raise();
+    m_pDialogAutoSen->activateWindow();
+}

@@ -1,0 +1,64 @@
+#include "views/RegisterCell.h"
+
+#include <QKeyEvent>
+#include <QPointer>
+
+#include "app/config.h"
+#include "app/globals.h"
+#include "link/commands.h"
+#include "mainwindow/MainWindow.h"
+
+RegisterCell::RegisterCell(QWidget* parent, int address)
+    : QWidget(parent, Qt::WindowFlags()), m_Address(static_cast<uint8_t>(address & 0xFF)) {
+    setupUi(this);
+    lineEdit_data->installEventFilter(this);
+    label_Addr->setText(QString::asprintf("%02XH", m_Address));
+}
+
+RegisterCell::~RegisterCell() = default;
+
+void RegisterCell::showImage() { lineEdit_data->setText(Hex2(g_RegMirror[m_Address].load())); }
+
+void RegCell_ShowImage(int reg) {
+    if (RegisterCell* cell = g_RegCells[reg & 0xFF]) cell->showImage();
+}
+
+bool RegisterCell::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lineEdit_data && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            // The exchanges pump events while they wait; the main window may
+            // tear the cells down in the meantime, so the cell is re-checked
+            // before the key is handed on.
+            QPointer<RegisterCell> self(this);
+            WriteAndReadBack();
+            if (!self) return true;
+        }
+    }
+    // Never swallow the key: the line edit still gets Return like any other.
+    return QWidget::eventFilter(watched, event);
+}
+
+void RegisterCell::WriteAndReadBack() {
+    // A second Return on this cell while its own exchange is still waiting
+    // would nest a second write inside the first; one is enough.
+    if (m_Busy) return;
+    m_Busy = true;
+
+    QPointer<RegisterCell> self(this);
+    const uint8_t address = m_Address;
+    const uint8_t dev = Chip_AddressByte();
+
+    // An empty field converts to 0 and one typed digit to its own value; the
+    // chip gets exactly what the field shows.
+    const uint8_t value = static_cast<uint8_t>(lineEdit_data->text().toUInt(nullptr, 16) & 0xFF);
+
+    // Results are not examined: whatever happened, the field ends up showing
+    // what the register image holds for this address.
+    Write_EngineerRegister(dev, address, value);
+    CMD_Read(dev, address, 1, &g_RegMirror[address]);
+    if (!self) return;
+
+    showImage();
+    m_Busy = false;
+}

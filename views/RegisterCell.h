@@ -1,0 +1,34 @@
+// One register of the chip in the register tab: an address caption and a
+// two-digit hexadecimal field. Return or Enter in the field writes the value
+// to the chip and shows what the chip holds afterwards; all other updates come
+// from outside through the form members.
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+
+#include "ui_RegisterCell.h"
+
+class RegisterCell : public QWidget, public Ui::RegisterCell {
+    Q_OBJECT
+
+public:
+    RegisterCell(QWidget* parent, int address);
+    ~RegisterCell() override;
+
+    uint8_t address() const { return m_Address; }
+    // Shows what the register image holds for this cell's address.
+    void showImage();
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void WriteAndReadBack();
+
+    uint8_t m_Address;
+    bool m_Busy = false;  // a write/read-back of this cell is waiting for the board
+};
+
+// Shows what the register image holds for reg in reg's cell, where the hint
+// file gave it one. GUI thread only.
+void RegCell_ShowImage(int reg);

@@ -1,0 +1,42 @@
+#include "views/SbfColumn.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+
+#include "app/globals.h"
+
+SbfColumn::SbfColumn(QWidget* parent, int channel, int panel)
+    : QWidget(parent, Qt::WindowFlags()), m_Channel(channel), m_Panel(panel) {
+    setupUi(this);
+    if (m_Panel != 0) return;
+
+    auto* grid = new QGridLayout(frame_checkbox);
+    grid->setSpacing(0);
+    grid->setContentsMargins(0, 1, 0, 10);
+    grid->setObjectName(QStringLiteral("GridLayout_CheckBox"));
+
+    CheckBox_MON_En = new QCheckBox(this);
+    CheckBox_MON_En->setChecked(true);
+    // Checked before the connection exists, so the bit is set here directly.
+    g_MonChannelMask.fetch_or(ChannelBit());
+    CheckBox_MON_En->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    grid->addWidget(CheckBox_MON_En, 0, 0);
+    connect(CheckBox_MON_En, &QCheckBox::toggled, this, &SbfColumn::onMonitorEnableToggled);
+}
+
+SbfColumn::~SbfColumn() = default;
+
+uint16_t SbfColumn::ChannelBit() const {
+    if (m_Channel < 0 || m_Channel >= kMaxChannels) return 0;
+    return static_cast<uint16_t>(1u << m_Channel);
+}
+
+void SbfColumn::onMonitorEnableToggled(bool checked) {
+    // One atomic read-modify-write: the processing thread reads the mask on
+    // every pass and must never see another channel's bit flicker.
+    const uint16_t bit = ChannelBit();
+    if (checked)
+        g_MonChannelMask.fetch_or(bit);
+    else
+        g_MonChannelMask.fetch_and(static_cast<uint16_t>(~bit));
+}

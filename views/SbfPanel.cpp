@@ -1,0 +1,35 @@
+#include "views/SbfPanel.h"
+
+#include <QHBoxLayout>
+#include <algorithm>
+
+#include "views/SbfColumn.h"
+
+SbfPanel::SbfPanel(QWidget* parent, int sbf) : QWidget(parent, Qt::WindowFlags()), m_Sbf(sbf) {
+    setupUi(this);
+
+    auto* row = new QHBoxLayout(frame_sense);
+    row->setObjectName(QStringLiteral("HBoxLayout_SENSE"));
+    row->setSpacing(0);
+    row->setContentsMargins(0, 0, 0, 0);
+
+    // The count is clamped at start-up already; clamping again keeps the
+    // array safe even if a caller sets the global by hand.
+    m_ChannelCount = std::clamp(g_SizeOfChannel.load(), 0, kMaxChannels);
+    for (int i = 0; i < m_ChannelCount; ++i) {
+        auto* col = new SbfColumn(this, i, m_Sbf);
+        widget_sense[i] = col;
+        col->label_SIN_TITLE->setText(QString::asprintf("SIN %d", i + 1));
+        row->addWidget(col);
+    }
+
+    adjustSize();
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+SbfPanel::~SbfPanel() = default;
+
+SbfColumn* SbfPanel::column(int c) const {
+    if (c < 0 || c >= m_ChannelCount) return nullptr;
+    return widget_sense[c];
+}

@@ -1,0 +1,50 @@
+#include "workers/ChipPollThread.h"
+
+#include <QMutexLocker>
+
+#include "app/globals.h"
+#include "link/commands.h"
+
+ChipPollThread* g_CMD_Thread = nullptr;
+
+ChipPollThread::ChipPollThread(QObject* parent) : QThread(parent) {}
+
+ChipPollThread::~ChipPollThread() {
+    Stop();
+    wait();
+    if (g_CMD_Thread == this) g_CMD_Thread = nullptr;
+}
+
+void ChipPollThread::Stop() {
+    m_Stop.store(true, std::memory_order_release);
+    m_Sleep.Wake();
+}
+
+void ChipPollThread::run() {
+    while (!m_Stop.load(std::memory_order_acquire)) {
+        if (!m_Sleep.Sleep_Unless_Stopped(kProbeIntervalMs, m_Stop)) break;
+        if (g_UART_Connected.load(std::memory_order_acquire) == 0) continue;
+        Probe();
+    }
+    // Cleared here, not at the start of run, so that a Stop that comes before
+    // the loop begins still ends it.
+    m_Stop.store(false, std::memory_order_release);
+}
+
+void ChipPollThread::Probe() {
+    char result;
+    {
+        // Held around the whole exchange so the address and the reply belong
+        // together even when the GUI thread sends commands of its own.
+        QMutexLocker lock(&g_CmdLock);
+        const uint8_t dev = Chip_AddressByte();
+        result = CMD_Read(dev, 0x00, 1, &g_RegMirror[0]);
+    }
+    // The main window's slots own g_I2C_Connected; until the queued slot has
+    // run, a second probe may repeat the same signal, which the slots accept.
+    const int connected = g_I2C_Connected.load(std::memory_order_acquire);
+    if (result == '0' && connected == 0)
+        emit chipFound();
+    else if (result != '0' && connected == 1)
+        emit chipLost();
+}

@@ -1,0 +1,36 @@
+// The polling thread: asks once a second whether a chip answers at the
+// configured I2C address and tells the main window when the answer changes.
+#pragma once
+
+#include <QThread>
+#include <atomic>
+
+#include "workers/interruptible_sleep.h"
+
+class ChipPollThread : public QThread {
+    Q_OBJECT
+public:
+    explicit ChipPollThread(QObject* parent = nullptr);
+    // Stops and waits: a QThread destroyed while running aborts the process.
+    ~ChipPollThread() override;
+
+    void Stop();
+
+    std::atomic<bool> m_Stop{false};
+
+    static constexpr unsigned kProbeIntervalMs = 1000;
+
+signals:
+    void chipFound();
+    void chipLost();
+
+protected:
+    void run() override;
+
+private:
+    void Probe();
+
+    Interruptible_Sleep m_Sleep;  // between passes; Stop() wakes it
+};
+
+extern ChipPollThread* g_CMD_Thread;

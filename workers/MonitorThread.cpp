@@ -1,0 +1,134 @@
+#include "workers/MonitorThread.h"
+
+#include "app/globals.h"
+#include "link/commands.h"
+#include "workers/decode.h"
+
+MonitorThread* g_Proc_Thread = nullptr;
+
+namespace {
+
+bool MonitoringWanted() {
+    return g_UART_Connected.load(std::memory_order_acquire) != 0 &&
+           g_I2C_Connected.load(std::memory_order_acquire) != 0 && g_SenseOn.load(std::memory_order_acquire) != 0 &&
+           g_MonChannelMask.load(std::memory_order_acquire) != 0;
+}
+
+// Channels this cycle may visit: those configured, those the monitor arrays
+// hold and those whose data the family's channel tag can name. A channel
+// beyond the tag never passes the check; visiting it would stall the cycle on
+// it and starve every other selected channel.
+int ChannelLimit(int family) {
+    int limit = g_SizeOfChannel.load(std::memory_order_acquire);
+    if (limit > kMaxChannels) limit = kMaxChannels;
+    if (limit > decode::Channel_Limit(family)) limit = decode::Channel_Limit(family);
+    return limit < 0 ? 0 : limit;
+}
+
+}  // namespace
+
+MonitorThread::MonitorThread(QObject* parent) : QThread(parent) {}
+
+MonitorThread::~MonitorThread() {
+    Stop();
+    wait();
+    if (g_Proc_Thread == this) g_Proc_Thread = nullptr;
+}
+
+void MonitorThread::Stop() {
+    m_Stop.store(true, std::memory_order_release);
+    m_Sleep.Wake();
+}
+
+void MonitorThread::run() {
+    while (!m_Stop.load(std::memory_order_acquire)) {
+        if (!m_Sleep.Sleep_Unless_Stopped(kCycleIntervalMs, m_Stop)) break;
+        if (MonitoringWanted()) Proc_Cycle();
+    }
+    m_Stop.store(false, std::memory_order_release);
+}
+
+// Reads into the thread's own image and mirrors it into g_RegMirror. Decoding
+// from the own image keeps a register read of the GUI thread, landing in the
+// mirror between two of our reads, out of the decoded values. Like the
+// command's destination, the image keeps its bytes when nothing was sent and
+// gets zeros for what did not arrive.
+bool MonitorThread::ReadRegs(uint8_t dev, uint8_t reg, uint8_t len, uint8_t* img) {
+    uint8_t buf[kMaxRegsPerFrame];
+    for (int i = 0; i < len; ++i) buf[i] = g_RegMirror[(reg + i) & 0xFF].load(std::memory_order_relaxed);
+    const char result = CMD_Read(dev, reg, len, buf);
+    for (int i = 0; i < len; ++i) {
+        const int a = (reg + i) & 0xFF;
+        img[a] = buf[i];
+        g_RegMirror[a].store(buf[i], std::memory_order_relaxed);
+    }
+    return result == '0';
+}
+
+void MonitorThread::Select(uint8_t dev, int family, int ch) {
+    // A lost write shows up as a mismatch at the next cycle's selection read,
+    // which writes it again.
+    const uint8_t v = decode::Selection_Value(family, ch);
+    CMD_Write(dev, static_cast<uint8_t>(decode::Selection_Register(family)), 1, &v);
+}
+
+void MonitorThread::Publish(int family, int ch, const uint8_t* img) {
+    const decode::ChannelValues v = decode::Decode_Channel(family, img, ch);
+    for (int k = 0; k < kMaxSbf; ++k) {
+        if (v.hasRef) g_Ref_Cnt[k].store(v.ref[k], std::memory_order_relaxed);
+        g_Sen_Cnt[ch][k].store(v.sen[k], std::memory_order_relaxed);
+        g_Diff_Per_Tick[ch][k].store(v.diff[k], std::memory_order_relaxed);
+        if (v.hasOffset) g_Offset_Per_Tick[ch][k].store(v.offset[k], std::memory_order_relaxed);
+    }
+    g_MonChannel.store(static_cast<uint8_t>(ch), std::memory_order_release);
+    emit sampleReady(MonitorSample_FromGlobals(ch));
+}
+
+int MonitorThread::Proc_Cycle() {
+    const int family = g_DeviceType.load(std::memory_order_acquire);
+    if (!decode::Has_Monitor(family)) return 0;
+
+    const int limit = ChannelLimit(family);
+    const uint16_t mask = g_MonChannelMask.load(std::memory_order_acquire);
+    int ch = g_ProcChannel.load(std::memory_order_acquire);
+    // A channel no longer selected (or out of range) is neither read nor
+    // published: move on to the next selected one first.
+    if (ch >= limit || !(mask & (1u << ch))) {
+        ch = decode::Next_Selected_Channel(ch, limit, mask);
+        if (ch < 0) return 0;
+        g_ProcChannel.store(static_cast<uint8_t>(ch), std::memory_order_release);
+    }
+
+    const uint8_t dev = Chip_AddressByte();
+    const decode::CyclePlan plan = decode::Plan(family, ch);
+    uint8_t img[256] = {};
+
+    for (int i = 0; i < plan.preCount; ++i)
+        if (!ReadRegs(dev, plan.pre[i].reg, plan.pre[i].len, img)) return 0;
+    const decode::RefSlot ref = decode::Reference_Slot(family, img);
+    if (ref.slot >= 0 && ref.slot < kMaxSbf) g_Ref_Cnt[ref.slot].store(ref.value, std::memory_order_relaxed);
+
+    const uint8_t selReg = static_cast<uint8_t>(decode::Selection_Register(family));
+    if (!ReadRegs(dev, selReg, 1, img)) return 0;
+    if (img[selReg] != decode::Selection_Value(family, ch)) {
+        Select(dev, family, ch);
+        return 0;
+    }
+
+    for (int i = 0; i < plan.tagCount; ++i)
+        if (!ReadRegs(dev, plan.tags[i].reg, plan.tags[i].len, img)) return 0;
+    // Not yet switched over: the next cycle retries.
+    if (!decode::Channel_Check(family, img, ch, g_SizeOfSBF.load(std::memory_order_acquire))) return 0;
+    for (int i = 0; i < plan.dataCount; ++i)
+        if (!ReadRegs(dev, plan.data[i].reg, plan.data[i].len, img)) return 0;
+
+    Publish(family, ch, img);
+
+    // Re-read: a channel deselected while we read is not selected again.
+    const int next = decode::Next_Selected_Channel(ch, limit, g_MonChannelMask.load(std::memory_order_acquire));
+    if (next >= 0) {
+        g_ProcChannel.store(static_cast<uint8_t>(next), std::memory_order_release);
+        Select(dev, family, next);
+    }
+    return 1;
+}
