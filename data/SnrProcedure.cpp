@@ -78,6 +78,7 @@ SnrProcedure::SnrProcedure(SampleStream* stream, QObject* parent) : QObject(pare
     m_SetSense = [](bool on) { g_SenseOn.store(on ? 1 : 0, std::memory_order_release); };
     m_ReadSensitivity = [](int ch) { return Snr_ReadSensitivity(g_DeviceType.load(), ch); };
     m_LinkOk = [] { return g_UART_Connected.load() != 0 && g_I2C_Connected.load() != 0; };
+    m_PortOk = [] { return g_UART_Connected.load() != 0; };
     connect(m_Stream, &SampleStream::sampleAdded, this, &SnrProcedure::onSample);
     connect(m_Stream, &SampleStream::touchChanged, this, &SnrProcedure::onTouch);
     connect(&m_Watch, &QTimer::timeout, this, &SnrProcedure::watch);
@@ -149,6 +150,7 @@ bool SnrProcedure::start(const SnrSettings& settings) {
     for (int c : settings.channels) mask |= static_cast<uint16_t>(1u << c);
     setMask(mask);
     m_SetSense(true);
+    m_ChipSilentSinceMs = -1;
     m_Watch.start(kWatchMs);
     beginHandsOff(m_Stream->elapsedMs());
     return true;
@@ -197,6 +199,7 @@ int SnrProcedure::collected() const {
 
 QString SnrProcedure::prompt() const {
     const int sin = currentChannel() + 1;
+    if (running() && waitingForChip()) return QStringLiteral("The chip did not answer; waiting for it");
     switch (m_Phase) {
         case Phase::Idle:
             return QStringLiteral("Not started");
@@ -299,12 +302,30 @@ void SnrProcedure::onTouch(const TouchEvent& event) {
 
 void SnrProcedure::watch() {
     if (!running()) return;
-    if (!m_LinkOk()) {
-        fail(QStringLiteral("The board or the chip stopped answering; the test has ended."));
+    const QString lost = QStringLiteral("The board or the chip stopped answering; the test has ended.");
+    if (!m_PortOk()) {
+        fail(lost);
         return;
     }
+    const qint64 now = Steady_Ms();
+    if (!m_LinkOk()) {
+        if (m_ChipSilentSinceMs < 0) {
+            m_ChipSilentSinceMs = now;
+            emit changed();
+        }
+        if (now - m_ChipSilentSinceMs > m_ChipGraceMs) fail(lost);
+        return;
+    }
+    if (m_ChipSilentSinceMs >= 0) {
+        m_ChipSilentSinceMs = -1;
+        // The window switched Sense off when it counted the chip gone; the
+        // time without a chip is no stall of the channels.
+        m_SetSense(true);
+        m_LastProgressMs = now;
+        emit changed();
+    }
     const bool collecting = (m_Phase == Phase::HandsOff && !m_KeyBusy) || m_Phase == Phase::Touching;
-    if (collecting && Steady_Ms() - m_LastProgressMs > m_StallMs) {
+    if (collecting && now - m_LastProgressMs > m_StallMs) {
         const QString which = m_Phase == Phase::Touching ? QStringLiteral("SIN %1").arg(currentChannel() + 1)
                                                          : QStringLiteral("the chosen channels");
         fail(QStringLiteral("No monitoring data from %1 for %2 s; the test has ended.")
@@ -363,6 +384,7 @@ void SnrProcedure::finish() {
 
 void SnrProcedure::end(Phase phase) {
     m_Watch.stop();
+    m_ChipSilentSinceMs = -1;
     restore(true);
     setPhase(phase);
     emit finished();

@@ -66,6 +66,16 @@ public:
     // Whether the board and chip are still there; by default the connection
     // flags. Checked several times a second while running.
     void setLinkCheck(std::function<bool()> f) { m_LinkOk = std::move(f); }
+    // Whether the port is still open; by default the port flag. A port that
+    // closes ends the test at once.
+    void setPortCheck(std::function<bool()> f) { m_PortOk = std::move(f); }
+    // How long a chip that stopped answering (with the port still open) is
+    // waited for before the test ends. One probe missed on a busy machine
+    // must not throw away what was collected when the next one answers.
+    void setChipGrace(int ms) { m_ChipGraceMs = ms; }
+    static constexpr int kChipGraceMs = 2500;  // the next probe, with room to be answered
+    // The chip is not answering and the test waits for it.
+    bool waitingForChip() const { return m_ChipSilentSinceMs >= 0; }
     // A collection that receives no sample for this long fails.
     void setStallTimeout(int ms) { m_StallMs = ms; }
 
@@ -131,7 +141,10 @@ private:
     std::function<void(bool)> m_SetSense;
     std::function<int(int)> m_ReadSensitivity;
     std::function<bool()> m_LinkOk;
+    std::function<bool()> m_PortOk;
     int m_StallMs = 10000;
+    int m_ChipGraceMs = kChipGraceMs;
+    qint64 m_ChipSilentSinceMs = -1;  // steady ms the chip was first missed; -1 while it answers
 
     uint16_t m_SavedMask = 0;
     bool m_SavedSense = false;

@@ -18,6 +18,7 @@ struct Rig {
     SampleStream stream;
     SnrProcedure proc{&stream};
     bool linkOk = true;
+    bool portOk = true;
     int sensitivity = 16;
     QVector<bool> senseCalls;
 
@@ -29,6 +30,8 @@ struct Rig {
         g_MonChannelMask = 0x0081;
         g_SenseOn = 0;
         proc.setLinkCheck([this] { return linkOk; });
+        proc.setPortCheck([this] { return portOk; });
+        proc.setChipGrace(400);
         proc.setSensitivityReader([this](int) { return sensitivity; });
         proc.setSenseSwitch([this](bool on) {
             senseCalls.append(on);
@@ -66,6 +69,7 @@ private slots:
     void touchWhileHandsOff_restartsCollection();
     void endsEarly_restoreMaskAndSense_data();
     void endsEarly_restoreMaskAndSense();
+    void chipMissesAProbe_testGoesOn();
     void start_refused_data();
     void start_refused();
 };
@@ -161,7 +165,8 @@ void tst_snr_procedure::endsEarly_restoreMaskAndSense_data() {
     QTest::addColumn<QString>("how");
     QTest::addColumn<int>("phase");
     QTest::newRow("cancel while hands off") << "cancel" << int(Phase::Cancelled);
-    QTest::newRow("board lost") << "lost" << int(Phase::Failed);
+    QTest::newRow("chip silent for good") << "lost" << int(Phase::Failed);
+    QTest::newRow("port closed") << "port" << int(Phase::Failed);
     QTest::newRow("no samples arrive") << "stall" << int(Phase::Failed);
     QTest::newRow("destroyed") << "destroy" << -1;
 }
@@ -179,6 +184,7 @@ void tst_snr_procedure::endsEarly_restoreMaskAndSense() {
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0081));
     if (how == "cancel") r->proc.cancel();
     if (how == "lost") r->linkOk = false;
+    if (how == "port") r->portOk = r->linkOk = false;
     if (how == "destroy") r.reset();
     if (r) {
         QTRY_COMPARE_WITH_TIMEOUT(int(r->proc.phase()), phase, 5000);
@@ -188,6 +194,33 @@ void tst_snr_procedure::endsEarly_restoreMaskAndSense() {
     }
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0006));
     QCOMPARE(int(g_SenseOn.load()), 1);
+}
+
+// A probe that misses its reply on a busy machine marks the chip gone and the
+// window switches Sense off; when the next probe answers, the test carries on
+// with what it had collected and switches Sense on again.
+void tst_snr_procedure::chipMissesAProbe_testGoesOn() {
+    Rig r;
+    r.proc.setChipGrace(60000);
+    QVERIFY(r.start({0}, 3));
+    r.sample(0, 1);
+    r.sample(0, 2);
+    r.linkOk = false;
+    g_SenseOn = 0;
+    QTRY_VERIFY(r.proc.waitingForChip());
+    QVERIFY(r.proc.prompt().contains("waiting"));
+    QCOMPARE(r.proc.phase(), Phase::HandsOff);
+    r.linkOk = true;
+    QTRY_VERIFY(!r.proc.waitingForChip());
+    QCOMPARE(int(g_SenseOn.load()), 1);
+    QCOMPARE(r.senseCalls.last(), true);
+    r.sample(0, 3);
+    QCOMPARE(r.proc.phase(), Phase::AwaitTouch);
+    r.touch(0x1);
+    for (int i = 0; i < 3; ++i) r.sample(0, 50);
+    r.touch(0);
+    QTRY_COMPARE(r.proc.phase(), Phase::Done);
+    QCOMPARE(r.proc.results()[0].meanUntouched, 2.0);
 }
 
 void tst_snr_procedure::start_refused_data() {
