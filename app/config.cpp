@@ -7,30 +7,20 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "platform/ini.h"
+#include "workers/ChipFamily.h"
 
 QStringList g_CmdLinePorts;
 
 namespace {
-
-struct DeviceEntry {
-    const char* model;
-    int type;
-};
-
-// Searched in this order; the first equal name wins.
-constexpr DeviceEntry kDevices[] = {
-    {"TK1A", 3}, {"TK1B", 1}, {"TK2A", 2}, {"TK2B", 3}, {"TK2C", 4}, {"TK3A", 3}, {"TK4A", 4}, {"TK4B", 4},
-};
 
 constexpr int kMaxTextValue = 1023;  // DEVICE and REG_FILE fit a 1024-character field
 
 }  // namespace
 
 int Device_Lookup(const QString& model, int fallback) {
-    for (const DeviceEntry& d : kDevices) {
-        if (model == QLatin1String(d.model)) return d.type;
-    }
-    return fallback;
+    // A NUL inside the name would end it early and match a shorter one.
+    if (model.contains(QChar(0))) return fallback;
+    return ChipFamily_ForModel(model.toUtf8().constData(), fallback);
 }
 
 int Parse_Hex(const QString& text) {

@@ -240,13 +240,15 @@ int SensitivityDialog::Step_Prepare() {
     bool ok = true;
     m_Family = g_DeviceType.load();
     g_AutoSenRun.regBase = AutoSen_RegisterBase(m_Family);
-    if (m_Family == 0) {
-        ok = ReadReg(kAutoSenControlReg);
+    const ChipFamily& family = ChipFamily_Rules(m_Family);
+    if (family.runControlReg >= 0) {
+        const uint8_t controlReg = static_cast<uint8_t>(family.runControlReg);
+        ok = ReadReg(controlReg);
         if (!self) return -1;
         if (ok) {
-            const uint8_t control = g_RegMirror[kAutoSenControlReg].load();
+            const uint8_t control = g_RegMirror[controlReg].load();
             if (!m_Prepared) g_AutoSenRun.savedControl = control;
-            ok = WriteReg(kAutoSenControlReg, static_cast<uint8_t>(control | kAutoSenControlBit));
+            ok = WriteReg(controlReg, static_cast<uint8_t>(control | family.runControlBit));
             if (!self) return -1;
         }
     }
@@ -361,12 +363,12 @@ int SensitivityDialog::Step_Finish() {
     if (ReadReg(reg)) RegCell_ShowImage(reg);
     if (!self) return -1;
 
-    if (m_Family == 0) {
+    if (const int controlReg = ChipFamily_Rules(m_Family).runControlReg; controlReg >= 0) {
         if (!g_AutoSenRun.written) {
-            WriteReg(kAutoSenControlReg, g_AutoSenRun.savedControl);
+            WriteReg(static_cast<uint8_t>(controlReg), g_AutoSenRun.savedControl);
             if (!self) return -1;
         }
-        if (ReadReg(kAutoSenControlReg)) RegCell_ShowImage(kAutoSenControlReg);
+        if (ReadReg(static_cast<uint8_t>(controlReg))) RegCell_ShowImage(static_cast<uint8_t>(controlReg));
         if (!self) return -1;
     }
 

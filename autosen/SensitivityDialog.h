@@ -41,8 +41,6 @@ extern AutoSenRun g_AutoSenRun;
 
 constexpr int kAutoSenMinSamples = 5;
 constexpr int32_t kAutoSenMinDiff = 10;  // a sample must exceed this
-constexpr uint8_t kAutoSenControlReg = 0x3A;
-constexpr uint8_t kAutoSenControlBit = 0x20;
 constexpr uint8_t kAutoSenRunValue = 0x05;  // sensitivity held while sampling
 
 // First sensitivity register of a chip family (from the family table).

@@ -1,7 +1,8 @@
-// Register maps and decoding of the chips' monitor registers, one branch per
-// chip family. Pure functions over a 256-byte register image indexed by
-// register address, so that the processing thread, a logger, a plotter or a
-// command-line tool decode the same bytes the same way. No Qt here.
+// Register maps and decoding of the chips' monitor registers, one layout per
+// chip family (the family table names which). Pure functions over a 256-byte
+// register image indexed by register address, so that the monitoring
+// thread, a logger, a plotter or a command-line tool decode the same bytes
+// the same way. No Qt here.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +31,7 @@ struct CyclePlan {
     int dataCount = 0;
 };
 
-// The next three read the family table (workers/ChipFamily.h).
+// The rest read the family table (workers/ChipFamily.h).
 // Families 0, 1, 2 and 4 have a monitor cycle; family 3 and unknown ones none.
 bool Has_Monitor(int family);
 // The channels a family can monitor; 0 without a cycle.
@@ -62,6 +63,24 @@ struct ChannelValues {
     bool hasOffset = false;  // families 2 and 4
     int32_t offset[kSbf] = {};
 };
+
+// How a family's measurement registers are read, checked and decoded.
+struct MonitorLayout {
+    CyclePlan (*plan)(int ch);
+    // True when the registers in img belong to channel ch (see Channel_Check).
+    bool (*check)(const uint8_t* img, int ch, int sbfCount);
+    ChannelValues (*decode)(const uint8_t* img, int ch);
+    // Low register of the reference count refreshed once per cycle, the
+    // slot named in the top two bits of the next one; -1 where none is.
+    int referenceReg;
+};
+
+// The layouts the family table's rows point at.
+extern const MonitorLayout kLayoutFamily0;
+extern const MonitorLayout kLayoutFamily1;
+extern const MonitorLayout kLayoutFamily2;
+extern const MonitorLayout kLayoutFamily4;
+
 // Decodes channel ch's values; the caller has checked the channel tags.
 ChannelValues Decode_Channel(int family, const uint8_t* img, int ch);
 
