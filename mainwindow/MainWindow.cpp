@@ -12,7 +12,7 @@
 #include "app/globals.h"
 #include "app/hintfile.h"
 #include "app/log.h"
-#include "data/MonitorNarrowing.h"
+#include "tuning/MonitorNarrowing.h"
 #include "data/LogRecorder.h"
 #include "data/SampleStream.h"
 #include "link/ReceiveThread.h"
@@ -66,6 +66,8 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     for (int i = 0; i < channels; ++i) {
         channelIndicators[i] = new ChannelIndicator(this, i);
         channelIndicators[i]->label_SIN_TITLE->setText(QString::asprintf("SIN %d", i + 1));
+        connect(channelIndicators[i], &ChannelIndicator::sensitivityRequested, this,
+                &MainWindow::openSensitivityDialog);
         sinGrid->addWidget(channelIndicators[i], 0, i);
     }
 

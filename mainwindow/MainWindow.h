@@ -100,6 +100,10 @@ public slots:
     void Refresh_PortList();
     // Tools > Signals: shows the graphs window, raised when already shown.
     void Show_SignalsWindow();
+    // SEN of a channel: the guided sensitivity run in its own window, a child
+    // of the channel's indicator. A second run while one is active opens too,
+    // tells the engineer and closes itself.
+    void openSensitivityDialog(int channel);
 
 protected slots:
     void UART_Connection();

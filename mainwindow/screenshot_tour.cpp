@@ -12,7 +12,7 @@
 
 #include "app/globals.h"
 #include "autosen/SensitivityDialog.h"
-#include "data/SnrProcedure.h"
+#include "tuning/SnrProcedure.h"
 #include "mainwindow/MainWindow.h"
 #include "views/MonitoringDialog.h"
 #include "views/ChannelIndicator.h"

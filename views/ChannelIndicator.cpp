@@ -3,7 +3,6 @@
 #include <QPixmap>
 
 #include "app/globals.h"
-#include "autosen/SensitivityDialog.h"
 #include "workers/ChipFamily.h"
 
 namespace {
@@ -24,16 +23,7 @@ ChannelIndicator::ChannelIndicator(QWidget* parent, int channel) : QWidget(paren
     setupUi(this);
     label_SIN_TITLE->setText(QString::asprintf("SIN%d", m_Channel + 1));
     label_SIN_ICON->setPixmap(QPixmap(IdleImagePath()));
-    connect(pushButton_Sensitivity, &QPushButton::clicked, this, &ChannelIndicator::onSensitivityClicked);
+    connect(pushButton_Sensitivity, &QPushButton::clicked, this, [this] { emit sensitivityRequested(m_Channel); });
 }
 
 ChannelIndicator::~ChannelIndicator() = default;
-
-void ChannelIndicator::onSensitivityClicked() {
-    // Modeless: the dialog runs on its own timer. A click while another run is
-    // active still opens one, which tells the engineer and closes itself.
-    m_pDialogAutoSen = new SensitivityDialog(this, m_Channel);
-    m_pDialogAutoSen->show();
-    m_pDialogAutoSen->raise();
-    m_pDialogAutoSen->activateWindow();
-}

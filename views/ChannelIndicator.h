@@ -1,14 +1,11 @@
 // One channel's indicator in the key row of the main window: title, touch
-// lamp, three live numbers and the button that starts the automatic
+// lamp, three live numbers and the button that asks for the automatic
 // sensitivity procedure. The main window writes the form members directly.
 #pragma once
 
-#include <QPointer>
 #include <QWidget>
 
 #include "ui_ChannelIndicator.h"
-
-class SensitivityDialog;
 
 class ChannelIndicator : public QWidget, public Ui::ChannelIndicator {
     Q_OBJECT
@@ -24,12 +21,10 @@ public:
     static QString IdleImagePath();
     static QString TouchedImagePath();
 
-private slots:
-    void onSensitivityClicked();
+signals:
+    // SEN was pressed: whoever owns the board opens the sensitivity run.
+    void sensitivityRequested(int channel);
 
 private:
     int m_Channel;
-    // Opened by the most recent click; the dialog deletes itself once closed,
-    // which clears this pointer.
-    QPointer<SensitivityDialog> m_pDialogAutoSen;
 };

@@ -9,16 +9,15 @@
 #include <QMessageBox>
 
 #include "app/globals.h"
-#include "data/MonitorNarrowing.h"
-#include "data/SnrProcedure.h"
-#include "data/SnrRegisters.h"
+#include "tuning/MonitorNarrowing.h"
+#include "tuning/SnrProcedure.h"
+#include "tuning/SnrRegisters.h"
 #include "mainwindow/MainWindow.h"
 #include "views/RegisterCell.h"
 #include "workers/ChipFamily.h"
 
 namespace {
 
-const QString kTestName = QStringLiteral("The SNR test");
 
 const QStringList kColumns = {
     QStringLiteral("Channel"),   QStringLiteral("Samples"),     QStringLiteral("Mean untouched"),
@@ -49,6 +48,7 @@ SnrDialog::SnrDialog(MainWindow* window) : QDialog(window), m_Window(window) {
     setModal(false);
 
     m_Proc = new SnrProcedure(window->sampleStream(), this);
+    m_Proc->setNarrowing(window->monitorNarrowing());
     QPointer<MainWindow> w(window);
     m_Proc->setSenseSwitch([w](bool on) {
         if (w)
@@ -95,10 +95,9 @@ SnrDialog::SnrDialog(MainWindow* window) : QDialog(window), m_Window(window) {
     Update_Buttons();
 }
 
-SnrDialog::~SnrDialog() {
-    // The procedure, a child, puts the mask and Sense back as it goes.
-    if (m_Window) m_Window->monitorNarrowing()->release(this);
-}
+// The procedure, a child, puts the mask and Sense back and frees the
+// narrowing as it goes.
+SnrDialog::~SnrDialog() = default;
 
 void SnrDialog::endTest() { m_Proc->cancel(); }
 
@@ -123,7 +122,7 @@ void SnrDialog::onStartClicked() {
     s.margin = g_AutoSen_Margin.load();
 
     MonitorNarrowing* narrowing = m_Window->monitorNarrowing();
-    if (!narrowing->claim(this, kTestName)) {
+    if (!narrowing->claim(m_Proc, SnrProcedure::kName)) {
         Show_Status(QStringLiteral("%1 is in progress and narrows the monitored channels. Finish or cancel it, then "
                                    "start the SNR test.")
                         .arg(narrowing->holder()),
@@ -138,7 +137,7 @@ void SnrDialog::onStartClicked() {
     const bool started = m_Proc->start(s);
     if (!self) return;
     if (!started) {
-        narrowing->release(this);
+        narrowing->release(m_Proc);
         Show_Status(m_Proc->errorText(), true);
     }
     Show_Progress();
@@ -172,7 +171,7 @@ void SnrDialog::Show_Progress() {
 }
 
 void SnrDialog::Test_Finished() {
-    if (m_Window) m_Window->monitorNarrowing()->release(this);
+    if (m_Window) m_Window->monitorNarrowing()->release(m_Proc);
     switch (m_Proc->phase()) {
         case SnrProcedure::Phase::Done:
             m_Results = m_Proc->results();

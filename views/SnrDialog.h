@@ -1,6 +1,6 @@
 // The guided signal-to-noise test: set-up, the prompts of the procedure, the
 // result table, applying the recommended sensitivities and saving the report.
-// Non-modal; the procedure (data/SnrProcedure) does the collecting, this
+// Non-modal; the procedure (tuning/SnrProcedure) does the collecting, this
 // window shows it. Closing the window, Cancel or the main window closing end
 // a running test, which puts the monitored mask and Sense back.
 #pragma once
@@ -9,8 +9,8 @@
 #include <QPointer>
 #include <QVector>
 
-#include "data/SnrMath.h"
-#include "data/SnrReport.h"
+#include "tuning/SnrMath.h"
+#include "tuning/SnrReport.h"
 #include "ui_SnrDialog.h"
 
 class MainWindow;

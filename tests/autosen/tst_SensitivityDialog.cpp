@@ -9,6 +9,7 @@
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
+#include "tuning/MonitorNarrowing.h"
 #include "views/ChannelIndicator.h"
 #include "views/RegisterCell.h"
 
@@ -59,10 +60,6 @@ class tst_SensitivityDialog : public QObject {
 
 private slots:
     void initTestCase() { Q_INIT_RESOURCE(resources); }
-    void cleanup() {
-        // Every path must hand the run back, or the next SEN would be refused.
-        QTRY_VERIFY(g_AutoSenRun.owner == nullptr);
-    }
 
     void proposal_okWritesRegister_data();
     void proposal_okWritesRegister();
@@ -111,6 +108,8 @@ void tst_SensitivityDialog::proposal_okWritesRegister() {
 
     QTest::mouseClick(dlg->pushButton_OK, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull(), 5000);
+    // Every path hands the monitoring back, or the next SEN would be refused.
+    QVERIFY(!h.window()->monitorNarrowing()->held());
     QCOMPARE(h.sim()->log()->writesTo(reg), (std::vector<uint8_t>{kAutoSenRunValue, uint8_t(byte)}));
     QCOMPARE(g_RegCells[reg]->lineEdit_data->text(), QString::asprintf("%02X", byte));
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0005));
@@ -149,6 +148,8 @@ void tst_SensitivityDialog::cancelWhileSampling_restoresRegisters() {
 
     QTest::mouseClick(dlg->pushButton_Cancel, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull(), 5000);
+    // Every path hands the monitoring back, or the next SEN would be refused.
+    QVERIFY(!h.window()->monitorNarrowing()->held());
     QCOMPARE(ChipReg(h, reg), kChipDefault);
     if (family0) QCOMPARE(ChipReg(h, kControlReg), kControlDefault);
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0009));
@@ -173,18 +174,20 @@ void tst_SensitivityDialog::diffOfTen_notAccepted_retryKeepsFirstSavedValues() {
     QVERIFY(dlg);
     QTRY_VERIFY_WITH_TIMEOUT(g_Diff_Per_Tick[ch][2].load() == 10, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(dlg->label_msg->text(), kTooFew, kRunMs);
-    QCOMPARE(g_AutoSenRun.sampleCount, 0);
+    QCOMPARE(dlg->procedure()->samples(), 0);
 
     // 11 is just enough; the retry prepares again while chip and mask hold
     // the run's own values.
     h.sim()->setLevel(ch, 11);
     QTest::mouseClick(dlg->pushButton_OK, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(dlg->label_msg->text(), QStringLiteral("SENSITIVITY : 0x6") + kAskWrite, kRunMs);
-    QVERIFY(g_AutoSenRun.sampleCount >= kAutoSenMinSamples);
+    QVERIFY(dlg->procedure()->samples() >= kAutoSenMinSamples);
     QCOMPARE(h.sim()->log()->writesTo(reg).size(), size_t(2));  // 0x05 by each preparation
 
     QTest::mouseClick(dlg->pushButton_Cancel, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull(), 5000);
+    // Every path hands the monitoring back, or the next SEN would be refused.
+    QVERIFY(!h.window()->monitorNarrowing()->held());
     QCOMPARE(ChipReg(h, reg), kChipDefault);
     QCOMPARE(ChipReg(h, kControlReg), kControlDefault);
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0006));
@@ -214,8 +217,8 @@ void tst_SensitivityDialog::exchangeFailure_abortsRestoresAndCloses() {
     if (connected) {
         dlg = ClickSen(h, 4);
     } else {
-        dlg = new SensitivityDialog(h.window()->channelIndicators[4], 4);
-        dlg->show();
+        h.window()->openSensitivityDialog(4);
+        dlg = h.window()->channelIndicators[4]->findChild<SensitivityDialog*>();
     }
     QVERIFY(dlg);
     QTRY_COMPARE_WITH_TIMEOUT(dlg->label_msg->text(), kAbort, 10000);
@@ -224,8 +227,10 @@ void tst_SensitivityDialog::exchangeFailure_abortsRestoresAndCloses() {
     QVERIFY(!dlg->pushButton_Cancel->isVisible());
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x00F0));
     QCOMPARE(int(g_SenseOn.load()), 0);
-    QVERIFY(g_AutoSenRun.owner == nullptr);
+    QVERIFY(!dlg->ownsRun());
     QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull(), 9000);
+    // Every path hands the monitoring back, or the next SEN would be refused.
+    QVERIFY(!h.window()->monitorNarrowing()->held());
     if (connected) QVERIFY(h.sim()->log()->writesTo(0x24).empty());
 }
 
@@ -260,6 +265,8 @@ void tst_SensitivityDialog::windowClosedMidRun_cancelsAndRestores() {
     else
         dlg->close();
     QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull(), 5000);
+    // Every path hands the monitoring back, or the next SEN would be refused.
+    QVERIFY(!h.window()->monitorNarrowing()->held());
     QCOMPARE(ChipReg(h, 0x20 + ch), kChipDefault);
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0003));
     QCOMPARE(int(g_SenseOn.load()), 0);
@@ -325,6 +332,8 @@ void tst_SensitivityDialog::senseButton_followsTheRun() {
     QCOMPARE(int(g_SenseOn.load()), 1);
     QTest::mouseClick(dlg->pushButton_Cancel, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull(), 5000);
+    // Every path hands the monitoring back, or the next SEN would be refused.
+    QVERIFY(!h.window()->monitorNarrowing()->held());
     QCOMPARE(int(g_SenseOn.load()), 0);
     QVERIFY(!sense->isChecked());
     QCOMPARE(sense->text(), QStringLiteral("Sense"));

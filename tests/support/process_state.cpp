@@ -4,7 +4,6 @@
 
 #include "app/config.h"
 #include "app/globals.h"
-#include "autosen/SensitivityDialog.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "link/event_frames.h"
@@ -48,7 +47,6 @@ void Reset_ProcessState() {
 
     std::memset(g_EventFrame, 0, kEventFrameSize);
     g_EventFrameLen = 0;
-    g_AutoSenRun = AutoSenRun();
 
     g_MainWindow = nullptr;
     g_ThreadUART = nullptr;

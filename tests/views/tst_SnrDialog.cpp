@@ -6,9 +6,9 @@
 
 #include "app/globals.h"
 #include "autosen/SensitivityDialog.h"
-#include "data/MonitorNarrowing.h"
-#include "data/SnrProcedure.h"
-#include "data/SnrReport.h"
+#include "tuning/MonitorNarrowing.h"
+#include "tuning/SnrProcedure.h"
+#include "tuning/SnrReport.h"
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/file_dialogs.h"

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
-#include "data/SnrMath.h"
-#include "data/SnrReport.h"
+#include "tuning/SnrMath.h"
+#include "tuning/SnrReport.h"
 
 // The figures an engineer judges a key by, and the file they send on.
 class tst_snr_math : public QObject {

@@ -1,4 +1,4 @@
-#include "data/SnrRegisters.h"
+#include "tuning/SnrRegisters.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "data/SnrProcedure.h"
+#include "tuning/SnrProcedure.h"
 
 #include <QPointer>
 #include <cmath>
@@ -6,7 +6,8 @@
 #include "app/config.h"
 #include "app/globals.h"
 #include "data/SampleStream.h"
-#include "data/SnrRegisters.h"
+#include "tuning/MonitorNarrowing.h"
+#include "tuning/SnrRegisters.h"
 #include "platform/ini.h"
 #include "workers/ChipFamily.h"
 
@@ -139,17 +140,18 @@ bool SnrProcedure::start(const SnrSettings& settings) {
         return false;
     }
 
-    m_SavedMask = g_MonChannelMask.load(std::memory_order_acquire);
-    m_SavedSense = g_SenseOn.load(std::memory_order_acquire) != 0;
-    m_Holding = true;
     const int n = settings.channels.size();
     m_Untouched = QVector<QVector<int32_t>>(n);
     m_Touched = QVector<QVector<int32_t>>(n);
     m_Index = -1;
     uint16_t mask = 0;
     for (int c : settings.channels) mask |= static_cast<uint16_t>(1u << c);
-    setMask(mask);
-    m_SetSense(true);
+    if (!narrowing()->narrow(this, kName, mask, m_SetSense)) {
+        m_Error = QStringLiteral("%1 is in progress and narrows the monitored channels. Finish or cancel it, then "
+                                 "start the SNR test.")
+                      .arg(narrowing()->holder());
+        return false;
+    }
     m_ChipSilentSinceMs = -1;
     m_Watch.start(kWatchMs);
     beginHandsOff(m_Stream->elapsedMs());
@@ -391,15 +393,16 @@ void SnrProcedure::end(Phase phase) {
 }
 
 void SnrProcedure::restore(bool useHook) {
-    if (!m_Holding) return;
-    m_Holding = false;
-    g_MonChannelMask.store(m_SavedMask, std::memory_order_release);
-    if (useHook && m_SetSense)
-        m_SetSense(m_SavedSense);
-    else
-        g_SenseOn.store(m_SavedSense ? 1 : 0, std::memory_order_release);
+    if (m_Narrowing) m_Narrowing->restore(this, useHook ? m_SetSense : MonitorNarrowing::SenseSwitch());
+}
+
+MonitorNarrowing* SnrProcedure::narrowing() {
+    // Without a board owner's helper (a test, a tool of its own) the
+    // procedure keeps one for itself.
+    if (!m_Narrowing) m_Narrowing = new MonitorNarrowing(this);
+    return m_Narrowing;
 }
 
 bool SnrProcedure::touchedNow(int channel) const { return (m_Stream->touchMask() >> channel) & 1u; }
 
-void SnrProcedure::setMask(uint16_t mask) { g_MonChannelMask.store(mask, std::memory_order_release); }
+void SnrProcedure::setMask(uint16_t mask) { narrowing()->setMask(this, mask); }

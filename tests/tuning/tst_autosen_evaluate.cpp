@@ -2,7 +2,7 @@
 #include <cmath>
 #include <limits>
 
-#include "autosen/SensitivityDialog.h"
+#include "tuning/SensitivityProposal.h"
 
 // The proposal is what ends up in the chip's sensitivity register, so every
 // corner of the float-to-byte path is checked here without a board.

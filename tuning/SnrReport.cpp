@@ -1,4 +1,4 @@
-#include "data/SnrReport.h"
+#include "tuning/SnrReport.h"
 
 #include <QSaveFile>
 

@@ -7,7 +7,7 @@
 #include <QVector>
 #include <cstdint>
 
-#include "data/SnrMath.h"
+#include "tuning/SnrMath.h"
 #include "workers/BoardOps.h"
 
 // The channel's sensitivity register value, -1 when the read failed.

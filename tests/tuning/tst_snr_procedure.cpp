@@ -4,7 +4,7 @@
 
 #include "app/globals.h"
 #include "data/SampleStream.h"
-#include "data/SnrProcedure.h"
+#include "tuning/SnrProcedure.h"
 #include "support/mw_harness.h"
 
 // The guided test fed by hand through a stream, without a board: which

@@ -3,7 +3,7 @@
 #include <memory>
 #include <mutex>
 
-#include "data/SnrRegisters.h"
+#include "tuning/SnrRegisters.h"
 #include "link/link_fixture.h"
 
 // Applying the recommendation against a scripted board: what reaches the chip

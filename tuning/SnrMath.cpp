@@ -1,9 +1,9 @@
-#include "data/SnrMath.h"
+#include "tuning/SnrMath.h"
 
 #include <cmath>
 #include <limits>
 
-#include "data/SensitivityProposal.h"
+#include "tuning/SensitivityProposal.h"
 
 SnrStats Snr_Stats(const QVector<int32_t>& samples) {
     SnrStats s;

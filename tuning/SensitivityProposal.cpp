@@ -1,4 +1,4 @@
-#include "data/SensitivityProposal.h"
+#include "tuning/SensitivityProposal.h"
 
 #include <limits>
 

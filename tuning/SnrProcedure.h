@@ -10,13 +10,15 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <QVector>
 #include <functional>
 
 #include "data/MonitorSample.h"
-#include "data/SnrMath.h"
+#include "tuning/MonitorNarrowing.h"
+#include "tuning/SnrMath.h"
 
 class SampleStream;
 
@@ -60,6 +62,11 @@ public:
 
     // How Sense is switched (the window's Sense slot); by default g_SenseOn.
     void setSenseSwitch(std::function<void(bool)> f) { m_SetSense = std::move(f); }
+    // The board owner's narrowing helper, which saves and restores the mask
+    // and Sense and keeps two procedures from narrowing at once.
+    void setNarrowing(MonitorNarrowing* n) { m_Narrowing = n; }
+    // How the test names itself to other procedures.
+    static inline const QString kName = QStringLiteral("The SNR test");
     // How the current sensitivity of a channel is read; -1 for a failure.
     // By default the chip's register through the board.
     void setSensitivityReader(std::function<int(int)> f) { m_ReadSensitivity = std::move(f); }
@@ -129,6 +136,7 @@ private:
     void restore(bool useHook);
     bool touchedNow(int channel) const;
     void setMask(uint16_t mask);
+    MonitorNarrowing* narrowing();
 
     SampleStream* m_Stream;
     SnrSettings m_Settings;
@@ -136,7 +144,7 @@ private:
     QString m_Error;
     bool m_Starting = false;
     bool m_CancelWhileStarting = false;
-    bool m_Holding = false;  // mask and Sense are ours and must go back
+    QPointer<MonitorNarrowing> m_Narrowing;
 
     std::function<void(bool)> m_SetSense;
     std::function<int(int)> m_ReadSensitivity;
@@ -146,8 +154,6 @@ private:
     int m_ChipGraceMs = kChipGraceMs;
     qint64 m_ChipSilentSinceMs = -1;  // steady ms the chip was first missed; -1 while it answers
 
-    uint16_t m_SavedMask = 0;
-    bool m_SavedSense = false;
 
     QVector<int> m_Sensitivity;             // per chosen channel, in settings order
     QVector<QVector<int32_t>> m_Untouched;  // per chosen channel

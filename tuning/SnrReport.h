@@ -13,7 +13,7 @@
 #include <QString>
 #include <QVector>
 
-#include "data/SnrMath.h"
+#include "tuning/SnrMath.h"
 
 struct SnrReportInfo {
     QDateTime date;    // when the test ran

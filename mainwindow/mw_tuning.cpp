@@ -1,0 +1,39 @@
+// The main window's side of the tuning procedures: what they need of the
+// board, the register table and the log.
+#include <QPointer>
+
+#include "app/globals.h"
+#include "autosen/SensitivityDialog.h"
+#include "link/commands.h"
+#include "mainwindow/MainWindow.h"
+#include "tuning/SensitivityProcedure.h"
+#include "views/ChannelIndicator.h"
+#include "views/RegisterCell.h"
+
+void MainWindow::openSensitivityDialog(int channel) {
+    if (channel < 0 || channel >= kSinSlots || channelIndicators[channel] == nullptr) return;
+    auto* proc = new SensitivityProcedure(m_Stream, m_Narrowing, g_DeviceType.load(), channel);
+    proc->setMargin(g_AutoSen_Margin.load());
+    QPointer<MainWindow> self(this);
+    proc->setRegisterAccess(
+        [](uint8_t reg) {
+            const bool ok = CMD_Read(Chip_AddressByte(), reg, 1, &g_RegMirror[reg]) == '0';
+            return ok ? int(g_RegMirror[reg].load()) : -1;
+        },
+        // Through the window's write hook, so that the log records the run's writes.
+        [self](uint8_t reg, uint8_t value) {
+            return self && self->Write_Register(Chip_AddressByte(), reg, value) == '0';
+        });
+    proc->setSenseSwitch([self](bool on) {
+        if (self)
+            self->onSenseToggled(on);
+        else
+            g_SenseOn.store(on ? 1 : 0);
+    });
+    connect(proc, &SensitivityProcedure::registerReadBack, this, [](int reg) { RegCell_ShowImage(reg); });
+
+    auto* dialog = new SensitivityDialog(proc, channelIndicators[channel]);
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
