@@ -84,7 +84,11 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     adjustSize();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    monitoringDialog = new MonitoringDialog(this);
+    // Every channel takes part in monitoring until the engineer says
+    // otherwise in the monitoring dialog (which has no boxes without an SBF).
+    const int sbfCount = qBound(0, g_SizeOfSBF.load(), kMaxSbf);
+    if (sbfCount > 0)
+        g_MonChannelMask.fetch_or(static_cast<uint16_t>((1u << qBound(0, g_SizeOfChannel.load(), kMaxChannels)) - 1u));
     m_Stream = new SampleStream(this);
     m_Narrowing = new MonitorNarrowing(this);
     m_Stream->setHistorySeconds(Config_ReadHistorySeconds(SampleHistory::kDefaultSeconds));
@@ -188,8 +192,8 @@ MainWindow::~MainWindow() {
     g_Proc_Thread = nullptr;
     g_CMD_Thread = nullptr;
     g_ThreadUART = nullptr;
-    delete monitoringDialog;
-    monitoringDialog = nullptr;
+    delete m_MonitoringDialog;
+    m_MonitoringDialog = nullptr;
     // The cells die with the window; nobody may reach them through the table.
     for (auto*& cell : g_RegCells) cell = nullptr;
     if (g_MainWindow == this) g_MainWindow = nullptr;
@@ -270,4 +274,9 @@ void MainWindow::onSnrTriggered() {
     m_SnrDialog->show();
     m_SnrDialog->raise();
     m_SnrDialog->activateWindow();
+}
+
+MonitoringDialog* MainWindow::monitoringDialog() {
+    if (m_MonitoringDialog == nullptr) m_MonitoringDialog = new MonitoringDialog(this);
+    return m_MonitoringDialog;
 }

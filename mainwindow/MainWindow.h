@@ -38,7 +38,10 @@ public:
     explicit MainWindow(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
     ~MainWindow() override;
 
-    MonitoringDialog* monitoringDialog = nullptr;
+    // The monitoring dialog, built the first time it is asked for: most
+    // sessions never open it, and its panels are most of the start-up work.
+    MonitoringDialog* monitoringDialog();
+    MonitoringDialog* monitoringDialogIfBuilt() const { return m_MonitoringDialog; }
     ChannelIndicator* channelIndicators[kSinSlots] = {};
 
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -133,6 +136,7 @@ private:
     void Mark_Board(bool chipAnswers, const QString& why);
     void Show_ReplayKeys(bool replaying);
 
+    MonitoringDialog* m_MonitoringDialog = nullptr;
     SampleStream* m_Stream = nullptr;
     MonitorNarrowing* m_Narrowing = nullptr;
     QPointer<SnrDialog> m_SnrDialog;

@@ -82,9 +82,9 @@ void MainWindow::onBytesReceived() {
             showTouchMask(ev.touchMask);
         } else if (ev.kind == EventFrameEvent::Status) {
             for (int i = 0; i < ev.statusCount; ++i) g_SbfStatus[i].store(ev.status[i], std::memory_order_relaxed);
-            if (monitoringDialog && monitoringDialog->isVisible()) {
+            if (m_MonitoringDialog && m_MonitoringDialog->isVisible()) {
                 for (int i = 0; i < ev.statusCount; ++i)
-                    monitoringDialog->Update_SbfStatus(static_cast<uint8_t>(i),
+                    m_MonitoringDialog->Update_SbfStatus(static_cast<uint8_t>(i),
                                                    static_cast<uint8_t>(g_SbfStatus[i].load() & 0xFF));
             }
         }

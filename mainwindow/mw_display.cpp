@@ -59,7 +59,7 @@ void MainWindow::showTouchMask(int iTouchKey) {
             MirrorTouchRegister(family->touchReg[r], value);
         }
     }
-    if (monitoringDialog && monitoringDialog->isVisible()) monitoringDialog->Update_Touch(iTouchKey);
+    if (m_MonitoringDialog && m_MonitoringDialog->isVisible()) m_MonitoringDialog->Update_Touch(iTouchKey);
     m_Stream->publishTouchMask(iTouchKey);
 }
 
@@ -75,7 +75,7 @@ void MainWindow::Show_MonitorSample(const MonitorSample& sample) {
         sin->label_DIFF_PER->setNum(static_cast<int>(sample.diff[kIndicatorSbf]));
     }
 
-    if (!monitoringDialog || !monitoringDialog->isVisible()) return;
+    if (!m_MonitoringDialog || !m_MonitoringDialog->isVisible()) return;
     uint16_t ref[kMaxSbf] = {};
     uint16_t sen[kMaxSbf] = {};
     int32_t diff[kMaxSbf] = {};
@@ -87,15 +87,15 @@ void MainWindow::Show_MonitorSample(const MonitorSample& sample) {
         diff[s] = sample.diff[s];
         offset[s] = sample.offset[s];
     }
-    monitoringDialog->Update_RefCnt(static_cast<uint8_t>(c), ref);
-    monitoringDialog->Update_Channel(static_cast<uint8_t>(c), sen, diff, offset);
+    m_MonitoringDialog->Update_RefCnt(static_cast<uint8_t>(c), ref);
+    m_MonitoringDialog->Update_Channel(static_cast<uint8_t>(c), sen, diff, offset);
 }
 
 void MainWindow::showSbfStatus() {
-    if (!monitoringDialog || !monitoringDialog->isVisible()) return;
+    if (!m_MonitoringDialog || !m_MonitoringDialog->isVisible()) return;
     const int channels = std::min(g_SizeOfChannel.load(), kMaxChannels);
     for (int i = 0; i < channels; ++i)
-        monitoringDialog->Update_SbfStatus(static_cast<uint8_t>(i), static_cast<uint8_t>(g_SbfStatus[i].load() & 0xFF));
+        m_MonitoringDialog->Update_SbfStatus(static_cast<uint8_t>(i), static_cast<uint8_t>(g_SbfStatus[i].load() & 0xFF));
 }
 
 void MainWindow::onSenseToggled(bool bToggled) {
@@ -123,11 +123,12 @@ void MainWindow::onSenseToggled(bool bToggled) {
 }
 
 void MainWindow::onMonitorDialogClicked() {
-    if (!monitoringDialog || monitoringDialog->isVisible()) return;
-    monitoringDialog->move(pos().x() + size().width() + 10, pos().y());
-    monitoringDialog->show();
-    monitoringDialog->raise();
-    monitoringDialog->activateWindow();
+    MonitoringDialog* dialog = monitoringDialog();
+    if (dialog->isVisible()) return;
+    dialog->move(pos().x() + size().width() + 10, pos().y());
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
 }
 
 void MainWindow::Show_SignalsWindow() {

@@ -60,10 +60,10 @@ std::vector<TourStep> Steps(MainWindow* w) {
                      },
                      [] { return g_SenseOn.load() != 0; }, [w] { return w; }, 3000});
     steps.push_back({"monitoring-dialog", [w] { w->pushButton_Dlg->click(); },
-                     [w] { return w->monitoringDialog->isVisible(); }, [w] { return w->monitoringDialog; }, 3000});
+                     [w] { return w->monitoringDialog()->isVisible(); }, [w] { return w->monitoringDialog(); }, 3000});
     steps.push_back({"sensitivity-dialog",
                      [w] {
-                         w->monitoringDialog->close();
+                         w->monitoringDialog()->close();
                          if (w->channelIndicators[0]) w->channelIndicators[0]->pushButton_Sensitivity->click();
                      },
                      // The proposal comes once the simulated key has been held.

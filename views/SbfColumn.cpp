@@ -16,9 +16,9 @@ SbfColumn::SbfColumn(QWidget* parent, int channel, int panel)
     grid->setObjectName(QStringLiteral("GridLayout_CheckBox"));
 
     CheckBox_MON_En = new QCheckBox(this);
-    CheckBox_MON_En->setChecked(true);
-    // Checked before the connection exists, so the bit is set here directly.
-    g_MonChannelMask.fetch_or(ChannelBit());
+    // The box shows the mask as it stands when the dialog is built (every
+    // channel at start); it changes the mask only when the engineer clicks.
+    CheckBox_MON_En->setChecked((g_MonChannelMask.load() & ChannelBit()) != 0);
     CheckBox_MON_En->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     grid->addWidget(CheckBox_MON_En, 0, 0);
     connect(CheckBox_MON_En, &QCheckBox::toggled, this, &SbfColumn::onMonitorEnableToggled);

@@ -101,7 +101,7 @@ private slots:
         const int status[4] = {0xF, 0x0, 0x7, 0x1};
         for (int c = 0; c < 4; ++c) QCOMPARE(g_SbfStatus[c].load(), status[c]);
         // Hidden dialog: no status passed on.
-        QVERIFY(w->monitoringDialog->column(0, 1)->label_OFFSET_PER->styleSheet().isEmpty());
+        QVERIFY(w->monitoringDialog()->column(0, 1)->label_OFFSET_PER->styleSheet().isEmpty());
         // Too few digits: ignored.
         Receive(F("CE1"));
         QCOMPARE(g_SbfStatus[0].load(), 15);
@@ -110,7 +110,7 @@ private slots:
         Receive(F("CEF071"));
         for (int c = 0; c < 4; ++c) {
             for (int s = 0; s < 4; ++s) {
-                const bool red = !w->monitoringDialog->column(s, c)->label_OFFSET_PER->styleSheet().isEmpty();
+                const bool red = !w->monitoringDialog()->column(s, c)->label_OFFSET_PER->styleSheet().isEmpty();
                 QCOMPARE(red, !((status[c] >> s) & 1));
             }
         }

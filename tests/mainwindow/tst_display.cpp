@@ -118,7 +118,7 @@ private slots:
             g_Offset_Per_Tick[5][s] = 30 + s;
         }
         g_MonChannel = 5;
-        MonitoringDialog* d = w->monitoringDialog;
+        MonitoringDialog* d = w->monitoringDialog();
         const QString unseen = d->column(0, 5)->label_SIN_CNT->text();
         Monitor(w);
         QCOMPARE(w->channelIndicators[5]->label_RIN_CNT->text(), QString("1002"));
@@ -161,7 +161,7 @@ private slots:
         h.window()->pushButton_Dlg->click();
         g_MonChannel = 200;
         Monitor(h.window());  // must neither crash nor touch a column
-        QCOMPARE(h.window()->monitoringDialog->lastMarkedChannel(), 0);
+        QCOMPARE(h.window()->monitoringDialog()->lastMarkedChannel(), 0);
     }
 
     void valid_pushesStatusWhileVisible() {
@@ -170,13 +170,13 @@ private slots:
         MainWindow* w = h.window();
         g_SbfStatus[2] = 0x05;
         QVERIFY(QMetaObject::invokeMethod(w, "showSbfStatus"));
-        QVERIFY(w->monitoringDialog->column(1, 2)->label_OFFSET_PER->styleSheet().isEmpty());
+        QVERIFY(w->monitoringDialog()->column(1, 2)->label_OFFSET_PER->styleSheet().isEmpty());
 
         w->pushButton_Dlg->click();
         QVERIFY(QMetaObject::invokeMethod(w, "showSbfStatus"));
-        QVERIFY(w->monitoringDialog->column(0, 2)->label_OFFSET_PER->styleSheet().isEmpty());
-        QVERIFY(w->monitoringDialog->column(1, 2)->label_OFFSET_PER->styleSheet().contains("rgb(255, 0, 0)"));
-        QVERIFY(w->monitoringDialog->column(2, 2)->label_OFFSET_PER->styleSheet().isEmpty());
+        QVERIFY(w->monitoringDialog()->column(0, 2)->label_OFFSET_PER->styleSheet().isEmpty());
+        QVERIFY(w->monitoringDialog()->column(1, 2)->label_OFFSET_PER->styleSheet().contains("rgb(255, 0, 0)"));
+        QVERIFY(w->monitoringDialog()->column(2, 2)->label_OFFSET_PER->styleSheet().isEmpty());
     }
 
     void sense_togglesFlagTextAndColours() {
@@ -201,7 +201,7 @@ private slots:
         MwHarness h(Offline("TK2C", 4));
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        MonitoringDialog* d = w->monitoringDialog;
+        MonitoringDialog* d = w->monitoringDialog();
         QVERIFY(!d->isVisible());
         w->move(40, 30);
         w->pushButton_Dlg->click();

@@ -96,7 +96,7 @@ private slots:
         // What the dialog shows right after each publication reached it.
         QStringList shown;
         connect(w->sampleStream(), &SampleStream::sampleAdded, w, [&](const MonitorSample& s) {
-            for (int k = 0; k < s.sbfCount; ++k) shown << ColumnText(w->monitoringDialog, s.channel, k);
+            for (int k = 0; k < s.sbfCount; ++k) shown << ColumnText(w->monitoringDialog(), s.channel, k);
         });
         w->pushButton_Sense->click();
         QTRY_VERIFY2_WITH_TIMEOUT(shown.size() >= 4 * 8,
@@ -162,7 +162,7 @@ private slots:
             while (again.nextEvent(&e))
                 if (e.kind == LogRowKind::Sample) last[e.sample.channel] = e.sample;
         }
-        w->monitoringDialog->column(0, 0)->label_SIN_CNT->setText(QStringLiteral("stale"));
+        w->monitoringDialog()->column(0, 0)->label_SIN_CNT->setText(QStringLiteral("stale"));
         {
             MessageBoxCatcher boxes;
             boxes.setAnswer(QMessageBox::Yes);
@@ -179,7 +179,7 @@ private slots:
         for (int ch = 0; ch < 8; ++ch) {
             if (last[ch].sbfCount == 0) continue;
             for (int k = 0; k < last[ch].sbfCount; ++k)
-                QCOMPARE(ColumnText(w->monitoringDialog, ch, k), SampleText(last[ch], k));
+                QCOMPARE(ColumnText(w->monitoringDialog(), ch, k), SampleText(last[ch], k));
         }
         QCOMPARE(int(w->sampleStream()->touchMask()), 0x4);
         QVERIFY(w->channelIndicators[2]->label_SIN_ICON->isEnabled());  // drawn green, not greyed

@@ -53,7 +53,7 @@ class tst_Monitoring : public QObject {
 
     static bool ColumnMatches(MwHarness& h, int sbf, int ch) {
         const SimSensing v = Intended(h, ch, sbf);
-        const SbfColumn* col = h.window()->monitoringDialog->column(sbf, ch);
+        const SbfColumn* col = h.window()->monitoringDialog()->column(sbf, ch);
         return col && col->label_RIN_CNT->text() == QString::number(v.ref) &&
                col->label_SIN_CNT->text() == QString::number(v.sense) &&
                col->label_DIFF_PER->text() == QString::number(v.diff) &&
@@ -69,11 +69,11 @@ class tst_Monitoring : public QObject {
 
     static void ShowDialog(MainWindow* w) {
         w->pushButton_Dlg->click();
-        QVERIFY(w->monitoringDialog->isVisible());
+        QVERIFY(w->monitoringDialog()->isVisible());
     }
 
     static void Uncheck(MainWindow* w, int ch) {
-        QCheckBox* box = w->monitoringDialog->column(0, ch)->CheckBox_MON_En;
+        QCheckBox* box = w->monitoringDialog()->column(0, ch)->CheckBox_MON_En;
         QVERIFY(box);
         box->setChecked(false);
         QCOMPARE((g_MonChannelMask.load() >> ch) & 1, 0);
@@ -144,7 +144,7 @@ private slots:
         }
         QCOMPARE(w->channelIndicators[1]->label_DIFF_PER->text(), QString::number(SimChip::kDefaultLevel));
         // The touch frame reached the dialog's titles too.
-        QVERIFY(w->monitoringDialog->column(3, 1)->label_SIN_TITLE->styleSheet().contains("rgb(0, 255, 0)"));
+        QVERIFY(w->monitoringDialog()->column(3, 1)->label_SIN_TITLE->styleSheet().contains("rgb(0, 255, 0)"));
 
         w->pushButton_Sense->click();
         QCOMPARE(w->pushButton_Sense->text(), QString("Sense"));
@@ -189,18 +189,18 @@ private slots:
         ShowDialog(w);
         w->pushButton_Sense->click();
         QTRY_VERIFY_WITH_TIMEOUT(ColumnMatches(h, 2, 0), kWaitMs);
-        const QString stale = w->monitoringDialog->column(2, 0)->label_DIFF_PER->text();
+        const QString stale = w->monitoringDialog()->column(2, 0)->label_DIFF_PER->text();
         QCOMPARE(stale, QString("0"));
 
-        w->monitoringDialog->hide();
+        w->monitoringDialog()->hide();
         QVERIFY(h.sim()->touch(0));
         // The indicator follows; the hidden dialog does not.
         QTRY_VERIFY_WITH_TIMEOUT(IndicatorMatches(h, 0) && w->channelIndicators[0]->label_DIFF_PER->text() != stale, kWaitMs);
-        QCOMPARE(w->monitoringDialog->column(2, 0)->label_DIFF_PER->text(), stale);
+        QCOMPARE(w->monitoringDialog()->column(2, 0)->label_DIFF_PER->text(), stale);
 
         // Shown again: nothing has run between the click and this check.
         w->pushButton_Dlg->click();
-        QCOMPARE(w->monitoringDialog->column(2, 0)->label_DIFF_PER->text(), stale);
+        QCOMPARE(w->monitoringDialog()->column(2, 0)->label_DIFF_PER->text(), stale);
         QTRY_VERIFY_WITH_TIMEOUT(ColumnMatches(h, 2, 0), kWaitMs);
     }
 };

@@ -9,6 +9,7 @@
 #include "views/MonitoringDialog.h"
 #include "views/ChannelIndicator.h"
 #include "views/RegisterCell.h"
+#include "views/SbfColumn.h"
 #include "workers/ChipPollThread.h"
 #include "workers/MonitorThread.h"
 
@@ -46,6 +47,34 @@ class tst_MwConstruction : public QObject {
     Q_OBJECT
 
 private slots:
+    // Every channel is monitored from the start, before anyone opens the
+    // monitoring dialog, which is built on first use and shows that mask.
+    void monitorMask_everyChannelUntilChosen_data() {
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("sbf");
+        QTest::addColumn<int>("mask");
+        QTest::newRow("16 channels") << 16 << 4 << 0xFFFF;
+        QTest::newRow("4 channels, 1 SBF") << 4 << 1 << 0x000F;
+        QTest::newRow("no SBF: no boxes, no channel") << 8 << 0 << 0;
+    }
+    void monitorMask_everyChannelUntilChosen() {
+        QFETCH(int, channels);
+        QFETCH(int, sbf);
+        QFETCH(int, mask);
+        MwOptions o = Offline();
+        o.channels = channels;
+        o.sbf = sbf;
+        MwHarness h(o);
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        QCOMPARE(int(g_MonChannelMask.load()), mask);
+        QVERIFY(h.window()->monitoringDialogIfBuilt() == nullptr);
+        h.window()->pushButton_Dlg->click();
+        MonitoringDialog* d = h.window()->monitoringDialogIfBuilt();
+        QVERIFY(d != nullptr && d->isVisible());
+        for (int c = 0; c < channels && sbf > 0; ++c) QVERIFY(d->column(0, c)->CheckBox_MON_En->isChecked());
+        QCOMPARE(int(g_MonChannelMask.load()), mask);
+    }
+
     void channels_indicatorsAndRegisterGridWidth_data() {
         QTest::addColumn<int>("channels");
         QTest::addColumn<int>("gridColumns");
@@ -149,7 +178,7 @@ private slots:
         QCOMPARE(w->comboBox_COM->itemText(0), QString("NONE"));
         QCOMPARE(g_UART_Connected.load(), 0);
         QCOMPARE(g_I2C_Connected.load(), 0);
-        QVERIFY(w->monitoringDialog != nullptr && !w->monitoringDialog->isVisible());
+        QVERIFY(w->monitoringDialogIfBuilt() == nullptr);  // built on first use
         QVERIFY(g_ThreadUART && g_ThreadUART->isRunning() && g_ThreadUART->parent() == nullptr);
         QVERIFY(g_CMD_Thread && g_CMD_Thread->isRunning() && g_CMD_Thread->parent() == w);
         QVERIFY(g_Proc_Thread && g_Proc_Thread->isRunning() && g_Proc_Thread->parent() == w);

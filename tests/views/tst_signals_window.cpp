@@ -66,7 +66,7 @@ private slots:
         auto conn = connect(w->sampleStream(), &SampleStream::sampleAdded, this, [&](const MonitorSample& s) {
             QCOMPARE(s.sbfCount, 4);
             for (int k = 0; k < s.sbfCount; ++k) {
-                const SbfColumn* col = w->monitoringDialog->column(k, s.channel);
+                const SbfColumn* col = w->monitoringDialog()->column(k, s.channel);
                 const QString want =
                     QStringLiteral("%1/%2/%3/%4").arg(s.ref[k]).arg(s.sense[k]).arg(s.diff[k]).arg(s.offset[k]);
                 const QString shown = col->label_RIN_CNT->text() + '/' + col->label_SIN_CNT->text() + '/' +
