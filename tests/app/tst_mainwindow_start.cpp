@@ -126,7 +126,7 @@ private slots:
         QVERIFY(!w.label_UART_Status->pixmap().isNull());
         QVERIFY(!w.label_I2C_Status->pixmap().isNull());
         QCOMPARE(w.label_I2C_Status->pixmap().size(), QSize(24, 24));
-        QCOMPARE(w.label_logo->pixmap().size(), QSize(1280, 230));
+        QVERIFY(!w.label_logo->pixmap().isNull());
         QVERIFY(!w.windowIcon().isNull());
     }
 
