@@ -4,6 +4,9 @@
 #include <QLayout>
 #include <QTimer>
 
+#include "ui_SensitivityDialog.h"
+#include "ui_SnrDialog.h"
+
 namespace {
 
 const char kStyleNormal[] = "font-family:'Gulim'; font-size:12pt; font-weight:600; color:#000000;";
@@ -43,17 +46,18 @@ constexpr int kReadMessageMs = 5000;  // an abort or refusal stays this long to 
 
 SensitivityDialog::SensitivityDialog(SensitivityProcedure* procedure, QWidget* parent)
     : QDialog(parent), m_Proc(procedure) {
-    setupUi(this);
+    ui = std::make_unique<Ui::SensitivityDialog>();
+    ui->setupUi(this);
     m_Proc->setParent(this);
     setWindowTitle(QString::asprintf("SENSITIVITY - SIN%d", m_Proc->channel() + 1));
-    label_msg->setWordWrap(true);
-    pushButton_OK->setVisible(false);
-    pushButton_Cancel->setVisible(true);
+    ui->label_msg->setWordWrap(true);
+    ui->pushButton_OK->setVisible(false);
+    ui->pushButton_Cancel->setVisible(true);
     layout()->setSizeConstraint(QLayout::SetMinAndMaxSize);
 
     connect(m_Proc, &SensitivityProcedure::stateChanged, this, &SensitivityDialog::onStateChanged);
-    connect(pushButton_OK, &QPushButton::clicked, this, &SensitivityDialog::onOkClicked);
-    connect(pushButton_Cancel, &QPushButton::clicked, m_Proc, &SensitivityProcedure::cancel);
+    connect(ui->pushButton_OK, &QPushButton::clicked, this, &SensitivityDialog::onOkClicked);
+    connect(ui->pushButton_Cancel, &QPushButton::clicked, m_Proc, &SensitivityProcedure::cancel);
     // Started from the event loop, once whoever opened the window has shown it.
     QTimer::singleShot(kStartMs, m_Proc, &SensitivityProcedure::start);
 }
@@ -88,16 +92,16 @@ int SensitivityDialog::state() const {
 }
 
 void SensitivityDialog::showMessage(const QString& text, bool alarm) {
-    label_msg->setStyleSheet(QLatin1String(alarm ? kStyleRed : kStyleNormal));
-    label_msg->setText(text);
+    ui->label_msg->setStyleSheet(QLatin1String(alarm ? kStyleRed : kStyleNormal));
+    ui->label_msg->setText(text);
 }
 
 void SensitivityDialog::onStateChanged(SensitivityProcedure::State s) {
     using S = SensitivityProcedure::State;
     const bool asking = s == S::AwaitWrite || s == S::AwaitRetry;
     const bool cancellable = s == S::Preparing || s == S::Sampling || asking;
-    pushButton_OK->setVisible(asking);
-    pushButton_Cancel->setVisible(cancellable);
+    ui->pushButton_OK->setVisible(asking);
+    ui->pushButton_Cancel->setVisible(cancellable);
     switch (s) {
         case S::Idle:
         case S::Preparing:

@@ -7,16 +7,23 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <memory>
 
 #include "tuning/SensitivityProcedure.h"
-#include "ui_SensitivityDialog.h"
 
 class QCloseEvent;
 
-class SensitivityDialog : public QDialog, public Ui::SensitivityDialog {
+namespace Ui {
+class SensitivityDialog;
+}
+
+class SensitivityDialog : public QDialog {
     Q_OBJECT
 
 public:
+    // The generated form; its widgets keep the object names scripts and tests use.
+    std::unique_ptr<Ui::SensitivityDialog> ui;
+
     // Where the procedure stands, as the window shows it.
     enum State {
         STA_PREPARE = 0,

@@ -23,10 +23,11 @@
 
 #include "app/config.h"
 #include "app/globals.h"
-#include "mainwindow/startup.h"
 #include "bench/bench_support.h"
 #include "mainwindow/MainWindow.h"
+#include "mainwindow/startup.h"
 #include "sim/SimPtyHost.h"
+#include "ui_MainWindow.h"
 
 namespace {
 
@@ -45,10 +46,10 @@ int MonitoringChild(int argc, char** argv) {
     QTimer::singleShot(0, w, [w] { w->Connect_FirstCmdLinePort(); });
     auto* poll = new QTimer(w);
     QObject::connect(poll, &QTimer::timeout, w, [w, poll] {
-        if (g_I2C_Connected.load() != 1 || !w->pushButton_Sense->isEnabled()) return;
+        if (g_I2C_Connected.load() != 1 || !w->ui->pushButton_Sense->isEnabled()) return;
         poll->stop();
         g_MonChannelMask = 0xFF;  // all boxes of the monitoring selection ticked
-        w->pushButton_Sense->setChecked(true);
+        w->ui->pushButton_Sense->setChecked(true);
     });
     poll->start(50);
     return app.exec();

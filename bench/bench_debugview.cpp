@@ -20,6 +20,7 @@
 #include "bench/bench_support.h"
 #include "link/event_frames.h"
 #include "mainwindow/MainWindow.h"
+#include "ui_MainWindow.h"
 
 namespace {
 // A stream like a busy board's: touch frames with a reply frame between.
@@ -86,7 +87,7 @@ Absorbed WindowView(const QByteArray& data, int batch) {
     auto* w = new MainWindow();
     g_MainWindow = w;
     w->show();
-    w->checkBox_show->setChecked(true);
+    w->ui->checkBox_show->setChecked(true);
     QCoreApplication::processEvents();
     a.rssBeforeKiB = bench::StatusKiB("VmRSS");
     QElapsedTimer t;
@@ -102,7 +103,7 @@ Absorbed WindowView(const QByteArray& data, int batch) {
     QCoreApplication::processEvents();
     a.seconds = t.nsecsElapsed() / 1e9;
     a.rssAfterKiB = bench::StatusKiB("VmRSS");
-    a.viewChars = w->textEdit_debug->document()->characterCount();
+    a.viewChars = w->ui->textEdit_debug->document()->characterCount();
     w->close();
     delete w;
     g_MainWindow = nullptr;

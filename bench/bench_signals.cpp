@@ -27,9 +27,10 @@
 #include "app/globals.h"
 #include "bench/bench_support.h"
 #include "data/SampleStream.h"
-#include "mainwindow/startup.h"
 #include "mainwindow/MainWindow.h"
+#include "mainwindow/startup.h"
 #include "sim/SimPtyHost.h"
+#include "ui_MainWindow.h"
 #include "views/SignalsWindow.h"
 #include "workers/MonitorThread.h"
 
@@ -149,10 +150,10 @@ int ToolChild(int argc, char** argv, bool signalsWindow) {
     QTimer::singleShot(0, w, [w] { w->Connect_FirstCmdLinePort(); });
     auto* poll = new QTimer(w);
     QObject::connect(poll, &QTimer::timeout, w, [w, poll, signalsWindow] {
-        if (g_I2C_Connected.load() != 1 || !w->pushButton_Sense->isEnabled()) return;
+        if (g_I2C_Connected.load() != 1 || !w->ui->pushButton_Sense->isEnabled()) return;
         poll->stop();
         g_MonChannelMask = 0xFF;
-        w->pushButton_Sense->setChecked(true);
+        w->ui->pushButton_Sense->setChecked(true);
         if (signalsWindow) w->Show_SignalsWindow();
     });
     poll->start(50);

@@ -12,19 +12,24 @@
 #include "app/globals.h"
 #include "app/hintfile.h"
 #include "app/log.h"
-#include "tuning/MonitorNarrowing.h"
 #include "data/LogRecorder.h"
 #include "data/SampleStream.h"
-#include "link/ReceiveThread.h"
 #include "link/PortDiscovery.h"
 #include "link/PortWatcher.h"
+#include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "mainwindow/startup.h"
-#include "views/MonitoringDialog.h"
+#include "tuning/MonitorNarrowing.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_MainWindow.h"
+#include "ui_RegisterCell.h"
+#include "ui_SbfColumn.h"
+#include "ui_SnrDialog.h"
 #include "views/ChannelIndicator.h"
-#include "views/SnrDialog.h"
-#include "views/SignalsWindow.h"
+#include "views/MonitoringDialog.h"
 #include "views/RegisterCell.h"
+#include "views/SignalsWindow.h"
+#include "views/SnrDialog.h"
 #include "workers/ChipPollThread.h"
 #include "workers/MonitorThread.h"
 
@@ -40,9 +45,10 @@ constexpr int kRegGridMaxColumns = 8;
 MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, flags) {
     // The form loads its icon and lamps from the embedded images.
     Startup_InitResources();
-    setupUi(this);
+    ui = std::make_unique<Ui::MainWindow>();
+    ui->setupUi(this);
 
-    lineEdit_I2C_ADDR->installEventFilter(this);
+    ui->lineEdit_I2C_ADDR->installEventFilter(this);
 
     WorkDir_CaptureA();
     Log_Write("START", "========================================", __FILE__, __LINE__, 0);
@@ -54,10 +60,10 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     m_Title = Window_Title(device);
     setWindowTitle(m_Title);
     Config_ReadI2C();
-    lineEdit_I2C_ADDR->setText(Hex2(g_I2C_Addr.load()));
+    ui->lineEdit_I2C_ADDR->setText(Hex2(g_I2C_Addr.load()));
     Config_ReadUser();
 
-    auto* sinGrid = new QGridLayout(frame_SIN);
+    auto* sinGrid = new QGridLayout(ui->frame_SIN);
     sinGrid->setVerticalSpacing(0);
     sinGrid->setHorizontalSpacing(0);
     sinGrid->setContentsMargins(0, 3, 0, 3);
@@ -65,7 +71,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     const int channels = qBound(0, g_SizeOfChannel.load(), kSinSlots - 1);
     for (int i = 0; i < channels; ++i) {
         channelIndicators[i] = new ChannelIndicator(this, i);
-        channelIndicators[i]->label_SIN_TITLE->setText(QString::asprintf("SIN %d", i + 1));
+        channelIndicators[i]->ui->label_SIN_TITLE->setText(QString::asprintf("SIN %d", i + 1));
         connect(channelIndicators[i], &ChannelIndicator::sensitivityRequested, this,
                 &MainWindow::openSensitivityDialog);
         sinGrid->addWidget(channelIndicators[i], 0, i);
@@ -73,8 +79,8 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
 
     // Only the marker's presence counts; its content is never read.
     if (!QFile::exists(WorkDir_TextFile("DEBUG.txt"))) {
-        tabWidget->removeTab(1);
-        pushButton_TEST->hide();
+        ui->tabWidget->removeTab(1);
+        ui->pushButton_TEST->hide();
     }
 
     Build_RegisterCells();
@@ -108,51 +114,50 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     connect(g_CMD_Thread, &ChipPollThread::chipLost, this, &MainWindow::onChipLost);
     connect(g_Proc_Thread, &MonitorThread::sampleReady, m_Stream, &SampleStream::publishLive);
     connect(m_Stream, &SampleStream::sampleAdded, this, &MainWindow::Show_MonitorSample);
-    connect(pushButton_TEST, &QPushButton::clicked, this, &MainWindow::onTestClicked);
-    connect(comboBox_COM, &QComboBox::textActivated, this, &MainWindow::onPortActivated);
-    connect(pushButton_COM_Search, &QPushButton::clicked, this, &MainWindow::onPortSearchClicked);
-    connect(pushButton_Setting_OK, &QPushButton::clicked, this, &MainWindow::onSettingOkClicked);
-    connect(pushButton_Setting_SearchI2C, &QPushButton::clicked, this,
-            &MainWindow::onSearchI2cClicked);
-    connect(pushButton_Reset, &QPushButton::clicked, this, &MainWindow::onResetClicked);
-    connect(pushButton_Read, &QPushButton::clicked, this, &MainWindow::onReadClicked);
-    connect(pushButton_Sense, &QPushButton::toggled, this, &MainWindow::onSenseToggled);
-    connect(pushButton_Load, &QPushButton::clicked, this, &MainWindow::onLoadClicked);
-    connect(pushButton_Save, &QPushButton::clicked, this, &MainWindow::onSaveClicked);
-    connect(pushButton_Dlg, &QPushButton::clicked, this, &MainWindow::onMonitorDialogClicked);
-    connect(actionSnr, &QAction::triggered, this, &MainWindow::onSnrTriggered);
+    connect(ui->pushButton_TEST, &QPushButton::clicked, this, &MainWindow::onTestClicked);
+    connect(ui->comboBox_COM, &QComboBox::textActivated, this, &MainWindow::onPortActivated);
+    connect(ui->pushButton_COM_Search, &QPushButton::clicked, this, &MainWindow::onPortSearchClicked);
+    connect(ui->pushButton_Setting_OK, &QPushButton::clicked, this, &MainWindow::onSettingOkClicked);
+    connect(ui->pushButton_Setting_SearchI2C, &QPushButton::clicked, this, &MainWindow::onSearchI2cClicked);
+    connect(ui->pushButton_Reset, &QPushButton::clicked, this, &MainWindow::onResetClicked);
+    connect(ui->pushButton_Read, &QPushButton::clicked, this, &MainWindow::onReadClicked);
+    connect(ui->pushButton_Sense, &QPushButton::toggled, this, &MainWindow::onSenseToggled);
+    connect(ui->pushButton_Load, &QPushButton::clicked, this, &MainWindow::onLoadClicked);
+    connect(ui->pushButton_Save, &QPushButton::clicked, this, &MainWindow::onSaveClicked);
+    connect(ui->pushButton_Dlg, &QPushButton::clicked, this, &MainWindow::onMonitorDialogClicked);
+    connect(ui->actionSnr, &QAction::triggered, this, &MainWindow::onSnrTriggered);
     Init_Logging();
-    connect(actionSignals, &QAction::triggered, this, &MainWindow::Show_SignalsWindow);
+    connect(ui->actionSignals, &QAction::triggered, this, &MainWindow::Show_SignalsWindow);
 
     m_SysfsRoot = QString::fromLatin1(kSysClassTty);
     m_PortWatcher = new PortWatcher(this);
     connect(m_PortWatcher, &PortWatcher::portsChanged, this, &MainWindow::Refresh_PortList);
     m_Reconnect = Config_ReadReconnect();
-    actionReconnect->setChecked(m_Reconnect);
-    connect(actionReconnect, &QAction::toggled, this, &MainWindow::onReconnectToggled);
+    ui->actionReconnect->setChecked(m_Reconnect);
+    connect(ui->actionReconnect, &QAction::toggled, this, &MainWindow::onReconnectToggled);
 
     onPortSearchClicked();
     onChipLost();
     g_UART_Connected.store(0, std::memory_order_release);
     g_ThreadUART->Close_Port();
-    comboBox_COM->setCurrentIndex(0);
-    label_UART_Status->setPixmap(QPixmap(QStringLiteral(":/NV_EV_Kit/Resources/grey_circle.png")));
+    ui->comboBox_COM->setCurrentIndex(0);
+    ui->label_UART_Status->setPixmap(QPixmap(QStringLiteral(":/NV_EV_Kit/Resources/grey_circle.png")));
 
     m_ConfigMessage = messages.join(QStringLiteral("; "));
     if (!m_ConfigMessage.isEmpty())
         // The form's member, not QMainWindow::statusBar(), which shares the name.
-        Ui::MainWindow::statusBar->showMessage(m_ConfigMessage);
+        ui->statusBar->showMessage(m_ConfigMessage);
 }
 
 void MainWindow::Show_StartNote(const QString& note) {
     if (note.isEmpty()) return;
     Log_Write("WORKDIR", note.toLocal8Bit().constData(), __FILE__, __LINE__, 1);
     const QString text = m_ConfigMessage.isEmpty() ? note : m_ConfigMessage + QStringLiteral("; ") + note;
-    Ui::MainWindow::statusBar->showMessage(text);
+    ui->statusBar->showMessage(text);
 }
 
 void MainWindow::Build_RegisterCells() {
-    auto* grid = new QGridLayout(frame_reg);
+    auto* grid = new QGridLayout(ui->frame_reg);
     grid->setVerticalSpacing(10);
     grid->setHorizontalSpacing(10);
     grid->setContentsMargins(0, 5, 0, 5);
@@ -166,9 +171,9 @@ void MainWindow::Build_RegisterCells() {
     int row = 0;
     int column = 0;
     for (const HintEntry& entry : HintFile_Read(&hint)) {
-        auto* cell = new RegisterCell(tab_reg, entry.address);
+        auto* cell = new RegisterCell(ui->tab_reg, entry.address);
         g_RegCells[entry.address] = cell;
-        cell->label_Addr->setToolTip(QString::fromLatin1(entry.hint));
+        cell->ui->label_Addr->setToolTip(QString::fromLatin1(entry.hint));
         grid->addWidget(cell, row, column);
         ++column;
         if (column == channels || column >= kRegGridMaxColumns) {
@@ -205,13 +210,13 @@ void MainWindow::Connect_FirstCmdLinePort() {
     if (g_CmdLinePorts.isEmpty()) return;
     const QString path = g_CmdLinePorts.first();
     onPortSearchClicked();
-    const int at = comboBox_COM->findText(path);
-    if (at >= 0) comboBox_COM->setCurrentIndex(at);
+    const int at = ui->comboBox_COM->findText(path);
+    if (at >= 0) ui->comboBox_COM->setCurrentIndex(at);
     onPortActivated(path);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != lineEdit_I2C_ADDR || event->type() != QEvent::KeyPress)
+    if (watched != ui->lineEdit_I2C_ADDR || event->type() != QEvent::KeyPress)
         return QMainWindow::eventFilter(watched, event);
 
     const int key = static_cast<QKeyEvent*>(event)->key();

@@ -10,8 +10,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <cstdio>
-
-#include "ui_MainWindow.h"
+#include <memory>
 
 class MonitoringDialog;
 class MonitorNarrowing;
@@ -32,9 +31,16 @@ class PortWatcher;
 
 constexpr int kSinSlots = 17;  // one more than the largest channel count
 
-class MainWindow : public QMainWindow, public Ui::MainWindow {
+namespace Ui {
+class MainWindow;
+}
+
+class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
+    // The generated form; its widgets keep the object names scripts and tests use.
+    std::unique_ptr<Ui::MainWindow> ui;
+
     explicit MainWindow(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
     ~MainWindow() override;
 
@@ -181,7 +187,7 @@ private:
     bool m_ResumeSense = false;  // switch Sense on again once the chip answers
     uint16_t m_ResumeMask = 0;
 
-    QString m_Title;       // the window title outside a replay
+    QString m_Title;  // the window title outside a replay
     LogRecorder* m_Recorder = nullptr;
     LogPlayer* m_Player = nullptr;
     QToolBar* m_ReplayBar = nullptr;

@@ -5,6 +5,7 @@
 
 #include "app/globals.h"
 #include "mainwindow/MainWindow.h"
+#include "ui_MainWindow.h"
 
 namespace {
 
@@ -35,11 +36,11 @@ void Demo_MonitorWhenReady(MainWindow* window) {
     QObject::connect(timer, &QTimer::timeout, window, [window, timer, signalsTrigger] {
         // The chip widgets come alive only after the polling thread has seen
         // the chip and the table has been read.
-        if (g_I2C_Connected.load() == 0 || !window->pushButton_Sense->isEnabled()) return;
+        if (g_I2C_Connected.load() == 0 || !window->ui->pushButton_Sense->isEnabled()) return;
         timer->stop();
         timer->deleteLater();
-        if (!window->pushButton_Sense->isChecked()) window->pushButton_Sense->click();
-        window->pushButton_Dlg->click();
+        if (!window->ui->pushButton_Sense->isChecked()) window->ui->pushButton_Sense->click();
+        window->ui->pushButton_Dlg->click();
         if (!signalsTrigger.isEmpty()) OpenSignalsWhenAsked(window, signalsTrigger);
     });
     timer->start();

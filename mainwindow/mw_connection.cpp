@@ -11,13 +11,14 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "data/SampleStream.h"
-#include "link/ReceiveThread.h"
 #include "link/PortDiscovery.h"
 #include "link/PortFailure.h"
 #include "link/PortWatcher.h"
+#include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
 #include "platform/ini.h"
+#include "ui_MainWindow.h"
 #include "workers/BoardOps.h"
 
 namespace {
@@ -39,31 +40,31 @@ QStringList MainWindow::Discover_PortList(FILE* trace) const {
 
 void MainWindow::onPortSearchClicked() {
     const QStringList ports = Discover_PortList(stdout);
-    comboBox_COM->clear();
-    comboBox_COM->addItems(ports);
+    ui->comboBox_COM->clear();
+    ui->comboBox_COM->addItems(ports);
     const bool open = g_ThreadUART != nullptr && g_ThreadUART->m_Port.load() > 0;
-    comboBox_COM->setCurrentIndex(open ? Port_IndexToSelect(ports, g_ThreadUART->portPath()) : 0);
+    ui->comboBox_COM->setCurrentIndex(open ? Port_IndexToSelect(ports, g_ThreadUART->portPath()) : 0);
 }
 
 void MainWindow::Refresh_PortList() {
     // An open popup would have its items pulled from under the engineer's
     // pointer; the next change or the COM button brings the list up to date.
-    if (comboBox_COM->view() != nullptr && comboBox_COM->view()->isVisible()) return;
+    if (ui->comboBox_COM->view() != nullptr && ui->comboBox_COM->view()->isVisible()) return;
     const QStringList ports = Discover_PortList(nullptr);
-    const QString current = comboBox_COM->currentText();
+    const QString current = ui->comboBox_COM->currentText();
     if (ports != Current_PortList()) {
-        comboBox_COM->clear();
-        comboBox_COM->addItems(ports);
+        ui->comboBox_COM->clear();
+        ui->comboBox_COM->addItems(ports);
     }
     const bool open = g_ThreadUART != nullptr && g_ThreadUART->m_Port.load() > 0;
     const int at = open ? Port_IndexToSelect(ports, g_ThreadUART->portPath()) : ports.indexOf(current);
-    comboBox_COM->setCurrentIndex(at > 0 ? at : 0);
+    ui->comboBox_COM->setCurrentIndex(at > 0 ? at : 0);
     Try_Reconnect();
 }
 
 QStringList MainWindow::Current_PortList() const {
     QStringList items;
-    for (int i = 0; i < comboBox_COM->count(); ++i) items << comboBox_COM->itemText(i);
+    for (int i = 0; i < ui->comboBox_COM->count(); ++i) items << ui->comboBox_COM->itemText(i);
     return items;
 }
 
@@ -103,7 +104,7 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
         m_PendingPort = strItem;
         return false;
     }
-    const int remembered = comboBox_COM->currentIndex();
+    const int remembered = ui->comboBox_COM->currentIndex();
     onChipLost();
     UART_Disconnection();
     if (strItem == QLatin1String(kNoPort)) return false;
@@ -131,8 +132,8 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
     UART_Connection();
     m_PortPath = strItem;
     m_PortSerial = Port_UsbSerial(m_SysfsRoot, strItem);
-    const int at = comboBox_COM->findText(strItem);
-    comboBox_COM->setCurrentIndex(at > 0 ? at : remembered);
+    const int at = ui->comboBox_COM->findText(strItem);
+    ui->comboBox_COM->setCurrentIndex(at > 0 ? at : remembered);
 
     const unsigned cycle = m_ConnectCycle;
     g_FirmwareVer = 0;
@@ -141,7 +142,7 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
     // for the version: that has been dealt with (and reported) already.
     if (cycle != m_ConnectCycle || g_UART_Connected.load() == 0 || Link_ExchangesAborted()) return true;
     if (result == '0' && Firmware_Accepted(g_FirmwareVer)) {
-        pushButton_TEST->setText(Firmware_Text(g_FirmwareVer));
+        ui->pushButton_TEST->setText(Firmware_Text(g_FirmwareVer));
         CMD_Device(static_cast<uint8_t>(g_DeviceType.load() & 0xFF));
         return true;
     }
@@ -158,14 +159,14 @@ void MainWindow::onReconnectToggled(bool on) {
                     on ? QStringLiteral("1") : QStringLiteral("0"));
     if (!on && !m_LostPath.isEmpty()) {
         End_ReconnectWait();
-        Ui::MainWindow::statusBar->clearMessage();
+        ui->statusBar->clearMessage();
     }
 }
 
 void MainWindow::Begin_ReconnectWait(const QString& path, const QString& serial) {
     m_LostPath = path;
     m_LostSerial = serial;
-    Ui::MainWindow::statusBar->showMessage(tr("Board on %1 lost; waiting for it to come back").arg(path));
+    ui->statusBar->showMessage(tr("Board on %1 lost; waiting for it to come back").arg(path));
     if (m_ReconnectTimer == nullptr) {
         m_ReconnectTimer = new QTimer(this);
         m_ReconnectTimer->setInterval(kReconnectLookMs);
@@ -200,11 +201,11 @@ void MainWindow::Try_Reconnect() {
     const bool resume = m_ResumeSense;
     End_ReconnectWait();
     m_ResumeSense = resume;  // Sense comes back once the chip answers again
-    Ui::MainWindow::statusBar->showMessage(tr("Board on %1 back").arg(found));
+    ui->statusBar->showMessage(tr("Board on %1 back").arg(found));
 }
 
 void MainWindow::UART_Connection() {
-    label_UART_Status->setPixmap(QPixmap(kGreen));
+    ui->label_UART_Status->setPixmap(QPixmap(kGreen));
     Reset_Rings();
     ++m_ConnectCycle;
     m_PortErrorShown = false;
@@ -218,8 +219,8 @@ void MainWindow::UART_Disconnection() {
     g_UART_Connected.store(0, std::memory_order_release);
     g_ThreadUART->Close_Port();
     ++m_ConnectCycle;
-    comboBox_COM->setCurrentIndex(0);
-    label_UART_Status->setPixmap(QPixmap(kGrey));
+    ui->comboBox_COM->setCurrentIndex(0);
+    ui->label_UART_Status->setPixmap(QPixmap(kGrey));
 }
 
 void MainWindow::onLineFailed(int iPort) {
@@ -233,7 +234,7 @@ void MainWindow::onLineFailed(int iPort) {
     const QString path = m_PortPath.isEmpty() ? g_ThreadUART->portPath() : m_PortPath;
     if (m_Reconnect) {
         // What the engineer had running comes back with the board.
-        const bool sensing = pushButton_Sense->isChecked();
+        const bool sensing = ui->pushButton_Sense->isChecked();
         m_ResumeMask = g_MonChannelMask.load();
         onChipLost();
         UART_Disconnection();
@@ -251,29 +252,29 @@ void MainWindow::onLineFailed(int iPort) {
 void MainWindow::onChipFound() {
     // A probe's signal can still be queued when the port has gone meanwhile.
     if (g_UART_Connected.load() == 0) return;
-    label_I2C_Status->setPixmap(QPixmap(kGreen));
-    groupBox_Key->setEnabled(true);
-    frame_reg->setEnabled(true);
-    pushButton_Reset->setEnabled(!m_ResetBusy);
-    pushButton_Read->setEnabled(!m_ReadBusy);
-    pushButton_Sense->setEnabled(true);
+    ui->label_I2C_Status->setPixmap(QPixmap(kGreen));
+    ui->groupBox_Key->setEnabled(true);
+    ui->frame_reg->setEnabled(true);
+    ui->pushButton_Reset->setEnabled(!m_ResetBusy);
+    ui->pushButton_Read->setEnabled(!m_ReadBusy);
+    ui->pushButton_Sense->setEnabled(true);
     g_I2C_Connected.store(1, std::memory_order_release);
     showTouchMask(0);
     onReadClicked();
     if (m_ResumeSense && m_LostPath.isEmpty() && g_I2C_Connected.load() != 0) {
         m_ResumeSense = false;
         g_MonChannelMask.store(m_ResumeMask);
-        pushButton_Sense->setChecked(true);
+        ui->pushButton_Sense->setChecked(true);
     }
 }
 
 void MainWindow::onChipLost() {
     g_I2C_Connected.store(0, std::memory_order_release);
-    if (pushButton_Sense->isChecked()) pushButton_Sense->setChecked(false);
-    groupBox_Key->setEnabled(false);
-    frame_reg->setEnabled(false);
-    pushButton_Reset->setEnabled(false);
-    pushButton_Read->setEnabled(false);
-    pushButton_Sense->setEnabled(false);
-    label_I2C_Status->setPixmap(QPixmap(kGrey));
+    if (ui->pushButton_Sense->isChecked()) ui->pushButton_Sense->setChecked(false);
+    ui->groupBox_Key->setEnabled(false);
+    ui->frame_reg->setEnabled(false);
+    ui->pushButton_Reset->setEnabled(false);
+    ui->pushButton_Read->setEnabled(false);
+    ui->pushButton_Sense->setEnabled(false);
+    ui->label_I2C_Status->setPixmap(QPixmap(kGrey));
 }

@@ -8,6 +8,7 @@
 #include "app/globals.h"
 #include "link/event_frames.h"
 #include "mainwindow/MainWindow.h"
+#include "ui_MainWindow.h"
 #include "views/MonitoringDialog.h"
 
 // It persists between calls because a frame may be split across receive
@@ -48,9 +49,9 @@ void AppendToView(QTextEdit* view, const QString& first, const QString& rest) {
 void MainWindow::onBytesReceived() {
     // Undo history would keep every trimmed character alive; the view is a
     // log, so editing it is allowed but not undoable.
-    if (textEdit_debug->isUndoRedoEnabled()) textEdit_debug->setUndoRedoEnabled(false);
+    if (ui->textEdit_debug->isUndoRedoEnabled()) ui->textEdit_debug->setUndoRedoEnabled(false);
 
-    const bool show = checkBox_show->isChecked();
+    const bool show = ui->checkBox_show->isChecked();
     QString first;
     QString rest;
     auto shown = [&]() -> QString& { return first.isEmpty() ? first : rest; };
@@ -85,10 +86,10 @@ void MainWindow::onBytesReceived() {
             if (m_MonitoringDialog && m_MonitoringDialog->isVisible()) {
                 for (int i = 0; i < ev.statusCount; ++i)
                     m_MonitoringDialog->Update_SbfStatus(static_cast<uint8_t>(i),
-                                                   static_cast<uint8_t>(g_SbfStatus[i].load() & 0xFF));
+                                                         static_cast<uint8_t>(g_SbfStatus[i].load() & 0xFF));
             }
         }
     }
 
-    if (!first.isEmpty()) AppendToView(textEdit_debug, first, rest);
+    if (!first.isEmpty()) AppendToView(ui->textEdit_debug, first, rest);
 }

@@ -10,10 +10,13 @@
 #include "app/globals.h"
 #include "data/SampleStream.h"
 #include "mainwindow/MainWindow.h"
-#include "views/MonitoringDialog.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_MainWindow.h"
+#include "ui_SbfColumn.h"
 #include "views/ChannelIndicator.h"
-#include "views/SignalsWindow.h"
+#include "views/MonitoringDialog.h"
 #include "views/RegisterCell.h"
+#include "views/SignalsWindow.h"
 #include "workers/ChipFamily.h"
 
 namespace {
@@ -50,7 +53,7 @@ void MainWindow::showTouchMask(int iTouchKey) {
         for (int i = 0; i < channels; ++i) {
             if (!channelIndicators[i]) continue;
             const bool on = i < 32 && ((static_cast<unsigned>(iTouchKey) >> i) & 1u);
-            channelIndicators[i]->label_SIN_ICON->setPixmap(on ? touched : idle);
+            channelIndicators[i]->ui->label_SIN_ICON->setPixmap(on ? touched : idle);
         }
 
         for (int r = 0; r < family->touchRegCount; ++r) {
@@ -70,9 +73,9 @@ void MainWindow::Show_MonitorSample(const MonitorSample& sample) {
     if (c < 0 || c >= std::min(g_SizeOfChannel.load(), kMaxChannels)) return;
 
     if (ChannelIndicator* sin = channelIndicators[c]) {
-        sin->label_RIN_CNT->setNum(static_cast<int>(sample.ref[kIndicatorSbf]));
-        sin->label_SIN_CNT->setNum(static_cast<int>(sample.sense[kIndicatorSbf]));
-        sin->label_DIFF_PER->setNum(static_cast<int>(sample.diff[kIndicatorSbf]));
+        sin->ui->label_RIN_CNT->setNum(static_cast<int>(sample.ref[kIndicatorSbf]));
+        sin->ui->label_SIN_CNT->setNum(static_cast<int>(sample.sense[kIndicatorSbf]));
+        sin->ui->label_DIFF_PER->setNum(static_cast<int>(sample.diff[kIndicatorSbf]));
     }
 
     if (!m_MonitoringDialog || !m_MonitoringDialog->isVisible()) return;
@@ -95,7 +98,8 @@ void MainWindow::showSbfStatus() {
     if (!m_MonitoringDialog || !m_MonitoringDialog->isVisible()) return;
     const int channels = std::min(g_SizeOfChannel.load(), kMaxChannels);
     for (int i = 0; i < channels; ++i)
-        m_MonitoringDialog->Update_SbfStatus(static_cast<uint8_t>(i), static_cast<uint8_t>(g_SbfStatus[i].load() & 0xFF));
+        m_MonitoringDialog->Update_SbfStatus(static_cast<uint8_t>(i),
+                                             static_cast<uint8_t>(g_SbfStatus[i].load() & 0xFF));
 }
 
 void MainWindow::onSenseToggled(bool bToggled) {
@@ -107,19 +111,19 @@ void MainWindow::onSenseToggled(bool bToggled) {
     const int channels = std::min(g_SizeOfChannel.load(), kSinSlots);
     for (int i = 0; i < channels; ++i) {
         if (ChannelIndicator* sin = channelIndicators[i]) {
-            sin->label_RIN_CNT->setStyleSheet(colour);
-            sin->label_SIN_CNT->setStyleSheet(colour);
-            sin->label_DIFF_PER->setStyleSheet(colour);
+            sin->ui->label_RIN_CNT->setStyleSheet(colour);
+            sin->ui->label_SIN_CNT->setStyleSheet(colour);
+            sin->ui->label_DIFF_PER->setStyleSheet(colour);
         }
     }
     // Called directly too (a sensitivity run switches sensing on and back):
     // the button must then show the state, or the next click would undo it
     // instead of doing what its text says. Blocked, so this slot runs once.
-    if (pushButton_Sense->isChecked() != bToggled) {
-        const QSignalBlocker block(pushButton_Sense);
-        pushButton_Sense->setChecked(bToggled);
+    if (ui->pushButton_Sense->isChecked() != bToggled) {
+        const QSignalBlocker block(ui->pushButton_Sense);
+        ui->pushButton_Sense->setChecked(bToggled);
     }
-    pushButton_Sense->setText(bToggled ? tr("Stop") : tr("Sense"));
+    ui->pushButton_Sense->setText(bToggled ? tr("Stop") : tr("Sense"));
 }
 
 void MainWindow::onMonitorDialogClicked() {

@@ -6,16 +6,17 @@
 #include "app/globals.h"
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
+#include "ui_MainWindow.h"
 #include "workers/BoardOps.h"
 
 void MainWindow::onSettingOkClicked() {
     // No range check: the whole value is shown and stored, its low byte sent.
-    const int addr = Parse_Hex(lineEdit_I2C_ADDR->text());
+    const int addr = Parse_Hex(ui->lineEdit_I2C_ADDR->text());
     g_I2C_Addr.store(addr, std::memory_order_release);
     const QString text = Hex2(addr);
     if (!Config_WriteKey(QStringLiteral("I2C"), QStringLiteral("I2C_ADDR"), text))
-        Ui::MainWindow::statusBar->showMessage(tr("The address could not be saved in config.ini."));
-    lineEdit_I2C_ADDR->setText(text);
+        ui->statusBar->showMessage(tr("The address could not be saved in config.ini."));
+    ui->lineEdit_I2C_ADDR->setText(text);
 }
 
 void MainWindow::onSearchI2cClicked() {
@@ -24,7 +25,7 @@ void MainWindow::onSearchI2cClicked() {
     const int found = I2C_Search();
     if (found >= 0) {
         g_I2C_Addr.store(found, std::memory_order_release);
-        lineEdit_I2C_ADDR->setText(Hex2(found));
+        ui->lineEdit_I2C_ADDR->setText(Hex2(found));
         onSettingOkClicked();
     }
     m_SearchBusy = false;

@@ -19,6 +19,8 @@
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
 #include "platform/ini.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_MainWindow.h"
 #include "views/ChannelIndicator.h"
 #include "views/ReplayBar.h"
 #include "workers/ChipPollThread.h"
@@ -55,13 +57,13 @@ void MainWindow::Init_Logging() {
     m_Recorder = new LogRecorder(m_Stream, this);
     m_LogLabel = new QLabel(this);
     m_LogLabel->hide();
-    Ui::MainWindow::statusBar->addPermanentWidget(m_LogLabel);
+    ui->statusBar->addPermanentWidget(m_LogLabel);
     m_LogStatusTimer = new QTimer(this);
     m_LogStatusTimer->setInterval(500);
 
-    connect(actionLogging, &QAction::toggled, this, &MainWindow::onLoggingToggled);
-    connect(actionMark, &QAction::triggered, this, &MainWindow::onMarkTriggered);
-    connect(actionReplay, &QAction::triggered, this, &MainWindow::onReplayTriggered);
+    connect(ui->actionLogging, &QAction::toggled, this, &MainWindow::onLoggingToggled);
+    connect(ui->actionMark, &QAction::triggered, this, &MainWindow::onMarkTriggered);
+    connect(ui->actionReplay, &QAction::triggered, this, &MainWindow::onReplayTriggered);
     connect(m_Recorder, &LogRecorder::stopped, this, &MainWindow::Log_Stopped);
     connect(m_LogStatusTimer, &QTimer::timeout, this, &MainWindow::Show_LogStatus);
     connect(this, &MainWindow::registerWritten, m_Recorder, &LogRecorder::addRegisterWrite);
@@ -82,7 +84,7 @@ void MainWindow::Init_Logging() {
     connect(g_CMD_Thread, &ChipPollThread::chipFound, this, [this] {
         Mark_Board(true, tr("board back: the chip answers at I2C address %1").arg(Hex2(g_I2C_Addr.load())));
     });
-    connect(pushButton_Sense, &QPushButton::toggled, this,
+    connect(ui->pushButton_Sense, &QPushButton::toggled, this,
             [this](bool on) { m_Recorder->addMark(on ? tr("monitoring on") : tr("monitoring off: logging paused")); });
 }
 
@@ -101,8 +103,8 @@ void MainWindow::onLoggingToggled(bool on) {
     const QString name =
         QFileDialog::getSaveFileName(this, tr("Start logging"), proposal, tr("logs (*.csv)"), nullptr, kDialogOptions);
     if (name.isEmpty()) {
-        const QSignalBlocker quiet(actionLogging);
-        actionLogging->setChecked(false);
+        const QSignalBlocker quiet(ui->actionLogging);
+        ui->actionLogging->setChecked(false);
         return;
     }
     RememberLogDir(name);
@@ -116,17 +118,17 @@ void MainWindow::onLoggingToggled(bool on) {
     header.i2c = g_I2C_Addr.load();
     if (g_UART_Connected.load() == 1) {
         header.port = m_PortPath;
-        if (g_FirmwareVer != 0) header.firmware = pushButton_TEST->text();
+        if (g_FirmwareVer != 0) header.firmware = ui->pushButton_TEST->text();
     }
     if (!m_Recorder->start(name, header)) {
-        const QSignalBlocker quiet(actionLogging);
-        actionLogging->setChecked(false);
+        const QSignalBlocker quiet(ui->actionLogging);
+        ui->actionLogging->setChecked(false);
         QMessageBox::warning(this, tr("Logging"), m_Recorder->error());
         return;
     }
     m_LogChipSeen = g_I2C_Connected.load() == 1;
-    actionLogging->setText(tr("Stop logging"));
-    actionMark->setEnabled(true);
+    ui->actionLogging->setText(tr("Stop logging"));
+    ui->actionMark->setEnabled(true);
     m_LogLabel->show();
     Show_LogStatus();
     m_LogStatusTimer->start();
@@ -141,18 +143,18 @@ void MainWindow::Log_Stopped(const QString& reason) {
     m_LogStatusTimer->stop();
     m_LogLabel->hide();
     {
-        const QSignalBlocker quiet(actionLogging);
-        actionLogging->setChecked(false);
+        const QSignalBlocker quiet(ui->actionLogging);
+        ui->actionLogging->setChecked(false);
     }
-    actionLogging->setText(tr("Start logging…"));
-    actionMark->setEnabled(false);
+    ui->actionLogging->setText(tr("Start logging…"));
+    ui->actionMark->setEnabled(false);
     if (reason.isEmpty()) {
-        Ui::MainWindow::statusBar->showMessage(
+        ui->statusBar->showMessage(
             tr("Log %1 closed: %2 rows").arg(QDir::toNativeSeparators(m_Recorder->path())).arg(m_Recorder->rowCount()));
         return;
     }
     // Monitoring goes on; only the recording has ended.
-    Ui::MainWindow::statusBar->showMessage(reason);
+    ui->statusBar->showMessage(reason);
     QMessageBox::warning(this, tr("Logging"), reason);
 }
 
@@ -208,7 +210,7 @@ void MainWindow::onReplayTriggered() {
     addToolBar(Qt::BottomToolBarArea, m_ReplayBar);
     connect(controls, &ReplayBar::stopRequested, this, &MainWindow::Stop_Replay);
     connect(player, &LogPlayer::markReached, this,
-            [this](const QString& text) { Ui::MainWindow::statusBar->showMessage(tr("Mark: %1").arg(text)); });
+            [this](const QString& text) { ui->statusBar->showMessage(tr("Mark: %1").arg(text)); });
     setWindowTitle(tr("Replay: %1 - %2").arg(QFileInfo(name).fileName(), m_Title));
     // A disabled group draws its lamps grey whatever they show; the keys'
     // sensitivity runs need a board, so their buttons stay off.
@@ -217,9 +219,9 @@ void MainWindow::onReplayTriggered() {
 }
 
 void MainWindow::Show_ReplayKeys(bool replaying) {
-    groupBox_Key->setEnabled(replaying || g_I2C_Connected.load() == 1);
+    ui->groupBox_Key->setEnabled(replaying || g_I2C_Connected.load() == 1);
     for (ChannelIndicator* sin : channelIndicators)
-        if (sin != nullptr) sin->pushButton_Sensitivity->setEnabled(!replaying);
+        if (sin != nullptr) sin->ui->pushButton_Sensitivity->setEnabled(!replaying);
 }
 
 void MainWindow::Stop_Replay() {

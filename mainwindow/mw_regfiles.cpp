@@ -9,6 +9,8 @@
 #include "app/regfile.h"
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
+#include "ui_MainWindow.h"
+#include "ui_RegisterCell.h"
 #include "views/RegisterCell.h"
 #include "workers/BoardOps.h"
 
@@ -48,21 +50,20 @@ void MainWindow::onSaveClicked() {
     int count = 0;
     for (int a = 0; a < 256; ++a) {
         if (g_RegCells[a] == nullptr) continue;
-        content += RegFile_FormatLine(a, g_RegCells[a]->lineEdit_data->text().toLocal8Bit());
+        content += RegFile_FormatLine(a, g_RegCells[a]->ui->lineEdit_data->text().toLocal8Bit());
         ++count;
     }
 
     QString why;
     if (!RegFile_Save(name, content, &why)) {
         const QString text = tr("The register file was not saved:\n%1\n\n%2").arg(QDir::toNativeSeparators(name), why);
-        Ui::MainWindow::statusBar->showMessage(tr("Register file NOT saved: %1").arg(name) +
-                                                   NotRememberedNote(remembered));
+        ui->statusBar->showMessage(tr("Register file NOT saved: %1").arg(name) + NotRememberedNote(remembered));
         QMessageBox::warning(this, tr("Save File"), text);
         return;
     }
-    lineEdit_File->setText(name);
-    Ui::MainWindow::statusBar->showMessage(tr("Saved %1 to %2").arg(Counted(count, "register", "registers"), name) +
-                                               NotRememberedNote(remembered));
+    ui->lineEdit_File->setText(name);
+    ui->statusBar->showMessage(tr("Saved %1 to %2").arg(Counted(count, "register", "registers"), name) +
+                               NotRememberedNote(remembered));
 }
 
 void MainWindow::onLoadClicked() {
@@ -70,7 +71,7 @@ void MainWindow::onLoadClicked() {
     // would start another Load in the middle of this one and interleave the
     // two files' writes.
     if (m_LoadBusy) {
-        Ui::MainWindow::statusBar->showMessage(tr("A register file is still being loaded"));
+        ui->statusBar->showMessage(tr("A register file is still being loaded"));
         return;
     }
     const QString name =
@@ -82,8 +83,7 @@ void MainWindow::onLoadClicked() {
     if (!reader.open(name)) {
         const QString text = tr("The register file could not be opened:\n%1\n\n%2")
                                  .arg(QDir::toNativeSeparators(name), reader.errorString());
-        Ui::MainWindow::statusBar->showMessage(tr("Register file NOT loaded: %1").arg(name) +
-                                                   NotRememberedNote(remembered));
+        ui->statusBar->showMessage(tr("Register file NOT loaded: %1").arg(name) + NotRememberedNote(remembered));
         QMessageBox::warning(this, tr("Load File"), text);
         return;
     }
@@ -94,7 +94,7 @@ void MainWindow::onLoadClicked() {
         &reader, dev,
         [](const RegFileLine& line) {
             if (RegisterCell* cell = g_RegCells[line.address])
-                cell->lineEdit_data->setText(QString::fromLocal8Bit(line.valueText));
+                cell->ui->lineEdit_data->setText(QString::fromLocal8Bit(line.valueText));
         },
         [this, dev](uint8_t reg, uint8_t value) { return Write_Register(dev, reg, value); });
     const int written = r.written;
@@ -112,11 +112,11 @@ void MainWindow::onLoadClicked() {
             tr("; reading stopped after line %1: %2").arg(QString::number(reader.lineNumber()), reader.errorString());
     status += NotRememberedNote(remembered);
 
-    lineEdit_File->setText(name);
+    ui->lineEdit_File->setText(name);
     // The cells now show the file's text; the read replaces it with what the
     // chip really holds.
     onReadClicked();
-    Ui::MainWindow::statusBar->showMessage(status);
+    ui->statusBar->showMessage(status);
 
     if (reader.failed()) {
         QMessageBox::warning(

@@ -6,9 +6,10 @@
 #include "data/SampleStream.h"
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
+#include "ui_MainWindow.h"
 #include "views/RegisterCell.h"
-#include "workers/ChipFamily.h"
 #include "workers/BoardOps.h"
+#include "workers/ChipFamily.h"
 
 void MainWindow::Read_Table() {
     const ChipFamily& family = ChipFamily_Rules(g_DeviceType.load());
@@ -50,20 +51,20 @@ void MainWindow::onReadClicked() {
         return;
     }
     m_ReadBusy = true;
-    pushButton_Read->setEnabled(false);
+    ui->pushButton_Read->setEnabled(false);
     do {
         m_ReadAgain = false;
         Read_Table();
     } while (m_ReadAgain && !Link_ExchangesAborted());
     m_ReadBusy = false;
     // The chip may have gone while we read; the button follows it.
-    pushButton_Read->setEnabled(g_I2C_Connected.load() == 1);
+    ui->pushButton_Read->setEnabled(g_I2C_Connected.load() == 1);
 }
 
 void MainWindow::onResetClicked() {
     if (m_ResetBusy) return;
     m_ResetBusy = true;
-    pushButton_Reset->setEnabled(false);
+    ui->pushButton_Reset->setEnabled(false);
 
     const int family = g_DeviceType.load();
     const uint8_t dev = Chip_AddressByte();
@@ -73,5 +74,5 @@ void MainWindow::onResetClicked() {
     onReadClicked();
 
     m_ResetBusy = false;
-    pushButton_Reset->setEnabled(g_I2C_Connected.load() == 1);
+    ui->pushButton_Reset->setEnabled(g_I2C_Connected.load() == 1);
 }

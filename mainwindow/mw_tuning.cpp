@@ -7,6 +7,7 @@
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
 #include "tuning/SensitivityProcedure.h"
+#include "ui_MainWindow.h"
 #include "views/ChannelIndicator.h"
 #include "views/RegisterCell.h"
 

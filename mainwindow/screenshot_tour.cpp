@@ -12,10 +12,14 @@
 
 #include "app/globals.h"
 #include "autosen/SensitivityDialog.h"
-#include "tuning/SnrProcedure.h"
 #include "mainwindow/MainWindow.h"
-#include "views/MonitoringDialog.h"
+#include "tuning/SnrProcedure.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_MainWindow.h"
+#include "ui_SensitivityDialog.h"
+#include "ui_SnrDialog.h"
 #include "views/ChannelIndicator.h"
+#include "views/MonitoringDialog.h"
 #include "views/SignalsWindow.h"
 #include "views/SnrDialog.h"
 
@@ -40,31 +44,31 @@ SnrDialog* TourSnrDialog(MainWindow* w) { return w->findChild<SnrDialog*>(); }
 
 // Two keys and few samples: a short test to show under way.
 void StartShortSnrTest(SnrDialog* d) {
-    for (QCheckBox* box : d->widget_Channels->findChildren<QCheckBox*>())
+    for (QCheckBox* box : d->ui->widget_Channels->findChildren<QCheckBox*>())
         box->setChecked(box->objectName() == QStringLiteral("checkBox_SIN1") ||
                         box->objectName() == QStringLiteral("checkBox_SIN2"));
-    d->spinBox_Samples->setValue(8);
-    d->pushButton_Start->click();
+    d->ui->spinBox_Samples->setValue(8);
+    d->ui->pushButton_Start->click();
 }
 
 std::vector<TourStep> Steps(MainWindow* w) {
-    const auto chipReady = [w] { return g_I2C_Connected.load() != 0 && w->pushButton_Read->isEnabled(); };
+    const auto chipReady = [w] { return g_I2C_Connected.load() != 0 && w->ui->pushButton_Read->isEnabled(); };
     const auto nothing = [] {};
     std::vector<TourStep> steps;
     steps.push_back({"main-window", nothing, chipReady, [w] { return w; }, 1500});
-    steps.push_back({"register-table", [w] { w->tabWidget->setCurrentWidget(w->tab_reg); }, chipReady,
-                     [w] { return w->tabWidget; }, 300});
+    steps.push_back({"register-table", [w] { w->ui->tabWidget->setCurrentWidget(w->ui->tab_reg); }, chipReady,
+                     [w] { return w->ui->tabWidget; }, 300});
     steps.push_back({"monitoring",
                      [w] {
-                         if (!w->pushButton_Sense->isChecked()) w->pushButton_Sense->click();
+                         if (!w->ui->pushButton_Sense->isChecked()) w->ui->pushButton_Sense->click();
                      },
                      [] { return g_SenseOn.load() != 0; }, [w] { return w; }, 3000});
-    steps.push_back({"monitoring-dialog", [w] { w->pushButton_Dlg->click(); },
+    steps.push_back({"monitoring-dialog", [w] { w->ui->pushButton_Dlg->click(); },
                      [w] { return w->monitoringDialog()->isVisible(); }, [w] { return w->monitoringDialog(); }, 3000});
     steps.push_back({"sensitivity-dialog",
                      [w] {
                          w->monitoringDialog()->close();
-                         if (w->channelIndicators[0]) w->channelIndicators[0]->pushButton_Sensitivity->click();
+                         if (w->channelIndicators[0]) w->channelIndicators[0]->ui->pushButton_Sensitivity->click();
                      },
                      // The proposal comes once the simulated key has been held.
                      [w] {
@@ -74,21 +78,21 @@ std::vector<TourStep> Steps(MainWindow* w) {
                      [w] { return static_cast<QWidget*>(AutoSenDialog(w)); }, 300});
     steps.push_back({"debug-view",
                      [w] {
-                         if (SensitivityDialog* d = AutoSenDialog(w)) d->pushButton_Cancel->click();
-                         if (w->tabWidget->indexOf(w->tab_debug) < 0) return;
-                         w->checkBox_show->setChecked(true);
-                         w->tabWidget->setCurrentWidget(w->tab_debug);
+                         if (SensitivityDialog* d = AutoSenDialog(w)) d->ui->pushButton_Cancel->click();
+                         if (w->ui->tabWidget->indexOf(w->ui->tab_debug) < 0) return;
+                         w->ui->checkBox_show->setChecked(true);
+                         w->ui->tabWidget->setCurrentWidget(w->ui->tab_debug);
                      },
-                     [w] { return w->tabWidget->currentWidget() == w->tab_debug; }, [w] { return w; }, 2000});
+                     [w] { return w->ui->tabWidget->currentWidget() == w->ui->tab_debug; }, [w] { return w; }, 2000});
     steps.push_back({"tools-menu",
                      [w] {
-                         w->tabWidget->setCurrentWidget(w->tab_reg);
-                         w->menuTools->popup(w->mapToGlobal(QPoint(40, 40)));
+                         w->ui->tabWidget->setCurrentWidget(w->ui->tab_reg);
+                         w->ui->menuTools->popup(w->mapToGlobal(QPoint(40, 40)));
                      },
-                     [w] { return w->menuTools->isVisible(); }, [w] { return w->menuTools; }, 300});
+                     [w] { return w->ui->menuTools->isVisible(); }, [w] { return w->ui->menuTools; }, 300});
     steps.push_back({"signals-window",
                      [w] {
-                         w->menuTools->hide();
+                         w->ui->menuTools->hide();
                          w->Show_SignalsWindow();
                          if (w->signalsWindow()) w->signalsWindow()->setSpanSeconds(30);
                      },
@@ -97,7 +101,7 @@ std::vector<TourStep> Steps(MainWindow* w) {
     steps.push_back({"snr-dialog",
                      [w] {
                          if (w->signalsWindow()) w->signalsWindow()->close();
-                         w->actionSnr->trigger();
+                         w->ui->actionSnr->trigger();
                          if (SnrDialog* d = TourSnrDialog(w)) StartShortSnrTest(d);
                      },
                      // Mid-test, between two of the autoplay's touches: the board never
@@ -105,7 +109,8 @@ std::vector<TourStep> Steps(MainWindow* w) {
                      [w] {
                          const SnrDialog* d = TourSnrDialog(w);
                          return d && d->procedure()->phase() == SnrProcedure::Phase::HandsOff &&
-                                d->progressBar->value() > 0 && d->label_Prompt->text() == QStringLiteral("Hands off");
+                                d->ui->progressBar->value() > 0 &&
+                                d->ui->label_Prompt->text() == QStringLiteral("Hands off");
                      },
                      [w] { return static_cast<QWidget*>(TourSnrDialog(w)); }, 0});
     return steps;

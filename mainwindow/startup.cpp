@@ -10,10 +10,11 @@
 
 #include "app/config.h"
 #include "app/userdir.h"
+#include "mainwindow/MainWindow.h"
 #include "mainwindow/demo_mode.h"
 #include "mainwindow/screenshot_tour.h"
-#include "mainwindow/MainWindow.h"
 #include "platform/instance_marker.h"
+#include "ui_MainWindow.h"
 
 // Q_INIT_RESOURCE must be used outside any namespace.
 static void Init_Resources_Once() { Q_INIT_RESOURCE(resources); }

@@ -3,6 +3,8 @@
 #include <QPixmap>
 
 #include "app/globals.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_SbfColumn.h"
 #include "workers/ChipFamily.h"
 
 namespace {
@@ -20,10 +22,11 @@ QString ChannelIndicator::TouchedImagePath() {
 }
 
 ChannelIndicator::ChannelIndicator(QWidget* parent, int channel) : QWidget(parent), m_Channel(channel) {
-    setupUi(this);
-    label_SIN_TITLE->setText(QString::asprintf("SIN%d", m_Channel + 1));
-    label_SIN_ICON->setPixmap(QPixmap(IdleImagePath()));
-    connect(pushButton_Sensitivity, &QPushButton::clicked, this, [this] { emit sensitivityRequested(m_Channel); });
+    ui = std::make_unique<Ui::ChannelIndicator>();
+    ui->setupUi(this);
+    ui->label_SIN_TITLE->setText(QString::asprintf("SIN%d", m_Channel + 1));
+    ui->label_SIN_ICON->setPixmap(QPixmap(IdleImagePath()));
+    connect(ui->pushButton_Sensitivity, &QPushButton::clicked, this, [this] { emit sensitivityRequested(m_Channel); });
 }
 
 ChannelIndicator::~ChannelIndicator() = default;

@@ -4,13 +4,19 @@
 #pragma once
 
 #include <QWidget>
+#include <memory>
 
-#include "ui_ChannelIndicator.h"
+namespace Ui {
+class ChannelIndicator;
+}
 
-class ChannelIndicator : public QWidget, public Ui::ChannelIndicator {
+class ChannelIndicator : public QWidget {
     Q_OBJECT
 
 public:
+    // The generated form; its widgets keep the object names scripts and tests use.
+    std::unique_ptr<Ui::ChannelIndicator> ui;
+
     ChannelIndicator(QWidget* parent, int channel);
     ~ChannelIndicator() override;
 

@@ -4,8 +4,12 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "views/SbfPanel.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_MonitoringDialog.h"
+#include "ui_SbfColumn.h"
+#include "ui_SbfPanel.h"
 #include "views/SbfColumn.h"
+#include "views/SbfPanel.h"
 
 namespace {
 const QString kTitleTouched = QStringLiteral("color: rgb(255, 255, 255);\n background-color: rgb(0, 255, 0);");
@@ -21,9 +25,10 @@ const QString kOffsetInvalid = QStringLiteral("color: rgb(255, 0, 0);\n backgrou
 // touch colours of the titles are stale in the same way; the dialog does not
 // know the current mask, so whoever shows it can pass one to Update_Touch.
 MonitoringDialog::MonitoringDialog(QWidget* parent) : QDialog(parent, Qt::WindowFlags()) {
-    setupUi(this);
+    ui = std::make_unique<Ui::MonitoringDialog>();
+    ui->setupUi(this);
 
-    auto* stack = new QVBoxLayout(frame_count);
+    auto* stack = new QVBoxLayout(ui->frame_count);
     stack->setObjectName(QStringLiteral("VBoxLayout"));
     stack->setSpacing(0);
     stack->setContentsMargins(0, 0, 0, 0);
@@ -32,15 +37,15 @@ MonitoringDialog::MonitoringDialog(QWidget* parent) : QDialog(parent, Qt::Window
     for (int s = 0; s < m_SbfCount; ++s) {
         auto* panel = new SbfPanel(this, s);
         widget_SBF[s] = panel;
-        panel->label_SBF->setText(QString::asprintf("- SBF %d -", s + 1));
+        panel->ui->label_SBF->setText(QString::asprintf("- SBF %d -", s + 1));
         stack->addWidget(panel);
     }
 
     adjustSize();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(pushButton_enable, &QPushButton::clicked, this, &MonitoringDialog::onEnableClicked);
-    connect(pushButton_disable, &QPushButton::clicked, this, &MonitoringDialog::onDisableClicked);
+    connect(ui->pushButton_enable, &QPushButton::clicked, this, &MonitoringDialog::onEnableClicked);
+    connect(ui->pushButton_disable, &QPushButton::clicked, this, &MonitoringDialog::onDisableClicked);
 }
 
 MonitoringDialog::~MonitoringDialog() = default;
@@ -68,7 +73,7 @@ void MonitoringDialog::SetAllChecked(bool checked) {
 void MonitoringDialog::Update_RefCnt(uint8_t ch, const uint16_t* ref) {
     if (!ref) return;
     for (int s = 0; s < m_SbfCount; ++s) {
-        if (SbfColumn* col = column(s, ch)) col->label_RIN_CNT->setNum(ref[s]);
+        if (SbfColumn* col = column(s, ch)) col->ui->label_RIN_CNT->setNum(ref[s]);
     }
 }
 
@@ -78,13 +83,13 @@ void MonitoringDialog::Update_Channel(uint8_t ch, const uint16_t* sen, const int
     // valid update would then fail to clear the real one.
     if (!column(0, ch)) return;
     for (int s = 0; s < m_SbfCount; ++s) {
-        if (SbfColumn* marked = column(s, m_LastMarked)) marked->label_DIFF_PER->setStyleSheet(QString());
+        if (SbfColumn* marked = column(s, m_LastMarked)) marked->ui->label_DIFF_PER->setStyleSheet(QString());
         SbfColumn* col = column(s, ch);
         if (!col) continue;
-        col->label_SIN_CNT->setNum(sen[s]);
-        col->label_DIFF_PER->setNum(static_cast<int>(diff[s]));
-        col->label_OFFSET_PER->setNum(static_cast<int>(offset[s]));
-        col->label_DIFF_PER->setStyleSheet(kDiffMarked);
+        col->ui->label_SIN_CNT->setNum(sen[s]);
+        col->ui->label_DIFF_PER->setNum(static_cast<int>(diff[s]));
+        col->ui->label_OFFSET_PER->setNum(static_cast<int>(offset[s]));
+        col->ui->label_DIFF_PER->setStyleSheet(kDiffMarked);
     }
     m_LastMarked = ch;
 }
@@ -95,7 +100,7 @@ void MonitoringDialog::Update_Touch(int mask) {
         const bool touched = (static_cast<unsigned>(mask) >> c) & 1u;
         for (int s = 0; s < m_SbfCount; ++s) {
             if (SbfColumn* col = column(s, c))
-                col->label_SIN_TITLE->setStyleSheet(touched ? kTitleTouched : kTitleIdle);
+                col->ui->label_SIN_TITLE->setStyleSheet(touched ? kTitleTouched : kTitleIdle);
         }
     }
 }
@@ -105,6 +110,6 @@ void MonitoringDialog::Update_SbfStatus(uint8_t ch, uint8_t status) {
         SbfColumn* col = column(s, ch);
         if (!col) continue;
         const bool valid = (status >> s) & 1u;
-        col->label_OFFSET_PER->setStyleSheet(valid ? QString() : kOffsetInvalid);
+        col->ui->label_OFFSET_PER->setStyleSheet(valid ? QString() : kOffsetInvalid);
     }
 }

@@ -6,17 +6,24 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <memory>
 
 #include "app/globals.h"
-#include "ui_MonitoringDialog.h"
 
 class SbfPanel;
 class SbfColumn;
 
-class MonitoringDialog : public QDialog, public Ui::MonitoringDialog {
+namespace Ui {
+class MonitoringDialog;
+}
+
+class MonitoringDialog : public QDialog {
     Q_OBJECT
 
 public:
+    // The generated form; its widgets keep the object names scripts and tests use.
+    std::unique_ptr<Ui::MonitoringDialog> ui;
+
     explicit MonitoringDialog(QWidget* parent);
     ~MonitoringDialog() override;
 

@@ -7,24 +7,26 @@
 #include "app/globals.h"
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
+#include "ui_RegisterCell.h"
 
 RegisterCell::RegisterCell(QWidget* parent, int address)
     : QWidget(parent, Qt::WindowFlags()), m_Address(static_cast<uint8_t>(address & 0xFF)) {
-    setupUi(this);
-    lineEdit_data->installEventFilter(this);
-    label_Addr->setText(QString::asprintf("%02XH", m_Address));
+    ui = std::make_unique<Ui::RegisterCell>();
+    ui->setupUi(this);
+    ui->lineEdit_data->installEventFilter(this);
+    ui->label_Addr->setText(QString::asprintf("%02XH", m_Address));
 }
 
 RegisterCell::~RegisterCell() = default;
 
-void RegisterCell::showImage() { lineEdit_data->setText(Hex2(g_RegMirror[m_Address].load())); }
+void RegisterCell::showImage() { ui->lineEdit_data->setText(Hex2(g_RegMirror[m_Address].load())); }
 
 void RegCell_ShowImage(int reg) {
     if (RegisterCell* cell = g_RegCells[reg & 0xFF]) cell->showImage();
 }
 
 bool RegisterCell::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == lineEdit_data && event->type() == QEvent::KeyPress) {
+    if (watched == ui->lineEdit_data && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             // The exchanges pump events while they wait; the main window may
@@ -51,7 +53,7 @@ void RegisterCell::WriteAndReadBack() {
 
     // An empty field converts to 0 and one typed digit to its own value; the
     // chip gets exactly what the field shows.
-    const uint8_t value = static_cast<uint8_t>(lineEdit_data->text().toUInt(nullptr, 16) & 0xFF);
+    const uint8_t value = static_cast<uint8_t>(ui->lineEdit_data->text().toUInt(nullptr, 16) & 0xFF);
 
     // Results are not examined: whatever happened, the field ends up showing
     // what the register image holds for this address.

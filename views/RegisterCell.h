@@ -6,13 +6,19 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <memory>
 
-#include "ui_RegisterCell.h"
+namespace Ui {
+class RegisterCell;
+}
 
-class RegisterCell : public QWidget, public Ui::RegisterCell {
+class RegisterCell : public QWidget {
     Q_OBJECT
 
 public:
+    // The generated form; its widgets keep the object names scripts and tests use.
+    std::unique_ptr<Ui::RegisterCell> ui;
+
     RegisterCell(QWidget* parent, int address);
     ~RegisterCell() override;
 

@@ -1,38 +1,43 @@
 #include "views/ReplayBar.h"
 
 #include "data/LogPlayer.h"
+#include "ui_ReplayBar.h"
 
 namespace {
 const int kSpeeds[] = {1, 4, 16, LogPlayer::kAsFastAsPossible};
 }
 
 ReplayBar::ReplayBar(LogPlayer* player, QWidget* parent) : QWidget(parent), m_Player(player) {
-    setupUi(this);
+    ui = std::make_unique<Ui::ReplayBar>();
+    ui->setupUi(this);
     // The slider counts tenths of a second: an hour fits an int many times.
-    horizontalSlider_Position->setRange(0, static_cast<int>(player->durationMs() / 100));
-    horizontalSlider_Position->setPageStep(100);
+    ui->horizontalSlider_Position->setRange(0, static_cast<int>(player->durationMs() / 100));
+    ui->horizontalSlider_Position->setPageStep(100);
     for (int i = 0; i < 4; ++i)
-        if (kSpeeds[i] == player->speed()) comboBox_Speed->setCurrentIndex(i);
+        if (kSpeeds[i] == player->speed()) ui->comboBox_Speed->setCurrentIndex(i);
 
-    connect(pushButton_Play, &QPushButton::clicked, this, &ReplayBar::onPlayClicked);
-    connect(pushButton_Stop, &QPushButton::clicked, this, &ReplayBar::stopRequested);
-    connect(comboBox_Speed, &QComboBox::activated, this, &ReplayBar::onSpeedActivated);
+    connect(ui->pushButton_Play, &QPushButton::clicked, this, &ReplayBar::onPlayClicked);
+    connect(ui->pushButton_Stop, &QPushButton::clicked, this, &ReplayBar::stopRequested);
+    connect(ui->comboBox_Speed, &QComboBox::activated, this, &ReplayBar::onSpeedActivated);
     connect(player, &LogPlayer::positionChanged, this, &ReplayBar::Show_Position);
     connect(player, &LogPlayer::playingChanged, this,
-            [this](bool playing) { pushButton_Play->setText(playing ? tr("Pause") : tr("Play")); });
-    connect(horizontalSlider_Position, &QSlider::sliderPressed, this, [this] { m_Dragging = true; });
-    connect(horizontalSlider_Position, &QSlider::sliderReleased, this, [this] {
+            [this](bool playing) { ui->pushButton_Play->setText(playing ? tr("Pause") : tr("Play")); });
+    connect(ui->horizontalSlider_Position, &QSlider::sliderPressed, this, [this] { m_Dragging = true; });
+    connect(ui->horizontalSlider_Position, &QSlider::sliderReleased, this, [this] {
         m_Dragging = false;
-        m_Player->seek(qint64(horizontalSlider_Position->value()) * 100);
+        m_Player->seek(qint64(ui->horizontalSlider_Position->value()) * 100);
     });
     // Clicks on the groove and keys move the slider without a drag.
-    connect(horizontalSlider_Position, &QSlider::actionTriggered, this, [this](int action) {
+    connect(ui->horizontalSlider_Position, &QSlider::actionTriggered, this, [this](int action) {
         if (action == QAbstractSlider::SliderMove) return;
         QMetaObject::invokeMethod(
-            this, [this] { m_Player->seek(qint64(horizontalSlider_Position->value()) * 100); }, Qt::QueuedConnection);
+            this, [this] { m_Player->seek(qint64(ui->horizontalSlider_Position->value()) * 100); },
+            Qt::QueuedConnection);
     });
     Show_Position(player->positionMs());
 }
+
+ReplayBar::~ReplayBar() = default;
 
 QString ReplayBar::TimeText(qint64 ms) {
     const qint64 tenths = ms / 100;
@@ -56,8 +61,8 @@ void ReplayBar::onSpeedActivated(int index) {
 
 void ReplayBar::Show_Position(qint64 ms) {
     if (!m_Dragging) {
-        const QSignalBlocker quiet(horizontalSlider_Position);
-        horizontalSlider_Position->setValue(static_cast<int>(ms / 100));
+        const QSignalBlocker quiet(ui->horizontalSlider_Position);
+        ui->horizontalSlider_Position->setValue(static_cast<int>(ms / 100));
     }
-    label_Time->setText(QStringLiteral("%1 / %2").arg(TimeText(ms), TimeText(m_Player->durationMs())));
+    ui->label_Time->setText(QStringLiteral("%1 / %2").arg(TimeText(ms), TimeText(m_Player->durationMs())));
 }

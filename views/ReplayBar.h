@@ -3,15 +3,22 @@
 #pragma once
 
 #include <QWidget>
-
-#include "ui_ReplayBar.h"
+#include <memory>
 
 class LogPlayer;
 
-class ReplayBar : public QWidget, public Ui::ReplayBar {
+namespace Ui {
+class ReplayBar;
+}
+
+class ReplayBar : public QWidget {
     Q_OBJECT
 public:
+    // The generated form; its widgets keep the object names scripts and tests use.
+    std::unique_ptr<Ui::ReplayBar> ui;
+
     explicit ReplayBar(LogPlayer* player, QWidget* parent = nullptr);
+    ~ReplayBar() override;
 
     // "m:ss.s", hours in front when there are any.
     static QString TimeText(qint64 ms);

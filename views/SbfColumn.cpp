@@ -4,13 +4,16 @@
 #include <QGridLayout>
 
 #include "app/globals.h"
+#include "ui_MonitoringDialog.h"
+#include "ui_SbfColumn.h"
 
 SbfColumn::SbfColumn(QWidget* parent, int channel, int panel)
     : QWidget(parent, Qt::WindowFlags()), m_Channel(channel), m_Panel(panel) {
-    setupUi(this);
+    ui = std::make_unique<Ui::SbfColumn>();
+    ui->setupUi(this);
     if (m_Panel != 0) return;
 
-    auto* grid = new QGridLayout(frame_checkbox);
+    auto* grid = new QGridLayout(ui->frame_checkbox);
     grid->setSpacing(0);
     grid->setContentsMargins(0, 1, 0, 10);
     grid->setObjectName(QStringLiteral("GridLayout_CheckBox"));

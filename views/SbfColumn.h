@@ -5,15 +5,21 @@
 
 #include <QWidget>
 #include <cstdint>
-
-#include "ui_SbfColumn.h"
+#include <memory>
 
 class QCheckBox;
 
-class SbfColumn : public QWidget, public Ui::SbfColumn {
+namespace Ui {
+class SbfColumn;
+}
+
+class SbfColumn : public QWidget {
     Q_OBJECT
 
 public:
+    // The generated form; its widgets keep the object names scripts and tests use.
+    std::unique_ptr<Ui::SbfColumn> ui;
+
     SbfColumn(QWidget* parent, int channel, int panel);
     ~SbfColumn() override;
 

@@ -3,12 +3,16 @@
 #include <QHBoxLayout>
 #include <algorithm>
 
+#include "ui_ChannelIndicator.h"
+#include "ui_SbfColumn.h"
+#include "ui_SbfPanel.h"
 #include "views/SbfColumn.h"
 
 SbfPanel::SbfPanel(QWidget* parent, int sbf) : QWidget(parent, Qt::WindowFlags()), m_Sbf(sbf) {
-    setupUi(this);
+    ui = std::make_unique<Ui::SbfPanel>();
+    ui->setupUi(this);
 
-    auto* row = new QHBoxLayout(frame_sense);
+    auto* row = new QHBoxLayout(ui->frame_sense);
     row->setObjectName(QStringLiteral("HBoxLayout_SENSE"));
     row->setSpacing(0);
     row->setContentsMargins(0, 0, 0, 0);
@@ -19,7 +23,7 @@ SbfPanel::SbfPanel(QWidget* parent, int sbf) : QWidget(parent, Qt::WindowFlags()
     for (int i = 0; i < m_ChannelCount; ++i) {
         auto* col = new SbfColumn(this, i, m_Sbf);
         widget_sense[i] = col;
-        col->label_SIN_TITLE->setText(QString::asprintf("SIN %d", i + 1));
+        col->ui->label_SIN_TITLE->setText(QString::asprintf("SIN %d", i + 1));
         row->addWidget(col);
     }
 

@@ -4,16 +4,23 @@
 #pragma once
 
 #include <QWidget>
+#include <memory>
 
 #include "app/globals.h"
-#include "ui_SbfPanel.h"
 
 class SbfColumn;
 
-class SbfPanel : public QWidget, public Ui::SbfPanel {
+namespace Ui {
+class SbfPanel;
+}
+
+class SbfPanel : public QWidget {
     Q_OBJECT
 
 public:
+    // The generated form; its widgets keep the object names scripts and tests use.
+    std::unique_ptr<Ui::SbfPanel> ui;
+
     SbfPanel(QWidget* parent, int sbf);
     ~SbfPanel() override;
 

@@ -9,15 +9,17 @@
 #include <QMessageBox>
 
 #include "app/globals.h"
+#include "mainwindow/MainWindow.h"
 #include "tuning/MonitorNarrowing.h"
 #include "tuning/SnrProcedure.h"
 #include "tuning/SnrRegisters.h"
-#include "mainwindow/MainWindow.h"
+#include "ui_MainWindow.h"
+#include "ui_SensitivityDialog.h"
+#include "ui_SnrDialog.h"
 #include "views/RegisterCell.h"
 #include "workers/ChipFamily.h"
 
 namespace {
-
 
 const QStringList kColumns = {
     QStringLiteral("Channel"),   QStringLiteral("Samples"),     QStringLiteral("Mean untouched"),
@@ -43,7 +45,8 @@ QString Firmware() { return g_FirmwareVer != 0 ? QString::asprintf("v%.1f", g_Fi
 }  // namespace
 
 SnrDialog::SnrDialog(MainWindow* window) : QDialog(window), m_Window(window) {
-    setupUi(this);
+    ui = std::make_unique<Ui::SnrDialog>();
+    ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
 
@@ -59,11 +62,11 @@ SnrDialog::SnrDialog(MainWindow* window) : QDialog(window), m_Window(window) {
 
     QStringList messages;
     const SnrSettings defaults = Snr_DefaultSettings(&messages);
-    auto* row = new QHBoxLayout(widget_Channels);
+    auto* row = new QHBoxLayout(ui->widget_Channels);
     row->setContentsMargins(0, 0, 0, 0);
     const int channels = qBound(0, g_SizeOfChannel.load(), kMaxChannels);
     for (int c = 0; c < channels; ++c) {
-        auto* box = new QCheckBox(QStringLiteral("SIN %1").arg(c + 1), widget_Channels);
+        auto* box = new QCheckBox(QStringLiteral("SIN %1").arg(c + 1), ui->widget_Channels);
         box->setObjectName(QStringLiteral("checkBox_SIN%1").arg(c + 1));
         box->setChecked(defaults.channels.contains(c));
         row->addWidget(box);
@@ -71,25 +74,25 @@ SnrDialog::SnrDialog(MainWindow* window) : QDialog(window), m_Window(window) {
     }
     row->addStretch();
     const int sbfs = qBound(0, g_SizeOfSBF.load(), kMaxSbf);
-    for (int k = 0; k < sbfs; ++k) comboBox_Sbf->addItem(QStringLiteral("SBF %1").arg(k + 1), k);
-    comboBox_Sbf->setCurrentIndex(qMin(defaults.sbf, sbfs - 1));
-    spinBox_Samples->setRange(kSnrMinSamples, kSnrMaxSamples);
-    spinBox_Samples->setValue(defaults.samples);
-    doubleSpinBox_Min->setValue(defaults.minSnr);
+    for (int k = 0; k < sbfs; ++k) ui->comboBox_Sbf->addItem(QStringLiteral("SBF %1").arg(k + 1), k);
+    ui->comboBox_Sbf->setCurrentIndex(qMin(defaults.sbf, sbfs - 1));
+    ui->spinBox_Samples->setRange(kSnrMinSamples, kSnrMaxSamples);
+    ui->spinBox_Samples->setValue(defaults.samples);
+    ui->doubleSpinBox_Min->setValue(defaults.minSnr);
 
-    tableWidget_Results->setColumnCount(kColumns.size());
-    tableWidget_Results->setHorizontalHeaderLabels(kColumns);
-    tableWidget_Results->verticalHeader()->setVisible(false);
-    tableWidget_Results->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    tableWidget_Results->horizontalHeader()->setStretchLastSection(true);
+    ui->tableWidget_Results->setColumnCount(kColumns.size());
+    ui->tableWidget_Results->setHorizontalHeaderLabels(kColumns);
+    ui->tableWidget_Results->verticalHeader()->setVisible(false);
+    ui->tableWidget_Results->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    ui->tableWidget_Results->horizontalHeader()->setStretchLastSection(true);
     if (!messages.isEmpty()) Show_Status(messages.join(QLatin1Char('\n')), true);
 
-    connect(pushButton_Start, &QPushButton::clicked, this, &SnrDialog::onStartClicked);
-    connect(pushButton_TouchingNow, &QPushButton::clicked, this, &SnrDialog::onTouchingNowClicked);
-    connect(pushButton_Cancel, &QPushButton::clicked, this, &SnrDialog::onCancelClicked);
-    connect(pushButton_Apply, &QPushButton::clicked, this, &SnrDialog::onApplyClicked);
-    connect(pushButton_Save, &QPushButton::clicked, this, &SnrDialog::onSaveClicked);
-    connect(pushButton_Close, &QPushButton::clicked, this, &SnrDialog::close);
+    connect(ui->pushButton_Start, &QPushButton::clicked, this, &SnrDialog::onStartClicked);
+    connect(ui->pushButton_TouchingNow, &QPushButton::clicked, this, &SnrDialog::onTouchingNowClicked);
+    connect(ui->pushButton_Cancel, &QPushButton::clicked, this, &SnrDialog::onCancelClicked);
+    connect(ui->pushButton_Apply, &QPushButton::clicked, this, &SnrDialog::onApplyClicked);
+    connect(ui->pushButton_Save, &QPushButton::clicked, this, &SnrDialog::onSaveClicked);
+    connect(ui->pushButton_Close, &QPushButton::clicked, this, &SnrDialog::close);
     connect(m_Proc, &SnrProcedure::changed, this, &SnrDialog::Show_Progress);
     connect(m_Proc, &SnrProcedure::finished, this, &SnrDialog::Test_Finished);
     Update_Buttons();
@@ -116,9 +119,9 @@ void SnrDialog::onStartClicked() {
     SnrSettings s;
     for (int c = 0; c < m_ChannelBoxes.size(); ++c)
         if (m_ChannelBoxes[c]->isChecked()) s.channels.append(c);
-    s.sbf = comboBox_Sbf->currentData().toInt();
-    s.samples = spinBox_Samples->value();
-    s.minSnr = doubleSpinBox_Min->value();
+    s.sbf = ui->comboBox_Sbf->currentData().toInt();
+    s.samples = ui->spinBox_Samples->value();
+    s.minSnr = ui->doubleSpinBox_Min->value();
     s.margin = g_AutoSen_Margin.load();
 
     MonitorNarrowing* narrowing = m_Window->monitorNarrowing();
@@ -130,9 +133,9 @@ void SnrDialog::onStartClicked() {
         return;
     }
     m_Results.clear();
-    tableWidget_Results->setRowCount(0);
+    ui->tableWidget_Results->setRowCount(0);
     Show_Status(QString(), false);
-    pushButton_Start->setEnabled(false);  // start() reads the chip and pumps events
+    ui->pushButton_Start->setEnabled(false);  // start() reads the chip and pumps events
     QPointer<SnrDialog> self(this);
     const bool started = m_Proc->start(s);
     if (!self) return;
@@ -151,21 +154,21 @@ void SnrDialog::Show_Progress() {
     using Phase = SnrProcedure::Phase;
     const Phase phase = m_Proc->phase();
     if (m_Proc->running()) {
-        label_Prompt->setText(m_Proc->prompt());
-        progressBar->setRange(0, m_Proc->needed());
-        progressBar->setValue(m_Proc->collected());
-        progressBar->setFormat(phase == Phase::HandsOff ? QStringLiteral("untouched %v / %m")
-                                                        : QStringLiteral("touched %v / %m"));
+        ui->label_Prompt->setText(m_Proc->prompt());
+        ui->progressBar->setRange(0, m_Proc->needed());
+        ui->progressBar->setValue(m_Proc->collected());
+        ui->progressBar->setFormat(phase == Phase::HandsOff ? QStringLiteral("untouched %v / %m")
+                                                            : QStringLiteral("touched %v / %m"));
     } else if (phase == Phase::Done) {
         int failing = 0;
         for (const SnrResult& r : m_Results) failing += r.pass ? 0 : 1;
-        label_Prompt->setText(failing == 0
-                                  ? QStringLiteral("Done: every key passes.")
-                                  : QStringLiteral("Done: %1 of %2 keys fail.").arg(failing).arg(m_Results.size()));
-        progressBar->setValue(progressBar->maximum());
-        progressBar->setFormat(QStringLiteral("finished"));
+        ui->label_Prompt->setText(failing == 0
+                                      ? QStringLiteral("Done: every key passes.")
+                                      : QStringLiteral("Done: %1 of %2 keys fail.").arg(failing).arg(m_Results.size()));
+        ui->progressBar->setValue(ui->progressBar->maximum());
+        ui->progressBar->setFormat(QStringLiteral("finished"));
     } else if (phase != Phase::Idle) {
-        label_Prompt->setText(QStringLiteral("The test has ended."));
+        ui->label_Prompt->setText(QStringLiteral("The test has ended."));
     }
     Update_Buttons();
 }
@@ -194,7 +197,7 @@ void SnrDialog::Test_Finished() {
 }
 
 void SnrDialog::Show_Results() {
-    tableWidget_Results->setRowCount(m_Results.size());
+    ui->tableWidget_Results->setRowCount(m_Results.size());
     for (int i = 0; i < m_Results.size(); ++i) {
         const SnrResult& r = m_Results[i];
         const bool known = r.sensitivityNow >= 0;
@@ -227,27 +230,27 @@ void SnrDialog::Show_Results() {
             } else if (warnCheck) {
                 item->setForeground(QColor(170, 90, 0));
             }
-            tableWidget_Results->setItem(i, col, item);
+            ui->tableWidget_Results->setItem(i, col, item);
         }
     }
 }
 
 void SnrDialog::Show_Status(const QString& text, bool error) {
-    label_Status->setStyleSheet(error ? QStringLiteral("color: #b00000;") : QString());
-    label_Status->setText(text);
+    ui->label_Status->setStyleSheet(error ? QStringLiteral("color: #b00000;") : QString());
+    ui->label_Status->setText(text);
 }
 
 void SnrDialog::Update_Buttons() {
     const bool running = m_Proc->running();
     const auto phase = m_Proc->phase();
-    groupBox_Setup->setEnabled(!running && !m_Applying);
-    pushButton_Start->setEnabled(!running && !m_Applying);
-    pushButton_Cancel->setEnabled(running);
-    pushButton_TouchingNow->setEnabled(phase == SnrProcedure::Phase::AwaitTouch ||
-                                       phase == SnrProcedure::Phase::Paused);
+    ui->groupBox_Setup->setEnabled(!running && !m_Applying);
+    ui->pushButton_Start->setEnabled(!running && !m_Applying);
+    ui->pushButton_Cancel->setEnabled(running);
+    ui->pushButton_TouchingNow->setEnabled(phase == SnrProcedure::Phase::AwaitTouch ||
+                                           phase == SnrProcedure::Phase::Paused);
     const bool haveResults = !running && !m_Results.isEmpty();
-    pushButton_Apply->setEnabled(haveResults && !m_Applying);
-    pushButton_Save->setEnabled(haveResults);
+    ui->pushButton_Apply->setEnabled(haveResults && !m_Applying);
+    ui->pushButton_Save->setEnabled(haveResults);
 }
 
 void SnrDialog::onApplyClicked() {

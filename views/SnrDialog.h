@@ -8,19 +8,26 @@
 #include <QDialog>
 #include <QPointer>
 #include <QVector>
+#include <memory>
 
 #include "tuning/SnrMath.h"
 #include "tuning/SnrReport.h"
-#include "ui_SnrDialog.h"
 
 class MainWindow;
 class QCheckBox;
 class QCloseEvent;
 class SnrProcedure;
 
-class SnrDialog : public QDialog, public Ui::SnrDialog {
+namespace Ui {
+class SnrDialog;
+}
+
+class SnrDialog : public QDialog {
     Q_OBJECT
 public:
+    // The generated form; its widgets keep the object names scripts and tests use.
+    std::unique_ptr<Ui::SnrDialog> ui;
+
     explicit SnrDialog(MainWindow* window);
     ~SnrDialog() override;
 

@@ -14,6 +14,7 @@
 #include "app/globals.h"
 #include "mainwindow/MainWindow.h"
 #include "support/process_state.h"
+#include "ui_MainWindow.h"
 
 // The main window right after construction, each case in a fresh working
 // directory with its own INI files.
@@ -48,7 +49,7 @@ private slots:
         MainWindow w;
         QCOMPARE(w.windowTitle(), QString("Vantix(TM) Eval. Tool v5.10 - TK2C"));
         QCOMPARE(g_DeviceType.load(), 4);
-        QCOMPARE(w.lineEdit_I2C_ADDR->text(), QString("B2"));
+        QCOMPARE(w.ui->lineEdit_I2C_ADDR->text(), QString("B2"));
         QCOMPARE(g_WorkDir, QDir::currentPath());
         QVERIFY(w.m_ConfigMessage.isEmpty());
 
@@ -68,7 +69,7 @@ private slots:
     void noIniFiles_defaultsShown() {
         MainWindow w;
         QCOMPARE(w.windowTitle(), QString("Vantix(TM) Eval. Tool v5.10 - No Info"));
-        QCOMPARE(w.lineEdit_I2C_ADDR->text(), QString("B0"));
+        QCOMPARE(w.ui->lineEdit_I2C_ADDR->text(), QString("B0"));
         QCOMPARE(g_DeviceType.load(), 0);
     }
 
@@ -77,7 +78,7 @@ private slots:
         MainWindow w;
         QCOMPARE(g_SizeOfChannel.load(), 16);
         QCOMPARE(g_SizeOfSBF.load(), 4);
-        const QString shown = w.Ui::MainWindow::statusBar->currentMessage();
+        const QString shown = w.ui->statusBar->currentMessage();
         QVERIFY2(shown.contains("SIZEOFCHANNEL = 17") && shown.contains("SIZEOFSBF = 5"), qPrintable(shown));
     }
 
@@ -105,28 +106,28 @@ private slots:
             QVERIFY2(l != nullptr, name);
             QCOMPARE(l->text(), QString(text));
         }
-        QCOMPARE(w.groupBox_Config->title(), QString(" Setting "));
-        QCOMPARE(w.groupBox_Key->title(), QString("  Touch "));
-        QCOMPARE(w.checkBox_show->text(), QString("show uart data"));
+        QCOMPARE(w.ui->groupBox_Config->title(), QString(" Setting "));
+        QCOMPARE(w.ui->groupBox_Key->title(), QString("  Touch "));
+        QCOMPARE(w.ui->checkBox_show->text(), QString("show uart data"));
         for (const char* name : {"comboBox_COM", "label_logo", "label_UART_Status", "label_I2C_Status", "frame_SIN",
                                  "frame_reg", "tab_reg", "tab_debug", "textEdit_debug", "lineEdit_File", "widge_title",
                                  "gridLayout_11", "gridLayout_10", "gridLayout_2", "gridLayout_3", "gridLayout_7"})
             QVERIFY2(w.findChild<QObject*>(name) != nullptr, name);
 
-        QCOMPARE(w.tabWidget->currentIndex(), 0);
-        QCOMPARE(w.tabWidget->tabText(0), QString("Reg"));
-        QCOMPARE(w.tabWidget->focusPolicy(), Qt::NoFocus);
-        QVERIFY(w.lineEdit_File->isReadOnly());
-        QCOMPARE(w.lineEdit_I2C_ADDR->size(), QSize(160, 20));
+        QCOMPARE(w.ui->tabWidget->currentIndex(), 0);
+        QCOMPARE(w.ui->tabWidget->tabText(0), QString("Reg"));
+        QCOMPARE(w.ui->tabWidget->focusPolicy(), Qt::NoFocus);
+        QVERIFY(w.ui->lineEdit_File->isReadOnly());
+        QCOMPARE(w.ui->lineEdit_I2C_ADDR->size(), QSize(160, 20));
         QCOMPARE(w.font().family(), QString("Arial"));
-        QCOMPARE(w.pushButton_Read->font().pointSize(), 9);
-        QCOMPARE(w.lineEdit_File->font().pointSize(), 8);
+        QCOMPARE(w.ui->pushButton_Read->font().pointSize(), 9);
+        QCOMPARE(w.ui->lineEdit_File->font().pointSize(), 8);
 
         // The embedded images are there: lamps, logo and window icon.
-        QVERIFY(!w.label_UART_Status->pixmap().isNull());
-        QVERIFY(!w.label_I2C_Status->pixmap().isNull());
-        QCOMPARE(w.label_I2C_Status->pixmap().size(), QSize(24, 24));
-        QVERIFY(!w.label_logo->pixmap().isNull());
+        QVERIFY(!w.ui->label_UART_Status->pixmap().isNull());
+        QVERIFY(!w.ui->label_I2C_Status->pixmap().isNull());
+        QCOMPARE(w.ui->label_I2C_Status->pixmap().size(), QSize(24, 24));
+        QVERIFY(!w.ui->label_logo->pixmap().isNull());
         QVERIFY(!w.windowIcon().isNull());
     }
 
@@ -139,21 +140,21 @@ private slots:
 
     void clear_emptiesOnlyTheDebugView() {
         MainWindow w;
-        w.textEdit_debug->setPlainText("02 43 54");
-        w.lineEdit_File->setText("/tmp/a.sf");
-        w.pushButton_clear->click();
-        QVERIFY(w.textEdit_debug->toPlainText().isEmpty());
-        QCOMPARE(w.lineEdit_File->text(), QString("/tmp/a.sf"));
+        w.ui->textEdit_debug->setPlainText("02 43 54");
+        w.ui->lineEdit_File->setText("/tmp/a.sf");
+        w.ui->pushButton_clear->click();
+        QVERIFY(w.ui->textEdit_debug->toPlainText().isEmpty());
+        QCOMPARE(w.ui->lineEdit_File->text(), QString("/tmp/a.sf"));
     }
 
     void addressField_takesHexDigitsOnly() {
         MainWindow w;
-        w.lineEdit_I2C_ADDR->clear();
-        QTest::keyClicks(w.lineEdit_I2C_ADDR, "5g-Z a");
-        QCOMPARE(w.lineEdit_I2C_ADDR->text(), QString("5a"));
-        QTest::keyClick(w.lineEdit_I2C_ADDR, Qt::Key_Backspace);
-        QTest::keyClick(w.lineEdit_I2C_ADDR, Qt::Key_Tab);
-        QCOMPARE(w.lineEdit_I2C_ADDR->text(), QString("5"));
+        w.ui->lineEdit_I2C_ADDR->clear();
+        QTest::keyClicks(w.ui->lineEdit_I2C_ADDR, "5g-Z a");
+        QCOMPARE(w.ui->lineEdit_I2C_ADDR->text(), QString("5a"));
+        QTest::keyClick(w.ui->lineEdit_I2C_ADDR, Qt::Key_Backspace);
+        QTest::keyClick(w.ui->lineEdit_I2C_ADDR, Qt::Key_Tab);
+        QCOMPARE(w.ui->lineEdit_I2C_ADDR->text(), QString("5"));
     }
 };
 

@@ -10,6 +10,11 @@
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
 #include "tuning/MonitorNarrowing.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_MainWindow.h"
+#include "ui_RegisterCell.h"
+#include "ui_SensitivityDialog.h"
+#include "ui_SnrDialog.h"
 #include "views/ChannelIndicator.h"
 #include "views/RegisterCell.h"
 
@@ -41,7 +46,7 @@ uint8_t ChipReg(MwHarness& h, uint8_t reg) {
 SensitivityDialog* ClickSen(MwHarness& h, int ch) {
     ChannelIndicator* sin = h.window()->channelIndicators[ch];
     if (sin == nullptr) return nullptr;
-    QTest::mouseClick(sin->pushButton_Sensitivity, Qt::LeftButton);
+    QTest::mouseClick(sin->ui->pushButton_Sensitivity, Qt::LeftButton);
     const QList<SensitivityDialog*> dialogs = sin->findChildren<SensitivityDialog*>();
     return dialogs.isEmpty() ? nullptr : dialogs.last();
 }
@@ -98,7 +103,7 @@ void tst_SensitivityDialog::proposal_okWritesRegister() {
     QPointer<SensitivityDialog> dlg = ClickSen(h, ch);
     QVERIFY(dlg);
     QCOMPARE(dlg->windowTitle(), QStringLiteral("SENSITIVITY - SIN2"));
-    QTRY_COMPARE_WITH_TIMEOUT(dlg->label_msg->text(), QString::asprintf("SENSITIVITY : 0x%X", byte) + kAskWrite,
+    QTRY_COMPARE_WITH_TIMEOUT(dlg->ui->label_msg->text(), QString::asprintf("SENSITIVITY : 0x%X", byte) + kAskWrite,
                               kRunMs);
     // During the run the channel alone is monitored, sensing is on and the
     // chip holds the run value.
@@ -106,15 +111,15 @@ void tst_SensitivityDialog::proposal_okWritesRegister() {
     QCOMPARE(int(g_SenseOn.load()), 1);
     QCOMPARE(ChipReg(h, reg), kAutoSenRunValue);
 
-    QTest::mouseClick(dlg->pushButton_OK, Qt::LeftButton);
+    QTest::mouseClick(dlg->ui->pushButton_OK, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull(), 5000);
     // Every path hands the monitoring back, or the next SEN would be refused.
     QVERIFY(!h.window()->monitorNarrowing()->held());
     QCOMPARE(h.sim()->log()->writesTo(reg), (std::vector<uint8_t>{kAutoSenRunValue, uint8_t(byte)}));
-    QCOMPARE(g_RegCells[reg]->lineEdit_data->text(), QString::asprintf("%02X", byte));
+    QCOMPARE(g_RegCells[reg]->ui->lineEdit_data->text(), QString::asprintf("%02X", byte));
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0005));
     QCOMPARE(int(g_SenseOn.load()), 0);
-    QCOMPARE(h.window()->pushButton_Sense->text(), QStringLiteral("Sense"));
+    QCOMPARE(h.window()->ui->pushButton_Sense->text(), QStringLiteral("Sense"));
 }
 
 void tst_SensitivityDialog::cancelWhileSampling_restoresRegisters_data() {
@@ -142,11 +147,11 @@ void tst_SensitivityDialog::cancelWhileSampling_restoresRegisters() {
     QPointer<SensitivityDialog> dlg = ClickSen(h, ch);
     QVERIFY(dlg);
     QTRY_COMPARE_WITH_TIMEOUT(dlg->state(), int(SensitivityDialog::STA_SAMPLE), 10000);
-    QCOMPARE(dlg->label_msg->text(), kHoldTouch);
+    QCOMPARE(dlg->ui->label_msg->text(), kHoldTouch);
     QCOMPARE(ChipReg(h, reg), kAutoSenRunValue);
     if (family0) QCOMPARE(ChipReg(h, kControlReg), uint8_t(kControlDefault | kControlBit));
 
-    QTest::mouseClick(dlg->pushButton_Cancel, Qt::LeftButton);
+    QTest::mouseClick(dlg->ui->pushButton_Cancel, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull(), 5000);
     // Every path hands the monitoring back, or the next SEN would be refused.
     QVERIFY(!h.window()->monitorNarrowing()->held());
@@ -154,8 +159,8 @@ void tst_SensitivityDialog::cancelWhileSampling_restoresRegisters() {
     if (family0) QCOMPARE(ChipReg(h, kControlReg), kControlDefault);
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0009));
     QCOMPARE(int(g_SenseOn.load()), 1);
-    QCOMPARE(h.window()->pushButton_Sense->text(), QStringLiteral("Stop"));
-    if (g_RegCells[reg] != nullptr) QCOMPARE(g_RegCells[reg]->lineEdit_data->text(), QStringLiteral("10"));
+    QCOMPARE(h.window()->ui->pushButton_Sense->text(), QStringLiteral("Stop"));
+    if (g_RegCells[reg] != nullptr) QCOMPARE(g_RegCells[reg]->ui->lineEdit_data->text(), QStringLiteral("10"));
 }
 
 void tst_SensitivityDialog::diffOfTen_notAccepted_retryKeepsFirstSavedValues() {
@@ -173,18 +178,18 @@ void tst_SensitivityDialog::diffOfTen_notAccepted_retryKeepsFirstSavedValues() {
     QPointer<SensitivityDialog> dlg = ClickSen(h, ch);
     QVERIFY(dlg);
     QTRY_VERIFY_WITH_TIMEOUT(g_Diff_Per_Tick[ch][2].load() == 10, 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(dlg->label_msg->text(), kTooFew, kRunMs);
+    QTRY_COMPARE_WITH_TIMEOUT(dlg->ui->label_msg->text(), kTooFew, kRunMs);
     QCOMPARE(dlg->procedure()->samples(), 0);
 
     // 11 is just enough; the retry prepares again while chip and mask hold
     // the run's own values.
     h.sim()->setLevel(ch, 11);
-    QTest::mouseClick(dlg->pushButton_OK, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(dlg->label_msg->text(), QStringLiteral("SENSITIVITY : 0x6") + kAskWrite, kRunMs);
+    QTest::mouseClick(dlg->ui->pushButton_OK, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(dlg->ui->label_msg->text(), QStringLiteral("SENSITIVITY : 0x6") + kAskWrite, kRunMs);
     QVERIFY(dlg->procedure()->samples() >= kAutoSenMinSamples);
     QCOMPARE(h.sim()->log()->writesTo(reg).size(), size_t(2));  // 0x05 by each preparation
 
-    QTest::mouseClick(dlg->pushButton_Cancel, Qt::LeftButton);
+    QTest::mouseClick(dlg->ui->pushButton_Cancel, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull(), 5000);
     // Every path hands the monitoring back, or the next SEN would be refused.
     QVERIFY(!h.window()->monitorNarrowing()->held());
@@ -221,10 +226,10 @@ void tst_SensitivityDialog::exchangeFailure_abortsRestoresAndCloses() {
         dlg = h.window()->channelIndicators[4]->findChild<SensitivityDialog*>();
     }
     QVERIFY(dlg);
-    QTRY_COMPARE_WITH_TIMEOUT(dlg->label_msg->text(), kAbort, 10000);
-    QVERIFY(dlg->label_msg->styleSheet().contains(QStringLiteral("color:red;")));
-    QVERIFY(!dlg->pushButton_OK->isVisible());
-    QVERIFY(!dlg->pushButton_Cancel->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(dlg->ui->label_msg->text(), kAbort, 10000);
+    QVERIFY(dlg->ui->label_msg->styleSheet().contains(QStringLiteral("color:red;")));
+    QVERIFY(!dlg->ui->pushButton_OK->isVisible());
+    QVERIFY(!dlg->ui->pushButton_Cancel->isVisible());
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x00F0));
     QCOMPARE(int(g_SenseOn.load()), 0);
     QVERIFY(!dlg->ownsRun());
@@ -256,7 +261,7 @@ void tst_SensitivityDialog::windowClosedMidRun_cancelsAndRestores() {
     QPointer<SensitivityDialog> dlg = ClickSen(h, ch);
     QVERIFY(dlg);
     if (touched)
-        QTRY_VERIFY_WITH_TIMEOUT(dlg->label_msg->text().startsWith(QStringLiteral("SENSITIVITY : 0x18")), kRunMs);
+        QTRY_VERIFY_WITH_TIMEOUT(dlg->ui->label_msg->text().startsWith(QStringLiteral("SENSITIVITY : 0x18")), kRunMs);
     else
         QTRY_COMPARE_WITH_TIMEOUT(dlg->state(), int(SensitivityDialog::STA_SAMPLE), 10000);
 
@@ -284,9 +289,9 @@ void tst_SensitivityDialog::secondRun_refusedWhileOneIsActive() {
 
     QPointer<SensitivityDialog> second = ClickSen(h, 6);
     QVERIFY(second);
-    QTRY_VERIFY_WITH_TIMEOUT(second->label_msg->text().contains(QStringLiteral("SIN1")), 10000);
-    QVERIFY(second->label_msg->text().startsWith(QStringLiteral("Another sensitivity run")));
-    QVERIFY(!second->pushButton_OK->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(second->ui->label_msg->text().contains(QStringLiteral("SIN1")), 10000);
+    QVERIFY(second->ui->label_msg->text().startsWith(QStringLiteral("Another sensitivity run")));
+    QVERIFY(!second->ui->pushButton_OK->isVisible());
     QVERIFY(!second->ownsRun());
     QVERIFY(first->ownsRun());
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0001));
@@ -297,7 +302,7 @@ void tst_SensitivityDialog::secondRun_refusedWhileOneIsActive() {
     QTRY_VERIFY(second.isNull());
     QCOMPARE(first->state(), int(SensitivityDialog::STA_SAMPLE));
 
-    QTest::mouseClick(first->pushButton_Cancel, Qt::LeftButton);
+    QTest::mouseClick(first->ui->pushButton_Cancel, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), 5000);
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0081));
     QCOMPARE(ChipReg(h, 0x20), kChipDefault);
@@ -309,7 +314,7 @@ void tst_SensitivityDialog::secondRun_refusedWhileOneIsActive() {
 void tst_SensitivityDialog::senseButton_followsTheRun() {
     MwHarness h;
     QVERIFY2(h.start(), qPrintable(h.error()));
-    QPushButton* sense = h.window()->pushButton_Sense;
+    QPushButton* sense = h.window()->ui->pushButton_Sense;
     SetMonitoringBefore(h, 0x0001, false);
     QSignalSpy toggles(sense, &QPushButton::toggled);
 
@@ -330,7 +335,7 @@ void tst_SensitivityDialog::senseButton_followsTheRun() {
     // Sensing on again, then the cancelled run puts back "off" as it found it.
     QTest::mouseClick(sense, Qt::LeftButton);
     QCOMPARE(int(g_SenseOn.load()), 1);
-    QTest::mouseClick(dlg->pushButton_Cancel, Qt::LeftButton);
+    QTest::mouseClick(dlg->ui->pushButton_Cancel, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull(), 5000);
     // Every path hands the monitoring back, or the next SEN would be refused.
     QVERIFY(!h.window()->monitorNarrowing()->held());

@@ -7,6 +7,9 @@
 
 #include "app/globals.h"
 #include "platform/ini.h"
+#include "ui_MainWindow.h"
+#include "ui_RegisterCell.h"
+#include "ui_SnrDialog.h"
 #include "views/RegisterCell.h"
 #include "workdir_fixture.h"
 
@@ -53,11 +56,11 @@ private slots:
         QCOMPARE(g_SizeOfChannel.load(), 8);
         QCOMPARE(g_I2C_Addr.load(), 0xB4);
         QVERIFY(g_RegCells[0] && !g_RegCells[1] && g_RegCells[2]);
-        QCOMPARE(w->tabWidget->count(), 2);  // DEBUG.txt seen: the Debug tab stays
+        QCOMPARE(w->ui->tabWidget->count(), 2);  // DEBUG.txt seen: the Debug tab stays
         QVERIFY(!wd.read("Log.txt").isEmpty());
 
-        w->lineEdit_I2C_ADDR->setText(QStringLiteral("B6"));
-        w->pushButton_Setting_OK->click();
+        w->ui->lineEdit_I2C_ADDR->setText(QStringLiteral("B6"));
+        w->ui->pushButton_Setting_OK->click();
         QCOMPARE(Ini_GetString(wd.file("config.ini"), "I2C", "I2C_ADDR", QString()), QStringLiteral("B6"));
     }
 
@@ -75,30 +78,30 @@ private slots:
             QVERIFY(wd.write("hint.txt", "[R0]\n[R1]\n"));
             MainWindow* w = wd.open();
             QVERIFY(w);
-            g_RegCells[0]->lineEdit_data->setText(QStringLiteral("3C"));
-            g_RegCells[1]->lineEdit_data->setText(QStringLiteral("A5"));
+            g_RegCells[0]->ui->lineEdit_data->setText(QStringLiteral("3C"));
+            g_RegCells[1]->ui->lineEdit_data->setText(QStringLiteral("A5"));
             {
                 FileDialogAnswerer answer(path);
-                w->pushButton_Save->click();
+                w->ui->pushButton_Save->click();
                 QCOMPARE(answer.answered(), 1);
             }
             QFile saved(path);
             QVERIFY2(saved.open(QIODevice::ReadOnly), qPrintable(path));
             QCOMPARE(saved.readAll(), QByteArray("w003C\nw01A5\n"));
-            QCOMPARE(w->lineEdit_File->text(), path);
+            QCOMPARE(w->ui->lineEdit_File->text(), path);
             QCOMPARE(Ini_GetString(wd.file("config.ini"), "PATH", "REG_FILE", QString()), path);
 
-            g_RegCells[0]->lineEdit_data->clear();
-            g_RegCells[1]->lineEdit_data->clear();
+            g_RegCells[0]->ui->lineEdit_data->clear();
+            g_RegCells[1]->ui->lineEdit_data->clear();
             {
                 // No chip: the writes fail quietly and the cells keep the file's text.
                 FileDialogAnswerer answer(path);
-                w->pushButton_Load->click();
+                w->ui->pushButton_Load->click();
                 QCOMPARE(answer.answered(), 1);
             }
-            QCOMPARE(g_RegCells[0]->lineEdit_data->text(), QStringLiteral("3C"));
-            QCOMPARE(g_RegCells[1]->lineEdit_data->text(), QStringLiteral("A5"));
-            QCOMPARE(w->lineEdit_File->text(), path);
+            QCOMPARE(g_RegCells[0]->ui->lineEdit_data->text(), QStringLiteral("3C"));
+            QCOMPARE(g_RegCells[1]->ui->lineEdit_data->text(), QStringLiteral("A5"));
+            QCOMPARE(w->ui->lineEdit_File->text(), path);
         }
     }
 };

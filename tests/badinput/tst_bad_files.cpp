@@ -9,6 +9,8 @@
 #include "app/globals.h"
 #include "platform/ini.h"
 #include "sim/SimPtyHost.h"
+#include "ui_MainWindow.h"
+#include "ui_RegisterCell.h"
 #include "views/ChannelIndicator.h"
 #include "views/RegisterCell.h"
 #include "workdir_fixture.h"
@@ -43,7 +45,7 @@ QByteArray Raw(const char (&s)[N]) {
     return QByteArray(s, N - 1);
 }
 
-QString StatusText(MainWindow* w) { return w->Ui::MainWindow::statusBar->currentMessage(); }
+QString StatusText(MainWindow* w) { return w->ui->statusBar->currentMessage(); }
 
 }  // namespace
 
@@ -98,8 +100,8 @@ private slots:
         QCOMPARE(g_AutoSen_Margin.load(), 0.0f);
         QVERIFY(g_RegFilePath.size() <= 1024);
 
-        w->lineEdit_I2C_ADDR->setText(QStringLiteral("B2"));
-        w->pushButton_Setting_OK->click();
+        w->ui->lineEdit_I2C_ADDR->setText(QStringLiteral("B2"));
+        w->ui->pushButton_Setting_OK->click();
 
         const QByteArray after = wd.read("config.ini");
         QCOMPARE(Ini_GetString(wd.file("config.ini"), "I2C", "I2C_ADDR", QString()), QStringLiteral("B2"));
@@ -117,10 +119,10 @@ private slots:
         MainWindow* w = wd.open();
         QVERIFY(w);
         QVERIFY(g_RegCells[0]);
-        QCOMPARE(g_RegCells[0]->label_Addr->toolTip(), QStringLiteral("A"));
+        QCOMPARE(g_RegCells[0]->ui->label_Addr->toolTip(), QStringLiteral("A"));
         QVERIFY(!g_RegCells[1]);
         QVERIFY(g_RegCells[2]);
-        QCOMPARE(g_RegCells[2]->label_Addr->toolTip(), QString::fromLatin1("\xff\xfe"));
+        QCOMPARE(g_RegCells[2]->ui->label_Addr->toolTip(), QString::fromLatin1("\xff\xfe"));
         QVERIFY(CellCount() <= 5);
         QVERIFY(!g_RegCells[5]);
     }
@@ -137,12 +139,12 @@ private slots:
         h.sim()->clearLog();
         FileDialogAnswerer answer(h.filePath("junk.sf"));
 
-        w->pushButton_Load->click();
+        w->ui->pushButton_Load->click();
 
         QCOMPARE(answer.answered(), 1);
         QCOMPARE(h.payloads('W'), (QList<QByteArray>{"B0100155", "B01101AA"}));
-        QCOMPARE(g_RegCells[0x10]->lineEdit_data->text(), QStringLiteral("55"));
-        QCOMPARE(g_RegCells[0x11]->lineEdit_data->text(), QStringLiteral("AA"));
+        QCOMPARE(g_RegCells[0x10]->ui->lineEdit_data->text(), QStringLiteral("55"));
+        QCOMPARE(g_RegCells[0x11]->ui->lineEdit_data->text(), QStringLiteral("AA"));
         QVERIFY2(StatusText(w).contains(QStringLiteral("2 registers written")), qPrintable(StatusText(w)));
         QVERIFY(StatusText(w).contains(QStringLiteral("skipped")));
     }

@@ -15,6 +15,8 @@
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_MainWindow.h"
 #include "views/ChannelIndicator.h"
 
 namespace faults {
@@ -57,8 +59,8 @@ inline bool WindowAnswers(int timeoutMs = 5000) {
 }
 
 inline bool ChipWidgetsEnabled(MainWindow* w, bool enabled) {
-    const QWidget* chip[] = {w->groupBox_Key, w->frame_reg, w->pushButton_Reset, w->pushButton_Read,
-                             w->pushButton_Sense};
+    const QWidget* chip[] = {w->ui->groupBox_Key, w->ui->frame_reg, w->ui->pushButton_Reset, w->ui->pushButton_Read,
+                             w->ui->pushButton_Sense};
     for (const QWidget* c : chip)
         if (c->isEnabled() != enabled) return false;
     return true;
@@ -70,33 +72,35 @@ inline bool LampsShow(MainWindow* w, int mask) {
     const QImage off = QPixmap(ChannelIndicator::IdleImagePath()).toImage();
     for (int i = 0; i < g_SizeOfChannel.load() && i < kSinSlots; ++i) {
         if (w->channelIndicators[i] == nullptr) continue;
-        const QImage shown = w->channelIndicators[i]->label_SIN_ICON->pixmap().toImage();
+        const QImage shown = w->channelIndicators[i]->ui->label_SIN_ICON->pixmap().toImage();
         if (shown != (((mask >> i) & 1) ? on : off)) return false;
     }
     return true;
 }
 
 // Monitoring as the button shows it: never on behind an unchecked button.
-inline bool SenseMatchesButton(MainWindow* w) { return (g_SenseOn.load() != 0) == w->pushButton_Sense->isChecked(); }
+inline bool SenseMatchesButton(MainWindow* w) {
+    return (g_SenseOn.load() != 0) == w->ui->pushButton_Sense->isChecked();
+}
 
 // After a pull: both lamps grey, chip widgets off, monitoring off, "NONE".
 inline void VerifyDisconnected(MainWindow* w) {
     QCOMPARE(g_UART_Connected.load(), 0);
     QCOMPARE(g_I2C_Connected.load(), 0);
-    QVERIFY(Shows(w->label_UART_Status, kGrey));
-    QVERIFY(Shows(w->label_I2C_Status, kGrey));
+    QVERIFY(Shows(w->ui->label_UART_Status, kGrey));
+    QVERIFY(Shows(w->ui->label_I2C_Status, kGrey));
     QVERIFY(ChipWidgetsEnabled(w, false));
-    QVERIFY(!w->pushButton_Sense->isChecked());
+    QVERIFY(!w->ui->pushButton_Sense->isChecked());
     QCOMPARE(g_SenseOn.load(), uint8_t(0));
-    QCOMPARE(w->comboBox_COM->currentText(), QStringLiteral("NONE"));
+    QCOMPARE(w->ui->comboBox_COM->currentText(), QStringLiteral("NONE"));
 }
 
 // Port open, chip answering, both lamps green, chip widgets on.
 inline void VerifyChipAnswering(MainWindow* w) {
     QCOMPARE(g_UART_Connected.load(), 1);
     QCOMPARE(g_I2C_Connected.load(), 1);
-    QVERIFY(Shows(w->label_UART_Status, kGreen));
-    QVERIFY(Shows(w->label_I2C_Status, kGreen));
+    QVERIFY(Shows(w->ui->label_UART_Status, kGreen));
+    QVERIFY(Shows(w->ui->label_I2C_Status, kGreen));
     QVERIFY(ChipWidgetsEnabled(w, true));
     QVERIFY(SenseMatchesButton(w));
 }

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "fault_fixture.h"
+#include "ui_MainWindow.h"
 #include "views/RegisterCell.h"
 
 using namespace faults;
@@ -58,23 +59,23 @@ private slots:
         MwHarness h;
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        w->pushButton_Sense->setChecked(true);
+        w->ui->pushButton_Sense->setChecked(true);
         MessageBoxCatcher boxes;
         Heartbeat beat;
         h.sim()->setPacing(true);
         QTimer::singleShot(20, w, [&] { h.sim()->setSilent(true); });
 
-        w->pushButton_Read->click();
+        w->ui->pushButton_Read->click();
 
         QVERIFY(beat.beats() > 0);
         // The next probe finds no chip: grey chip lamp, monitoring off, port
         // still open and green.
         QTRY_COMPARE_WITH_TIMEOUT(g_I2C_Connected.load(), 0, 5000);
         QCOMPARE(g_UART_Connected.load(), 1);
-        QVERIFY(Shows(w->label_UART_Status, kGreen));
-        QVERIFY(Shows(w->label_I2C_Status, kGrey));
+        QVERIFY(Shows(w->ui->label_UART_Status, kGreen));
+        QVERIFY(Shows(w->ui->label_I2C_Status, kGrey));
         QVERIFY(ChipWidgetsEnabled(w, false));
-        QVERIFY(!w->pushButton_Sense->isChecked());
+        QVERIFY(!w->ui->pushButton_Sense->isChecked());
         QCOMPARE(g_SenseOn.load(), uint8_t(0));
         QVERIFY(WindowAnswers());
 
@@ -94,20 +95,20 @@ private slots:
         h.sim()->setAddr(0xB6);
         h.sim()->clearLog();
 
-        w->pushButton_Read->click();  // every run refused
+        w->ui->pushButton_Read->click();  // every run refused
 
         QTRY_COMPARE_WITH_TIMEOUT(g_I2C_Connected.load(), 0, 5000);
         QVERIFY(h.sim()->log()->count('R') > 0);
         for (const SimFrame& f : h.sim()->log()->frames())
             if (f.letter == 'R') QCOMPARE(f.status, 'N');
         QCOMPARE(g_UART_Connected.load(), 1);
-        QVERIFY(Shows(w->label_I2C_Status, kGrey));
+        QVERIFY(Shows(w->ui->label_I2C_Status, kGrey));
         QVERIFY(ChipWidgetsEnabled(w, false));
 
-        w->pushButton_Setting_SearchI2C->click();
+        w->ui->pushButton_Setting_SearchI2C->click();
 
         QCOMPARE(g_I2C_Addr.load(), 0xB6);
-        QCOMPARE(w->lineEdit_I2C_ADDR->text(), QStringLiteral("B6"));
+        QCOMPARE(w->ui->lineEdit_I2C_ADDR->text(), QStringLiteral("B6"));
         QVERIFY(h.waitForChip(8000));
         VerifyChipAnswering(w);
         QVERIFY(WindowAnswers());
@@ -124,10 +125,10 @@ private slots:
         MwHarness h(o);
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        w->checkBox_show->setChecked(true);
+        w->ui->checkBox_show->setChecked(true);
         g_MonChannelMask = 0x00FF;
-        w->pushButton_Sense->setChecked(true);
-        w->pushButton_Dlg->click();
+        w->ui->pushButton_Sense->setChecked(true);
+        w->ui->pushButton_Dlg->click();
         MessageBoxCatcher boxes;
         Heartbeat beat;
         QRandomGenerator rng(20240611);
@@ -150,7 +151,7 @@ private slots:
         // real events and monitoring as before.
         QVERIFY(h.waitForChip(8000));
         VerifyChipAnswering(w);
-        w->pushButton_Sense->setChecked(true);
+        w->ui->pushButton_Sense->setChecked(true);
         QVERIFY(h.sim()->touch(3));
         QTRY_VERIFY_WITH_TIMEOUT(LampsShow(w, 0x0008), 5000);
         h.sim()->clearLog();
@@ -159,7 +160,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(LampsShow(w, 0), 5000);
         QVERIFY(WindowAnswers());
         QCOMPARE(boxes.count(), 0);
-        QVERIFY(!w->textEdit_debug->toPlainText().isEmpty());
+        QVERIFY(!w->ui->textEdit_debug->toPlainText().isEmpty());
     }
 };
 

@@ -10,6 +10,10 @@
 #include "autosen/SensitivityDialog.h"
 #include "badinput/workdir_fixture.h"
 #include "fault_fixture.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_MainWindow.h"
+#include "ui_SensitivityDialog.h"
+#include "ui_SnrDialog.h"
 #include "views/RegisterCell.h"
 
 using namespace faults;
@@ -55,7 +59,7 @@ private slots:
         Heartbeat beat;
         PullWhen pull(h.sim(), [&] { return h.sim()->log()->count('R') >= 3; });
 
-        w->pushButton_Read->click();  // returns: the read did not hang
+        w->ui->pushButton_Read->click();  // returns: the read did not hang
 
         QVERIFY(pull.pulled());
         QVERIFY(beat.beats() > 0);
@@ -70,8 +74,8 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
         g_MonChannelMask = 0x00FF;
-        w->pushButton_Sense->setChecked(true);
-        w->pushButton_Dlg->click();  // the monitoring dialog takes updates too
+        w->ui->pushButton_Sense->setChecked(true);
+        w->ui->pushButton_Dlg->click();  // the monitoring dialog takes updates too
         QTRY_VERIFY_WITH_TIMEOUT(h.sim()->selectionEverWritten(2), 8000);
         MessageBoxCatcher boxes;
 
@@ -89,7 +93,7 @@ private slots:
         MainWindow* w = h.window();
         const uint16_t maskBefore = 0x00F0;
         g_MonChannelMask = maskBefore;
-        w->channelIndicators[0]->pushButton_Sensitivity->click();
+        w->channelIndicators[0]->ui->pushButton_Sensitivity->click();
         QPointer<SensitivityDialog> dlg = w->channelIndicators[0]->findChild<SensitivityDialog*>();
         QVERIFY(dlg);
         QTRY_COMPARE_WITH_TIMEOUT(dlg->state(), int(SensitivityDialog::STA_SAMPLE), 5000);
@@ -105,7 +109,7 @@ private slots:
         // must still take the press although the key group has been disabled.
         QTimer cancel;
         QObject::connect(&cancel, &QTimer::timeout, [&dlg] {
-            if (dlg && dlg->pushButton_Cancel->isVisible()) dlg->pushButton_Cancel->click();
+            if (dlg && dlg->ui->pushButton_Cancel->isVisible()) dlg->ui->pushButton_Cancel->click();
         });
         cancel.start(150);
         QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull() || !dlg->isVisible(), 15000);
@@ -130,13 +134,13 @@ private slots:
         FileDialogAnswerer answer(h.filePath(QStringLiteral("many.sf")));
         PullWhen pull(h.sim(), [&] { return h.sim()->log()->count('W') >= 5; });
 
-        w->pushButton_Load->click();
+        w->ui->pushButton_Load->click();
 
         QVERIFY(pull.pulled());
         QVERIFY(beat.beats() > 0);
         // The writes after the pull were not acknowledged; Load says so.
-        QVERIFY2(w->Ui::MainWindow::statusBar->currentMessage().contains(QStringLiteral("not acknowledged")),
-                 qPrintable(w->Ui::MainWindow::statusBar->currentMessage()));
+        QVERIFY2(w->ui->statusBar->currentMessage().contains(QStringLiteral("not acknowledged")),
+                 qPrintable(w->ui->statusBar->currentMessage()));
         QVERIFY(h.sim()->log()->count('W') < 0x80);
         VerifyOneWarning(boxes, h.simPath());
         VerifyDisconnected(w);
@@ -155,13 +159,13 @@ private slots:
         Heartbeat beat;
         PullWhen pull(h.sim(), [&] { return h.payloads('R').contains("B20001"); });
 
-        w->pushButton_Setting_SearchI2C->click();
+        w->ui->pushButton_Setting_SearchI2C->click();
 
         QVERIFY(pull.pulled());
         QVERIFY(beat.beats() > 0);
         // No candidate answered: the address and the field are as they were.
         QCOMPARE(g_I2C_Addr.load(), 0xB0);
-        QCOMPARE(w->lineEdit_I2C_ADDR->text(), QStringLiteral("B0"));
+        QCOMPARE(w->ui->lineEdit_I2C_ADDR->text(), QStringLiteral("B0"));
         VerifyOneWarning(boxes, h.simPath());
         VerifyDisconnected(w);
         QVERIFY(WindowAnswers());

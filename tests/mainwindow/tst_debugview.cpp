@@ -8,8 +8,11 @@
 #include "app/globals.h"
 #include "mainwindow/MainWindow.h"
 #include "support/mw_harness.h"
-#include "views/MonitoringDialog.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_MainWindow.h"
+#include "ui_SbfColumn.h"
 #include "views/ChannelIndicator.h"
+#include "views/MonitoringDialog.h"
 #include "views/SbfColumn.h"
 
 // The Debug tab's view and the event frames it decodes, with bytes put into
@@ -45,7 +48,7 @@ class tst_DebugView : public QObject {
     static QByteArray F(const char* body) { return QByteArray("\x02") + body + "\x03"; }
 
     bool Lit(int ch) const {
-        return w->channelIndicators[ch]->label_SIN_ICON->pixmap().toImage() ==
+        return w->channelIndicators[ch]->ui->label_SIN_ICON->pixmap().toImage() ==
                QPixmap(ChannelIndicator::TouchedImagePath()).toImage();
     }
 
@@ -73,26 +76,26 @@ private slots:
         Start(16);
         Receive(F("CT0500"));
         for (int i = 0; i < 16; ++i) QCOMPARE(Lit(i), i == 0 || i == 2);
-        QVERIFY(w->textEdit_debug->toPlainText().isEmpty());
+        QVERIFY(w->ui->textEdit_debug->toPlainText().isEmpty());
 
-        w->checkBox_show->setChecked(true);
+        w->ui->checkBox_show->setChecked(true);
         Receive(F("CT00").left(5));
         QVERIFY(Lit(0));
         Receive("01\x03");
         for (int i = 0; i < 16; ++i) QCOMPARE(Lit(i), i == 8);
         Receive(F("RR5A"));
         QVERIFY(Lit(8));
-        const QString shown = w->textEdit_debug->toPlainText();
+        const QString shown = w->ui->textEdit_debug->toPlainText();
         QVERIFY(shown.contains("CT0001") && shown.contains("RR5A"));
 
-        w->checkBox_show->setChecked(false);
+        w->ui->checkBox_show->setChecked(false);
         // Four digits short: positions 3..6 still hold the 0001 above.
         Receive(F("CT"));
         Receive(F("CT05"));
         QVERIFY(Lit(8) && !Lit(0));
         Receive(F("CT0000"));
         QVERIFY(!Lit(8));
-        QCOMPARE(w->textEdit_debug->toPlainText(), shown);
+        QCOMPARE(w->ui->textEdit_debug->toPlainText(), shown);
     }
 
     void statusFrames_storeAndReachVisibleDialog() {
@@ -101,16 +104,16 @@ private slots:
         const int status[4] = {0xF, 0x0, 0x7, 0x1};
         for (int c = 0; c < 4; ++c) QCOMPARE(g_SbfStatus[c].load(), status[c]);
         // Hidden dialog: no status passed on.
-        QVERIFY(w->monitoringDialog()->column(0, 1)->label_OFFSET_PER->styleSheet().isEmpty());
+        QVERIFY(w->monitoringDialog()->column(0, 1)->ui->label_OFFSET_PER->styleSheet().isEmpty());
         // Too few digits: ignored.
         Receive(F("CE1"));
         QCOMPARE(g_SbfStatus[0].load(), 15);
 
-        w->pushButton_Dlg->click();
+        w->ui->pushButton_Dlg->click();
         Receive(F("CEF071"));
         for (int c = 0; c < 4; ++c) {
             for (int s = 0; s < 4; ++s) {
-                const bool red = !w->monitoringDialog()->column(s, c)->label_OFFSET_PER->styleSheet().isEmpty();
+                const bool red = !w->monitoringDialog()->column(s, c)->ui->label_OFFSET_PER->styleSheet().isEmpty();
                 QCOMPARE(red, !((status[c] >> s) & 1));
             }
         }
@@ -120,39 +123,40 @@ private slots:
     // when the user has put the cursor elsewhere between two batches.
     void shownText_sameAsByteByByte() {
         Start(8);
-        w->checkBox_show->setChecked(true);
+        w->ui->checkBox_show->setChecked(true);
         QTextEdit ref;
         const QByteArray first = F("CT0500") + QByteArray("ab\xe9\xff\0z", 6);
         const QByteArray second = "\x03" + F("RR5A");
         Receive(first);
-        QCOMPARE(w->textEdit_debug->toPlainText(), ByteByByte(ref, first));
+        QCOMPARE(w->ui->textEdit_debug->toPlainText(), ByteByByte(ref, first));
 
-        for (QTextEdit* e : {w->textEdit_debug, &ref}) e->moveCursor(QTextCursor::Start);
+        for (QTextEdit* e : {w->ui->textEdit_debug, &ref}) e->moveCursor(QTextCursor::Start);
         Receive(second);
-        QCOMPARE(w->textEdit_debug->toPlainText(), ByteByByte(ref, second));
-        QCOMPARE(w->textEdit_debug->textCursor().position(), ref.textCursor().position());
-        QVERIFY(w->textEdit_debug->toPlainText().contains(QChar(0xE9)));
+        QCOMPARE(w->ui->textEdit_debug->toPlainText(), ByteByByte(ref, second));
+        QCOMPARE(w->ui->textEdit_debug->textCursor().position(), ref.textCursor().position());
+        QVERIFY(w->ui->textEdit_debug->toPlainText().contains(QChar(0xE9)));
     }
 
     void view_keepsNewestTextUnderCap() {
         Start(8);
-        w->checkBox_show->setChecked(true);
+        w->ui->checkBox_show->setChecked(true);
         for (int i = 0; i < 260; ++i) Receive(QByteArray(1000, static_cast<char>('A' + i % 26)));
         Receive(F("CT0200") + "END");
-        const QString text = w->textEdit_debug->toPlainText();
+        const QString text = w->ui->textEdit_debug->toPlainText();
         QVERIFY2(text.size() <= 200000 && text.size() >= 150000, qPrintable(QString::number(text.size())));
         QVERIFY(text.endsWith("END"));
-        QVERIFY(w->textEdit_debug->document()->isUndoAvailable() == false);
-        QCOMPARE(w->textEdit_debug->textCursor().position(), w->textEdit_debug->document()->characterCount() - 1);
+        QVERIFY(w->ui->textEdit_debug->document()->isUndoAvailable() == false);
+        QCOMPARE(w->ui->textEdit_debug->textCursor().position(),
+                 w->ui->textEdit_debug->document()->characterCount() - 1);
         // Decoding is unaffected by the trimming.
         QVERIFY(Lit(1));
     }
 
     void lappedRing_resumesAtOldestByteWithoutReplay() {
         Start(8);
-        w->checkBox_show->setChecked(true);
+        w->ui->checkBox_show->setChecked(true);
         Receive(F("CT01").left(5));
-        w->textEdit_debug->clear();
+        w->ui->textEdit_debug->clear();
         // The receive thread ran more than a whole ring ahead of the view.
         int32_t at = g_DebugWriteCount.load();
         const QByteArray burst = QByteArray(kRingSize + 100, 'q') + F("CT0400");
@@ -162,8 +166,8 @@ private slots:
         QCOMPARE(g_DebugReadCount.load(), at);
         QVERIFY(Lit(2) && !Lit(0));
         // Exactly the bytes still in the ring, none of them twice.
-        QCOMPARE(w->textEdit_debug->toPlainText().count('q'), kRingSize - 8);
-        QCOMPARE(w->textEdit_debug->toPlainText().count("CT0400"), 1);
+        QCOMPARE(w->ui->textEdit_debug->toPlainText().count('q'), kRingSize - 8);
+        QCOMPARE(w->ui->textEdit_debug->toPlainText().count("CT0400"), 1);
     }
 };
 

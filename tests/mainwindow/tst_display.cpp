@@ -8,10 +8,14 @@
 #include "data/SampleStream.h"
 #include "mainwindow/MainWindow.h"
 #include "support/mw_harness.h"
-#include "views/MonitoringDialog.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_MainWindow.h"
+#include "ui_RegisterCell.h"
+#include "ui_SbfColumn.h"
 #include "views/ChannelIndicator.h"
-#include "views/SbfColumn.h"
+#include "views/MonitoringDialog.h"
 #include "views/RegisterCell.h"
+#include "views/SbfColumn.h"
 
 // The main window's live display slots, driven directly, without a board.
 class tst_Display : public QObject {
@@ -86,13 +90,13 @@ private slots:
             medium ? ":/NV_EV_Kit/Resources/grey_circle_m.png" : ":/NV_EV_Kit/Resources/grey_circle_l.png";
         for (int i = 0; i < channels; ++i) {
             QVERIFY(w->channelIndicators[i]);
-            QVERIFY2(Shows(w->channelIndicators[i]->label_SIN_ICON, lit.contains(i) ? on : off),
+            QVERIFY2(Shows(w->channelIndicators[i]->ui->label_SIN_ICON, lit.contains(i) ? on : off),
                      qPrintable(QString::number(i)));
         }
         for (int k = 0; k < regs.size(); ++k) {
             QCOMPARE(int(g_RegMirror[regs[k]].load()), cells[k].toInt(nullptr, 16));
             QVERIFY(g_RegCells[regs[k]]);
-            QCOMPARE(g_RegCells[regs[k]]->lineEdit_data->text(), cells[k]);
+            QCOMPARE(g_RegCells[regs[k]]->ui->lineEdit_data->text(), cells[k]);
         }
     }
 
@@ -104,7 +108,7 @@ private slots:
         Touch(h.window(), 0x8001);
         QVERIFY(!g_RegCells[0x03]);
         QCOMPARE(int(g_RegMirror[0x03].load()), 0x80);
-        QCOMPARE(g_RegCells[0x02]->lineEdit_data->text(), QString("01"));
+        QCOMPARE(g_RegCells[0x02]->ui->lineEdit_data->text(), QString("01"));
     }
 
     void monitor_indicatorShowsThirdSbf_dialogAllSbfs() {
@@ -119,24 +123,24 @@ private slots:
         }
         g_MonChannel = 5;
         MonitoringDialog* d = w->monitoringDialog();
-        const QString unseen = d->column(0, 5)->label_SIN_CNT->text();
+        const QString unseen = d->column(0, 5)->ui->label_SIN_CNT->text();
         Monitor(w);
-        QCOMPARE(w->channelIndicators[5]->label_RIN_CNT->text(), QString("1002"));
-        QCOMPARE(w->channelIndicators[5]->label_SIN_CNT->text(), QString("2002"));
-        QCOMPARE(w->channelIndicators[5]->label_DIFF_PER->text(), QString("-12"));
+        QCOMPARE(w->channelIndicators[5]->ui->label_RIN_CNT->text(), QString("1002"));
+        QCOMPARE(w->channelIndicators[5]->ui->label_SIN_CNT->text(), QString("2002"));
+        QCOMPARE(w->channelIndicators[5]->ui->label_DIFF_PER->text(), QString("-12"));
         // Only the published channel changes.
-        QCOMPARE(w->channelIndicators[4]->label_RIN_CNT->text(), QString("RIN"));
+        QCOMPARE(w->channelIndicators[4]->ui->label_RIN_CNT->text(), QString("RIN"));
         // Hidden dialog: nothing passed on.
-        QCOMPARE(d->column(0, 5)->label_SIN_CNT->text(), unseen);
+        QCOMPARE(d->column(0, 5)->ui->label_SIN_CNT->text(), unseen);
 
-        w->pushButton_Dlg->click();
+        w->ui->pushButton_Dlg->click();
         Monitor(w);
         for (int s = 0; s < 3; ++s) {
             SbfColumn* col = d->column(s, 5);
-            QCOMPARE(col->label_RIN_CNT->text(), QString::number(1000 + s));
-            QCOMPARE(col->label_SIN_CNT->text(), QString::number(2000 + s));
-            QCOMPARE(col->label_DIFF_PER->text(), QString::number(-10 - s));
-            QCOMPARE(col->label_OFFSET_PER->text(), QString::number(30 + s));
+            QCOMPARE(col->ui->label_RIN_CNT->text(), QString::number(1000 + s));
+            QCOMPARE(col->ui->label_SIN_CNT->text(), QString::number(2000 + s));
+            QCOMPARE(col->ui->label_DIFF_PER->text(), QString::number(-10 - s));
+            QCOMPARE(col->ui->label_OFFSET_PER->text(), QString::number(30 + s));
         }
         QCOMPARE(d->lastMarkedChannel(), 5);
     }
@@ -150,15 +154,15 @@ private slots:
         g_Diff_Per_Tick[1][2] = 55;
         g_MonChannel = 1;
         Monitor(h.window());
-        QCOMPARE(h.window()->channelIndicators[1]->label_RIN_CNT->text(), QString("333"));
-        QCOMPARE(h.window()->channelIndicators[1]->label_SIN_CNT->text(), QString("444"));
-        QCOMPARE(h.window()->channelIndicators[1]->label_DIFF_PER->text(), QString("55"));
+        QCOMPARE(h.window()->channelIndicators[1]->ui->label_RIN_CNT->text(), QString("333"));
+        QCOMPARE(h.window()->channelIndicators[1]->ui->label_SIN_CNT->text(), QString("444"));
+        QCOMPARE(h.window()->channelIndicators[1]->ui->label_DIFF_PER->text(), QString("55"));
     }
 
     void monitor_channelBeyondIndicators_ignored() {
         MwHarness h(Offline("TK2C", 4, 4));
         QVERIFY2(h.start(), qPrintable(h.error()));
-        h.window()->pushButton_Dlg->click();
+        h.window()->ui->pushButton_Dlg->click();
         g_MonChannel = 200;
         Monitor(h.window());  // must neither crash nor touch a column
         QCOMPARE(h.window()->monitoringDialog()->lastMarkedChannel(), 0);
@@ -170,29 +174,29 @@ private slots:
         MainWindow* w = h.window();
         g_SbfStatus[2] = 0x05;
         QVERIFY(QMetaObject::invokeMethod(w, "showSbfStatus"));
-        QVERIFY(w->monitoringDialog()->column(1, 2)->label_OFFSET_PER->styleSheet().isEmpty());
+        QVERIFY(w->monitoringDialog()->column(1, 2)->ui->label_OFFSET_PER->styleSheet().isEmpty());
 
-        w->pushButton_Dlg->click();
+        w->ui->pushButton_Dlg->click();
         QVERIFY(QMetaObject::invokeMethod(w, "showSbfStatus"));
-        QVERIFY(w->monitoringDialog()->column(0, 2)->label_OFFSET_PER->styleSheet().isEmpty());
-        QVERIFY(w->monitoringDialog()->column(1, 2)->label_OFFSET_PER->styleSheet().contains("rgb(255, 0, 0)"));
-        QVERIFY(w->monitoringDialog()->column(2, 2)->label_OFFSET_PER->styleSheet().isEmpty());
+        QVERIFY(w->monitoringDialog()->column(0, 2)->ui->label_OFFSET_PER->styleSheet().isEmpty());
+        QVERIFY(w->monitoringDialog()->column(1, 2)->ui->label_OFFSET_PER->styleSheet().contains("rgb(255, 0, 0)"));
+        QVERIFY(w->monitoringDialog()->column(2, 2)->ui->label_OFFSET_PER->styleSheet().isEmpty());
     }
 
     void sense_togglesFlagTextAndColours() {
         MwHarness h(Offline("TK2C", 4));
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        QCOMPARE(w->pushButton_Sense->text(), QString("Sense"));
+        QCOMPARE(w->ui->pushButton_Sense->text(), QString("Sense"));
         for (bool on : {true, false, true}) {
             QVERIFY(QMetaObject::invokeMethod(w, "onSenseToggled", Q_ARG(bool, on)));
             QCOMPARE(int(g_SenseOn.load()), on ? 1 : 0);
-            QCOMPARE(w->pushButton_Sense->text(), QString(on ? "Stop" : "Sense"));
+            QCOMPARE(w->ui->pushButton_Sense->text(), QString(on ? "Stop" : "Sense"));
             const QString colour = on ? "color: black" : "color: grey";
             for (int i = 0; i < 4; ++i) {
-                QCOMPARE(w->channelIndicators[i]->label_RIN_CNT->styleSheet(), colour);
-                QCOMPARE(w->channelIndicators[i]->label_SIN_CNT->styleSheet(), colour);
-                QCOMPARE(w->channelIndicators[i]->label_DIFF_PER->styleSheet(), colour);
+                QCOMPARE(w->channelIndicators[i]->ui->label_RIN_CNT->styleSheet(), colour);
+                QCOMPARE(w->channelIndicators[i]->ui->label_SIN_CNT->styleSheet(), colour);
+                QCOMPARE(w->channelIndicators[i]->ui->label_DIFF_PER->styleSheet(), colour);
             }
         }
     }
@@ -204,17 +208,17 @@ private slots:
         MonitoringDialog* d = w->monitoringDialog();
         QVERIFY(!d->isVisible());
         w->move(40, 30);
-        w->pushButton_Dlg->click();
+        w->ui->pushButton_Dlg->click();
         QVERIFY(d->isVisible());
         QCOMPARE(d->pos(), QPoint(w->pos().x() + w->size().width() + 10, w->pos().y()));
 
         d->move(5, 5);
-        w->pushButton_Dlg->click();
+        w->ui->pushButton_Dlg->click();
         QCOMPARE(d->pos(), QPoint(5, 5));
 
         // Closed and opened again: back beside the window.
         d->hide();
-        w->pushButton_Dlg->click();
+        w->ui->pushButton_Dlg->click();
         QCOMPARE(d->pos(), QPoint(w->pos().x() + w->size().width() + 10, w->pos().y()));
     }
 };

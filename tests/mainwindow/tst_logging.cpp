@@ -17,8 +17,12 @@
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
-#include "views/MonitoringDialog.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_MainWindow.h"
+#include "ui_ReplayBar.h"
+#include "ui_SbfColumn.h"
 #include "views/ChannelIndicator.h"
+#include "views/MonitoringDialog.h"
 #include "views/ReplayBar.h"
 #include "views/SbfColumn.h"
 
@@ -61,8 +65,8 @@ QString RowText(int ch, int sbf, const QString& ref, const QString& sense, const
 
 QString ColumnText(MonitoringDialog* d, int ch, int sbf) {
     const SbfColumn* c = d->column(sbf, ch);
-    return c ? RowText(ch, sbf, c->label_RIN_CNT->text(), c->label_SIN_CNT->text(), c->label_DIFF_PER->text(),
-                       c->label_OFFSET_PER->text())
+    return c ? RowText(ch, sbf, c->ui->label_RIN_CNT->text(), c->ui->label_SIN_CNT->text(),
+                       c->ui->label_DIFF_PER->text(), c->ui->label_OFFSET_PER->text())
              : QString();
 }
 
@@ -80,43 +84,43 @@ private slots:
         MwHarness h;
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        w->pushButton_Dlg->click();
+        w->ui->pushButton_Dlg->click();
         const QString path = h.filePath(QStringLiteral("run.csv"));
 
         {
             FileDialogDriver dlg(path);
-            w->actionLogging->trigger();
+            w->ui->actionLogging->trigger();
             QVERIFY(QFileInfo(dlg.proposed).fileName().startsWith(QStringLiteral("tkeval-")));
             QCOMPARE(QFileInfo(dlg.proposed).absolutePath(), QFileInfo(h.dir()).canonicalFilePath());
             QCOMPARE(dlg.filters, QStringList{QStringLiteral("logs (*.csv)")});
         }
         QVERIFY(w->logRecorder()->isRecording());
-        QCOMPARE(w->actionLogging->text(), QStringLiteral("Stop logging"));
+        QCOMPARE(w->ui->actionLogging->text(), QStringLiteral("Stop logging"));
 
         // What the dialog shows right after each publication reached it.
         QStringList shown;
         connect(w->sampleStream(), &SampleStream::sampleAdded, w, [&](const MonitorSample& s) {
             for (int k = 0; k < s.sbfCount; ++k) shown << ColumnText(w->monitoringDialog(), s.channel, k);
         });
-        w->pushButton_Sense->click();
+        w->ui->pushButton_Sense->click();
         QTRY_VERIFY2_WITH_TIMEOUT(shown.size() >= 4 * 8,
                                   qPrintable(QStringLiteral("%1 %2 %3 %4")
                                                  .arg(shown.size())
                                                  .arg(g_SenseOn.load())
                                                  .arg(w->sampleStream()->sampleCount())
-                                                 .arg(w->pushButton_Sense->isEnabled())),
+                                                 .arg(w->ui->pushButton_Sense->isEnabled())),
                                   40000);
         h.sim()->touch(2);
         QTRY_COMPARE_WITH_TIMEOUT(int(w->sampleStream()->touchMask()), 0x4, 10000);
         w->logRecorder()->addMark(QStringLiteral("pressed, then \"reset\""));
-        w->pushButton_Sense->click();
+        w->ui->pushButton_Sense->click();
         // Reset writes its register through the shared chip operation: both
         // writes must reach the log all the same.
-        w->pushButton_Reset->click();
+        w->ui->pushButton_Reset->click();
         const QStringList dialogRows = shown;
-        w->actionLogging->trigger();
+        w->ui->actionLogging->trigger();
         QVERIFY(!w->logRecorder()->isRecording());
-        QVERIFY(!w->actionLogging->isChecked());
+        QVERIFY(!w->ui->actionLogging->isChecked());
 
         LogReader r;
         QVERIFY2(r.open(path), qPrintable(r.error()));
@@ -162,12 +166,12 @@ private slots:
             while (again.nextEvent(&e))
                 if (e.kind == LogRowKind::Sample) last[e.sample.channel] = e.sample;
         }
-        w->monitoringDialog()->column(0, 0)->label_SIN_CNT->setText(QStringLiteral("stale"));
+        w->monitoringDialog()->column(0, 0)->ui->label_SIN_CNT->setText(QStringLiteral("stale"));
         {
             MessageBoxCatcher boxes;
             boxes.setAnswer(QMessageBox::Yes);
             FileDialogDriver dlg(path);
-            w->actionReplay->trigger();
+            w->ui->actionReplay->trigger();
             QCOMPARE(boxes.count(), 1);
         }
         QCOMPARE(g_UART_Connected.load(), 0);
@@ -182,14 +186,14 @@ private slots:
                 QCOMPARE(ColumnText(w->monitoringDialog(), ch, k), SampleText(last[ch], k));
         }
         QCOMPARE(int(w->sampleStream()->touchMask()), 0x4);
-        QVERIFY(w->channelIndicators[2]->label_SIN_ICON->isEnabled());  // drawn green, not greyed
-        QCOMPARE(w->channelIndicators[2]->label_SIN_ICON->pixmap().toImage(),
+        QVERIFY(w->channelIndicators[2]->ui->label_SIN_ICON->isEnabled());  // drawn green, not greyed
+        QCOMPARE(w->channelIndicators[2]->ui->label_SIN_ICON->pixmap().toImage(),
                  QPixmap(ChannelIndicator::TouchedImagePath()).toImage());
 
         // Stopping returns to the plain disconnected window.
         auto* bar = w->findChild<ReplayBar*>();
         QVERIFY(bar);
-        bar->pushButton_Stop->click();
+        bar->ui->pushButton_Stop->click();
         QVERIFY(!w->logPlayer());
         QVERIFY(!w->windowTitle().startsWith(QStringLiteral("Replay")));
         QCOMPARE(w->sampleStream()->source(), SampleStream::Source::Live);
@@ -205,7 +209,7 @@ private slots:
         QVERIFY(h.writeFile(QStringLiteral("regs.csv"), "w0A3F\nw0B01\n"));
         MessageBoxCatcher boxes;
         FileDialogDriver dlg(h.filePath(QStringLiteral("regs.csv")));
-        h.window()->actionReplay->trigger();
+        h.window()->ui->actionReplay->trigger();
         QTRY_COMPARE(boxes.count(), 1);
         QVERIFY2(boxes.last().contains(QStringLiteral("regs.csv")) && boxes.last().contains(QStringLiteral("line 1")),
                  qPrintable(boxes.last()));

@@ -10,10 +10,14 @@
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
-#include "views/MonitoringDialog.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_MainWindow.h"
+#include "ui_RegisterCell.h"
+#include "ui_SbfColumn.h"
 #include "views/ChannelIndicator.h"
-#include "views/SbfColumn.h"
+#include "views/MonitoringDialog.h"
 #include "views/RegisterCell.h"
+#include "views/SbfColumn.h"
 
 // Live touch and monitoring against the simulated board, from the board's
 // event frames and the processing thread's publications to the lamps, the
@@ -38,7 +42,7 @@ class tst_Monitoring : public QObject {
     }
 
     static bool Lit(MainWindow* w, int ch) {
-        return w->channelIndicators[ch]->label_SIN_ICON->pixmap().toImage() ==
+        return w->channelIndicators[ch]->ui->label_SIN_ICON->pixmap().toImage() ==
                QPixmap(ChannelIndicator::TouchedImagePath()).toImage();
     }
 
@@ -46,18 +50,18 @@ class tst_Monitoring : public QObject {
     static bool IndicatorMatches(MwHarness& h, int ch) {
         const SimSensing v = Intended(h, ch, 2);
         const ChannelIndicator* sin = h.window()->channelIndicators[ch];
-        return sin->label_RIN_CNT->text() == QString::number(v.ref) &&
-               sin->label_SIN_CNT->text() == QString::number(v.sense) &&
-               sin->label_DIFF_PER->text() == QString::number(v.diff);
+        return sin->ui->label_RIN_CNT->text() == QString::number(v.ref) &&
+               sin->ui->label_SIN_CNT->text() == QString::number(v.sense) &&
+               sin->ui->label_DIFF_PER->text() == QString::number(v.diff);
     }
 
     static bool ColumnMatches(MwHarness& h, int sbf, int ch) {
         const SimSensing v = Intended(h, ch, sbf);
         const SbfColumn* col = h.window()->monitoringDialog()->column(sbf, ch);
-        return col && col->label_RIN_CNT->text() == QString::number(v.ref) &&
-               col->label_SIN_CNT->text() == QString::number(v.sense) &&
-               col->label_DIFF_PER->text() == QString::number(v.diff) &&
-               col->label_OFFSET_PER->text() == QString::number(v.offset);
+        return col && col->ui->label_RIN_CNT->text() == QString::number(v.ref) &&
+               col->ui->label_SIN_CNT->text() == QString::number(v.sense) &&
+               col->ui->label_DIFF_PER->text() == QString::number(v.diff) &&
+               col->ui->label_OFFSET_PER->text() == QString::number(v.offset);
     }
 
     // Accepted selection writes of channel ch (family 4: register 0x6F = ch).
@@ -68,7 +72,7 @@ class tst_Monitoring : public QObject {
     }
 
     static void ShowDialog(MainWindow* w) {
-        w->pushButton_Dlg->click();
+        w->ui->pushButton_Dlg->click();
         QVERIFY(w->monitoringDialog()->isVisible());
     }
 
@@ -87,7 +91,7 @@ private slots:
         QVERIFY(h.sim()->touch(3));
         QTRY_VERIFY_WITH_TIMEOUT(Lit(w, 3), 5000);
         for (int i = 0; i < 8; ++i) QCOMPARE(Lit(w, i), i == 3);
-        QCOMPARE(g_RegCells[0x02]->lineEdit_data->text(), QString("08"));
+        QCOMPARE(g_RegCells[0x02]->ui->lineEdit_data->text(), QString("08"));
 
         QVERIFY(h.sim()->touch(5));
         QTRY_VERIFY_WITH_TIMEOUT(Lit(w, 5), 5000);
@@ -95,7 +99,7 @@ private slots:
         QVERIFY(h.sim()->release(3));
         QVERIFY(h.sim()->release(5));
         QTRY_VERIFY_WITH_TIMEOUT(!Lit(w, 3) && !Lit(w, 5), 5000);
-        QCOMPARE(g_RegCells[0x02]->lineEdit_data->text(), QString("00"));
+        QCOMPARE(g_RegCells[0x02]->ui->lineEdit_data->text(), QString("00"));
     }
 
     // A touch the stream missed (its origin restarted since) is caught up by
@@ -108,7 +112,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(Lit(w, 3), 5000);
         w->sampleStream()->restart();
         QSignalSpy changes(w->sampleStream(), &SampleStream::touchChanged);
-        w->pushButton_Read->click();
+        w->ui->pushButton_Read->click();
         QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), 10000);
         QCOMPARE(int(changes.last().at(0).value<TouchEvent>().mask), 0x08);
     }
@@ -133,8 +137,8 @@ private slots:
         QVERIFY(h.sim()->touch(1));
         QTRY_VERIFY_WITH_TIMEOUT(Lit(w, 1), 5000);
 
-        w->pushButton_Sense->click();
-        QCOMPARE(w->pushButton_Sense->text(), QString("Stop"));
+        w->ui->pushButton_Sense->click();
+        QCOMPARE(w->ui->pushButton_Sense->text(), QString("Stop"));
         QCOMPARE(int(g_SenseOn.load()), 1);
         for (int c = 0; c < channels; ++c) {
             QTRY_VERIFY2_WITH_TIMEOUT(IndicatorMatches(h, c), qPrintable(QString("channel %1").arg(c)), kWaitMs);
@@ -142,13 +146,13 @@ private slots:
                 QTRY_VERIFY2_WITH_TIMEOUT(ColumnMatches(h, s, c),
                                           qPrintable(QString("SBF %1 channel %2").arg(s).arg(c)), kWaitMs);
         }
-        QCOMPARE(w->channelIndicators[1]->label_DIFF_PER->text(), QString::number(SimChip::kDefaultLevel));
+        QCOMPARE(w->channelIndicators[1]->ui->label_DIFF_PER->text(), QString::number(SimChip::kDefaultLevel));
         // The touch frame reached the dialog's titles too.
-        QVERIFY(w->monitoringDialog()->column(3, 1)->label_SIN_TITLE->styleSheet().contains("rgb(0, 255, 0)"));
+        QVERIFY(w->monitoringDialog()->column(3, 1)->ui->label_SIN_TITLE->styleSheet().contains("rgb(0, 255, 0)"));
 
-        w->pushButton_Sense->click();
-        QCOMPARE(w->pushButton_Sense->text(), QString("Sense"));
-        QCOMPARE(w->channelIndicators[0]->label_RIN_CNT->styleSheet(), QString("color: grey"));
+        w->ui->pushButton_Sense->click();
+        QCOMPARE(w->ui->pushButton_Sense->text(), QString("Sense"));
+        QCOMPARE(w->channelIndicators[0]->ui->label_RIN_CNT->styleSheet(), QString("color: grey"));
     }
 
     void dialog_clearedChannelIsNeverSelected() {
@@ -158,7 +162,7 @@ private slots:
         ShowDialog(w);
         Uncheck(w, 3);
         h.sim()->clearLog();
-        w->pushButton_Sense->click();
+        w->ui->pushButton_Sense->click();
 
         // Two full rounds of the other channels.
         auto rounds = [&](const QList<int>& others, int n) {
@@ -168,7 +172,7 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(rounds({0, 1, 2, 4, 5, 6, 7}, 2), kWaitMs);
         QCOMPARE(Selections(h, 3), 0);
-        QCOMPARE(w->channelIndicators[3]->label_RIN_CNT->text(), QString("RIN"));
+        QCOMPARE(w->channelIndicators[3]->ui->label_RIN_CNT->text(), QString("RIN"));
 
         // Cleared while sensing runs: once the cycle in progress is over, the
         // channel is not selected again.
@@ -187,20 +191,21 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
         ShowDialog(w);
-        w->pushButton_Sense->click();
+        w->ui->pushButton_Sense->click();
         QTRY_VERIFY_WITH_TIMEOUT(ColumnMatches(h, 2, 0), kWaitMs);
-        const QString stale = w->monitoringDialog()->column(2, 0)->label_DIFF_PER->text();
+        const QString stale = w->monitoringDialog()->column(2, 0)->ui->label_DIFF_PER->text();
         QCOMPARE(stale, QString("0"));
 
         w->monitoringDialog()->hide();
         QVERIFY(h.sim()->touch(0));
         // The indicator follows; the hidden dialog does not.
-        QTRY_VERIFY_WITH_TIMEOUT(IndicatorMatches(h, 0) && w->channelIndicators[0]->label_DIFF_PER->text() != stale, kWaitMs);
-        QCOMPARE(w->monitoringDialog()->column(2, 0)->label_DIFF_PER->text(), stale);
+        QTRY_VERIFY_WITH_TIMEOUT(IndicatorMatches(h, 0) && w->channelIndicators[0]->ui->label_DIFF_PER->text() != stale,
+                                 kWaitMs);
+        QCOMPARE(w->monitoringDialog()->column(2, 0)->ui->label_DIFF_PER->text(), stale);
 
         // Shown again: nothing has run between the click and this check.
-        w->pushButton_Dlg->click();
-        QCOMPARE(w->monitoringDialog()->column(2, 0)->label_DIFF_PER->text(), stale);
+        w->ui->pushButton_Dlg->click();
+        QCOMPARE(w->monitoringDialog()->column(2, 0)->ui->label_DIFF_PER->text(), stale);
         QTRY_VERIFY_WITH_TIMEOUT(ColumnMatches(h, 2, 0), kWaitMs);
     }
 };

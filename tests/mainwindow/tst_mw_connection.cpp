@@ -6,6 +6,8 @@
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
+#include "ui_MainWindow.h"
+#include "ui_RegisterCell.h"
 #include "views/RegisterCell.h"
 #include "workers/ChipPollThread.h"
 #include "workers/MonitorThread.h"
@@ -21,7 +23,8 @@ bool Shows(const QLabel* label, const char* path) {
 }
 
 QList<QWidget*> ChipWidgets(MainWindow* w) {
-    return {w->groupBox_Key, w->frame_reg, w->pushButton_Reset, w->pushButton_Read, w->pushButton_Sense};
+    return {w->ui->groupBox_Key, w->ui->frame_reg, w->ui->pushButton_Reset, w->ui->pushButton_Read,
+            w->ui->pushButton_Sense};
 }
 
 bool ChipWidgetsEnabled(MainWindow* w, bool enabled) {
@@ -58,21 +61,21 @@ private slots:
 
         h.choosePort(h.simPath());
         QCOMPARE(g_UART_Connected.load(), 1);
-        QVERIFY(Shows(w->label_UART_Status, kGreen));
-        QCOMPARE(w->comboBox_COM->currentText(), h.simPath());
-        QCOMPARE(w->pushButton_TEST->text(), QString("v3.2"));
+        QVERIFY(Shows(w->ui->label_UART_Status, kGreen));
+        QCOMPARE(w->ui->comboBox_COM->currentText(), h.simPath());
+        QCOMPARE(w->ui->pushButton_TEST->text(), QString("v3.2"));
         QCOMPARE(h.payloads('V'), QList<QByteArray>{""});
         QCOMPARE(h.payloads('D'), QList<QByteArray>{"04"});
         // The chip widgets wait for the polling thread.
         QVERIFY(ChipWidgetsEnabled(w, false));
 
         QVERIFY(h.waitForChip(5000));
-        QVERIFY(Shows(w->label_I2C_Status, kGreen));
+        QVERIFY(Shows(w->ui->label_I2C_Status, kGreen));
         QVERIFY(ChipWidgetsEnabled(w, true));
         QCOMPARE(TableReads(h), QList<QByteArray>({"B00008", "B00804", "B01002", "B0F808"}));
         uint8_t chip0B = 0;
         h.sim()->withBoard([&](SimBoard& b, uint32_t) { chip0B = b.chip().peek(0x0B); });
-        QCOMPARE(g_RegCells[0x0B]->lineEdit_data->text(), QString::asprintf("%02X", chip0B));
+        QCOMPARE(g_RegCells[0x0B]->ui->lineEdit_data->text(), QString::asprintf("%02X", chip0B));
 
         // The combo item of the open port again: closed and opened anew.
         h.sim()->clearLog();
@@ -87,7 +90,7 @@ private slots:
         MwHarness h(o);
         QVERIFY2(h.start(), qPrintable(h.error()));
         h.window()->Connect_FirstCmdLinePort();
-        QCOMPARE(h.window()->comboBox_COM->currentText(), h.simPath());
+        QCOMPARE(h.window()->ui->comboBox_COM->currentText(), h.simPath());
         QVERIFY(h.waitForChip(5000));
     }
 
@@ -111,7 +114,7 @@ private slots:
         QCOMPARE(boxes.titles().first(), QString("WARNING"));
         QCOMPARE(boxes.last(), "Firmware Version : " + shown + " \nThe firmware version is invalid.     ");
         QCOMPARE(g_UART_Connected.load(), 1);
-        QVERIFY(Shows(h.window()->label_UART_Status, kGreen));
+        QVERIFY(Shows(h.window()->ui->label_UART_Status, kGreen));
         QVERIFY(h.payloads('D').isEmpty());
     }
 
@@ -125,8 +128,8 @@ private slots:
         QTRY_COMPARE(boxes.count(), 1);
         QCOMPARE(boxes.last(), "/nonexistent/ttyNONE" + kInvalidPort);
         QCOMPARE(g_UART_Connected.load(), 0);
-        QCOMPARE(h.window()->comboBox_COM->currentIndex(), 0);
-        QVERIFY(Shows(h.window()->label_UART_Status, kGrey));
+        QCOMPARE(h.window()->ui->comboBox_COM->currentIndex(), 0);
+        QVERIFY(Shows(h.window()->ui->label_UART_Status, kGrey));
     }
 
     void none_disconnects() {
@@ -136,7 +139,7 @@ private slots:
         QCOMPARE(g_UART_Connected.load(), 0);
         QCOMPARE(g_I2C_Connected.load(), 0);
         QCOMPARE(g_ThreadUART->m_Port.load(), 0);
-        QCOMPARE(h.window()->comboBox_COM->currentText(), QString("NONE"));
+        QCOMPARE(h.window()->ui->comboBox_COM->currentText(), QString("NONE"));
         QVERIFY(ChipWidgetsEnabled(h.window(), false));
     }
 
@@ -144,11 +147,11 @@ private slots:
         MwHarness h;
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        w->lineEdit_I2C_ADDR->setText("B2");
-        w->pushButton_Setting_OK->click();
+        w->ui->lineEdit_I2C_ADDR->setText("B2");
+        w->ui->pushButton_Setting_OK->click();
         QTRY_COMPARE_WITH_TIMEOUT(g_I2C_Connected.load(), 0, 5000);
-        QVERIFY(Shows(w->label_I2C_Status, kGrey));
-        QVERIFY(Shows(w->label_UART_Status, kGreen));
+        QVERIFY(Shows(w->ui->label_I2C_Status, kGrey));
+        QVERIFY(Shows(w->ui->label_UART_Status, kGreen));
         QVERIFY(ChipWidgetsEnabled(w, false));
     }
 
@@ -156,17 +159,17 @@ private slots:
         MwHarness h;
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        w->pushButton_Sense->setChecked(true);
+        w->ui->pushButton_Sense->setChecked(true);
         MessageBoxCatcher boxes;
         h.sim()->hangup();
         QTRY_COMPARE_WITH_TIMEOUT(boxes.count(), 1, 5000);
         QCOMPARE(boxes.titles().first(), QString("WARNING"));
         QCOMPARE(boxes.last(), h.simPath() + kInvalidPort);
-        QVERIFY(Shows(w->label_UART_Status, kGrey));
-        QVERIFY(Shows(w->label_I2C_Status, kGrey));
+        QVERIFY(Shows(w->ui->label_UART_Status, kGrey));
+        QVERIFY(Shows(w->ui->label_I2C_Status, kGrey));
         QVERIFY(ChipWidgetsEnabled(w, false));
-        QVERIFY(!w->pushButton_Sense->isChecked());
-        QCOMPARE(w->comboBox_COM->currentText(), QString("NONE"));
+        QVERIFY(!w->ui->pushButton_Sense->isChecked());
+        QCOMPARE(w->ui->comboBox_COM->currentText(), QString("NONE"));
         // Past the next probe: still the one box.
         QTest::qWait(1500);
         QCOMPARE(boxes.count(), 1);
@@ -180,11 +183,11 @@ private slots:
         h.sim()->setPacing(true);
         MessageBoxCatcher boxes;
         QTimer::singleShot(0, w, [&] { h.sim()->hangup(); });
-        w->pushButton_Read->click();
+        w->ui->pushButton_Read->click();
         QTRY_COMPARE_WITH_TIMEOUT(boxes.count(), 1, 5000);
         QCOMPARE(g_UART_Connected.load(), 0);
-        QVERIFY(!w->pushButton_Read->isEnabled());
-        QVERIFY(Shows(w->label_UART_Status, kGrey));
+        QVERIFY(!w->ui->pushButton_Read->isEnabled());
+        QVERIFY(Shows(w->ui->label_UART_Status, kGrey));
         QTest::qWait(300);
         QCOMPARE(boxes.count(), 1);
     }
@@ -196,7 +199,7 @@ private slots:
         MainWindow* w = h.window();
         h.sim()->setPacing(true);
         QTimer::singleShot(0, w, [&] { QMetaObject::invokeMethod(w, "onChipLost"); });
-        w->pushButton_Read->click();
+        w->ui->pushButton_Read->click();
         QCOMPARE(g_I2C_Connected.load(), 0);
         QVERIFY(ChipWidgetsEnabled(w, false));
     }
@@ -210,7 +213,7 @@ private slots:
         QMetaObject::invokeMethod(w, "onChipFound");
         QCOMPARE(g_I2C_Connected.load(), 0);
         QVERIFY(ChipWidgetsEnabled(w, false));
-        QVERIFY(Shows(w->label_I2C_Status, kGrey));
+        QVERIFY(Shows(w->ui->label_I2C_Status, kGrey));
     }
 
     void closeWithPortOpen_endsAllThreads() {
@@ -235,7 +238,7 @@ private slots:
         h.sim()->setSilent(true);
         h.sim()->clearLog();
         QTimer::singleShot(60, w, [w] { w->close(); });
-        w->pushButton_Setting_SearchI2C->click();
+        w->ui->pushButton_Setting_SearchI2C->click();
         QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 5000);
         for (QThread* t : threads) QVERIFY(t->isFinished());
         // The search gave up instead of probing on.

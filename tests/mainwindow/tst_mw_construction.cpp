@@ -6,8 +6,12 @@
 #include "link/ReceiveThread.h"
 #include "mainwindow/MainWindow.h"
 #include "support/mw_harness.h"
-#include "views/MonitoringDialog.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_MainWindow.h"
+#include "ui_RegisterCell.h"
+#include "ui_SbfColumn.h"
 #include "views/ChannelIndicator.h"
+#include "views/MonitoringDialog.h"
 #include "views/RegisterCell.h"
 #include "views/SbfColumn.h"
 #include "workers/ChipPollThread.h"
@@ -27,7 +31,7 @@ bool Shows(const QLabel* label, const char* path) {
 }
 
 QPoint CellPos(MainWindow* w, int addr) {
-    auto* grid = qobject_cast<QGridLayout*>(w->frame_reg->layout());
+    auto* grid = qobject_cast<QGridLayout*>(w->ui->frame_reg->layout());
     int row = -1, col = -1, rs = 0, cs = 0;
     if (grid && g_RegCells[addr]) grid->getItemPosition(grid->indexOf(g_RegCells[addr]), &row, &col, &rs, &cs);
     return QPoint(col, row);
@@ -68,7 +72,7 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         QCOMPARE(int(g_MonChannelMask.load()), mask);
         QVERIFY(h.window()->monitoringDialogIfBuilt() == nullptr);
-        h.window()->pushButton_Dlg->click();
+        h.window()->ui->pushButton_Dlg->click();
         MonitoringDialog* d = h.window()->monitoringDialogIfBuilt();
         QVERIFY(d != nullptr && d->isVisible());
         for (int c = 0; c < channels && sbf > 0; ++c) QVERIFY(d->column(0, c)->CheckBox_MON_En->isChecked());
@@ -91,7 +95,7 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
 
-        auto* sinGrid = w->frame_SIN->findChild<QGridLayout*>("QGridLayout_SIN");
+        auto* sinGrid = w->ui->frame_SIN->findChild<QGridLayout*>("QGridLayout_SIN");
         QVERIFY(sinGrid != nullptr);
         QCOMPARE(sinGrid->count(), channels);
         for (int i = 0; i < kSinSlots; ++i) {
@@ -99,15 +103,15 @@ private slots:
                 QVERIFY(w->channelIndicators[i] == nullptr);
                 continue;
             }
-            QCOMPARE(w->channelIndicators[i]->label_SIN_TITLE->text(), QString("SIN %1").arg(i + 1));
+            QCOMPARE(w->channelIndicators[i]->ui->label_SIN_TITLE->text(), QString("SIN %1").arg(i + 1));
             int row, col, rs, cs;
             sinGrid->getItemPosition(sinGrid->indexOf(w->channelIndicators[i]), &row, &col, &rs, &cs);
             QCOMPARE(QPoint(col, row), QPoint(i, 0));
         }
 
         QCOMPARE(CellCount(), 64);
-        QCOMPARE(w->frame_reg->layout()->objectName(), QString("GLayout"));
-        QCOMPARE(qobject_cast<QGridLayout*>(w->frame_reg->layout())->columnCount(), gridColumns);
+        QCOMPARE(w->ui->frame_reg->layout()->objectName(), QString("GLayout"));
+        QCOMPARE(qobject_cast<QGridLayout*>(w->ui->frame_reg->layout())->columnCount(), gridColumns);
         QCOMPARE(CellPos(w, gridColumns), QPoint(0, 1));
         QCOMPARE(CellPos(w, 63), QPoint(63 % gridColumns, 63 / gridColumns));
     }
@@ -126,15 +130,15 @@ private slots:
 
         QVERIFY(g_RegCells[5] == nullptr);
         QVERIFY(g_RegCells[7] == nullptr);
-        QCOMPARE(g_RegCells[6]->label_Addr->toolTip(), QString("six"));
-        QCOMPARE(g_RegCells[6]->label_Addr->text(), QString("06H"));
+        QCOMPARE(g_RegCells[6]->ui->label_Addr->toolTip(), QString("six"));
+        QCOMPARE(g_RegCells[6]->ui->label_Addr->text(), QString("06H"));
         QCOMPARE(CellPos(w, 6), CellPos(w, 4) + QPoint(1, 0));
-        QCOMPARE(g_RegCells[8]->label_Addr->toolTip(), QString(300, 'x'));
-        QCOMPARE(g_RegCells[9]->label_Addr->toolTip(), QString("nine"));
-        QCOMPARE(g_RegCells[255]->label_Addr->toolTip(), QString("r255"));
+        QCOMPARE(g_RegCells[8]->ui->label_Addr->toolTip(), QString(300, 'x'));
+        QCOMPARE(g_RegCells[9]->ui->label_Addr->toolTip(), QString("nine"));
+        QCOMPARE(g_RegCells[255]->ui->label_Addr->toolTip(), QString("r255"));
         // Lines 256 to 299 are not registers.
         QCOMPARE(CellCount(), 256 - 2);
-        QCOMPARE(w->frame_reg->findChildren<RegisterCell*>().size(), 256 - 2);
+        QCOMPARE(w->ui->frame_reg->findChildren<RegisterCell*>().size(), 256 - 2);
     }
 
     void hint_missing_noCells() {
@@ -157,25 +161,26 @@ private slots:
         MwHarness h(o);
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        QCOMPARE(w->tabWidget->count(), marker ? 2 : 1);
-        QCOMPARE(w->tabWidget->tabText(0), QString("Reg"));
-        if (marker) QCOMPARE(w->tabWidget->tabText(1), QString("Debug"));
-        QCOMPARE(w->pushButton_TEST->isVisible(), marker);
+        QCOMPARE(w->ui->tabWidget->count(), marker ? 2 : 1);
+        QCOMPARE(w->ui->tabWidget->tabText(0), QString("Reg"));
+        if (marker) QCOMPARE(w->ui->tabWidget->tabText(1), QString("Debug"));
+        QCOMPARE(w->ui->pushButton_TEST->isVisible(), marker);
     }
 
     void startState_disconnectedWithThreadsRunning() {
         MwHarness h(Offline());
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        QVERIFY(Shows(w->label_UART_Status, ":/NV_EV_Kit/Resources/grey_circle.png"));
-        QVERIFY(Shows(w->label_I2C_Status, ":/NV_EV_Kit/Resources/grey_circle.png"));
-        for (QWidget* chip : {static_cast<QWidget*>(w->groupBox_Key), static_cast<QWidget*>(w->frame_reg),
-                              static_cast<QWidget*>(w->pushButton_Reset), static_cast<QWidget*>(w->pushButton_Read),
-                              static_cast<QWidget*>(w->pushButton_Sense)})
+        QVERIFY(Shows(w->ui->label_UART_Status, ":/NV_EV_Kit/Resources/grey_circle.png"));
+        QVERIFY(Shows(w->ui->label_I2C_Status, ":/NV_EV_Kit/Resources/grey_circle.png"));
+        for (QWidget* chip :
+             {static_cast<QWidget*>(w->ui->groupBox_Key), static_cast<QWidget*>(w->ui->frame_reg),
+              static_cast<QWidget*>(w->ui->pushButton_Reset), static_cast<QWidget*>(w->ui->pushButton_Read),
+              static_cast<QWidget*>(w->ui->pushButton_Sense)})
             QVERIFY2(!chip->isEnabled(), qPrintable(chip->objectName()));
-        QVERIFY(w->groupBox_Config->isEnabled());
-        QCOMPARE(w->comboBox_COM->currentText(), QString("NONE"));
-        QCOMPARE(w->comboBox_COM->itemText(0), QString("NONE"));
+        QVERIFY(w->ui->groupBox_Config->isEnabled());
+        QCOMPARE(w->ui->comboBox_COM->currentText(), QString("NONE"));
+        QCOMPARE(w->ui->comboBox_COM->itemText(0), QString("NONE"));
         QCOMPARE(g_UART_Connected.load(), 0);
         QCOMPARE(g_I2C_Connected.load(), 0);
         QVERIFY(w->monitoringDialogIfBuilt() == nullptr);  // built on first use
@@ -190,12 +195,13 @@ private slots:
         MwHarness h(o);
         QVERIFY2(h.start(), qPrintable(h.error()));
         g_CmdLinePorts = QStringList{"/dev/ttyX2", "/dev/ttyX3"};
-        h.window()->pushButton_COM_Search->click();
+        h.window()->ui->pushButton_COM_Search->click();
         QStringList items;
-        for (int i = 0; i < h.window()->comboBox_COM->count(); ++i) items << h.window()->comboBox_COM->itemText(i);
+        for (int i = 0; i < h.window()->ui->comboBox_COM->count(); ++i)
+            items << h.window()->ui->comboBox_COM->itemText(i);
         QCOMPARE(items.first(), QString("NONE"));
         QCOMPARE(items.mid(items.size() - 3), QStringList({"/dev/ttyX1", "/dev/ttyX2", "/dev/ttyX3"}));
-        QCOMPARE(h.window()->comboBox_COM->currentIndex(), 0);
+        QCOMPARE(h.window()->ui->comboBox_COM->currentIndex(), 0);
     }
 
     // The address field admits hexadecimal digits and editing keys only;
@@ -209,7 +215,7 @@ private slots:
         QFETCH(int, key);
         MwHarness h(Offline());
         QVERIFY2(h.start(), qPrintable(h.error()));
-        QLineEdit* field = h.window()->lineEdit_I2C_ADDR;
+        QLineEdit* field = h.window()->ui->lineEdit_I2C_ADDR;
         field->clear();
         QTest::keyClicks(field, "b");
         QTest::keyClick(field, Qt::Key_Left);  // swallowed: the cursor stays at the end

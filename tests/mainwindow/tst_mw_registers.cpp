@@ -4,6 +4,8 @@
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
+#include "ui_MainWindow.h"
+#include "ui_RegisterCell.h"
 #include "views/RegisterCell.h"
 
 namespace {
@@ -37,7 +39,7 @@ private slots:
     void cell_returnWritesAndReadsBack_tabSendsNothing() {
         MwHarness h;
         QVERIFY2(h.start(), qPrintable(h.error()));
-        QLineEdit* field = g_RegCells[0x20]->lineEdit_data;
+        QLineEdit* field = g_RegCells[0x20]->ui->lineEdit_data;
         field->setFocus();
         field->selectAll();
         QTest::keyClicks(field, "1f");
@@ -79,7 +81,7 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         g_RegMirror[reg] = static_cast<uint8_t>(image);
         h.sim()->clearLog();
-        h.window()->pushButton_Reset->click();
+        h.window()->ui->pushButton_Reset->click();
         QCOMPARE(Commands(h, "WO"), expected);
         // Then the whole table (64 cells: eight runs), after the pulse.
         const QList<QByteArray> all = Commands(h, "WOR");
@@ -87,7 +89,7 @@ private slots:
         int tableReads = 0;
         for (int i = pulseEnd + 1; i < all.size(); ++i) tableReads += all[i].endsWith("08");
         QCOMPARE(tableReads, 8);
-        QVERIFY(h.window()->pushButton_Reset->isEnabled());
+        QVERIFY(h.window()->ui->pushButton_Reset->isEnabled());
     }
 
     // Read asked for again from inside a running read (as the chip-found slot
@@ -101,7 +103,7 @@ private slots:
         // Asked for when the first frame's cells are shown, so always while
         // the read runs (an event pumped while it waits would not come on a
         // busy machine when every reply is there before the wait begins).
-        QLineEdit* first = g_RegCells[0x00]->lineEdit_data;
+        QLineEdit* first = g_RegCells[0x00]->ui->lineEdit_data;
         first->clear();
         QMetaObject::Connection nested;
         nested = connect(first, &QLineEdit::textChanged, w, [w, &nested] {
@@ -115,7 +117,7 @@ private slots:
             if (p.endsWith("08")) runs << p;
         QCOMPARE(runs.size(), 16);
         for (int i = 0; i < 16; ++i) QCOMPARE(runs[i], QString::asprintf("B0%02X08", (i % 8) * 8).toLatin1());
-        QVERIFY(w->pushButton_Read->isEnabled());
+        QVERIFY(w->ui->pushButton_Read->isEnabled());
     }
 
     void ok_appliesStoresAndNormalises_data() {
@@ -132,10 +134,10 @@ private slots:
         QFETCH(QString, shown);
         MwHarness h;
         QVERIFY2(h.start(), qPrintable(h.error()));
-        h.window()->lineEdit_I2C_ADDR->setText(typed);
-        h.window()->pushButton_Setting_OK->click();
+        h.window()->ui->lineEdit_I2C_ADDR->setText(typed);
+        h.window()->ui->pushButton_Setting_OK->click();
         QCOMPARE(g_I2C_Addr.load(), addr);
-        QCOMPARE(h.window()->lineEdit_I2C_ADDR->text(), shown);
+        QCOMPARE(h.window()->ui->lineEdit_I2C_ADDR->text(), shown);
         QVERIFY(h.readFile("config.ini").contains("[I2C]\nI2C_ADDR=" + shown.toLatin1() + "\n"));
         if (addr == 0x1B0) {
             // Only the low byte goes to the board: the chip at B0 still answers.
@@ -153,9 +155,9 @@ private slots:
         h.sim()->clearLog();
         // A second search from inside the first's waits is not run.
         QTimer::singleShot(0, h.window(), [&] { h.window()->onSearchI2cClicked(); });
-        h.window()->pushButton_Setting_SearchI2C->click();
+        h.window()->ui->pushButton_Setting_SearchI2C->click();
         QCOMPARE(g_I2C_Addr.load(), 0xB6);
-        QCOMPARE(h.window()->lineEdit_I2C_ADDR->text(), QString("B6"));
+        QCOMPARE(h.window()->ui->lineEdit_I2C_ADDR->text(), QString("B6"));
         QVERIFY(h.readFile("config.ini").contains("I2C_ADDR=B6\n"));
         const QList<int> probes = Probes(h);
         QCOMPARE(probes.count(0xB2), 1);
@@ -169,9 +171,9 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         h.sim()->setAddr(0xC0);
         const QByteArray config = h.readFile("config.ini");
-        h.window()->pushButton_Setting_SearchI2C->click();
+        h.window()->ui->pushButton_Setting_SearchI2C->click();
         QCOMPARE(g_I2C_Addr.load(), 0xB0);
-        QCOMPARE(h.window()->lineEdit_I2C_ADDR->text(), QString("B0"));
+        QCOMPARE(h.window()->ui->lineEdit_I2C_ADDR->text(), QString("B0"));
         QCOMPARE(h.readFile("config.ini"), config);
         QCOMPARE(Probes(h).count(0xBE), 1);
     }
@@ -183,7 +185,7 @@ private slots:
         MwHarness h(o);
         QVERIFY2(h.start(), qPrintable(h.error()));
         h.sim()->clearLog();
-        h.window()->pushButton_TEST->click();
+        h.window()->ui->pushButton_TEST->click();
         QCOMPARE(h.payloads('D'), QList<QByteArray>{"03"});
     }
 };

@@ -19,14 +19,15 @@
 #include "mainwindow/MainWindow.h"
 #include "support/mw_harness.h"
 #include "support/pty_peer.h"
+#include "ui_MainWindow.h"
 
 namespace {
 
-QString StatusText(MainWindow* w) { return w->Ui::MainWindow::statusBar->currentMessage(); }
+QString StatusText(MainWindow* w) { return w->ui->statusBar->currentMessage(); }
 
 QStringList ComboItems(MainWindow* w) {
     QStringList items;
-    for (int i = 0; i < w->comboBox_COM->count(); ++i) items << w->comboBox_COM->itemText(i);
+    for (int i = 0; i < w->ui->comboBox_COM->count(); ++i) items << w->ui->comboBox_COM->itemText(i);
     return items;
 }
 
@@ -109,7 +110,7 @@ private slots:
         MwHarness h(o);
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        QVERIFY(w->actionReconnect->isChecked());
+        QVERIFY(w->ui->actionReconnect->isChecked());
 
         const QString link = h.dir() + "/board";
         QProcess sim;
@@ -120,7 +121,7 @@ private slots:
         h.choosePort(link);
         QVERIFY(h.waitForChip(15000));
         g_MonChannelMask.store(0x0005);
-        w->pushButton_Sense->click();
+        w->ui->pushButton_Sense->click();
         QVERIFY(g_SenseOn.load() != 0);
 
         MessageBoxCatcher boxes;
@@ -128,20 +129,20 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(g_UART_Connected.load(), 0, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(StatusText(w).contains("lost; waiting for it to come back"), 10000);
         QVERIFY(StatusText(w).contains(link));
-        QVERIFY(!w->pushButton_Sense->isChecked());
+        QVERIFY(!w->ui->pushButton_Sense->isChecked());
 
         QVERIFY(h.waitForChip(30000));
-        QTRY_VERIFY_WITH_TIMEOUT(w->pushButton_Sense->isChecked(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(w->ui->pushButton_Sense->isChecked(), 15000);
         QCOMPARE(StatusText(w), "Board on " + link + " back");
         QCOMPARE(g_SenseOn.load(), uint8_t(1));
         QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0005));
-        QCOMPARE(w->comboBox_COM->currentText(), link);
+        QCOMPARE(w->ui->comboBox_COM->currentText(), link);
         QCOMPARE(boxes.count(), 0);
 
         // Pulled again, and this time the engineer gives up on it.
         sim.write("replug 2\n");
         QTRY_VERIFY_WITH_TIMEOUT(StatusText(w).contains("waiting"), 10000);
-        emit w->comboBox_COM->textActivated(QString::fromLatin1(kNoPort));
+        emit w->ui->comboBox_COM->textActivated(QString::fromLatin1(kNoPort));
         QTest::qWait(3500);  // the board is back by now; nothing may take it up
         QCOMPARE(g_UART_Connected.load(), 0);
         QCOMPARE(boxes.count(), 0);
@@ -192,13 +193,13 @@ private slots:
         udev.announce();
         QTRY_VERIFY(ComboItems(w).contains("/dev/ttyUSB3"));
         QCOMPARE(ComboItems(w), QStringList({"NONE", "/dev/ttyUSB3", "/dev/ttyEXTRA9", h.simPath()}));
-        QCOMPARE(w->comboBox_COM->currentText(), h.simPath());
+        QCOMPARE(w->ui->comboBox_COM->currentText(), h.simPath());
 
         QVERIFY(sysfs.unplug("ttyUSB3"));
         udev.announce();
         QTRY_VERIFY(!ComboItems(w).contains("/dev/ttyUSB3"));
         QCOMPARE(ComboItems(w), QStringList({"NONE", "/dev/ttyEXTRA9", h.simPath()}));
-        QCOMPARE(w->comboBox_COM->currentText(), h.simPath());
+        QCOMPARE(w->ui->comboBox_COM->currentText(), h.simPath());
         QCOMPARE(g_UART_Connected.load(), 1);
     }
 

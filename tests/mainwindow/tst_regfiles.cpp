@@ -20,6 +20,9 @@
 #include "sim/SimPtyHost.h"
 #include "support/file_dialogs.h"
 #include "support/mw_harness.h"
+#include "ui_MainWindow.h"
+#include "ui_RegisterCell.h"
+#include "ui_SnrDialog.h"
 #include "views/RegisterCell.h"
 
 namespace {
@@ -32,9 +35,9 @@ MwOptions Offline(const QVector<int>& cells) {
     return o;
 }
 
-QString Cell(int a) { return g_RegCells[a] ? g_RegCells[a]->lineEdit_data->text() : QStringLiteral("<none>"); }
+QString Cell(int a) { return g_RegCells[a] ? g_RegCells[a]->ui->lineEdit_data->text() : QStringLiteral("<none>"); }
 
-QString StatusText(MainWindow* w) { return w->Ui::MainWindow::statusBar->currentMessage(); }
+QString StatusText(MainWindow* w) { return w->ui->statusBar->currentMessage(); }
 
 QString RememberedPath(const MwHarness& h) {
     return Ini_GetString(h.filePath("config.ini"), "PATH", "REG_FILE", "<missing>");
@@ -76,28 +79,28 @@ private slots:
         MwHarness h(Offline({0x10, 0x05, 0x20}));
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        g_RegCells[0x05]->lineEdit_data->setText("A0");
-        g_RegCells[0x10]->lineEdit_data->setText("0F");
-        g_RegCells[0x20]->lineEdit_data->clear();
+        g_RegCells[0x05]->ui->lineEdit_data->setText("A0");
+        g_RegCells[0x10]->ui->lineEdit_data->setText("0F");
+        g_RegCells[0x20]->ui->lineEdit_data->clear();
 
         {  // cancelled: nothing changes
             FileDialogAnswerer dlg{QString(), FileDialogAnswerer::NextDialogOnly};
-            w->pushButton_Save->click();
+            w->ui->pushButton_Save->click();
             QVERIFY(dlg.seen());
             QVERIFY(dlg.saving());
             QCOMPARE(dlg.parent(), w);
             QCOMPARE(dlg.filters(), QStringList{"register files (*.sf)"});
             QCOMPARE(g_RegFilePath, QString());
             QCOMPARE(RememberedPath(h), QString("<missing>"));
-            QCOMPARE(w->lineEdit_File->text(), QString());
+            QCOMPARE(w->ui->lineEdit_File->text(), QString());
         }
 
         const QString path = m_files.filePath("save.sf");
         FileDialogAnswerer dlg{path, FileDialogAnswerer::NextDialogOnly};
-        w->pushButton_Save->click();
+        w->ui->pushButton_Save->click();
         QVERIFY(dlg.seen());
         QCOMPARE(ReadAll(path), QByteArray("w05A0\nw100F\nw20\n"));
-        QCOMPARE(w->lineEdit_File->text(), path);
+        QCOMPARE(w->ui->lineEdit_File->text(), path);
         QCOMPARE(g_RegFilePath, path);
         QCOMPARE(RememberedPath(h), path);
         QVERIFY2(StatusText(w).contains("3 register"), qPrintable(StatusText(w)));
@@ -107,30 +110,30 @@ private slots:
         MwHarness h(Offline({0x00, 0x01}));
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        g_RegCells[0x00]->lineEdit_data->setText("11");
-        g_RegCells[0x01]->lineEdit_data->setText("22");
+        g_RegCells[0x00]->ui->lineEdit_data->setText("11");
+        g_RegCells[0x01]->ui->lineEdit_data->setText("22");
         const QString good = m_files.filePath("good.sf");
         {
             FileDialogAnswerer dlg{good, FileDialogAnswerer::NextDialogOnly};
-            w->pushButton_Save->click();
+            w->ui->pushButton_Save->click();
         }
         QCOMPARE(ReadAll(good), QByteArray("w0011\nw0122\n"));
 
         // Tests run as root, so the place must be impossible, not forbidden.
-        g_RegCells[0x00]->lineEdit_data->setText("99");
+        g_RegCells[0x00]->ui->lineEdit_data->setText("99");
         const QString plain = m_files.filePath("plain.txt");
         QVERIFY(WriteAll(plain, "not a folder\n"));
         const QString bad = plain + "/reg.sf";
         MessageBoxCatcher boxes;
         FileDialogAnswerer dlg{bad, FileDialogAnswerer::NextDialogOnly};
-        w->pushButton_Save->click();
+        w->ui->pushButton_Save->click();
         QVERIFY(dlg.seen());
         QTRY_COMPARE(boxes.count(), 1);
         QVERIFY2(boxes.last().contains(QDir::toNativeSeparators(bad)), qPrintable(boxes.last()));
         QVERIFY2(StatusText(w).contains("NOT saved"), qPrintable(StatusText(w)));
         // The file shown is still the last one that was really written, but
         // the choice is remembered: that happens before the file is opened.
-        QCOMPARE(w->lineEdit_File->text(), good);
+        QCOMPARE(w->ui->lineEdit_File->text(), good);
         QCOMPARE(RememberedPath(h), bad);
         QCOMPARE(ReadAll(good), QByteArray("w0011\nw0122\n"));
         QCOMPARE(ReadAll(plain), QByteArray("not a folder\n"));
@@ -151,7 +154,7 @@ private slots:
             QVERIFY2(h.start(), qPrintable(h.error()));
             MainWindow* w = h.window();
             FileDialogAnswerer load{QString(), FileDialogAnswerer::NextDialogOnly};
-            w->pushButton_Load->click();
+            w->ui->pushButton_Load->click();
             QVERIFY(load.seen());
             QVERIFY(!load.saving());
             QCOMPARE(load.filters(), QStringList{"register files (*.sf)"});
@@ -159,12 +162,12 @@ private slots:
             QCOMPARE(load.startFile(), first);
 
             FileDialogAnswerer save{second, FileDialogAnswerer::NextDialogOnly};
-            w->pushButton_Save->click();
+            w->ui->pushButton_Save->click();
             QCOMPARE(save.startDir(), m_files.filePath("a"));
             QCOMPARE(ReadAll(second), QByteArray("w0000\n"));
 
             FileDialogAnswerer next{QString(), FileDialogAnswerer::NextDialogOnly};
-            w->pushButton_Load->click();
+            w->ui->pushButton_Load->click();
             QCOMPARE(next.startDir(), m_files.filePath("b"));
             QCOMPARE(next.startFile(), second);
             rememberedAtExit = RememberedPath(h);
@@ -175,7 +178,7 @@ private slots:
         MwHarness restarted(o);
         QVERIFY2(restarted.start(), qPrintable(restarted.error()));
         FileDialogAnswerer dlg{QString(), FileDialogAnswerer::NextDialogOnly};
-        restarted.window()->pushButton_Save->click();
+        restarted.window()->ui->pushButton_Save->click();
         QCOMPARE(dlg.startDir(), m_files.filePath("b"));
         QCOMPARE(dlg.startFile(), second);
     }
@@ -207,7 +210,7 @@ private slots:
                              "w5004\n"));
         sim->clearLog();
         FileDialogAnswerer dlg{path, FileDialogAnswerer::NextDialogOnly};
-        w->pushButton_Load->click();
+        w->ui->pushButton_Load->click();
         QVERIFY(dlg.seen());
 
         QCOMPARE(sim->log()->count('W'), size_t(4));
@@ -227,7 +230,7 @@ private slots:
         QCOMPARE(Cell(0x0C), QString("00"));
         QCOMPARE(Cell(0x0D), QString("05"));
         QCOMPARE(Cell(0x0F), QString("77"));
-        QCOMPARE(w->lineEdit_File->text(), path);
+        QCOMPARE(w->ui->lineEdit_File->text(), path);
         QCOMPARE(RememberedPath(h), path);
         const QString status = StatusText(w);
         QVERIFY2(status.contains("4 registers written") && status.contains("4 lines skipped"), qPrintable(status));
@@ -243,11 +246,11 @@ private slots:
         h.sim()->clearLog();
 
         FileDialogAnswerer dlg{path, FileDialogAnswerer::NextDialogOnly};
-        w->pushButton_Load->click();
+        w->ui->pushButton_Load->click();
         QVERIFY(dlg.seen());
         QCOMPARE(h.sim()->log()->count('W'), size_t(0));
         QCOMPARE(Cell(0x0F), QString("5A"));
-        QCOMPARE(w->lineEdit_File->text(), path);
+        QCOMPARE(w->ui->lineEdit_File->text(), path);
         QVERIFY2(StatusText(w).contains("0 registers written"), qPrintable(StatusText(w)));
     }
 
@@ -255,8 +258,8 @@ private slots:
         MwHarness h;
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        w->lineEdit_File->setText("earlier.sf");
-        g_RegCells[0x0A]->lineEdit_data->setText("C3");
+        w->ui->lineEdit_File->setText("earlier.sf");
+        g_RegCells[0x0A]->ui->lineEdit_data->setText("C3");
 
         // A socket exists in the file system but cannot be opened as a file,
         // even by root.
@@ -273,7 +276,7 @@ private slots:
         h.sim()->clearLog();
         MessageBoxCatcher boxes;
         FileDialogAnswerer dlg{path, FileDialogAnswerer::NextDialogOnly};
-        w->pushButton_Load->click();
+        w->ui->pushButton_Load->click();
         ::close(fd);
         QFile::remove(path);
 
@@ -282,7 +285,7 @@ private slots:
         QVERIFY2(boxes.last().contains(QDir::toNativeSeparators(path)), qPrintable(boxes.last()));
         QVERIFY2(StatusText(w).contains("NOT loaded"), qPrintable(StatusText(w)));
         QCOMPARE(h.sim()->log()->count('W'), size_t(0));
-        QCOMPARE(w->lineEdit_File->text(), QString("earlier.sf"));
+        QCOMPARE(w->ui->lineEdit_File->text(), QString("earlier.sf"));
         QCOMPARE(Cell(0x0A), QString("C3"));
         QCOMPARE(RememberedPath(h), path);
     }

@@ -16,6 +16,7 @@
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/process_state.h"
+#include "ui_MainWindow.h"
 
 QVector<int> MwOptions::DefaultHintAddrs() {
     QVector<int> addrs;
@@ -126,18 +127,18 @@ bool MwHarness::start() {
 }
 
 void MwHarness::choosePort(const QString& path) {
-    m_window->pushButton_COM_Search->click();
-    const int at = m_window->comboBox_COM->findText(path);
-    if (at >= 0) m_window->comboBox_COM->setCurrentIndex(at);
+    m_window->ui->pushButton_COM_Search->click();
+    const int at = m_window->ui->comboBox_COM->findText(path);
+    if (at >= 0) m_window->ui->comboBox_COM->setCurrentIndex(at);
     // What the combo box emits when the engineer picks the item.
-    emit m_window->comboBox_COM->textActivated(path);
+    emit m_window->ui->comboBox_COM->textActivated(path);
 }
 
 bool MwHarness::waitForChip(int timeoutMs) {
     QElapsedTimer t;
     t.start();
     for (;;) {
-        if (g_UART_Connected.load() == 1 && g_I2C_Connected.load() == 1 && m_window->pushButton_Read->isEnabled())
+        if (g_UART_Connected.load() == 1 && g_I2C_Connected.load() == 1 && m_window->ui->pushButton_Read->isEnabled())
             return true;
         if (t.elapsed() > timeoutMs) return false;
         QTest::qWait(10);

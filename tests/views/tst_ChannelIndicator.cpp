@@ -4,6 +4,8 @@
 
 #include "app/globals.h"
 #include "support/process_state.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_SbfColumn.h"
 #include "views/ChannelIndicator.h"
 
 class tst_ChannelIndicator : public QObject {
@@ -30,7 +32,7 @@ void tst_ChannelIndicator::construction_titleCarriesChannelNumber() {
     QFETCH(int, channel);
     QFETCH(QString, title);
     ChannelIndicator sin(nullptr, channel);
-    QCOMPARE(sin.label_SIN_TITLE->text(), title);
+    QCOMPARE(sin.ui->label_SIN_TITLE->text(), title);
     QCOMPARE(sin.channel(), channel);
 }
 
@@ -63,7 +65,7 @@ void tst_ChannelIndicator::construction_lampIsIdleImageOfFamily() {
     // Both sides go through QPixmap so that they share its pixel format.
     const QImage expected = QPixmap(idle).toImage();
     QVERIFY2(!expected.isNull(), "lamp image missing from the resources");
-    const QImage shown = sin.label_SIN_ICON->pixmap().toImage();
+    const QImage shown = sin.ui->label_SIN_ICON->pixmap().toImage();
     QCOMPARE(shown.size(), QSize(size, size));
     QCOMPARE(shown, expected);
     QVERIFY(shown != QPixmap(touched).toImage());

@@ -5,9 +5,13 @@
 #include <QtTest>
 
 #include "app/globals.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_MonitoringDialog.h"
+#include "ui_SbfColumn.h"
+#include "ui_SbfPanel.h"
 #include "views/MonitoringDialog.h"
-#include "views/SbfPanel.h"
 #include "views/SbfColumn.h"
+#include "views/SbfPanel.h"
 
 namespace {
 const QString kTitleTouched = QStringLiteral("color: rgb(255, 255, 255);\n background-color: rgb(0, 255, 0);");
@@ -83,7 +87,7 @@ void tst_MonitoringDialog::column_panel0_checkBoxDrivesOwnMaskBit() {
     col.CheckBox_MON_En->setChecked(false);
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0101));
 
-    auto* grid = col.frame_checkbox->findChild<QLayout*>(QStringLiteral("GridLayout_CheckBox"));
+    auto* grid = col.ui->frame_checkbox->findChild<QLayout*>(QStringLiteral("GridLayout_CheckBox"));
     QVERIFY(grid);
     QCOMPARE(grid->indexOf(col.CheckBox_MON_En), 0);
 }
@@ -113,23 +117,23 @@ void tst_MonitoringDialog::construction_twoSbfsEightChannels() {
     g_MonChannelMask = 0x00A5;
     MonitoringDialog dlg(nullptr);
     QCOMPARE(dlg.windowTitle(), QStringLiteral(" - Monitoring"));
-    QCOMPARE(dlg.pushButton_enable->text(), QStringLiteral("전체 선택"));
-    QCOMPARE(dlg.pushButton_disable->text(), QStringLiteral("전체 해제"));
-    QCOMPARE(dlg.frame_count->layout()->objectName(), QStringLiteral("VBoxLayout"));
+    QCOMPARE(dlg.ui->pushButton_enable->text(), QStringLiteral("전체 선택"));
+    QCOMPARE(dlg.ui->pushButton_disable->text(), QStringLiteral("전체 해제"));
+    QCOMPARE(dlg.ui->frame_count->layout()->objectName(), QStringLiteral("VBoxLayout"));
     QCOMPARE(dlg.sbfCount(), 2);
     QVERIFY(!dlg.widget_SBF[2]);
 
     for (int s = 0; s < 2; ++s) {
         SbfPanel* panel = dlg.widget_SBF[s];
         QVERIFY(panel);
-        QCOMPARE(panel->label_SBF->text(), QString::asprintf("- SBF %d -", s + 1));
-        QCOMPARE(panel->frame_sense->layout()->objectName(), QStringLiteral("HBoxLayout_SENSE"));
+        QCOMPARE(panel->ui->label_SBF->text(), QString::asprintf("- SBF %d -", s + 1));
+        QCOMPARE(panel->ui->frame_sense->layout()->objectName(), QStringLiteral("HBoxLayout_SENSE"));
         QCOMPARE(panel->channelCount(), 8);
         QVERIFY(!panel->widget_sense[8]);
         for (int c = 0; c < 8; ++c) {
             SbfColumn* col = panel->widget_sense[c];
             QVERIFY(col);
-            QCOMPARE(col->label_SIN_TITLE->text(), QString::asprintf("SIN %d", c + 1));
+            QCOMPARE(col->ui->label_SIN_TITLE->text(), QString::asprintf("SIN %d", c + 1));
             QCOMPARE(col->CheckBox_MON_En != nullptr, s == 0);
             if (s == 0) QCOMPARE(col->CheckBox_MON_En->isChecked(), ((0xA5 >> c) & 1) != 0);
         }
@@ -165,8 +169,8 @@ void tst_MonitoringDialog::construction_zeroCounts_emptyPanelsAndInertButtons() 
     MonitoringDialog noPanels(nullptr);
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0));
     g_MonChannelMask = 0x0005;
-    noPanels.pushButton_disable->click();
-    noPanels.pushButton_enable->click();
+    noPanels.ui->pushButton_disable->click();
+    noPanels.ui->pushButton_enable->click();
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0005));
 }
 
@@ -175,11 +179,11 @@ void tst_MonitoringDialog::buttons_clearAllThenSelectAll() {
     MonitoringDialog dlg(nullptr);
     g_MonChannelMask.fetch_or(0x8000);  // a bit the dialog does not own
 
-    dlg.pushButton_disable->click();
+    dlg.ui->pushButton_disable->click();
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x8000));
     for (int c = 0; c < 8; ++c) QVERIFY(!dlg.widget_SBF[0]->widget_sense[c]->CheckBox_MON_En->isChecked());
 
-    dlg.pushButton_enable->click();
+    dlg.ui->pushButton_enable->click();
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x80FF));
     for (int c = 0; c < 8; ++c) QVERIFY(dlg.widget_SBF[0]->widget_sense[c]->CheckBox_MON_En->isChecked());
 }
@@ -192,12 +196,12 @@ void tst_MonitoringDialog::updateChannel_valuesUnscaledInEveryPanel() {
     dlg.Update_Channel(2, v.sen, v.diff, v.offset);
     for (int s = 0; s < 3; ++s) {
         SbfColumn* col = dlg.widget_SBF[s]->widget_sense[2];
-        QCOMPARE(col->label_RIN_CNT->text(), QString::number(1000 + s));
-        QCOMPARE(col->label_SIN_CNT->text(), QString::number(2000 + s));
-        QCOMPARE(col->label_DIFF_PER->text(), QString::number(30 + s));
-        QCOMPARE(col->label_OFFSET_PER->text(), QString::number(-(40 + s)));
+        QCOMPARE(col->ui->label_RIN_CNT->text(), QString::number(1000 + s));
+        QCOMPARE(col->ui->label_SIN_CNT->text(), QString::number(2000 + s));
+        QCOMPARE(col->ui->label_DIFF_PER->text(), QString::number(30 + s));
+        QCOMPARE(col->ui->label_OFFSET_PER->text(), QString::number(-(40 + s)));
         // Neighbours keep their designer text.
-        QCOMPARE(dlg.widget_SBF[s]->widget_sense[1]->label_SIN_CNT->text(), QStringLiteral("0000"));
+        QCOMPARE(dlg.widget_SBF[s]->widget_sense[1]->ui->label_SIN_CNT->text(), QStringLiteral("0000"));
     }
 }
 
@@ -210,7 +214,7 @@ void tst_MonitoringDialog::updateChannel_onlyLastChannelIsRed() {
     QCOMPARE(dlg.lastMarkedChannel(), 5);
     for (int s = 0; s < 2; ++s)
         for (int c = 0; c < 8; ++c)
-            QCOMPARE(dlg.widget_SBF[s]->widget_sense[c]->label_DIFF_PER->styleSheet(),
+            QCOMPARE(dlg.widget_SBF[s]->widget_sense[c]->ui->label_DIFF_PER->styleSheet(),
                      c == 5 ? kDiffMarked : QString());
 }
 
@@ -220,7 +224,7 @@ void tst_MonitoringDialog::updateChannel_sameChannelTwice_staysRed() {
     const Values v = MakeValues(0);
     dlg.Update_Channel(0, v.sen, v.diff, v.offset);
     dlg.Update_Channel(0, v.sen, v.diff, v.offset);
-    QCOMPARE(dlg.widget_SBF[0]->widget_sense[0]->label_DIFF_PER->styleSheet(), kDiffMarked);
+    QCOMPARE(dlg.widget_SBF[0]->widget_sense[0]->ui->label_DIFF_PER->styleSheet(), kDiffMarked);
 }
 
 void tst_MonitoringDialog::updateTouch_mask0005_fourChannels() {
@@ -229,28 +233,28 @@ void tst_MonitoringDialog::updateTouch_mask0005_fourChannels() {
     dlg.Update_Touch(0x0005);
     for (int s = 0; s < 3; ++s)
         for (int c = 0; c < 4; ++c)
-            QCOMPARE(dlg.widget_SBF[s]->widget_sense[c]->label_SIN_TITLE->styleSheet(),
+            QCOMPARE(dlg.widget_SBF[s]->widget_sense[c]->ui->label_SIN_TITLE->styleSheet(),
                      (c == 0 || c == 2) ? kTitleTouched : kTitleIdle);
 
     // Every title is rewritten on every call: a released key goes dark again.
     dlg.Update_Touch(0);
     for (int s = 0; s < 3; ++s)
         for (int c = 0; c < 4; ++c)
-            QCOMPARE(dlg.widget_SBF[s]->widget_sense[c]->label_SIN_TITLE->styleSheet(), kTitleIdle);
+            QCOMPARE(dlg.widget_SBF[s]->widget_sense[c]->ui->label_SIN_TITLE->styleSheet(), kTitleIdle);
 }
 
 void tst_MonitoringDialog::updateSbfStatus_status05_threeSbfs() {
     SetCounts(3, 4);
     MonitoringDialog dlg(nullptr);
     dlg.Update_SbfStatus(1, 0x05);
-    QCOMPARE(dlg.widget_SBF[0]->widget_sense[1]->label_OFFSET_PER->styleSheet(), QString());
-    QCOMPARE(dlg.widget_SBF[1]->widget_sense[1]->label_OFFSET_PER->styleSheet(), kOffsetInvalid);
-    QCOMPARE(dlg.widget_SBF[2]->widget_sense[1]->label_OFFSET_PER->styleSheet(), QString());
+    QCOMPARE(dlg.widget_SBF[0]->widget_sense[1]->ui->label_OFFSET_PER->styleSheet(), QString());
+    QCOMPARE(dlg.widget_SBF[1]->widget_sense[1]->ui->label_OFFSET_PER->styleSheet(), kOffsetInvalid);
+    QCOMPARE(dlg.widget_SBF[2]->widget_sense[1]->ui->label_OFFSET_PER->styleSheet(), QString());
     // Other channels are untouched.
-    QCOMPARE(dlg.widget_SBF[1]->widget_sense[0]->label_OFFSET_PER->styleSheet(), QString());
+    QCOMPARE(dlg.widget_SBF[1]->widget_sense[0]->ui->label_OFFSET_PER->styleSheet(), QString());
 
     dlg.Update_SbfStatus(1, 0x0F);
-    QCOMPARE(dlg.widget_SBF[1]->widget_sense[1]->label_OFFSET_PER->styleSheet(), QString());
+    QCOMPARE(dlg.widget_SBF[1]->widget_sense[1]->ui->label_OFFSET_PER->styleSheet(), QString());
 }
 
 void tst_MonitoringDialog::updates_outOfRangeChannel_ignored() {
@@ -270,10 +274,10 @@ void tst_MonitoringDialog::updates_outOfRangeChannel_ignored() {
     // The red mark stays where the last valid update put it.
     QCOMPARE(dlg.lastMarkedChannel(), 1);
     for (int s = 0; s < 2; ++s) {
-        QCOMPARE(dlg.widget_SBF[s]->widget_sense[1]->label_DIFF_PER->styleSheet(), kDiffMarked);
-        QCOMPARE(dlg.widget_SBF[s]->widget_sense[1]->label_SIN_CNT->text(), QString::number(2000 + s));
-        QCOMPARE(dlg.widget_SBF[s]->widget_sense[2]->label_SIN_CNT->text(), QStringLiteral("0000"));
-        QCOMPARE(dlg.widget_SBF[s]->widget_sense[3]->label_OFFSET_PER->styleSheet(), QString());
+        QCOMPARE(dlg.widget_SBF[s]->widget_sense[1]->ui->label_DIFF_PER->styleSheet(), kDiffMarked);
+        QCOMPARE(dlg.widget_SBF[s]->widget_sense[1]->ui->label_SIN_CNT->text(), QString::number(2000 + s));
+        QCOMPARE(dlg.widget_SBF[s]->widget_sense[2]->ui->label_SIN_CNT->text(), QStringLiteral("0000"));
+        QCOMPARE(dlg.widget_SBF[s]->widget_sense[3]->ui->label_OFFSET_PER->styleSheet(), QString());
     }
 }
 
@@ -286,9 +290,9 @@ void tst_MonitoringDialog::updates_countsRaisedAfterConstruction_stayInsideBuilt
     dlg.Update_Touch(0xFFFF);
     dlg.Update_Channel(9, v.sen, v.diff, v.offset);
     dlg.Update_SbfStatus(9, 0);
-    dlg.pushButton_disable->click();
+    dlg.ui->pushButton_disable->click();
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0));
-    QCOMPARE(dlg.widget_SBF[0]->widget_sense[1]->label_SIN_TITLE->styleSheet(), kTitleTouched);
+    QCOMPARE(dlg.widget_SBF[0]->widget_sense[1]->ui->label_SIN_TITLE->styleSheet(), kTitleTouched);
 }
 
 QTEST_MAIN(tst_MonitoringDialog)

@@ -12,6 +12,7 @@
 #include "link/ReceiveThread.h"
 #include "support/process_state.h"
 #include "support/pty_peer.h"
+#include "ui_RegisterCell.h"
 #include "views/RegisterCell.h"
 
 namespace {
@@ -120,13 +121,13 @@ void tst_RegisterCell::construction_captionMaskAndInitialText() {
     QFETCH(int, address);
     QFETCH(QString, caption);
     RegisterCell cell(nullptr, address);
-    QCOMPARE(cell.label_Addr->text(), caption);
+    QCOMPARE(cell.ui->label_Addr->text(), caption);
     QCOMPARE(cell.address(), static_cast<uint8_t>(address & 0xFF));
     // Qt reports the mask without ";" when the blank is the default space.
-    QCOMPARE(cell.lineEdit_data->inputMask(), QStringLiteral("HH"));
-    QCOMPARE(cell.lineEdit_data->text(), QStringLiteral("00"));
-    cell.lineEdit_data->clear();
-    QCOMPARE(cell.lineEdit_data->displayText(), QStringLiteral("  "));
+    QCOMPARE(cell.ui->lineEdit_data->inputMask(), QStringLiteral("HH"));
+    QCOMPARE(cell.ui->lineEdit_data->text(), QStringLiteral("00"));
+    cell.ui->lineEdit_data->clear();
+    QCOMPARE(cell.ui->lineEdit_data->displayText(), QStringLiteral("  "));
 }
 
 void tst_RegisterCell::returnOrEnter_noPort_fieldShowsRegisterImage_data() {
@@ -145,19 +146,19 @@ void tst_RegisterCell::returnOrEnter_noPort_fieldShowsRegisterImage() {
     RegisterCell cell(nullptr, 0x2A);
     g_RegMirror[0x2A] = 0xC5;
     g_RegMirror[0x2B] = 0x11;
-    cell.lineEdit_data->setText(typed);
+    cell.ui->lineEdit_data->setText(typed);
 
-    QTest::keyClick(cell.lineEdit_data, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QTest::keyClick(cell.ui->lineEdit_data, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
 
-    QCOMPARE(cell.lineEdit_data->text(), QStringLiteral("C5"));
+    QCOMPARE(cell.ui->lineEdit_data->text(), QStringLiteral("C5"));
     QCOMPARE(g_RegMirror[0x2A].load(), uint8_t(0xC5));
     QCOMPARE(g_RegMirror[0x2B].load(), uint8_t(0x11));
 }
 
 void tst_RegisterCell::returnOrEnter_keyStillReachesLineEdit() {
     RegisterCell cell(nullptr, 0x10);
-    QSignalSpy spy(cell.lineEdit_data, &QLineEdit::returnPressed);
-    QTest::keyClick(cell.lineEdit_data, Qt::Key_Return);
+    QSignalSpy spy(cell.ui->lineEdit_data, &QLineEdit::returnPressed);
+    QTest::keyClick(cell.ui->lineEdit_data, Qt::Key_Return);
     QCOMPARE(spy.count(), 1);
 }
 
@@ -174,10 +175,10 @@ void tst_RegisterCell::otherKeys_sendNothingAndKeepTypedText() {
     QFETCH(int, key);
     RegisterCell cell(nullptr, 0x2A);
     g_RegMirror[0x2A] = 0xC5;
-    cell.lineEdit_data->setText(QStringLiteral("1F"));
-    QTest::keyClick(cell.lineEdit_data, Qt::Key(key));
+    cell.ui->lineEdit_data->setText(QStringLiteral("1F"));
+    QTest::keyClick(cell.ui->lineEdit_data, Qt::Key(key));
     // Had an exchange run, the field would now show the image's C5.
-    QCOMPARE(cell.lineEdit_data->text(), QStringLiteral("1F"));
+    QCOMPARE(cell.ui->lineEdit_data->text(), QStringLiteral("1F"));
 }
 
 void tst_RegisterCell::otherObjects_areIgnored() {
@@ -185,9 +186,9 @@ void tst_RegisterCell::otherObjects_areIgnored() {
     g_RegMirror[0x2A] = 0xC5;
     QLineEdit other;
     other.installEventFilter(&cell);
-    cell.lineEdit_data->setText(QStringLiteral("1F"));
+    cell.ui->lineEdit_data->setText(QStringLiteral("1F"));
     QTest::keyClick(&other, Qt::Key_Return);
-    QCOMPARE(cell.lineEdit_data->text(), QStringLiteral("1F"));
+    QCOMPARE(cell.ui->lineEdit_data->text(), QStringLiteral("1F"));
 }
 
 void tst_RegisterCell::returnWithBoard_writesTypedValueAndShowsReadBack_data() {
@@ -229,8 +230,8 @@ void tst_RegisterCell::returnWithBoard_writesTypedValueAndShowsReadBack() {
     QVERIFY(link.opened());
 
     RegisterCell cell(nullptr, address);
-    cell.lineEdit_data->setText(typed);
-    QTest::keyClick(cell.lineEdit_data, Qt::Key_Return);
+    cell.ui->lineEdit_data->setText(typed);
+    QTest::keyClick(cell.ui->lineEdit_data, Qt::Key_Return);
 
     const QList<QByteArray> frames = board.peer().frames();
     QCOMPARE(frames.size(), 2);
@@ -238,7 +239,7 @@ void tst_RegisterCell::returnWithBoard_writesTypedValueAndShowsReadBack() {
     QCOMPARE(frames[1], QByteArray("\x02"
                                    "CRB0") +
                             QByteArray::number(address, 16).rightJustified(2, '0').toUpper() + QByteArray("01\x03"));
-    QCOMPARE(cell.lineEdit_data->text(), shown);
+    QCOMPARE(cell.ui->lineEdit_data->text(), shown);
     QCOMPARE(g_RegMirror[address].load(), uint8_t(shown.toUInt(nullptr, 16)));
 }
 
@@ -249,17 +250,18 @@ void tst_RegisterCell::returnWithBoard_secondReturnWhileWaiting_isIgnored() {
     QVERIFY(link.opened());
 
     RegisterCell cell(nullptr, 0x10);
-    cell.lineEdit_data->setText(QStringLiteral("33"));
+    cell.ui->lineEdit_data->setText(QStringLiteral("33"));
     // Delivered by the event pumping inside the first write's wait.
-    QCoreApplication::postEvent(cell.lineEdit_data, new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
-    SendReturn(cell.lineEdit_data);
+    QCoreApplication::postEvent(cell.ui->lineEdit_data,
+                                new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
+    SendReturn(cell.ui->lineEdit_data);
     QCoreApplication::processEvents();
 
     QCOMPARE(board.peer().frames().size(), 2);
-    QCOMPARE(cell.lineEdit_data->text(), QStringLiteral("33"));
+    QCOMPARE(cell.ui->lineEdit_data->text(), QStringLiteral("33"));
 
     // The cell takes Return again once its exchange is over.
-    SendReturn(cell.lineEdit_data);
+    SendReturn(cell.ui->lineEdit_data);
     QCOMPARE(board.peer().frames().size(), 4);
 }
 
@@ -270,9 +272,9 @@ void tst_RegisterCell::returnWithBoard_cellDeletedWhileWaiting_isSafe() {
     QVERIFY(link.opened());
 
     QPointer<RegisterCell> cell = new RegisterCell(nullptr, 0x10);
-    cell->lineEdit_data->setText(QStringLiteral("44"));
+    cell->ui->lineEdit_data->setText(QStringLiteral("44"));
     QTimer::singleShot(0, [&cell] { delete cell.data(); });
-    SendReturn(cell->lineEdit_data);
+    SendReturn(cell->ui->lineEdit_data);
 
     QVERIFY(cell.isNull());
     // The exchange itself still finished: the image holds the chip's value.

@@ -6,16 +6,21 @@
 
 #include "app/globals.h"
 #include "autosen/SensitivityDialog.h"
-#include "tuning/MonitorNarrowing.h"
-#include "tuning/SnrProcedure.h"
-#include "tuning/SnrReport.h"
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/file_dialogs.h"
 #include "support/mw_harness.h"
+#include "tuning/MonitorNarrowing.h"
+#include "tuning/SnrProcedure.h"
+#include "tuning/SnrReport.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_MainWindow.h"
+#include "ui_RegisterCell.h"
+#include "ui_SensitivityDialog.h"
+#include "ui_SnrDialog.h"
 #include "views/ChannelIndicator.h"
-#include "views/SnrDialog.h"
 #include "views/RegisterCell.h"
+#include "views/SnrDialog.h"
 
 // The guided test through its window against the simulated board, whose
 // noise and touch level are known.
@@ -25,12 +30,12 @@ using Phase = SnrProcedure::Phase;
 constexpr int kPhaseMs = 30000;  // a collection of 30 samples on a loaded machine, with room
 
 SnrDialog* OpenDialog(MwHarness& h) {
-    h.window()->actionSnr->trigger();
+    h.window()->ui->actionSnr->trigger();
     return h.window()->findChild<SnrDialog*>();
 }
 
 void Choose(SnrDialog* dlg, QVector<int> channels) {
-    for (QCheckBox* box : dlg->widget_Channels->findChildren<QCheckBox*>()) {
+    for (QCheckBox* box : dlg->ui->widget_Channels->findChildren<QCheckBox*>()) {
         const int c = box->text().mid(4).toInt() - 1;
         box->setChecked(channels.contains(c));
     }
@@ -50,7 +55,7 @@ uint8_t ChipReg(MwHarness& h, uint8_t reg) {
 QByteArray Where(SnrDialog* dlg) {
     const SnrProcedure* p = dlg->procedure();
     return (SnrProcedure::PhaseName(p->phase()) + QStringLiteral(", SIN %1, ").arg(p->currentChannel() + 1) +
-            dlg->label_Status->text())
+            dlg->ui->label_Status->text())
         .toLocal8Bit();
 }
 
@@ -92,19 +97,19 @@ void tst_SnrDialog::guidedRun_reportsImpliedSnr_savesAndApplies() {
 
     QPointer<SnrDialog> dlg = OpenDialog(h);
     QVERIFY(dlg);
-    QCOMPARE(dlg->spinBox_Samples->value(), 30);
+    QCOMPARE(dlg->ui->spinBox_Samples->value(), 30);
     Choose(dlg, {1, 2});
-    dlg->pushButton_Start->click();
-    QVERIFY2(PhaseIs(dlg, Phase::HandsOff), qPrintable(dlg->label_Status->text()));
+    dlg->ui->pushButton_Start->click();
+    QVERIFY2(PhaseIs(dlg, Phase::HandsOff), qPrintable(dlg->ui->label_Status->text()));
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0006));
     QCOMPARE(int(g_SenseOn.load()), 1);
     for (int ch : {1, 2}) {
         QTRY_VERIFY2_WITH_TIMEOUT(PhaseIs(dlg, Phase::AwaitTouch, ch), Where(dlg).constData(), kPhaseMs);
-        QCOMPARE(dlg->label_Prompt->text(), QStringLiteral("Touch SIN %1 and hold").arg(ch + 1));
+        QCOMPARE(dlg->ui->label_Prompt->text(), QStringLiteral("Touch SIN %1 and hold").arg(ch + 1));
         QCOMPARE(g_MonChannelMask.load(), uint16_t(1u << ch));
         h.sim()->touch(ch);
         QTRY_VERIFY2_WITH_TIMEOUT(PhaseIs(dlg, Phase::AwaitRelease, ch), Where(dlg).constData(), kPhaseMs);
-        QCOMPARE(dlg->label_Prompt->text(), QStringLiteral("Release SIN %1").arg(ch + 1));
+        QCOMPARE(dlg->ui->label_Prompt->text(), QStringLiteral("Release SIN %1").arg(ch + 1));
         h.sim()->release(ch);
     }
     QTRY_VERIFY2_WITH_TIMEOUT(PhaseIs(dlg, Phase::Done), Where(dlg).constData(), 5000);
@@ -125,13 +130,13 @@ void tst_SnrDialog::guidedRun_reportsImpliedSnr_savesAndApplies() {
         QCOMPARE(r.sensitivityNow, 0x10);
         QVERIFY(r.recommended > 0x10 && r.recommended < 0x3F);
     }
-    QCOMPARE(dlg->tableWidget_Results->rowCount(), 2);
+    QCOMPARE(dlg->ui->tableWidget_Results->rowCount(), 2);
 
     // The report, through the Save button and its file dialog.
     const QString path = h.filePath(QStringLiteral("snr.csv"));
     {
         FileDialogAnswerer answer(path);
-        dlg->pushButton_Save->click();
+        dlg->ui->pushButton_Save->click();
         QCOMPARE(answer.answered(), 1);
     }
     const QList<QByteArray> lines = h.readFile(QStringLiteral("snr.csv")).split('\n');
@@ -154,14 +159,14 @@ void tst_SnrDialog::guidedRun_reportsImpliedSnr_savesAndApplies() {
     MessageBoxCatcher boxes;
     boxes.setAnswer(QMessageBox::Yes);
     h.sim()->clearLog();
-    dlg->pushButton_Apply->click();
-    QTRY_VERIFY2_WITH_TIMEOUT(dlg->label_Status->text().startsWith(QStringLiteral("Written and read back")),
-                              qPrintable(dlg->label_Status->text() + boxes.texts().join('|')), 10000);
+    dlg->ui->pushButton_Apply->click();
+    QTRY_VERIFY2_WITH_TIMEOUT(dlg->ui->label_Status->text().startsWith(QStringLiteral("Written and read back")),
+                              qPrintable(dlg->ui->label_Status->text() + boxes.texts().join('|')), 10000);
     for (const SnrResult& r : results) {
         const uint8_t reg = uint8_t(0x20 + r.channel);
         QCOMPARE(int(ChipReg(h, reg)), r.recommended);
         QCOMPARE(h.sim()->log()->writesTo(reg), (std::vector<uint8_t>{uint8_t(r.recommended)}));
-        QCOMPARE(g_RegCells[reg]->lineEdit_data->text(), QString::asprintf("%02X", r.recommended));
+        QCOMPARE(g_RegCells[reg]->ui->lineEdit_data->text(), QString::asprintf("%02X", r.recommended));
     }
 }
 
@@ -180,7 +185,7 @@ void tst_SnrDialog::endsEarly_restoresMaskAndSense() {
     h.window()->onSenseToggled(false);
     QPointer<SnrDialog> dlg = OpenDialog(h);
     QVERIFY(dlg);
-    dlg->pushButton_Start->click();
+    dlg->ui->pushButton_Start->click();
     QTRY_VERIFY_WITH_TIMEOUT(dlg->procedure()->collected() > 0, kPhaseMs);
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0030));  // SIN 5 and 6 were monitored: tested by default
     QCOMPARE(int(g_SenseOn.load()), 1);
@@ -189,8 +194,8 @@ void tst_SnrDialog::endsEarly_restoresMaskAndSense() {
     if (how == "pull") {
         h.sim()->hangup();
         QTRY_VERIFY_WITH_TIMEOUT(PhaseIs(dlg, Phase::Failed), 10000);
-        QVERIFY(!dlg->label_Status->text().isEmpty());
-        QVERIFY(dlg->pushButton_Start->isEnabled());
+        QVERIFY(!dlg->ui->label_Status->text().isEmpty());
+        QVERIFY(dlg->ui->pushButton_Start->isEnabled());
     } else if (how == "close") {
         dlg->close();
         QTRY_VERIFY(dlg.isNull());
@@ -219,34 +224,34 @@ void tst_SnrDialog::oneNarrowingProcedureAtATime() {
     QPointer<SensitivityDialog> sen;
 
     if (snrFirst) {
-        dlg->pushButton_Start->click();
+        dlg->ui->pushButton_Start->click();
         QVERIFY(PhaseIs(dlg, Phase::HandsOff));
-        sin->pushButton_Sensitivity->click();
+        sin->ui->pushButton_Sensitivity->click();
         sen = sin->findChild<SensitivityDialog*>();
         QVERIFY(sen);
-        QTRY_VERIFY(sen->label_msg->text().startsWith(QStringLiteral("The SNR test is in progress")));
+        QTRY_VERIFY(sen->ui->label_msg->text().startsWith(QStringLiteral("The SNR test is in progress")));
         QVERIFY(!sen->ownsRun());
         QVERIFY(PhaseIs(dlg, Phase::HandsOff));
         QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0003));
-        dlg->pushButton_Cancel->click();
+        dlg->ui->pushButton_Cancel->click();
         QVERIFY(PhaseIs(dlg, Phase::Cancelled));
     } else {
-        sin->pushButton_Sensitivity->click();
+        sin->ui->pushButton_Sensitivity->click();
         sen = sin->findChild<SensitivityDialog*>();
         QVERIFY(sen);
         QTRY_VERIFY_WITH_TIMEOUT(sen->state() == SensitivityDialog::STA_SAMPLE, 5000);
-        dlg->pushButton_Start->click();
+        dlg->ui->pushButton_Start->click();
         QVERIFY(PhaseIs(dlg, Phase::Idle));
-        QVERIFY2(dlg->label_Status->text().contains(QStringLiteral("sensitivity run of SIN1")),
-                 qPrintable(dlg->label_Status->text()));
+        QVERIFY2(dlg->ui->label_Status->text().contains(QStringLiteral("sensitivity run of SIN1")),
+                 qPrintable(dlg->ui->label_Status->text()));
         QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0001));
-        sen->pushButton_Cancel->click();
+        sen->ui->pushButton_Cancel->click();
         QTRY_VERIFY_WITH_TIMEOUT(sen.isNull() || !sen->isVisible(), 5000);
         QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0003));
         // Free again: the test starts.
-        dlg->pushButton_Start->click();
+        dlg->ui->pushButton_Start->click();
         QVERIFY(PhaseIs(dlg, Phase::HandsOff));
-        dlg->pushButton_Cancel->click();
+        dlg->ui->pushButton_Cancel->click();
     }
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0003));
 }

@@ -16,10 +16,14 @@
 #include "platform/ini.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
+#include "ui_ChannelIndicator.h"
+#include "ui_MainWindow.h"
+#include "ui_RegisterCell.h"
+#include "ui_SbfColumn.h"
 #include "views/MonitoringDialog.h"
-#include "views/SignalsWindow.h"
-#include "views/SbfColumn.h"
 #include "views/RegisterCell.h"
+#include "views/SbfColumn.h"
+#include "views/SignalsWindow.h"
 #include "workers/ChipFamily.h"
 
 // The Signals window against the simulated board: what the stream carries is
@@ -38,12 +42,12 @@ class tst_SignalsWindow : public QObject {
     }
 
     static SignalsWindow* Open(MainWindow* w) {
-        w->actionSignals->trigger();
+        w->ui->actionSignals->trigger();
         return w->signalsWindow();
     }
 
     static void StartSensing(MainWindow* w) {
-        if (!w->pushButton_Sense->isChecked()) w->pushButton_Sense->click();
+        if (!w->ui->pushButton_Sense->isChecked()) w->ui->pushButton_Sense->click();
     }
 
 private slots:
@@ -53,7 +57,7 @@ private slots:
         MwHarness h;
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        w->pushButton_Dlg->click();
+        w->ui->pushButton_Dlg->click();
         SignalsWindow* sw = Open(w);
         QVERIFY(sw && sw->isVisible());
         QCOMPARE(sw->windowTitle(), QStringLiteral("Signals - TK2C"));
@@ -69,8 +73,8 @@ private slots:
                 const SbfColumn* col = w->monitoringDialog()->column(k, s.channel);
                 const QString want =
                     QStringLiteral("%1/%2/%3/%4").arg(s.ref[k]).arg(s.sense[k]).arg(s.diff[k]).arg(s.offset[k]);
-                const QString shown = col->label_RIN_CNT->text() + '/' + col->label_SIN_CNT->text() + '/' +
-                                      col->label_DIFF_PER->text() + '/' + col->label_OFFSET_PER->text();
+                const QString shown = col->ui->label_RIN_CNT->text() + '/' + col->ui->label_SIN_CNT->text() + '/' +
+                                      col->ui->label_DIFF_PER->text() + '/' + col->ui->label_OFFSET_PER->text();
                 if (want != shown)
                     mismatches
                         << QStringLiteral("SIN%1 SBF%2: %3 vs %4").arg(s.channel + 1).arg(k + 1).arg(want, shown);
@@ -127,7 +131,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(line->data()->at(0)->value, double(g_RegMirror[reg].load()), kWaitMs);
 
         for (int value : {0x2A, 0x07}) {
-            QLineEdit* edit = g_RegCells[reg]->lineEdit_data;
+            QLineEdit* edit = g_RegCells[reg]->ui->lineEdit_data;
             edit->setText(QString::asprintf("%02X", value));
             QTest::keyClick(edit, Qt::Key_Return);
             QTRY_VERIFY_WITH_TIMEOUT(h.sim()->wasWritten(uint8_t(reg), uint8_t(value)), 5000);
