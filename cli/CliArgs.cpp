@@ -2,18 +2,22 @@
 
 #include <QSet>
 
+#include "cli/CliHandoff.h"
+
 namespace {
 
 // Options that take a value; every other known option is a flag.
 const QSet<QString>& ValueOptions() {
     static const QSet<QString> s = {"port", "workdir", "addr",    "seconds", "channels",
                                     "csv",  "sbf",     "samples", "min",     "report"};
-    return s;
+    static const QSet<QString> all = s + Cli_HandoffValueOptions();
+    return all;
 }
 
 const QSet<QString>& FlagOptions() {
     static const QSet<QString> s = {"json", "help", "version", "any-firmware", "no-verify", "hinted", "save"};
-    return s;
+    static const QSet<QString> all = s + Cli_HandoffFlagOptions();
+    return all;
 }
 
 // Options that belong to one command only.
@@ -22,7 +26,12 @@ const QMap<QString, QString>& CommandOptions() {
         {"no-verify", "write load"}, {"hinted", "dump"}, {"save", "search"}, {"seconds", "monitor"}, {"csv", "monitor"},
         {"channels", "monitor snr"}, {"sbf", "snr"},     {"samples", "snr"}, {"min", "snr"},         {"report", "snr"},
     };
-    return m;
+    static const QMap<QString, QString> all = [] {
+        QMap<QString, QString> both = m;
+        both.insert(Cli_HandoffCommandOptions());
+        return both;
+    }();
+    return all;
 }
 
 const QStringList& Commands() {
@@ -81,7 +90,7 @@ bool Cli_ParseArgs(const QStringList& args, CliArgs* out, QString* error) {
         *error = QStringLiteral("no command given");
         return false;
     }
-    if (!Commands().contains(out->command)) {
+    if (!Commands().contains(out->command) && !Cli_HandoffCommands().contains(out->command)) {
         *error = QStringLiteral("unknown command '%1'").arg(out->command);
         return false;
     }
@@ -150,7 +159,9 @@ QString Cli_Usage() {
         "  reset                     reset the chip\n"
         "  search                    find the chip's I2C address\n"
         "  monitor                   stream monitor samples as a log\n"
-        "  snr                       signal-to-noise test of the keys\n"
+        "  snr                       signal-to-noise test of the keys\n") +
+           Cli_HandoffUsageCommands() +
+           QStringLiteral(
         "\n"
         "Options:\n"
         "  --port PATH               serial device (every command but ports)\n"
@@ -162,7 +173,9 @@ QString Cli_Usage() {
         "  --hinted                  dump: only registers with a cell in hint.txt\n"
         "  --save                    search: store the address found in config.ini\n"
         "  --seconds S, --channels LIST, --csv FILE|-       monitor\n"
-        "  --channels LIST, --sbf K, --samples N, --min X, --report FILE   snr\n"
+        "  --channels LIST, --sbf K, --samples N, --min X, --report FILE   snr\n") +
+           Cli_HandoffUsageOptions() +
+           QStringLiteral(
         "  --help, --version\n"
         "\n"
         "Exit codes: 0 success, 1 usage, 2 port, 3 board or chip, 4 file, 5 test failed.\n");
