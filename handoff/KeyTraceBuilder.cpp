@@ -89,8 +89,10 @@ bool KeyTraceBuilder::readLog(const QString& path, QString* error, QStringList* 
         }
     }
     if (reader.problemCount() > 0) {
-        // problems() reads "line N: why".
-        *error = QStringLiteral("%1: %2").arg(path, reader.problems().first());
+        // problems() reads "line N: why; row skipped", but nothing is skipped here.
+        QString why = reader.problems().first();
+        if (why.endsWith(QLatin1String("; row skipped"))) why.chop(13);
+        *error = QStringLiteral("%1: %2").arg(path, why);
         return false;
     }
     if (reader.truncated())
