@@ -116,6 +116,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     connect(pushButton_Dlg, &QPushButton::clicked, this, &MainWindow::onMonitorDialogClicked);
     connect(actionSnr, &QAction::triggered, this, &MainWindow::onSnrTriggered);
     Init_Logging();
+    Init_Handoff();
     connect(actionSignals, &QAction::triggered, this, &MainWindow::Show_SignalsWindow);
 
     m_SysfsRoot = QString::fromLatin1(kSysClassTty);
@@ -264,6 +265,7 @@ void MainWindow::onSnrTriggered() {
     if (!m_SnrDialog) {
         m_SnrDialog = new SnrDialog(this);
         m_SnrDialog->move(pos().x() + 40, pos().y() + 40);
+        Keep_SnrResult();
     }
     m_SnrDialog->show();
     m_SnrDialog->raise();

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "handoff/SnrReportReader.h"
 #include "ui_MainWindow.h"
 
 class MonitoringDialog;
@@ -100,6 +101,12 @@ public slots:
     void Refresh_PortList();
     // Tools > Signals: shows the graphs window, raised when already shown.
     void Show_SignalsWindow();
+    // Tools > Compare with file, Clear comparison, Export C header, Tuning
+    // report (mw_handoff.cpp).
+    void onCompareTriggered();
+    void Clear_Comparison();
+    void onExportHeaderTriggered();
+    void onReportTriggered();
 
 protected slots:
     void UART_Connection();
@@ -181,6 +188,13 @@ private:
     QTimer* m_LogStatusTimer = nullptr;
     bool m_LogChipSeen = false;  // last chip state a mark reported
     SignalsWindow* m_Signals = nullptr;
+
+    void Init_Handoff();
+    // Keeps the SNR dialog's result when its test finishes, for the report:
+    // the dialog deletes itself on close.
+    void Keep_SnrResult();
+    bool m_HaveSnr = false;
+    SnrReportFile m_LastSnr;
 };
 
 // The main window's Write_Register when there is one, else a plain write.
