@@ -104,6 +104,9 @@ public slots:
     // Tools > Compare with file, Clear comparison, Export C header, Tuning
     // report (mw_handoff.cpp).
     void onCompareTriggered();
+    // Marks the cells whose value differs from the register file at path,
+    // after a fresh read where a chip answers. False when the file is refused.
+    bool Compare_WithFile(const QString& path);
     void Clear_Comparison();
     void onExportHeaderTriggered();
     void onReportTriggered();

@@ -72,13 +72,16 @@ void MainWindow::Clear_Comparison() {
 void MainWindow::onCompareTriggered() {
     const QString name = QFileDialog::getOpenFileName(this, tr("Compare with file"), StartDir(),
                                                       tr("register files (*.sf)"), nullptr, kDialogOptions);
-    if (name.isEmpty()) return;
+    if (!name.isEmpty()) Compare_WithFile(name);
+}
+
+bool MainWindow::Compare_WithFile(const QString& name) {
     RegisterSet file;
     QString error;
     if (!RegisterSet_Read(name, &file, &error)) {
         Ui::MainWindow::statusBar->showMessage(tr("Not compared: %1").arg(error));
         QMessageBox::warning(this, tr("Compare with file"), tr("The register file was not compared:\n%1").arg(error));
-        return;
+        return false;
     }
     // What the chip holds now, where there is a chip; the read clears any
     // earlier marks. Without one, the table as it stands.
@@ -104,6 +107,7 @@ void MainWindow::onCompareTriggered() {
                                    : tr("%1 of %2 registers differ from %3").arg(differing).arg(compared).arg(name);
     if (withoutCell > 0) text += tr(" (%1 registers of the file have no cell)").arg(withoutCell);
     Ui::MainWindow::statusBar->showMessage(text);
+    return true;
 }
 
 void MainWindow::onExportHeaderTriggered() {

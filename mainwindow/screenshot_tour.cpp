@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "app/regfile.h"
 #include "autosen/SensitivityDialog.h"
 #include "data/SnrProcedure.h"
 #include "mainwindow/MainWindow.h"
 #include "views/MonitoringDialog.h"
 #include "views/ChannelIndicator.h"
+#include "views/RegisterCell.h"
 #include "views/SignalsWindow.h"
 #include "views/SnrDialog.h"
 
@@ -80,8 +82,25 @@ std::vector<TourStep> Steps(MainWindow* w) {
                          w->tabWidget->setCurrentWidget(w->tab_debug);
                      },
                      [w] { return w->tabWidget->currentWidget() == w->tab_debug; }, [w] { return w; }, 2000});
+    steps.push_back({"register-compare",
+                     [w] {
+                         // A file that differs from the chip in three registers.
+                         const QString path = QDir(g_WorkDir).filePath(QStringLiteral("compare.sf"));
+                         QByteArray text;
+                         for (int a = 0; a < 256; ++a) {
+                             if (g_RegCells[a] == nullptr) continue;
+                             int v = g_RegMirror[a].load();
+                             if (a == 0x20 || a == 0x22 || a == 0x25) v = (v + 3) & 0xFF;
+                             text += RegFile_FormatLine(a, QByteArray::number(v, 16).rightJustified(2, '0'));
+                         }
+                         QString why;
+                         if (RegFile_Save(path, text, &why)) w->Compare_WithFile(path);
+                         w->tabWidget->setCurrentWidget(w->tab_reg);
+                     },
+                     [w] { return w->actionClearComparison->isEnabled(); }, [w] { return w; }, 300});
     steps.push_back({"tools-menu",
                      [w] {
+                         w->Clear_Comparison();
                          w->tabWidget->setCurrentWidget(w->tab_reg);
                          w->menuTools->popup(w->mapToGlobal(QPoint(40, 40)));
                      },
