@@ -9,7 +9,14 @@
 
 namespace {
 
-QString Esc(const QString& text) { return text.toHtmlEscaped(); }
+// Escaped, and without the control characters XML forbids (a stray byte in
+// hint.txt must not make the report unreadable to an XML tool).
+QString Esc(const QString& text) {
+    QString clean = text;
+    for (QChar& c : clean)
+        if (c.unicode() < 0x20 && c != QLatin1Char('\n') && c != QLatin1Char('\t')) c = QLatin1Char(' ');
+    return clean.toHtmlEscaped();
+}
 
 QString Hex2(int v) { return QString::asprintf("%02X", static_cast<unsigned>(v) & 0xFFu); }
 

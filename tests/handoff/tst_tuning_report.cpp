@@ -92,7 +92,7 @@ void tst_tuning_report::report_isWellFormedSelfContainedAndRight() {
     RegisterSet set;
     QVERIFY(RegisterSet_Read(write("t.sf", "w0012\nw2028\nw2120\n"), &set, &error));
     for (auto it = set.cbegin(); it != set.cend(); ++it) r.registers.append({it.key(), it.value(), QString(), QString()});
-    RegName_Assign(&r.registers, {{0x00, "Chip ID"}, {0x20, "SIN 1 sens"}});
+    RegName_Assign(&r.registers, {{0x00, "Chip ID"}, {0x20, "SIN 1 sens"}, {0x21, "<b>\x01&"}});
 
     KeyTraceBuilder b(4, TuningReport_SbfOf(r, 2), TuningReport_Thresholds(r, 4));
     QStringList notes;
