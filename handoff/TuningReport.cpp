@@ -29,6 +29,7 @@ h3 { font-size: 11pt; margin: 14px 0 4px; }
 table { border-collapse: collapse; margin: 6px 0; }
 th, td { border: 1px solid #bbb; padding: 2px 8px; text-align: left; vertical-align: top; }
 th { background: #e8edf4; }
+td.key { white-space: nowrap; }
 td.num { text-align: right; font-variant-numeric: tabular-nums; }
 td.mono, span.mono { font-family: "DejaVu Sans Mono", monospace; }
 table.meta th { width: 11em; }
@@ -59,6 +60,11 @@ footer { margin-top: 24px; color: #777; font-size: 9pt; }
   tr { break-inside: avoid; page-break-inside: avoid; }
   th, tr.fail td { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
   svg { print-color-adjust: exact; -webkit-print-color-adjust: exact; }
+  th, td { padding: 1px 5px; }
+  /* A key's two charts side by side across the page width. */
+  div.charts { flex-wrap: nowrap; }
+  svg.trace { width: 68%; height: auto; }
+  svg.histogram { width: 30%; height: auto; }
 }
 )";
 
@@ -131,7 +137,7 @@ QString Snr(const TuningReport& r) {
         "<th>Signal</th><th>SNR</th><th>Min</th><th>Result</th><th>Sensitivity now</th><th>Recommended</th>"
         "</tr></thead>\n<tbody>\n");
     for (const SnrResult& x : res) {
-        s += QStringLiteral("<tr data-key=\"%1\"%2><td>SIN %1</td><td class=\"num\">%3</td>")
+        s += QStringLiteral("<tr data-key=\"%1\"%2><td class=\"key\">SIN %1</td><td class=\"num\">%3</td>")
                  .arg(x.channel + 1)
                  .arg(x.pass ? QString() : QStringLiteral(" class=\"fail\""))
                  .arg(x.sbf + 1);
