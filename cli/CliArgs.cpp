@@ -2,18 +2,22 @@
 
 #include <QSet>
 
+#include "cli/CliHandoff.h"
+
 namespace {
 
 // Options that take a value; every other known option is a flag.
 const QSet<QString>& ValueOptions() {
     static const QSet<QString> s = {"port", "workdir", "addr",    "seconds", "channels",
                                     "csv",  "sbf",     "samples", "min",     "report"};
-    return s;
+    static const QSet<QString> all = s + Cli_HandoffValueOptions();
+    return all;
 }
 
 const QSet<QString>& FlagOptions() {
     static const QSet<QString> s = {"json", "help", "version", "any-firmware", "no-verify", "hinted", "save"};
-    return s;
+    static const QSet<QString> all = s + Cli_HandoffFlagOptions();
+    return all;
 }
 
 // Options that belong to one command only.
@@ -22,7 +26,12 @@ const QMap<QString, QString>& CommandOptions() {
         {"no-verify", "write load"}, {"hinted", "dump"}, {"save", "search"}, {"seconds", "monitor"}, {"csv", "monitor"},
         {"channels", "monitor snr"}, {"sbf", "snr"},     {"samples", "snr"}, {"min", "snr"},         {"report", "snr"},
     };
-    return m;
+    static const QMap<QString, QString> all = [] {
+        QMap<QString, QString> both = m;
+        both.insert(Cli_HandoffCommandOptions());
+        return both;
+    }();
+    return all;
 }
 
 const QStringList& Commands() {
@@ -81,7 +90,7 @@ bool Cli_ParseArgs(const QStringList& args, CliArgs* out, QString* error) {
         *error = QStringLiteral("no command given");
         return false;
     }
-    if (!Commands().contains(out->command)) {
+    if (!Commands().contains(out->command) && !Cli_HandoffCommands().contains(out->command)) {
         *error = QStringLiteral("unknown command '%1'").arg(out->command);
         return false;
     }
@@ -138,32 +147,36 @@ bool Cli_ParseChannels(const QString& text, int channels, uint16_t* mask, QStrin
 
 QString Cli_Usage() {
     return QStringLiteral(
-        "Usage: tkeval-cli [OPTIONS] COMMAND [ARGS]\n"
-        "\n"
-        "Commands:\n"
-        "  ports                     list the ports the board may be on\n"
-        "  info                      firmware, device, family, channels, SBFs, address, chip\n"
-        "  read REG [COUNT]          read COUNT registers from REG (hex REG, decimal COUNT)\n"
-        "  write REG VALUE...        write consecutive registers from REG, each read back\n"
-        "  dump [FILE]               all 256 registers as a register file (stdout without FILE)\n"
-        "  load FILE                 write a register file to the chip, then read it back\n"
-        "  reset                     reset the chip\n"
-        "  search                    find the chip's I2C address\n"
-        "  monitor                   stream monitor samples as a log\n"
-        "  snr                       signal-to-noise test of the keys\n"
-        "\n"
-        "Options:\n"
-        "  --port PATH               serial device (every command but ports)\n"
-        "  --workdir DIR             where system.ini, config.ini and hint.txt are read (default .)\n"
-        "  --addr HEX                I2C address, overriding config.ini\n"
-        "  --json                    one JSON document on stdout\n"
-        "  --any-firmware            accept firmware outside v3.0 to v3.9\n"
-        "  --no-verify               write, load: no read-back\n"
-        "  --hinted                  dump: only registers with a cell in hint.txt\n"
-        "  --save                    search: store the address found in config.ini\n"
-        "  --seconds S, --channels LIST, --csv FILE|-       monitor\n"
-        "  --channels LIST, --sbf K, --samples N, --min X, --report FILE   snr\n"
-        "  --help, --version\n"
-        "\n"
-        "Exit codes: 0 success, 1 usage, 2 port, 3 board or chip, 4 file, 5 test failed.\n");
+               "Usage: tkeval-cli [OPTIONS] COMMAND [ARGS]\n"
+               "\n"
+               "Commands:\n"
+               "  ports                     list the ports the board may be on\n"
+               "  info                      firmware, device, family, channels, SBFs, address, chip\n"
+               "  read REG [COUNT]          read COUNT registers from REG (hex REG, decimal COUNT)\n"
+               "  write REG VALUE...        write consecutive registers from REG, each read back\n"
+               "  dump [FILE]               all 256 registers as a register file (stdout without FILE)\n"
+               "  load FILE                 write a register file to the chip, then read it back\n"
+               "  reset                     reset the chip\n"
+               "  search                    find the chip's I2C address\n"
+               "  monitor                   stream monitor samples as a log\n"
+               "  snr                       signal-to-noise test of the keys\n") +
+           Cli_HandoffUsageCommands() +
+           QStringLiteral(
+               "\n"
+               "Options:\n"
+               "  --port PATH               serial device (every command but ports)\n"
+               "  --workdir DIR             where system.ini, config.ini and hint.txt are read (default .)\n"
+               "  --addr HEX                I2C address, overriding config.ini\n"
+               "  --json                    one JSON document on stdout\n"
+               "  --any-firmware            accept firmware outside v3.0 to v3.9\n"
+               "  --no-verify               write, load: no read-back\n"
+               "  --hinted                  dump: only registers with a cell in hint.txt\n"
+               "  --save                    search: store the address found in config.ini\n"
+               "  --seconds S, --channels LIST, --csv FILE|-       monitor\n"
+               "  --channels LIST, --sbf K, --samples N, --min X, --report FILE   snr\n") +
+           Cli_HandoffUsageOptions() +
+           QStringLiteral(
+               "  --help, --version\n"
+               "\n"
+               "Exit codes: 0 success, 1 usage, 2 port, 3 board or chip, 4 file, 5 test failed.\n");
 }

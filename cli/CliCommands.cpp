@@ -14,16 +14,17 @@
 #include "app/globals.h"
 #include "app/hintfile.h"
 #include "app/regfile.h"
+#include "cli/CliHandoff.h"
 #include "cli/CliLive.h"
 #include "cli/CliOutput.h"
 #include "cli/CliSession.h"
 #include "data/LogWriter.h"
 #include "data/SampleStream.h"
-#include "tuning/SnrProcedure.h"
-#include "tuning/SnrReport.h"
 #include "link/PortDiscovery.h"
 #include "link/commands.h"
 #include "platform/ini.h"
+#include "tuning/SnrProcedure.h"
+#include "tuning/SnrReport.h"
 #include "workers/BoardOps.h"
 #include "workers/ChipFamily.h"
 
@@ -540,5 +541,6 @@ int Cli_Run(const CliArgs& a, CliOutput* out) {
     if (c == QLatin1String("search")) return CmdSearch(a, out, session);
     if (c == QLatin1String("monitor")) return CmdMonitor(a, out, session);
     if (c == QLatin1String("snr")) return CmdSnr(a, out, session);
+    if (Cli_HandoffCommands().contains(c)) return Cli_RunHandoff(a, out, session);
     return out->fail(kExitUsage, QStringLiteral("'%1' is not available in this build").arg(c));
 }

@@ -127,6 +127,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     connect(ui->pushButton_Dlg, &QPushButton::clicked, this, &MainWindow::onMonitorDialogClicked);
     connect(ui->actionSnr, &QAction::triggered, this, &MainWindow::onSnrTriggered);
     Init_Logging();
+    Init_Handoff();
     connect(ui->actionSignals, &QAction::triggered, this, &MainWindow::Show_SignalsWindow);
 
     m_SysfsRoot = QString::fromLatin1(kSysClassTty);
@@ -275,6 +276,7 @@ void MainWindow::onSnrTriggered() {
     if (!m_SnrDialog) {
         m_SnrDialog = new SnrDialog(this);
         m_SnrDialog->move(pos().x() + 40, pos().y() + 40);
+        Keep_SnrResult();
     }
     m_SnrDialog->show();
     m_SnrDialog->raise();

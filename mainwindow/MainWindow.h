@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "handoff/SnrReportReader.h"
+
 class MonitoringDialog;
 class MonitorNarrowing;
 class LogPlayer;
@@ -113,6 +115,15 @@ public slots:
     // of the channel's indicator. A second run while one is active opens too,
     // tells the engineer and closes itself.
     void openSensitivityDialog(int channel);
+    // Tools > Compare with file, Clear comparison, Export C header, Tuning
+    // report (mw_handoff.cpp).
+    void onCompareTriggered();
+    // Marks the cells whose value differs from the register file at path,
+    // after a fresh read where a chip answers. False when the file is refused.
+    bool Compare_WithFile(const QString& path);
+    void Clear_Comparison();
+    void onExportHeaderTriggered();
+    void onReportTriggered();
 
 protected slots:
     void UART_Connection();
@@ -195,6 +206,13 @@ private:
     QTimer* m_LogStatusTimer = nullptr;
     bool m_LogChipSeen = false;  // last chip state a mark reported
     SignalsWindow* m_Signals = nullptr;
+
+    void Init_Handoff();
+    // Keeps the SNR dialog's result when its test finishes, for the report:
+    // the dialog deletes itself on close.
+    void Keep_SnrResult();
+    bool m_HaveSnr = false;
+    SnrReportFile m_LastSnr;
 };
 
 // The main window's Write_Register when there is one, else a plain write.

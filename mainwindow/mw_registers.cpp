@@ -51,6 +51,8 @@ void MainWindow::onReadClicked() {
         return;
     }
     m_ReadBusy = true;
+    // A comparison speaks of the values before this read.
+    Clear_Comparison();
     ui->pushButton_Read->setEnabled(false);
     do {
         m_ReadAgain = false;

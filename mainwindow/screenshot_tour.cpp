@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "app/regfile.h"
 #include "autosen/SensitivityDialog.h"
 #include "mainwindow/MainWindow.h"
 #include "tuning/SnrProcedure.h"
@@ -20,6 +21,7 @@
 #include "ui_SnrDialog.h"
 #include "views/ChannelIndicator.h"
 #include "views/MonitoringDialog.h"
+#include "views/RegisterCell.h"
 #include "views/SignalsWindow.h"
 #include "views/SnrDialog.h"
 
@@ -84,8 +86,25 @@ std::vector<TourStep> Steps(MainWindow* w) {
                          w->ui->tabWidget->setCurrentWidget(w->ui->tab_debug);
                      },
                      [w] { return w->ui->tabWidget->currentWidget() == w->ui->tab_debug; }, [w] { return w; }, 2000});
+    steps.push_back({"register-compare",
+                     [w] {
+                         // A file that differs from the chip in three registers.
+                         const QString path = QDir(g_WorkDir).filePath(QStringLiteral("compare.sf"));
+                         QByteArray text;
+                         for (int a = 0; a < 256; ++a) {
+                             if (g_RegCells[a] == nullptr) continue;
+                             int v = g_RegMirror[a].load();
+                             if (a == 0x20 || a == 0x22 || a == 0x25) v = (v + 3) & 0xFF;
+                             text += RegFile_FormatLine(a, QByteArray::number(v, 16).rightJustified(2, '0'));
+                         }
+                         QString why;
+                         if (RegFile_Save(path, text, &why)) w->Compare_WithFile(path);
+                         w->ui->tabWidget->setCurrentWidget(w->ui->tab_reg);
+                     },
+                     [w] { return w->ui->actionClearComparison->isEnabled(); }, [w] { return w; }, 300});
     steps.push_back({"tools-menu",
                      [w] {
+                         w->Clear_Comparison();
                          w->ui->tabWidget->setCurrentWidget(w->ui->tab_reg);
                          w->ui->menuTools->popup(w->mapToGlobal(QPoint(40, 40)));
                      },

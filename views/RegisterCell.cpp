@@ -21,6 +21,24 @@ RegisterCell::~RegisterCell() = default;
 
 void RegisterCell::showImage() { ui->lineEdit_data->setText(Hex2(g_RegMirror[m_Address].load())); }
 
+void RegisterCell::setComparison(uint8_t fileValue) {
+    if (m_Comparison < 0) m_PlainPalette = ui->lineEdit_data->palette();
+    m_Comparison = fileValue;
+    // The palette, not a style sheet: the form's colours stay as they are
+    // everywhere else.
+    QPalette p = ui->lineEdit_data->palette();
+    p.setColor(QPalette::Base, QColor(0xFF, 0xC8, 0x6E));
+    ui->lineEdit_data->setPalette(p);
+    ui->lineEdit_data->setToolTip(tr("The compared file holds %1").arg(Hex2(fileValue)));
+}
+
+void RegisterCell::clearComparison() {
+    if (m_Comparison < 0) return;
+    m_Comparison = -1;
+    ui->lineEdit_data->setPalette(m_PlainPalette);
+    ui->lineEdit_data->setToolTip(QString());
+}
+
 void RegCell_ShowImage(int reg) {
     if (RegisterCell* cell = g_RegCells[reg & 0xFF]) cell->showImage();
 }

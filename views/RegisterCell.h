@@ -4,6 +4,7 @@
 // from outside through the form members.
 #pragma once
 
+#include <QPalette>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
@@ -26,6 +27,14 @@ public:
     // Shows what the register image holds for this cell's address.
     void showImage();
 
+    // Marks the field as differing from a compared register file: a coloured
+    // background, and the file's value in the tool tip. Cleared by the owner
+    // when the comparison goes stale.
+    void setComparison(uint8_t fileValue);
+    void clearComparison();
+    // The file's value while marked, -1 otherwise.
+    int comparison() const { return m_Comparison; }
+
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -33,6 +42,8 @@ private:
 
     uint8_t m_Address;
     bool m_Busy = false;  // a write/read-back of this cell is waiting for the board
+    int m_Comparison = -1;
+    QPalette m_PlainPalette;  // the field's own, while marked
 };
 
 // Shows what the register image holds for reg in reg's cell, where the hint
