@@ -14,6 +14,7 @@
 #include "app/globals.h"
 #include "app/hintfile.h"
 #include "app/regfile.h"
+#include "cli/CliCommand.h"
 #include "cli/CliLive.h"
 #include "cli/CliOutput.h"
 #include "cli/CliSession.h"
@@ -88,19 +89,11 @@ int VerifyWrites(CliSession& s, CliOutput* out, const QMap<int, uint8_t>& wanted
 
 int Usage(CliOutput* out, const QString& message) { return out->fail(kExitUsage, message); }
 
-bool WantArgs(const CliArgs& a, int min, int max, CliOutput* out, int* code) {
-    const int n = a.positional.size();
-    if (n >= min && (max < 0 || n <= max)) return true;
-    *code = Usage(out, n < min ? QStringLiteral("'%1' needs more arguments (tkeval-cli --help)").arg(a.command)
-                               : QStringLiteral("'%1': unexpected argument '%2'").arg(a.command, a.positional[max]));
-    return false;
-}
+}  // namespace
 
 // --- commands -----------------------------------------------------------------
 
-int CmdPorts(const CliArgs& a, CliOutput* out) {
-    int code = kExitOk;
-    if (!WantArgs(a, 0, 0, out, &code)) return code;
+int Cli_CmdPorts(const CliArgs& a, CliOutput* out, CliSession&) {
     const QStringList extra = Split_PortList(
         Ini_GetString(WorkDir_IniFile("config.ini"), QStringLiteral("PORT"), QStringLiteral("EXTRA"), QString()));
     QStringList cmdLine;
@@ -112,10 +105,8 @@ int CmdPorts(const CliArgs& a, CliOutput* out) {
     return kExitOk;
 }
 
-int CmdInfo(const CliArgs& a, CliOutput* out, CliSession& s) {
-    int code = kExitOk;
-    if (!WantArgs(a, 0, 0, out, &code)) return code;
-    code = s.connectBoard();
+int Cli_CmdInfo(const CliArgs&, CliOutput* out, CliSession& s) {
+    int code = s.connectBoard();
     if (code != kExitOk) return code;
     const bool chip = s.probeChip();
     if (!chip && (s.portFailed() || g_UART_Connected.load() == 0)) return s.exchangeFailed("chip probe", 'A');
@@ -140,9 +131,8 @@ int CmdInfo(const CliArgs& a, CliOutput* out, CliSession& s) {
     return kExitOk;
 }
 
-int CmdRead(const CliArgs& a, CliOutput* out, CliSession& s) {
+int Cli_CmdRead(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = kExitOk;
-    if (!WantArgs(a, 1, 2, out, &code)) return code;
     int reg = 0;
     int count = 1;
     if (!Cli_ParseHexByte(a.positional[0], &reg))
@@ -162,9 +152,8 @@ int CmdRead(const CliArgs& a, CliOutput* out, CliSession& s) {
     return kExitOk;
 }
 
-int CmdWrite(const CliArgs& a, CliOutput* out, CliSession& s) {
+int Cli_CmdWrite(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = kExitOk;
-    if (!WantArgs(a, 2, -1, out, &code)) return code;
     int reg = 0;
     if (!Cli_ParseHexByte(a.positional[0], &reg))
         return Usage(out, QStringLiteral("REG '%1': not a hex byte").arg(a.positional[0]));
@@ -194,9 +183,8 @@ int CmdWrite(const CliArgs& a, CliOutput* out, CliSession& s) {
     return kExitOk;
 }
 
-int CmdDump(const CliArgs& a, CliOutput* out, CliSession& s) {
+int Cli_CmdDump(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = kExitOk;
-    if (!WantArgs(a, 0, 1, out, &code)) return code;
     QVector<int> regs;
     if (a.has("hinted")) {
         QFile hint(WorkDir_TextFile("hint.txt"));
@@ -234,9 +222,8 @@ int CmdDump(const CliArgs& a, CliOutput* out, CliSession& s) {
     return kExitOk;
 }
 
-int CmdLoad(const CliArgs& a, CliOutput* out, CliSession& s) {
+int Cli_CmdLoad(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = kExitOk;
-    if (!WantArgs(a, 1, 1, out, &code)) return code;
     const QString path = Cli_UserPath(a.positional[0]);
     RegFileReader reader;
     if (!reader.open(path))
@@ -279,10 +266,8 @@ int CmdLoad(const CliArgs& a, CliOutput* out, CliSession& s) {
     return kExitOk;
 }
 
-int CmdReset(const CliArgs& a, CliOutput* out, CliSession& s) {
-    int code = kExitOk;
-    if (!WantArgs(a, 0, 0, out, &code)) return code;
-    code = s.connectChip();
+int Cli_CmdReset(const CliArgs&, CliOutput* out, CliSession& s) {
+    int code = s.connectChip();
     if (code != kExitOk) return code;
     const int family = g_DeviceType.load();
     const uint8_t reg = Chip_ResetRegister(family);
@@ -299,10 +284,8 @@ int CmdReset(const CliArgs& a, CliOutput* out, CliSession& s) {
     return kExitOk;
 }
 
-int CmdSearch(const CliArgs& a, CliOutput* out, CliSession& s) {
-    int code = kExitOk;
-    if (!WantArgs(a, 0, 0, out, &code)) return code;
-    code = s.connectBoard();
+int Cli_CmdSearch(const CliArgs& a, CliOutput* out, CliSession& s) {
+    int code = s.connectBoard();
     if (code != kExitOk) return code;
     const int found = I2C_Search();
     if (s.portFailed() || g_UART_Connected.load() == 0) return s.exchangeFailed(QStringLiteral("I2C search"), 'A');
@@ -322,6 +305,8 @@ int CmdSearch(const CliArgs& a, CliOutput* out, CliSession& s) {
     return kExitOk;
 }
 
+namespace {
+
 // The channels a monitor cycle of the configured family can visit.
 int MonitorChannels(CliOutput* out, int* code) {
     const ChipFamily* f = ChipFamily_Find(g_DeviceType.load());
@@ -332,9 +317,10 @@ int MonitorChannels(CliOutput* out, int* code) {
     return qMin(qBound(0, g_SizeOfChannel.load(), kMaxChannels), f->monitorChannels);
 }
 
-int CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
+}  // namespace
+
+int Cli_CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = kExitOk;
-    if (!WantArgs(a, 0, 0, out, &code)) return code;
     qint64 limitMs = -1;
     if (a.has("seconds")) {
         bool ok = false;
@@ -412,6 +398,8 @@ int CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
     return code;
 }
 
+namespace {
+
 QString SnrLine(const SnrResult& r) {
     return QStringLiteral(
                "SIN %1 SBF %2: SNR %3 (signal %4, noise p-p %5, rms %6) %7; sensitivity %8 %9, "
@@ -424,9 +412,10 @@ QString SnrLine(const SnrResult& r) {
              Hex2Upper(r.recommended), Snr_CheckWord(r.checkRecommended));
 }
 
-int CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
+}  // namespace
+
+int Cli_CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = kExitOk;
-    if (!WantArgs(a, 0, 0, out, &code)) return code;
     const int channels = MonitorChannels(out, &code);
     if (code != kExitOk) return code;
     QStringList messages;
@@ -523,22 +512,17 @@ int CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
     return kExitOk;
 }
 
-}  // namespace
-
 int Cli_Run(const CliArgs& a, CliOutput* out) {
+    const CliCommand* command = Cli_FindCommand(a.command);
+    if (command == nullptr)
+        return out->fail(kExitUsage, QStringLiteral("'%1' is not available in this build").arg(a.command));
     CliSession session(a, out);
-    int code = session.loadConfig();
+    const int code = session.loadConfig();
     if (code != kExitOk) return code;
-    const QString& c = a.command;
-    if (c == QLatin1String("ports")) return CmdPorts(a, out);
-    if (c == QLatin1String("info")) return CmdInfo(a, out, session);
-    if (c == QLatin1String("read")) return CmdRead(a, out, session);
-    if (c == QLatin1String("write")) return CmdWrite(a, out, session);
-    if (c == QLatin1String("dump")) return CmdDump(a, out, session);
-    if (c == QLatin1String("load")) return CmdLoad(a, out, session);
-    if (c == QLatin1String("reset")) return CmdReset(a, out, session);
-    if (c == QLatin1String("search")) return CmdSearch(a, out, session);
-    if (c == QLatin1String("monitor")) return CmdMonitor(a, out, session);
-    if (c == QLatin1String("snr")) return CmdSnr(a, out, session);
-    return out->fail(kExitUsage, QStringLiteral("'%1' is not available in this build").arg(c));
+    const int n = a.positional.size();
+    if (n < command->minArgs)
+        return Usage(out, QStringLiteral("'%1' needs more arguments (tkeval-cli --help)").arg(a.command));
+    if (command->maxArgs >= 0 && n > command->maxArgs)
+        return Usage(out, QStringLiteral("'%1': unexpected argument '%2'").arg(a.command, a.positional[command->maxArgs]));
+    return command->run(a, out, session);
 }
