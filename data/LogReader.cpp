@@ -1,5 +1,6 @@
 #include "data/LogReader.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QList>
@@ -82,13 +83,23 @@ LogReader::LogReader() = default;
 LogReader::~LogReader() = default;
 
 bool LogReader::open(const QString& path) {
-    m_File = std::make_unique<QFile>(path);
-    if (!m_File->open(QIODevice::ReadOnly)) {
+    // Read as it goes: an hour's log is tens of megabytes.
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly)) {
         m_Error = QObject::tr("The log %1 could not be opened: %2")
-                      .arg(QDir::toNativeSeparators(path), m_File->errorString());
+                      .arg(QDir::toNativeSeparators(path), file->errorString());
         return false;
     }
-    return open(m_File.get(), QDir::toNativeSeparators(path));
+    m_Owned = std::move(file);
+    return open(m_Owned.get(), QDir::toNativeSeparators(path));
+}
+
+bool LogReader::open(const QByteArray& content, const QString& name) {
+    auto buffer = std::make_unique<QBuffer>();
+    buffer->setData(content);
+    buffer->open(QIODevice::ReadOnly);
+    m_Owned = std::move(buffer);
+    return open(m_Owned.get(), name);
 }
 
 bool LogReader::fail(int line, const QString& why) {

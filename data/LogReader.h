@@ -59,8 +59,11 @@ public:
     // Opens the file and reads its first lines; false with error() naming
     // the file and the first wrong line.
     bool open(const QString& path);
-    // The same on a device that is already open (fuzzing, tests).
+    // The same on a device that is already open.
     bool open(QIODevice* device, const QString& name);
+    // The same on a log held in memory (fuzzing, tests); name is what
+    // messages call it.
+    bool open(const QByteArray& content, const QString& name);
 
     const LogHeader& header() const { return m_Header; }
     QString error() const { return m_Error; }
@@ -85,7 +88,8 @@ private:
     void problem(int line, const QString& why);
     bool fail(int line, const QString& why);
 
-    std::unique_ptr<QFile> m_File;
+    // The file or buffer opened by this reader itself.
+    std::unique_ptr<QIODevice> m_Owned;
     QIODevice* m_Device = nullptr;
     QString m_Name;
     LogHeader m_Header;

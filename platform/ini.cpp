@@ -57,6 +57,12 @@ bool Split_Entry(const QByteArray& text, QString* key, QString* value) {
     return !key->isEmpty();
 }
 
+// A default that no INI value can be: a value is a single line.
+const QString& Missing() {
+    static const QString s = QStringLiteral("\n");
+    return s;
+}
+
 bool Same_Name(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
 bool Read_File(const QString& file, QByteArray* data, bool* exists) {
@@ -70,10 +76,8 @@ bool Read_File(const QString& file, QByteArray* data, bool* exists) {
 
 }  // namespace
 
-QString Ini_GetString(const QString& file, const QString& section, const QString& key, const QString& def) {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly)) return def;
-    const QList<Line> lines = Split_Lines(f.readAll());
+QString Ini_GetStringFrom(const QByteArray& content, const QString& section, const QString& key, const QString& def) {
+    const QList<Line> lines = Split_Lines(content);
     bool inSection = false;
     bool seenSection = false;
     for (const Line& line : lines) {
@@ -90,6 +94,12 @@ QString Ini_GetString(const QString& file, const QString& section, const QString
         if (Split_Entry(line.text, &k, &v) && Same_Name(k, key)) return v;
     }
     return def;
+}
+
+QString Ini_GetString(const QString& file, const QString& section, const QString& key, const QString& def) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) return def;
+    return Ini_GetStringFrom(f.readAll(), section, key, def);
 }
 
 int Ini_ParseInt(const QString& text, bool* ok) {
@@ -114,17 +124,26 @@ int Ini_ParseInt(const QString& text, bool* ok) {
     return static_cast<int>(v);
 }
 
-int Ini_GetInt(const QString& file, const QString& section, const QString& key, int def) {
-    // A sentinel that no INI value can be: a value is a single line.
-    static const QString kMissing = QStringLiteral("\n");
-    const QString text = Ini_GetString(file, section, key, kMissing);
-    if (text == kMissing) return def;
+namespace {
+
+int Int_Or(const QString& text, int def) {
+    if (text == Missing()) return def;
     bool ok = false;
     const int v = Ini_ParseInt(text, &ok);
     return ok ? v : def;
 }
 
-bool Ini_WriteString(const QString& file, const QString& section, const QString& key, const QString& value) {
+}  // namespace
+
+int Ini_GetIntFrom(const QByteArray& content, const QString& section, const QString& key, int def) {
+    return Int_Or(Ini_GetStringFrom(content, section, key, Missing()), def);
+}
+
+int Ini_GetInt(const QString& file, const QString& section, const QString& key, int def) {
+    return Int_Or(Ini_GetString(file, section, key, Missing()), def);
+}
+
+bool Ini_SetString(QByteArray* content, const QString& section, const QString& key, const QString& value) {
     // Anything that would spill onto a second line, or be read back as another
     // key or section, would corrupt the file.
     auto breaksLine = [](const QString& s) { return s.contains(u'\n') || s.contains(u'\r'); };
@@ -133,9 +152,7 @@ bool Ini_WriteString(const QString& file, const QString& section, const QString&
     const QString k = key.trimmed();
     if (k.isEmpty() || k.contains(u'=') || k.startsWith(u'[') || k.startsWith(u';')) return false;
 
-    QByteArray data;
-    bool exists = false;
-    if (!Read_File(file, &data, &exists)) return false;
+    const QByteArray& data = *content;
     QList<Line> lines = Split_Lines(data);
 
     // New lines follow the file's own line ending.
@@ -185,7 +202,16 @@ bool Ini_WriteString(const QString& file, const QString& section, const QString&
     QByteArray out;
     out.reserve(data.size() + entry.size() + section.size() + 8);
     for (const Line& line : lines) out += line.text + line.eol;
+    *content = out;
+    return true;
+}
 
+bool Ini_WriteString(const QString& file, const QString& section, const QString& key, const QString& value) {
+    QByteArray data;
+    bool exists = false;
+    if (!Read_File(file, &data, &exists)) return false;
+    QByteArray out = data;
+    if (!Ini_SetString(&out, section, key, value)) return false;
     QSaveFile f(file);
     if (!f.open(QIODevice::WriteOnly)) return false;
     if (f.write(out) != out.size()) {
