@@ -223,28 +223,45 @@ int Cli_CmdDump(const CliArgs& a, CliOutput* out, CliSession& s) {
 }
 
 int Cli_CmdLoad(const CliArgs& a, CliOutput* out, CliSession& s) {
-    int code = kExitOk;
     const QString path = Cli_UserPath(a.positional[0]);
     RegFileReader reader;
     if (!reader.open(path))
         return out->fail(kExitFile, QStringLiteral("%1: cannot be read: %2").arg(path, reader.errorString()));
-    code = s.connectChip();
-    if (code != kExitOk) return code;
+    // Decided before the first write: a script must never leave the chip
+    // holding part of a file it was told was refused.
+    QStringList bad;
+    RegFileLine line;
+    while (reader.next(&line))
+        if (line.kind == RegLineKind::BadAddress || line.kind == RegLineKind::BadValue)
+            bad << QString::number(reader.lineNumber());
+    QJsonArray badJson;
+    for (const QString& n : bad) badJson.append(n.toInt());
+    out->set("file", path);
+    out->set("bad_lines", badJson);
+    const QString what = QStringLiteral("(w, two hex digits, a hex value)");
+    if (!bad.isEmpty() && a.has("strict")) {
+        out->set("written", 0);
+        return out->fail(kExitFile, QStringLiteral("%1: %2 %3 not a register write %4; nothing written (--strict)")
+                                        .arg(path,
+                                             bad.size() == 1 ? QStringLiteral("line ") + bad.first()
+                                                             : QStringLiteral("lines ") + bad.join(QStringLiteral(", ")),
+                                             bad.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"), what));
+    }
+    for (const QString& n : bad)
+        CliOutput::note(
+            QStringLiteral("tkeval-cli: warning: %1: line %2 is not a register write %3; skipped").arg(path, n, what));
 
+    int code = s.connectChip();
+    if (code != kExitOk) return code;
+    reader.setData(reader.data());
     QMap<int, uint8_t> wanted;
     const RegLoadResult r = RegFile_WriteToChip(
         &reader, s.dev(), [&wanted](const RegFileLine& line) { wanted.insert(line.address, line.value); },
         // Writing the same value again is harmless if the first did arrive.
         [&s](uint8_t reg, uint8_t value) { return s.retried([&] { return CMD_Write(s.dev(), reg, 1, &value); }); });
-    out->set("file", path);
     out->set("written", r.written);
     out->set("skipped", r.skipped);
     if (s.portFailed() || g_UART_Connected.load() == 0) return s.exchangeFailed(QStringLiteral("loading ") + path, 'A');
-    if (reader.failed())
-        return out->fail(kExitFile, QStringLiteral("%1: reading stopped after line %2: %3")
-                                        .arg(path)
-                                        .arg(reader.lineNumber())
-                                        .arg(reader.errorString()));
     if (r.refused > 0)
         return out->fail(kExitBoard, QStringLiteral("%1: %2 of %3 writes from %4 not acknowledged by the board")
                                          .arg(s.port())
@@ -256,13 +273,6 @@ int Cli_CmdLoad(const CliArgs& a, CliOutput* out, CliSession& s) {
         if (code != kExitOk) return code;
     }
     out->line(QStringLiteral("%1 registers written, %2 lines skipped").arg(r.written).arg(r.skipped));
-    // The good lines went to the chip as the window writes them; a line that
-    // looks like a write but is not one still makes the file bad.
-    if (r.firstBadLine > 0)
-        return out->fail(kExitFile,
-                         QStringLiteral("%1: line %2 is not a register write (w, two hex digits, a hex value)")
-                             .arg(path)
-                             .arg(r.firstBadLine));
     return kExitOk;
 }
 
@@ -366,8 +376,13 @@ int Cli_CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
         touch = e.mask;
         writer.writeTouch(e.tMs, e);
     });
-    QObject::connect(&writer, &LogWriter::failedWith, &live,
-                     [&](const QString& m) { live.quit(out->fail(kExitFile, m)); });
+    // A reader that went away (monitor --csv - | head) has had what it wanted:
+    // the end of the stream, as for any Unix tool, not a failure.
+    const bool toStdout = target == QLatin1String("-");
+    const auto readerGone = [&] { return toStdout && writer.readerGone(); };
+    QObject::connect(&writer, &LogWriter::failedWith, &live, [&](const QString& m) {
+        live.quit(readerGone() ? kExitOk : out->fail(kExitFile, m));
+    });
     live.start();
     g_MonChannelMask.store(mask, std::memory_order_release);
     g_SenseOn.store(1, std::memory_order_release);
@@ -390,7 +405,7 @@ int Cli_CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
     if (tty) std::fputs("\n", stderr);
     g_SenseOn.store(0, std::memory_order_release);
     writer.close();
-    if (code == kExitOk && writer.failed()) code = out->fail(kExitFile, writer.error());
+    if (code == kExitOk && writer.failed() && !readerGone()) code = out->fail(kExitFile, writer.error());
     out->set("file", target == QLatin1String("-") ? QJsonValue() : QJsonValue(path));
     out->set("samples", samples);
     out->set("rows", writer.rowCount());
