@@ -222,25 +222,18 @@ inline int Ini(const uint8_t* data, size_t size) {
     // written reads back.
     if (section == section.trimmed() && key == key.trimmed())
         Check(Ini_GetStringFrom(written, section, key, QStringLiteral("\n")) == value.trimmed(), "written value lost");
-    // A rewrite keeps every other line of the file, in order: at most the
-    // key's own line is replaced (or, when lines are added, the line before
-    // them gets its missing line end). Checked as a common subsequence, for
-    // files small enough to compare that way.
+    // A rewrite keeps every other line of the file, in order: it changes one
+    // place only, where at most the key's own line is replaced (or, when
+    // lines are added, the line before them gets its missing line end).
     const QList<QByteArray> after = written.split('\n');
     const QList<QByteArray> orig = file.split('\n');
-    if (orig.size() <= 200 && after.size() <= 210) {
-        std::vector<int> row(static_cast<size_t>(after.size()) + 1, 0);
-        for (const QByteArray& line : orig) {
-            int diag = 0;
-            for (qsizetype j = 0; j < after.size(); ++j) {
-                const int up = row[static_cast<size_t>(j) + 1];
-                row[static_cast<size_t>(j) + 1] =
-                    line == after[j] ? diag + 1 : std::max(up, row[static_cast<size_t>(j)]);
-                diag = up;
-            }
-        }
-        Check(row.back() >= orig.size() - 1, "a rewrite lost lines of the file");
-    }
+    qsizetype head = 0;
+    while (head < orig.size() && head < after.size() && orig[head] == after[head]) ++head;
+    qsizetype tail = 0;
+    while (tail < orig.size() - head && tail < after.size() - head &&
+           orig[orig.size() - 1 - tail] == after[after.size() - 1 - tail])
+        ++tail;
+    Check(orig.size() - head - tail <= 1, "a rewrite lost lines of the file");
     return 0;
 }
 
