@@ -36,25 +36,38 @@ QList<Line> Split_Lines(const QByteArray& data) {
 }
 
 // True when the line is a section header; its name goes to name.
-bool Section_Of(const QByteArray& text, QString* name) {
-    const QByteArray t = text.trimmed();
+bool Section_Of(QByteArrayView text, QString* name) {
+    const QByteArrayView t = text.trimmed();
     if (!t.startsWith('[')) return false;
     const qsizetype close = t.indexOf(']');
     if (close < 0) return false;
-    *name = QString::fromUtf8(t.mid(1, close - 1)).trimmed();
+    *name = QString::fromUtf8(t.sliced(1, close - 1)).trimmed();
     return true;
 }
 
-bool Is_Comment(const QByteArray& text) { return text.trimmed().startsWith(';'); }
+bool Is_Comment(QByteArrayView text) { return text.trimmed().startsWith(';'); }
 
-// Key of a "key=value" line (trimmed) and the raw value; false for other lines.
-bool Split_Entry(const QByteArray& text, QString* key, QString* value) {
+// Whether the key part of an entry line names key. Most lines are ASCII: they
+// are compared in place, where converting every key of the file would cost
+// more than the rest of a lookup. (QString trims the same blanks as
+// QByteArrayView within ASCII; outside it, case folding may map a letter to
+// an ASCII one, so those keys take the full path.)
+bool Key_Is(QByteArrayView part, const QString& key) {
+    const QByteArrayView t = part.trimmed();
+    bool ascii = true;
+    for (const char c : t) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) return !t.isEmpty() && QLatin1String(t.data(), t.size()).compare(key, Qt::CaseInsensitive) == 0;
+    const QString k = QString::fromUtf8(part).trimmed();
+    return !k.isEmpty() && k.compare(key, Qt::CaseInsensitive) == 0;
+}
+
+// The value of an entry line for key; false for other lines and other keys.
+bool Entry_Value(QByteArrayView text, const QString& key, QString* value) {
     if (Is_Comment(text)) return false;
     const qsizetype eq = text.indexOf('=');
-    if (eq < 0) return false;
-    *key = QString::fromUtf8(text.left(eq)).trimmed();
-    if (value) *value = QString::fromUtf8(text.mid(eq + 1)).trimmed();
-    return !key->isEmpty();
+    if (eq < 0 || !Key_Is(text.first(eq), key)) return false;
+    if (value) *value = QString::fromUtf8(text.sliced(eq + 1)).trimmed();
+    return true;
 }
 
 // A default that no INI value can be: a value is a single line.
@@ -77,21 +90,24 @@ bool Read_File(const QString& file, QByteArray* data, bool* exists) {
 }  // namespace
 
 QString Ini_GetStringFrom(const QByteArray& content, const QString& section, const QString& key, const QString& def) {
-    const QList<Line> lines = Split_Lines(content);
     bool inSection = false;
     bool seenSection = false;
-    for (const Line& line : lines) {
+    qsizetype pos = 0;
+    while (pos < content.size()) {
+        const qsizetype nl = content.indexOf('\n', pos);
+        const qsizetype end = nl < 0 ? content.size() : nl;
+        const QByteArrayView line(content.constData() + pos, end - pos);
+        pos = end + 1;
         QString name;
-        if (Section_Of(line.text, &name)) {
+        if (Section_Of(line, &name)) {
             // Only the first section of that name counts.
             if (seenSection) break;
             inSection = Same_Name(name, section);
             seenSection = inSection;
             continue;
         }
-        if (!inSection) continue;
-        QString k, v;
-        if (Split_Entry(line.text, &k, &v) && Same_Name(k, key)) return v;
+        QString v;
+        if (inSection && Entry_Value(line, key, &v)) return v;
     }
     return def;
 }
@@ -180,8 +196,7 @@ bool Ini_SetString(QByteArray* content, const QString& section, const QString& k
         }
         if (sectionAt < 0) continue;
         if (!lines[i].text.trimmed().isEmpty()) lastEntry = i;
-        QString lineKey;
-        if (Split_Entry(lines[i].text, &lineKey, nullptr) && Same_Name(lineKey, key)) {
+        if (Entry_Value(lines[i].text, key, nullptr)) {
             keyAt = i;
             break;
         }
