@@ -363,7 +363,11 @@ int Cli_CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
     header.port = s.port();
     const QString path = target == QLatin1String("-") ? QStringLiteral("/dev/stdout") : Cli_UserPath(target);
     LogWriter writer;
-    if (!writer.open(path, header)) return out->fail(kExitFile, writer.error());
+    const bool toStdout = target == QLatin1String("-");
+    // A reader that went away (monitor --csv - | head) has had what it wanted:
+    // the end of the stream, as for any Unix tool, not a failure.
+    const auto readerGone = [&] { return toStdout && writer.readerGone(); };
+    if (!writer.open(path, header)) return readerGone() ? kExitOk : out->fail(kExitFile, writer.error());
 
     CliLive live(&s, out);
     qint64 samples = 0;
@@ -376,10 +380,6 @@ int Cli_CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
         touch = e.mask;
         writer.writeTouch(e.tMs, e);
     });
-    // A reader that went away (monitor --csv - | head) has had what it wanted:
-    // the end of the stream, as for any Unix tool, not a failure.
-    const bool toStdout = target == QLatin1String("-");
-    const auto readerGone = [&] { return toStdout && writer.readerGone(); };
     QObject::connect(&writer, &LogWriter::failedWith, &live, [&](const QString& m) {
         live.quit(readerGone() ? kExitOk : out->fail(kExitFile, m));
     });

@@ -36,6 +36,7 @@ private slots:
     void commandLine();
     void completion_data();
     void completion();
+    void monitor_closedStdoutEndsQuietly_data();
     void monitor_closedStdoutEndsQuietly();
     void failures_data();
     void failures();
@@ -503,14 +504,21 @@ void tst_cli::completion() {
 }
 
 // "monitor --csv - | head": the reader leaves, the stream ends, nothing is
-// reported and the exit code is 0.
+// reported and the exit code is 0; also when it leaves before the header.
+void tst_cli::monitor_closedStdoutEndsQuietly_data() {
+    QTest::addColumn<QString>("lines");
+    QTest::newRow("after some rows") << "5";
+    QTest::newRow("at once") << "0";
+}
+
 void tst_cli::monitor_closedStdoutEndsQuietly() {
+    QFETCH(QString, lines);
     QProcess monitor;
     QProcess head;
     monitor.setWorkingDirectory(m_dir->path());
     monitor.setStandardOutputProcess(&head);
     head.setStandardOutputFile(QProcess::nullDevice());
-    head.start(QStringLiteral("head"), {"-n", "5"});
+    head.start(QStringLiteral("head"), {"-n", lines});
     monitor.start(QStringLiteral(TKEVAL_CLI_EXE), {"monitor", "--csv", "-", "--port", m_port});
     QVERIFY(head.waitForFinished(60000));
     QVERIFY(monitor.waitForFinished(60000));
