@@ -468,6 +468,8 @@ void tst_cli::completion_data() {
                                   << QStringList{};
     QTest::newRow("port joined by =") << QStringList{"info", "--port", "=", ""} << QStringList{"@"}
                                       << QStringList{};
+    QTest::newRow("port in one word with =") << QStringList{"info", "--port=/dev/nul"}
+                                             << QStringList{"--port=/dev/null"} << QStringList{};
     QTest::newRow("a file to load") << QStringList{"load", "reg"} << QStringList{"regs.sf"} << QStringList{"read"};
     QTest::newRow("no file for read") << QStringList{"read", "reg"} << QStringList{} << QStringList{"regs.sf"};
     QTest::newRow("help topics") << QStringList{"help", "mo"} << QStringList{"monitor"} << QStringList{};
