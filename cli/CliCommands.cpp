@@ -230,9 +230,9 @@ int Cli_CmdLoad(const CliArgs& a, CliOutput* out, CliSession& s) {
     // Decided before the first write: a script must never leave the chip
     // holding part of a file it was told was refused.
     QStringList bad;
-    RegFileLine line;
-    while (reader.next(&line))
-        if (line.kind == RegLineKind::BadAddress || line.kind == RegLineKind::BadValue)
+    RegFileLine scanned;
+    while (reader.next(&scanned))
+        if (scanned.kind == RegLineKind::BadAddress || scanned.kind == RegLineKind::BadValue)
             bad << QString::number(reader.lineNumber());
     QJsonArray badJson;
     for (const QString& n : bad) badJson.append(n.toInt());
@@ -253,7 +253,9 @@ int Cli_CmdLoad(const CliArgs& a, CliOutput* out, CliSession& s) {
 
     int code = s.connectChip();
     if (code != kExitOk) return code;
-    reader.setData(reader.data());
+    // The same bytes again from the first line, not the file once more.
+    const QByteArray content = reader.data();
+    reader.setData(content);
     QMap<int, uint8_t> wanted;
     const RegLoadResult r = RegFile_WriteToChip(
         &reader, s.dev(), [&wanted](const RegFileLine& line) { wanted.insert(line.address, line.value); },
