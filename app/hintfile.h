@@ -25,7 +25,11 @@ struct HintEntry {
 // an empty pair of brackets.
 QByteArray Hint_Of(const QByteArray& line);
 
-// The hinted registers of the first 256 lines of an open device, in address
-// order. A long line is one line, never several, so later registers keep
-// their addresses.
+// The hinted registers of the first 256 lines of content, in address order.
+// A long line is one line, never several, so later registers keep their
+// addresses. Carriage returns are dropped, as a device read in text mode
+// drops them.
+QVector<HintEntry> HintFile_Parse(const QByteArray& content);
+
+// The same for the first 256 lines of an open device.
 QVector<HintEntry> HintFile_Read(QIODevice* in);

@@ -1,5 +1,6 @@
 #include "app/regfile.h"
 
+#include <QFile>
 #include <QSaveFile>
 #include <cstdio>
 
@@ -75,36 +76,54 @@ bool RegFile_Save(const QString& path, const QByteArray& content, QString* error
 }
 
 bool RegFileReader::open(const QString& path) {
-    m_file.close();
-    m_file.setFileName(path);
-    m_lineNumber = 0;
-    m_failed = false;
+    setData(QByteArray());
     m_error.clear();
-    if (!m_file.open(QIODevice::ReadOnly)) {
-        m_error = m_file.errorString();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_error = file.errorString();
         return false;
     }
+    if (file.size() > kMaxFileSize) {
+        m_error = QStringLiteral("too large for a register file (%1 bytes)").arg(file.size());
+        return false;
+    }
+    QByteArray content;
+    if (!file.isSequential()) {
+        content = file.readAll();
+    } else {
+        // A pipe tells no size: read up to the same limit.
+        while (content.size() <= kMaxFileSize) {
+            const QByteArray chunk = file.read(64 * 1024);
+            if (chunk.isEmpty()) break;
+            content += chunk;
+        }
+    }
+    if (file.error() != QFileDevice::NoError) {
+        m_error = file.errorString();
+        return false;
+    }
+    if (content.size() > kMaxFileSize) {
+        m_error = QStringLiteral("too large for a register file (over %1 bytes)").arg(kMaxFileSize);
+        return false;
+    }
+    setData(content);
     return true;
 }
 
+void RegFileReader::setData(const QByteArray& content) {
+    m_data = content;
+    m_pos = 0;
+    m_lineNumber = 0;
+}
+
 bool RegFileReader::next(RegFileLine* line) {
-    if (!m_file.isOpen() || m_failed) return false;
-    if (m_file.atEnd()) {
-        m_file.close();
-        return false;
-    }
-    // readLine() without a limit returns the whole line however long it is,
-    // so the tail of a long note never starts a line of its own.
-    const QByteArray raw = m_file.readLine();
-    if (raw.isEmpty()) {
-        if (!m_file.atEnd()) {
-            m_failed = true;
-            m_error = m_file.errorString();
-        }
-        m_file.close();
-        return false;
-    }
+    if (m_pos >= m_data.size()) return false;
+    const qsizetype nl = m_data.indexOf('\n', m_pos);
+    const qsizetype end = nl < 0 ? m_data.size() : nl + 1;
+    *line = RegFile_ParseLine(QByteArray::fromRawData(m_data.constData() + m_pos, end - m_pos));
+    // The value text must not point into m_data, which the next setData() frees.
+    line->valueText.detach();
+    m_pos = end;
     ++m_lineNumber;
-    *line = RegFile_ParseLine(raw);
     return true;
 }

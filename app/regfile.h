@@ -11,7 +11,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 #include <cstdint>
 
@@ -44,27 +43,35 @@ RegFileLine RegFile_ParseLine(const QByteArray& line);
 // afterwards or the old one is untouched. False with a reason in *error.
 bool RegFile_Save(const QString& path, const QByteArray& content, QString* error);
 
-// Reads a register file line by line; lines of any length are read whole.
+// Reads a register file line by line, from memory; open() takes the whole
+// file in first, so a file that cannot be read fails before any of it is
+// used. Lines of any length are read whole.
 //
 //   RegFileReader r;
 //   if (!r.open(path)) report(r.errorString());
 //   RegFileLine line;
 //   while (r.next(&line)) { ... }
-//   if (r.failed()) report(r.errorString());
 class RegFileReader {
 public:
+    // Larger than any register file: refused instead of read into memory.
+    static constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
+
     bool open(const QString& path);
-    // The next line; false at the end of the file or when reading failed.
+    // Reads content as if it were the file.
+    void setData(const QByteArray& content);
+    // The next line; false at the end.
     bool next(RegFileLine* line);
-    // Reading stopped on an error before the end of the file.
-    bool failed() const { return m_failed; }
+    // Kept for callers that check it: reading can only fail in open() now.
+    bool failed() const { return false; }
     // Lines handed out so far.
     int lineNumber() const { return m_lineNumber; }
     QString errorString() const { return m_error; }
+    // The whole file as read.
+    const QByteArray& data() const { return m_data; }
 
 private:
-    QFile m_file;
+    QByteArray m_data;
+    qsizetype m_pos = 0;
     QString m_error;
     int m_lineNumber = 0;
-    bool m_failed = false;
 };

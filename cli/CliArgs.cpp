@@ -1,102 +1,129 @@
 #include "cli/CliArgs.h"
 
-#include <QSet>
+#include <QCommandLineParser>
 
-#include "cli/CliHandoff.h"
+#include "cli/CliCommand.h"
 
 namespace {
 
-// Options that take a value; every other known option is a flag.
-const QSet<QString>& ValueOptions() {
-    static const QSet<QString> s = {"port", "workdir", "addr",    "seconds", "channels",
-                                    "csv",  "sbf",     "samples", "min",     "report"};
-    static const QSet<QString> all = s + Cli_HandoffValueOptions();
-    return all;
-}
+// Asked by the bash completion; not in the help.
+const char kListCommands[] = "list-commands";
+const char kListOptions[] = "list-options";
 
-const QSet<QString>& FlagOptions() {
-    static const QSet<QString> s = {"json", "help", "version", "any-firmware", "no-verify", "hinted", "save"};
-    static const QSet<QString> all = s + Cli_HandoffFlagOptions();
-    return all;
-}
-
-// Options that belong to one command only.
-const QMap<QString, QString>& CommandOptions() {
-    static const QMap<QString, QString> m = {
-        {"no-verify", "write load"}, {"hinted", "dump"}, {"save", "search"}, {"seconds", "monitor"}, {"csv", "monitor"},
-        {"channels", "monitor snr"}, {"sbf", "snr"},     {"samples", "snr"}, {"min", "snr"},         {"report", "snr"},
+// Every option of the program once, by name: the global ones and those of
+// every command (two commands may share one, such as --channels).
+QList<const CliOptionSpec*> AllOptions() {
+    QList<const CliOptionSpec*> all;
+    QStringList seen;
+    auto add = [&](const CliOptionSpec& o) {
+        if (seen.contains(QLatin1String(o.name))) return;
+        seen << QLatin1String(o.name);
+        all << &o;
     };
-    static const QMap<QString, QString> all = [] {
-        QMap<QString, QString> both = m;
-        both.insert(Cli_HandoffCommandOptions());
-        return both;
-    }();
+    for (const CliOptionSpec& o : Cli_GlobalOptions()) add(o);
+    for (const CliCommand& c : Cli_Commands())
+        for (const CliOptionSpec& o : c.options) add(o);
     return all;
 }
 
-const QStringList& Commands() {
-    static const QStringList c = {"ports", "info",  "read",   "write",   "dump",
-                                  "load",  "reset", "search", "monitor", "snr"};
-    return c;
+// The one-letter spellings some options also have.
+const char* ShortName(const char* option) {
+    if (qstrcmp(option, "help") == 0) return "h";
+    if (qstrcmp(option, "output") == 0) return "o";
+    return nullptr;
+}
+
+const CliOptionSpec* FindOption(const QString& name) {
+    for (const CliOptionSpec* o : AllOptions())
+        if (name == QLatin1String(o->name)) return o;
+    return nullptr;
+}
+
+bool IsGlobal(const QString& name) {
+    for (const CliOptionSpec& o : Cli_GlobalOptions())
+        if (name == QLatin1String(o.name)) return true;
+    return false;
+}
+
+bool Takes(const CliCommand& c, const QString& name) {
+    if (IsGlobal(name)) return true;
+    for (const CliOptionSpec& o : c.options)
+        if (name == QLatin1String(o.name)) return true;
+    return false;
+}
+
+// What the parser refused, phrased as tkeval-cli always has: the parser
+// keeps going past a bad option and tells only what kind of fault it met.
+QString ParseProblem(const QCommandLineParser& parser, const QStringList& args) {
+    if (!parser.unknownOptionNames().isEmpty()) {
+        const QString name = parser.unknownOptionNames().constFirst();
+        for (const QString& a : args.mid(1)) {
+            if (a == QLatin1String("--")) break;
+            if (a == QLatin1String("--") + name || a.startsWith(QLatin1String("--") + name + QLatin1Char('=')))
+                return QStringLiteral("unknown option %1").arg(a);
+        }
+        return QStringLiteral("unknown option -%1").arg(name);
+    }
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--")) break;
+        if (!a.startsWith(QLatin1String("--"))) continue;
+        const int eq = a.indexOf(QLatin1Char('='));
+        const QString name = a.mid(2, eq < 0 ? -1 : eq - 2);
+        const CliOptionSpec* o = FindOption(name);
+        if (o == nullptr) continue;
+        if (o->valueName == nullptr && eq >= 0) return QStringLiteral("option --%1 takes no value").arg(name);
+        if (o->valueName != nullptr && eq < 0) {
+            if (i + 1 >= args.size()) return QStringLiteral("option --%1 needs a value").arg(name);
+            ++i;
+        }
+    }
+    return parser.errorText();
 }
 
 }  // namespace
 
 bool Cli_ParseArgs(const QStringList& args, CliArgs* out, QString* error) {
-    bool optionsEnded = false;
-    for (int i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (!optionsEnded && a == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        if (!optionsEnded && a.startsWith(QLatin1String("--"))) {
-            QString name = a.mid(2);
-            QString value;
-            const int eq = name.indexOf(QLatin1Char('='));
-            const bool inlineValue = eq >= 0;
-            if (inlineValue) {
-                value = name.mid(eq + 1);
-                name = name.left(eq);
-            }
-            if (ValueOptions().contains(name)) {
-                if (!inlineValue) {
-                    if (i + 1 >= args.size()) {
-                        *error = QStringLiteral("option --%1 needs a value").arg(name);
-                        return false;
-                    }
-                    value = args[++i];
-                }
-            } else if (FlagOptions().contains(name)) {
-                if (inlineValue) {
-                    *error = QStringLiteral("option --%1 takes no value").arg(name);
-                    return false;
-                }
-            } else {
-                *error = QStringLiteral("unknown option %1").arg(a);
-                return false;
-            }
-            out->opts.insert(name, value);
-            continue;
-        }
-        if (out->command.isEmpty()) {
-            out->command = a;
-        } else {
-            out->positional.append(a);
-        }
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    for (const CliOptionSpec* o : AllOptions()) {
+        QStringList names{QLatin1String(o->name)};
+        if (const char* letter = ShortName(o->name)) names.prepend(QLatin1String(letter));
+        QCommandLineOption option(names, QLatin1String(o->help));
+        if (o->valueName != nullptr) option.setValueName(QLatin1String(o->valueName));
+        parser.addOption(option);
     }
-    if (out->has("help") || out->has("version")) return true;
+    for (const char* hidden : {kListCommands, kListOptions}) {
+        QCommandLineOption option{QString::fromLatin1(hidden)};
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    if (!parser.parse(args.isEmpty() ? QStringList{QStringLiteral("tkeval-cli")} : args)) {
+        *error = ParseProblem(parser, args);
+        return false;
+    }
+    for (const CliOptionSpec* o : AllOptions()) {
+        const QString name = QLatin1String(o->name);
+        if (parser.isSet(name)) out->opts.insert(name, o->valueName != nullptr ? parser.value(name) : QString());
+    }
+    for (const char* hidden : {kListCommands, kListOptions})
+        if (parser.isSet(QLatin1String(hidden))) out->opts.insert(QLatin1String(hidden), QString());
+    out->positional = parser.positionalArguments();
+    if (!out->positional.isEmpty()) out->command = out->positional.takeFirst();
+
+    if (out->has("help") || out->has("version") || out->has(kListCommands) || out->has(kListOptions)) return true;
     if (out->command.isEmpty()) {
         *error = QStringLiteral("no command given");
         return false;
     }
-    if (!Commands().contains(out->command) && !Cli_HandoffCommands().contains(out->command)) {
+    if (out->command == QLatin1String("help")) return true;
+    const CliCommand* command = Cli_FindCommand(out->command);
+    if (command == nullptr) {
         *error = QStringLiteral("unknown command '%1'").arg(out->command);
         return false;
     }
     for (auto it = out->opts.cbegin(); it != out->opts.cend(); ++it) {
-        const QString owners = CommandOptions().value(it.key());
-        if (!owners.isEmpty() && !owners.split(QLatin1Char(' ')).contains(out->command)) {
+        if (!Takes(*command, it.key())) {
             *error = QStringLiteral("option --%1 does not apply to '%2'").arg(it.key(), out->command);
             return false;
         }
@@ -145,38 +172,82 @@ bool Cli_ParseChannels(const QString& text, int channels, uint16_t* mask, QStrin
     return true;
 }
 
+namespace {
+
+constexpr int kHelpColumn = 28;
+
+QString HelpRow(const QString& left, const QString& right) {
+    QString row = QStringLiteral("  ") + left;
+    row += row.size() + 2 <= kHelpColumn ? QString(kHelpColumn - row.size(), QLatin1Char(' ')) : QStringLiteral("  ");
+    return row + right + QLatin1Char('\n');
+}
+
+QString OptionName(const CliOptionSpec& o) {
+    QString name = QStringLiteral("--") + QLatin1String(o.name);
+    if (const char* letter = ShortName(o.name)) name = QStringLiteral("-%1, ").arg(QLatin1String(letter)) + name;
+    if (o.valueName != nullptr) name += QLatin1Char(' ') + QLatin1String(o.valueName);
+    return name;
+}
+
+QString CommandLine(const CliCommand& c) {
+    QString line = QLatin1String(c.name);
+    if (*c.synopsis != '\0') line += QLatin1Char(' ') + QLatin1String(c.synopsis);
+    return line;
+}
+
+}  // namespace
+
 QString Cli_Usage() {
-    return QStringLiteral(
-               "Usage: tkeval-cli [OPTIONS] COMMAND [ARGS]\n"
-               "\n"
-               "Commands:\n"
-               "  ports                     list the ports the board may be on\n"
-               "  info                      firmware, device, family, channels, SBFs, address, chip\n"
-               "  read REG [COUNT]          read COUNT registers from REG (hex REG, decimal COUNT)\n"
-               "  write REG VALUE...        write consecutive registers from REG, each read back\n"
-               "  dump [FILE]               all 256 registers as a register file (stdout without FILE)\n"
-               "  load FILE                 write a register file to the chip, then read it back\n"
-               "  reset                     reset the chip\n"
-               "  search                    find the chip's I2C address\n"
-               "  monitor                   stream monitor samples as a log\n"
-               "  snr                       signal-to-noise test of the keys\n") +
-           Cli_HandoffUsageCommands() +
-           QStringLiteral(
-               "\n"
-               "Options:\n"
-               "  --port PATH               serial device (every command but ports)\n"
-               "  --workdir DIR             where system.ini, config.ini and hint.txt are read (default .)\n"
-               "  --addr HEX                I2C address, overriding config.ini\n"
-               "  --json                    one JSON document on stdout\n"
-               "  --any-firmware            accept firmware outside v3.0 to v3.9\n"
-               "  --no-verify               write, load: no read-back\n"
-               "  --hinted                  dump: only registers with a cell in hint.txt\n"
-               "  --save                    search: store the address found in config.ini\n"
-               "  --seconds S, --channels LIST, --csv FILE|-       monitor\n"
-               "  --channels LIST, --sbf K, --samples N, --min X, --report FILE   snr\n") +
-           Cli_HandoffUsageOptions() +
-           QStringLiteral(
-               "  --help, --version\n"
-               "\n"
-               "Exit codes: 0 success, 1 usage, 2 port, 3 board or chip, 4 file, 5 test failed.\n");
+    QString text = QStringLiteral("Usage: tkeval-cli [OPTIONS] COMMAND [ARGS]\n\nCommands:\n");
+    for (const CliCommand& c : Cli_Commands()) text += HelpRow(CommandLine(c), QLatin1String(c.summary));
+    text += HelpRow(QStringLiteral("help [COMMAND]"), QStringLiteral("this help, or that of one command"));
+    text += QStringLiteral("\nOptions:\n");
+    for (const CliOptionSpec& o : Cli_GlobalOptions()) text += HelpRow(OptionName(o), QLatin1String(o.help));
+    // A command's own options, with the commands that take them.
+    QStringList listed;
+    for (const CliCommand& c : Cli_Commands()) {
+        for (const CliOptionSpec& o : c.options) {
+            if (listed.contains(QLatin1String(o.name))) continue;
+            listed << QLatin1String(o.name);
+            QStringList owners;
+            for (const CliCommand& other : Cli_Commands())
+                for (const CliOptionSpec& p : other.options)
+                    if (qstrcmp(p.name, o.name) == 0) owners << QLatin1String(other.name);
+            text += HelpRow(OptionName(o),
+                            owners.join(QStringLiteral(", ")) + QStringLiteral(": ") + QLatin1String(o.help));
+        }
+    }
+    text += QStringLiteral("\nExit codes: 0 success, 1 usage, 2 port, 3 board or chip, 4 file, 5 test failed.\n");
+    return text;
+}
+
+QString Cli_CommandHelp(const QString& command) {
+    const CliCommand* c = Cli_FindCommand(command);
+    if (c == nullptr) return QString();
+    QString text =
+        QStringLiteral("Usage: tkeval-cli [OPTIONS] %1\n%2\n").arg(CommandLine(*c), QLatin1String(c->summary));
+    if (!c->options.isEmpty()) {
+        text += QStringLiteral("\nOptions of %1:\n").arg(QLatin1String(c->name));
+        for (const CliOptionSpec& o : c->options) text += HelpRow(OptionName(o), QLatin1String(o.help));
+    }
+    text += QStringLiteral("\nOptions of every command:\n");
+    for (const CliOptionSpec& o : Cli_GlobalOptions()) text += HelpRow(OptionName(o), QLatin1String(o.help));
+    return text;
+}
+
+QString Cli_CompletionCommands() {
+    QString text;
+    for (const CliCommand& c : Cli_Commands()) text += QLatin1String(c.name) + QLatin1Char('\n');
+    return text + QStringLiteral("help\n");
+}
+
+QString Cli_CompletionOptions(const QString& command) {
+    const CliCommand* c = Cli_FindCommand(command);
+    QString text;
+    for (const CliOptionSpec* o : AllOptions()) {
+        if (c != nullptr && !Takes(*c, QLatin1String(o->name))) continue;
+        text += QStringLiteral("--") + QLatin1String(o->name) +
+                (o->valueName != nullptr ? QStringLiteral("=\n") : QStringLiteral("\n"));
+    }
+    return text;
 }

@@ -14,7 +14,7 @@
 #include "app/globals.h"
 #include "app/hintfile.h"
 #include "app/regfile.h"
-#include "cli/CliHandoff.h"
+#include "cli/CliCommand.h"
 #include "cli/CliLive.h"
 #include "cli/CliOutput.h"
 #include "cli/CliSession.h"
@@ -89,19 +89,11 @@ int VerifyWrites(CliSession& s, CliOutput* out, const QMap<int, uint8_t>& wanted
 
 int Usage(CliOutput* out, const QString& message) { return out->fail(kExitUsage, message); }
 
-bool WantArgs(const CliArgs& a, int min, int max, CliOutput* out, int* code) {
-    const int n = a.positional.size();
-    if (n >= min && (max < 0 || n <= max)) return true;
-    *code = Usage(out, n < min ? QStringLiteral("'%1' needs more arguments (tkeval-cli --help)").arg(a.command)
-                               : QStringLiteral("'%1': unexpected argument '%2'").arg(a.command, a.positional[max]));
-    return false;
-}
+}  // namespace
 
 // --- commands -----------------------------------------------------------------
 
-int CmdPorts(const CliArgs& a, CliOutput* out) {
-    int code = kExitOk;
-    if (!WantArgs(a, 0, 0, out, &code)) return code;
+int Cli_CmdPorts(const CliArgs& a, CliOutput* out, CliSession&) {
     const QStringList extra = Split_PortList(
         Ini_GetString(WorkDir_IniFile("config.ini"), QStringLiteral("PORT"), QStringLiteral("EXTRA"), QString()));
     QStringList cmdLine;
@@ -113,10 +105,8 @@ int CmdPorts(const CliArgs& a, CliOutput* out) {
     return kExitOk;
 }
 
-int CmdInfo(const CliArgs& a, CliOutput* out, CliSession& s) {
-    int code = kExitOk;
-    if (!WantArgs(a, 0, 0, out, &code)) return code;
-    code = s.connectBoard();
+int Cli_CmdInfo(const CliArgs&, CliOutput* out, CliSession& s) {
+    int code = s.connectBoard();
     if (code != kExitOk) return code;
     const bool chip = s.probeChip();
     if (!chip && (s.portFailed() || g_UART_Connected.load() == 0)) return s.exchangeFailed("chip probe", 'A');
@@ -141,9 +131,8 @@ int CmdInfo(const CliArgs& a, CliOutput* out, CliSession& s) {
     return kExitOk;
 }
 
-int CmdRead(const CliArgs& a, CliOutput* out, CliSession& s) {
+int Cli_CmdRead(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = kExitOk;
-    if (!WantArgs(a, 1, 2, out, &code)) return code;
     int reg = 0;
     int count = 1;
     if (!Cli_ParseHexByte(a.positional[0], &reg))
@@ -163,9 +152,8 @@ int CmdRead(const CliArgs& a, CliOutput* out, CliSession& s) {
     return kExitOk;
 }
 
-int CmdWrite(const CliArgs& a, CliOutput* out, CliSession& s) {
+int Cli_CmdWrite(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = kExitOk;
-    if (!WantArgs(a, 2, -1, out, &code)) return code;
     int reg = 0;
     if (!Cli_ParseHexByte(a.positional[0], &reg))
         return Usage(out, QStringLiteral("REG '%1': not a hex byte").arg(a.positional[0]));
@@ -195,9 +183,8 @@ int CmdWrite(const CliArgs& a, CliOutput* out, CliSession& s) {
     return kExitOk;
 }
 
-int CmdDump(const CliArgs& a, CliOutput* out, CliSession& s) {
+int Cli_CmdDump(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = kExitOk;
-    if (!WantArgs(a, 0, 1, out, &code)) return code;
     QVector<int> regs;
     if (a.has("hinted")) {
         QFile hint(WorkDir_TextFile("hint.txt"));
@@ -235,30 +222,49 @@ int CmdDump(const CliArgs& a, CliOutput* out, CliSession& s) {
     return kExitOk;
 }
 
-int CmdLoad(const CliArgs& a, CliOutput* out, CliSession& s) {
-    int code = kExitOk;
-    if (!WantArgs(a, 1, 1, out, &code)) return code;
+int Cli_CmdLoad(const CliArgs& a, CliOutput* out, CliSession& s) {
     const QString path = Cli_UserPath(a.positional[0]);
     RegFileReader reader;
     if (!reader.open(path))
         return out->fail(kExitFile, QStringLiteral("%1: cannot be read: %2").arg(path, reader.errorString()));
-    code = s.connectChip();
-    if (code != kExitOk) return code;
+    // Decided before the first write: a script must never leave the chip
+    // holding part of a file it was told was refused.
+    QStringList bad;
+    RegFileLine scanned;
+    while (reader.next(&scanned))
+        if (scanned.kind == RegLineKind::BadAddress || scanned.kind == RegLineKind::BadValue)
+            bad << QString::number(reader.lineNumber());
+    QJsonArray badJson;
+    for (const QString& n : bad) badJson.append(n.toInt());
+    out->set("file", path);
+    out->set("bad_lines", badJson);
+    const QString what = QStringLiteral("(w, two hex digits, a hex value)");
+    if (!bad.isEmpty() && a.has("strict")) {
+        out->set("written", 0);
+        return out->fail(kExitFile,
+                         QStringLiteral("%1: %2 %3 not a register write %4; nothing written (--strict)")
+                             .arg(path,
+                                  bad.size() == 1 ? QStringLiteral("line ") + bad.first()
+                                                  : QStringLiteral("lines ") + bad.join(QStringLiteral(", ")),
+                                  bad.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"), what));
+    }
+    for (const QString& n : bad)
+        CliOutput::note(
+            QStringLiteral("tkeval-cli: warning: %1: line %2 is not a register write %3; skipped").arg(path, n, what));
 
+    int code = s.connectChip();
+    if (code != kExitOk) return code;
+    // The same bytes again from the first line, not the file once more.
+    const QByteArray content = reader.data();
+    reader.setData(content);
     QMap<int, uint8_t> wanted;
     const RegLoadResult r = RegFile_WriteToChip(
         &reader, s.dev(), [&wanted](const RegFileLine& line) { wanted.insert(line.address, line.value); },
         // Writing the same value again is harmless if the first did arrive.
         [&s](uint8_t reg, uint8_t value) { return s.retried([&] { return CMD_Write(s.dev(), reg, 1, &value); }); });
-    out->set("file", path);
     out->set("written", r.written);
     out->set("skipped", r.skipped);
     if (s.portFailed() || g_UART_Connected.load() == 0) return s.exchangeFailed(QStringLiteral("loading ") + path, 'A');
-    if (reader.failed())
-        return out->fail(kExitFile, QStringLiteral("%1: reading stopped after line %2: %3")
-                                        .arg(path)
-                                        .arg(reader.lineNumber())
-                                        .arg(reader.errorString()));
     if (r.refused > 0)
         return out->fail(kExitBoard, QStringLiteral("%1: %2 of %3 writes from %4 not acknowledged by the board")
                                          .arg(s.port())
@@ -270,20 +276,11 @@ int CmdLoad(const CliArgs& a, CliOutput* out, CliSession& s) {
         if (code != kExitOk) return code;
     }
     out->line(QStringLiteral("%1 registers written, %2 lines skipped").arg(r.written).arg(r.skipped));
-    // The good lines went to the chip as the window writes them; a line that
-    // looks like a write but is not one still makes the file bad.
-    if (r.firstBadLine > 0)
-        return out->fail(kExitFile,
-                         QStringLiteral("%1: line %2 is not a register write (w, two hex digits, a hex value)")
-                             .arg(path)
-                             .arg(r.firstBadLine));
     return kExitOk;
 }
 
-int CmdReset(const CliArgs& a, CliOutput* out, CliSession& s) {
-    int code = kExitOk;
-    if (!WantArgs(a, 0, 0, out, &code)) return code;
-    code = s.connectChip();
+int Cli_CmdReset(const CliArgs&, CliOutput* out, CliSession& s) {
+    int code = s.connectChip();
     if (code != kExitOk) return code;
     const int family = g_DeviceType.load();
     const uint8_t reg = Chip_ResetRegister(family);
@@ -300,10 +297,8 @@ int CmdReset(const CliArgs& a, CliOutput* out, CliSession& s) {
     return kExitOk;
 }
 
-int CmdSearch(const CliArgs& a, CliOutput* out, CliSession& s) {
-    int code = kExitOk;
-    if (!WantArgs(a, 0, 0, out, &code)) return code;
-    code = s.connectBoard();
+int Cli_CmdSearch(const CliArgs& a, CliOutput* out, CliSession& s) {
+    int code = s.connectBoard();
     if (code != kExitOk) return code;
     const int found = I2C_Search();
     if (s.portFailed() || g_UART_Connected.load() == 0) return s.exchangeFailed(QStringLiteral("I2C search"), 'A');
@@ -323,6 +318,8 @@ int CmdSearch(const CliArgs& a, CliOutput* out, CliSession& s) {
     return kExitOk;
 }
 
+namespace {
+
 // The channels a monitor cycle of the configured family can visit.
 int MonitorChannels(CliOutput* out, int* code) {
     const ChipFamily* f = ChipFamily_Find(g_DeviceType.load());
@@ -333,9 +330,10 @@ int MonitorChannels(CliOutput* out, int* code) {
     return qMin(qBound(0, g_SizeOfChannel.load(), kMaxChannels), f->monitorChannels);
 }
 
-int CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
+}  // namespace
+
+int Cli_CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = kExitOk;
-    if (!WantArgs(a, 0, 0, out, &code)) return code;
     qint64 limitMs = -1;
     if (a.has("seconds")) {
         bool ok = false;
@@ -368,7 +366,11 @@ int CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
     header.port = s.port();
     const QString path = target == QLatin1String("-") ? QStringLiteral("/dev/stdout") : Cli_UserPath(target);
     LogWriter writer;
-    if (!writer.open(path, header)) return out->fail(kExitFile, writer.error());
+    const bool toStdout = target == QLatin1String("-");
+    // A reader that went away (monitor --csv - | head) has had what it wanted:
+    // the end of the stream, as for any Unix tool, not a failure.
+    const auto readerGone = [&] { return toStdout && writer.readerGone(); };
+    if (!writer.open(path, header)) return readerGone() ? kExitOk : out->fail(kExitFile, writer.error());
 
     CliLive live(&s, out);
     qint64 samples = 0;
@@ -382,7 +384,7 @@ int CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
         writer.writeTouch(e.tMs, e);
     });
     QObject::connect(&writer, &LogWriter::failedWith, &live,
-                     [&](const QString& m) { live.quit(out->fail(kExitFile, m)); });
+                     [&](const QString& m) { live.quit(readerGone() ? kExitOk : out->fail(kExitFile, m)); });
     live.start();
     g_MonChannelMask.store(mask, std::memory_order_release);
     g_SenseOn.store(1, std::memory_order_release);
@@ -405,13 +407,15 @@ int CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
     if (tty) std::fputs("\n", stderr);
     g_SenseOn.store(0, std::memory_order_release);
     writer.close();
-    if (code == kExitOk && writer.failed()) code = out->fail(kExitFile, writer.error());
+    if (code == kExitOk && writer.failed() && !readerGone()) code = out->fail(kExitFile, writer.error());
     out->set("file", target == QLatin1String("-") ? QJsonValue() : QJsonValue(path));
     out->set("samples", samples);
     out->set("rows", writer.rowCount());
     out->set("interrupted", live.interrupted());
     return code;
 }
+
+namespace {
 
 QString SnrLine(const SnrResult& r) {
     return QStringLiteral(
@@ -425,9 +429,10 @@ QString SnrLine(const SnrResult& r) {
              Hex2Upper(r.recommended), Snr_CheckWord(r.checkRecommended));
 }
 
-int CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
+}  // namespace
+
+int Cli_CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = kExitOk;
-    if (!WantArgs(a, 0, 0, out, &code)) return code;
     const int channels = MonitorChannels(out, &code);
     if (code != kExitOk) return code;
     QStringList messages;
@@ -524,23 +529,18 @@ int CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
     return kExitOk;
 }
 
-}  // namespace
-
 int Cli_Run(const CliArgs& a, CliOutput* out) {
+    const CliCommand* command = Cli_FindCommand(a.command);
+    if (command == nullptr)
+        return out->fail(kExitUsage, QStringLiteral("'%1' is not available in this build").arg(a.command));
     CliSession session(a, out);
-    int code = session.loadConfig();
+    const int code = session.loadConfig();
     if (code != kExitOk) return code;
-    const QString& c = a.command;
-    if (c == QLatin1String("ports")) return CmdPorts(a, out);
-    if (c == QLatin1String("info")) return CmdInfo(a, out, session);
-    if (c == QLatin1String("read")) return CmdRead(a, out, session);
-    if (c == QLatin1String("write")) return CmdWrite(a, out, session);
-    if (c == QLatin1String("dump")) return CmdDump(a, out, session);
-    if (c == QLatin1String("load")) return CmdLoad(a, out, session);
-    if (c == QLatin1String("reset")) return CmdReset(a, out, session);
-    if (c == QLatin1String("search")) return CmdSearch(a, out, session);
-    if (c == QLatin1String("monitor")) return CmdMonitor(a, out, session);
-    if (c == QLatin1String("snr")) return CmdSnr(a, out, session);
-    if (Cli_HandoffCommands().contains(c)) return Cli_RunHandoff(a, out, session);
-    return out->fail(kExitUsage, QStringLiteral("'%1' is not available in this build").arg(c));
+    const int n = a.positional.size();
+    if (n < command->minArgs)
+        return Usage(out, QStringLiteral("'%1' needs more arguments (tkeval-cli --help)").arg(a.command));
+    if (command->maxArgs >= 0 && n > command->maxArgs)
+        return Usage(out,
+                     QStringLiteral("'%1': unexpected argument '%2'").arg(a.command, a.positional[command->maxArgs]));
+    return command->run(a, out, session);
 }

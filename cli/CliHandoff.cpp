@@ -183,14 +183,7 @@ int CmdDiff(const CliArgs& a, CliOutput* out, CliSession& s) {
 // --- report -----------------------------------------------------------------------
 
 int CmdReport(const CliArgs& a, CliOutput* out, CliSession& s) {
-    QString target = a.value("output");
-    for (int i = 0; i < a.positional.size(); ++i) {
-        if (a.positional[i] == QLatin1String("-o") && i + 1 < a.positional.size()) {
-            target = a.positional[++i];
-            continue;
-        }
-        return Usage(out, QStringLiteral("'report': unexpected argument '%1'").arg(a.positional[i]));
-    }
+    const QString target = a.value("output");
     if (target.isEmpty()) return Usage(out, QStringLiteral("'report' needs -o FILE.html"));
     if (!a.has("log") && !a.has("snr") && !a.has("regs"))
         return Usage(out, QStringLiteral("'report' needs at least one of --log, --snr, --regs"));
@@ -248,32 +241,8 @@ int CmdReport(const CliArgs& a, CliOutput* out, CliSession& s) {
 
 }  // namespace
 
-QSet<QString> Cli_HandoffCommands() { return {"export", "diff", "report"}; }
+int Cli_CmdExport(const CliArgs& a, CliOutput* out, CliSession& s) { return CmdExport(a, out, s); }
 
-QSet<QString> Cli_HandoffValueOptions() { return {"from", "prefix", "format", "log", "snr", "regs", "note", "output"}; }
+int Cli_CmdDiff(const CliArgs& a, CliOutput* out, CliSession& s) { return CmdDiff(a, out, s); }
 
-QSet<QString> Cli_HandoffFlagOptions() { return {"all"}; }
-
-QMap<QString, QString> Cli_HandoffCommandOptions() {
-    return {{"from", "export"}, {"prefix", "export"}, {"format", "export"}, {"all", "export"},   {"log", "report"},
-            {"snr", "report"},  {"regs", "report"},   {"note", "report"},   {"output", "report"}};
-}
-
-QString Cli_HandoffUsageCommands() {
-    return QStringLiteral(
-        "  export FILE.h             the register set as a C header (chip, or --from FILE.sf)\n"
-        "  diff A.sf [B.sf]          registers that differ between two files, or a file and the chip\n"
-        "  report -o FILE.html       the tuning report from --log, --snr and --regs files\n");
-}
-
-QString Cli_HandoffUsageOptions() {
-    return QStringLiteral(
-        "  --from FILE.sf, --prefix NAME, --all, --format c|json   export\n"
-        "  -o/--output FILE, --log LOG, --snr REPORT, --regs FILE.sf, --note TEXT   report\n");
-}
-
-int Cli_RunHandoff(const CliArgs& a, CliOutput* out, CliSession& s) {
-    if (a.command == QLatin1String("export")) return CmdExport(a, out, s);
-    if (a.command == QLatin1String("diff")) return CmdDiff(a, out, s);
-    return CmdReport(a, out, s);
-}
+int Cli_CmdReport(const CliArgs& a, CliOutput* out, CliSession& s) { return CmdReport(a, out, s); }

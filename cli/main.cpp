@@ -8,6 +8,15 @@
 #include "cli/CliCommands.h"
 #include "cli/CliOutput.h"
 
+namespace {
+
+int Print(const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFile;
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     // A reader that goes away (a pipe into head) makes writes fail, which is
@@ -21,9 +30,23 @@ int main(int argc, char* argv[]) {
         out.fail(kExitUsage, error + QStringLiteral(" (tkeval-cli --help)"));
         return out.finish(kExitUsage);
     }
-    if (args.has("help")) {
-        std::fputs(Cli_Usage().toLocal8Bit().constData(), stdout);
-        return kExitOk;
+    if (args.has("list-commands")) return Print(Cli_CompletionCommands());
+    if (args.has("list-options")) return Print(Cli_CompletionOptions(args.command));
+    const bool helpCommand = args.command == QLatin1String("help");
+    if (args.has("help") || helpCommand) {
+        const QString topic = helpCommand ? args.positional.value(0) : args.command;
+        if (helpCommand && args.positional.size() > 1) {
+            out.fail(kExitUsage, QStringLiteral("'help': unexpected argument '%1'").arg(args.positional[1]));
+            return out.finish(kExitUsage);
+        }
+        if (topic.isEmpty()) return Print(Cli_Usage());
+        const QString text = Cli_CommandHelp(topic);
+        if (text.isEmpty() && !helpCommand) return Print(Cli_Usage());
+        if (text.isEmpty()) {
+            out.fail(kExitUsage, QStringLiteral("unknown command '%1' (tkeval-cli --help)").arg(topic));
+            return out.finish(kExitUsage);
+        }
+        return Print(text);
     }
     if (args.has("version")) {
         std::puts("tkeval-cli " TKEVAL_VERSION);

@@ -59,8 +59,12 @@ public:
     // Opens the file and reads its first lines; false with error() naming
     // the file and the first wrong line.
     bool open(const QString& path);
-    // The same on a device that is already open (fuzzing, tests).
+    // The same on a device that is already open.
     bool open(QIODevice* device, const QString& name);
+    // The same on a log held in memory (fuzzing, tests); name is what
+    // messages call it. Rows are parsed in place: content, if it was made
+    // with QByteArray::fromRawData(), must outlive the reading.
+    bool open(const QByteArray& content, const QString& name);
 
     const LogHeader& header() const { return m_Header; }
     QString error() const { return m_Error; }
@@ -79,14 +83,22 @@ public:
 
 private:
     enum class LineResult { Line, End, Cut };
+    bool start(QIODevice* device, const QString& name);
     LineResult readLine(QByteArray* line);
     bool parseRow(const QVector<QByteArray>& fields, LogRow* row, QString* why);
     bool parseTime(const QByteArray& text, qint64* wallMs);
     void problem(int line, const QString& why);
     bool fail(int line, const QString& why);
 
-    std::unique_ptr<QFile> m_File;
+    // The file opened by this reader itself.
+    std::unique_ptr<QIODevice> m_Owned;
+    // Where the lines come from: the device, or without one the content.
     QIODevice* m_Device = nullptr;
+    QByteArray m_Data;
+    qsizetype m_Pos = 0;
+    bool m_Opened = false;
+    // Reused from row to row.
+    QVector<QByteArray> m_Fields;
     QString m_Name;
     LogHeader m_Header;
     QString m_Error;

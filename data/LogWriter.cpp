@@ -44,6 +44,7 @@ bool LogWriter::open(const QString& path, const LogHeader& header) {
     close();
     m_Path = path;
     m_Failed = false;
+    m_FailErrno = 0;
     m_Error.clear();
     m_Buffer.clear();
     m_Written = 0;
@@ -170,13 +171,14 @@ bool LogWriter::writeOut(bool sync) {
     if (n != m_Buffer.size()) {
         // The file's own message is often "Unknown error" for a short write.
         const int err = errno;
-        fail(err != 0 ? QString::fromLocal8Bit(strerror(err)) : m_File.errorString());
+        fail(err != 0 ? QString::fromLocal8Bit(strerror(err)) : m_File.errorString(), err);
         return false;
     }
     // A pipe or a terminal (a log streamed to standard output) has nothing
     // to sync; the write above already handed the rows on.
     if (sync && ::fdatasync(m_File.handle()) != 0 && errno != EINVAL) {
-        fail(QString::fromLocal8Bit(strerror(errno)));
+        const int err = errno;
+        fail(QString::fromLocal8Bit(strerror(err)), err);
         return false;
     }
     m_Written += n;
@@ -184,8 +186,9 @@ bool LogWriter::writeOut(bool sync) {
     return true;
 }
 
-void LogWriter::fail(const QString& cause) {
+void LogWriter::fail(const QString& cause, int err) {
     m_Failed = true;
+    m_FailErrno = err;
     m_FlushTimer.stop();
     m_Buffer.clear();
     // A row cut in the middle would read as a bad row; what was written

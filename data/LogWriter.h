@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <cerrno>
 
 #include "data/LogFormat.h"
 #include "data/MonitorSample.h"
@@ -32,6 +33,9 @@ public:
 
     bool isOpen() const { return m_File.isOpen(); }
     bool failed() const { return m_Failed; }
+    // The failure was a pipe whose reader had gone (a log streamed into
+    // "head"): for a stream, the end the reader asked for.
+    bool readerGone() const { return m_Failed && m_FailErrno == EPIPE; }
     QString error() const { return m_Error; }
     QString path() const { return m_Path; }
     // Rows accepted since open() (those still in memory included).
@@ -60,7 +64,7 @@ private:
     void beginRow(qint64 wallMs, qint64 tMs, const char* kind);
     bool endRow();
     bool writeOut(bool sync);
-    void fail(const QString& cause);
+    void fail(const QString& cause, int err = 0);
     const QByteArray& timeText(qint64 wallMs);
 
     QFile m_File;
@@ -70,6 +74,7 @@ private:
     qint64 m_Rows = 0;
     qint64 m_LastFlushMs = 0;
     bool m_Failed = false;
+    int m_FailErrno = 0;
     QString m_Error;
     QTimer m_FlushTimer;
     // The row time changes its seconds part only once a second.

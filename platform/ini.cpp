@@ -36,25 +36,44 @@ QList<Line> Split_Lines(const QByteArray& data) {
 }
 
 // True when the line is a section header; its name goes to name.
-bool Section_Of(const QByteArray& text, QString* name) {
-    const QByteArray t = text.trimmed();
+bool Section_Of(QByteArrayView text, QString* name) {
+    const QByteArrayView t = text.trimmed();
     if (!t.startsWith('[')) return false;
     const qsizetype close = t.indexOf(']');
     if (close < 0) return false;
-    *name = QString::fromUtf8(t.mid(1, close - 1)).trimmed();
+    *name = QString::fromUtf8(t.sliced(1, close - 1)).trimmed();
     return true;
 }
 
-bool Is_Comment(const QByteArray& text) { return text.trimmed().startsWith(';'); }
+bool Is_Comment(QByteArrayView text) { return text.trimmed().startsWith(';'); }
 
-// Key of a "key=value" line (trimmed) and the raw value; false for other lines.
-bool Split_Entry(const QByteArray& text, QString* key, QString* value) {
+// Whether the key part of an entry line names key. Most lines are ASCII: they
+// are compared in place, where converting every key of the file would cost
+// more than the rest of a lookup. (QString trims the same blanks as
+// QByteArrayView within ASCII; outside it, case folding may map a letter to
+// an ASCII one, so those keys take the full path.)
+bool Key_Is(QByteArrayView part, const QString& key) {
+    const QByteArrayView t = part.trimmed();
+    bool ascii = true;
+    for (const char c : t) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) return !t.isEmpty() && QLatin1String(t.data(), t.size()).compare(key, Qt::CaseInsensitive) == 0;
+    const QString k = QString::fromUtf8(part).trimmed();
+    return !k.isEmpty() && k.compare(key, Qt::CaseInsensitive) == 0;
+}
+
+// The value of an entry line for key; false for other lines and other keys.
+bool Entry_Value(QByteArrayView text, const QString& key, QString* value) {
     if (Is_Comment(text)) return false;
     const qsizetype eq = text.indexOf('=');
-    if (eq < 0) return false;
-    *key = QString::fromUtf8(text.left(eq)).trimmed();
-    if (value) *value = QString::fromUtf8(text.mid(eq + 1)).trimmed();
-    return !key->isEmpty();
+    if (eq < 0 || !Key_Is(text.first(eq), key)) return false;
+    if (value) *value = QString::fromUtf8(text.sliced(eq + 1)).trimmed();
+    return true;
+}
+
+// A default that no INI value can be: a value is a single line.
+const QString& Missing() {
+    static const QString s = QStringLiteral("\n");
+    return s;
 }
 
 bool Same_Name(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
@@ -70,26 +89,33 @@ bool Read_File(const QString& file, QByteArray* data, bool* exists) {
 
 }  // namespace
 
-QString Ini_GetString(const QString& file, const QString& section, const QString& key, const QString& def) {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly)) return def;
-    const QList<Line> lines = Split_Lines(f.readAll());
+QString Ini_GetStringFrom(const QByteArray& content, const QString& section, const QString& key, const QString& def) {
     bool inSection = false;
     bool seenSection = false;
-    for (const Line& line : lines) {
+    qsizetype pos = 0;
+    while (pos < content.size()) {
+        const qsizetype nl = content.indexOf('\n', pos);
+        const qsizetype end = nl < 0 ? content.size() : nl;
+        const QByteArrayView line(content.constData() + pos, end - pos);
+        pos = end + 1;
         QString name;
-        if (Section_Of(line.text, &name)) {
+        if (Section_Of(line, &name)) {
             // Only the first section of that name counts.
             if (seenSection) break;
             inSection = Same_Name(name, section);
             seenSection = inSection;
             continue;
         }
-        if (!inSection) continue;
-        QString k, v;
-        if (Split_Entry(line.text, &k, &v) && Same_Name(k, key)) return v;
+        QString v;
+        if (inSection && Entry_Value(line, key, &v)) return v;
     }
     return def;
+}
+
+QString Ini_GetString(const QString& file, const QString& section, const QString& key, const QString& def) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) return def;
+    return Ini_GetStringFrom(f.readAll(), section, key, def);
 }
 
 int Ini_ParseInt(const QString& text, bool* ok) {
@@ -114,17 +140,26 @@ int Ini_ParseInt(const QString& text, bool* ok) {
     return static_cast<int>(v);
 }
 
-int Ini_GetInt(const QString& file, const QString& section, const QString& key, int def) {
-    // A sentinel that no INI value can be: a value is a single line.
-    static const QString kMissing = QStringLiteral("\n");
-    const QString text = Ini_GetString(file, section, key, kMissing);
-    if (text == kMissing) return def;
+namespace {
+
+int Int_Or(const QString& text, int def) {
+    if (text == Missing()) return def;
     bool ok = false;
     const int v = Ini_ParseInt(text, &ok);
     return ok ? v : def;
 }
 
-bool Ini_WriteString(const QString& file, const QString& section, const QString& key, const QString& value) {
+}  // namespace
+
+int Ini_GetIntFrom(const QByteArray& content, const QString& section, const QString& key, int def) {
+    return Int_Or(Ini_GetStringFrom(content, section, key, Missing()), def);
+}
+
+int Ini_GetInt(const QString& file, const QString& section, const QString& key, int def) {
+    return Int_Or(Ini_GetString(file, section, key, Missing()), def);
+}
+
+bool Ini_SetString(QByteArray* content, const QString& section, const QString& key, const QString& value) {
     // Anything that would spill onto a second line, or be read back as another
     // key or section, would corrupt the file.
     auto breaksLine = [](const QString& s) { return s.contains(u'\n') || s.contains(u'\r'); };
@@ -133,9 +168,7 @@ bool Ini_WriteString(const QString& file, const QString& section, const QString&
     const QString k = key.trimmed();
     if (k.isEmpty() || k.contains(u'=') || k.startsWith(u'[') || k.startsWith(u';')) return false;
 
-    QByteArray data;
-    bool exists = false;
-    if (!Read_File(file, &data, &exists)) return false;
+    const QByteArray& data = *content;
     QList<Line> lines = Split_Lines(data);
 
     // New lines follow the file's own line ending.
@@ -163,8 +196,7 @@ bool Ini_WriteString(const QString& file, const QString& section, const QString&
         }
         if (sectionAt < 0) continue;
         if (!lines[i].text.trimmed().isEmpty()) lastEntry = i;
-        QString lineKey;
-        if (Split_Entry(lines[i].text, &lineKey, nullptr) && Same_Name(lineKey, key)) {
+        if (Entry_Value(lines[i].text, key, nullptr)) {
             keyAt = i;
             break;
         }
@@ -185,7 +217,16 @@ bool Ini_WriteString(const QString& file, const QString& section, const QString&
     QByteArray out;
     out.reserve(data.size() + entry.size() + section.size() + 8);
     for (const Line& line : lines) out += line.text + line.eol;
+    *content = out;
+    return true;
+}
 
+bool Ini_WriteString(const QString& file, const QString& section, const QString& key, const QString& value) {
+    QByteArray data;
+    bool exists = false;
+    if (!Read_File(file, &data, &exists)) return false;
+    QByteArray out = data;
+    if (!Ini_SetString(&out, section, key, value)) return false;
     QSaveFile f(file);
     if (!f.open(QIODevice::WriteOnly)) return false;
     if (f.write(out) != out.size()) {

@@ -31,6 +31,13 @@ private slots:
     void write_sendsOneFramePerRegisterAndReadsBack();
     void dumpThenLoad_restoresTheRegisters();
     void load_appliesTheWindowsSkipRules();
+    void load_strictRefusesBeforeWriting();
+    void commandLine_data();
+    void commandLine();
+    void completion_data();
+    void completion();
+    void monitor_closedStdoutEndsQuietly_data();
+    void monitor_closedStdoutEndsQuietly();
     void failures_data();
     void failures();
     void info_json();
@@ -196,15 +203,45 @@ void tst_cli::load_appliesTheWindowsSkipRules() {
     QCOMPARE(peek(0x11), uint8_t(0x00));
     QCOMPARE(peek(0x12), uint8_t(0x07));
 
-    // A line that looks like a write but is not one: the rest is written, the
-    // file is reported bad at its line.
+    // A line that looks like a write but is not one: skipped as the window
+    // skips it, named in a warning, and the load succeeds.
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write("w1001\nwZZ01\nw1102\n");
     f.close();
     const Run bad = cli({"--port", m_port, "load", "mixed.sf"});
-    QCOMPARE(bad.code, 4);
-    QVERIFY2(bad.err.contains("line 2"), bad.err.constData());
+    QCOMPARE(bad.code, 0);
+    QVERIFY2(bad.err.contains("warning") && bad.err.contains("line 2"), bad.err.constData());
     QCOMPARE(peek(0x11), uint8_t(0x02));
+}
+
+void tst_cli::load_strictRefusesBeforeWriting() {
+    QFile f(path("bad.sf"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("w1001\nwZZ01\n; note\nw1102\nw12G7\nw13\n");
+    f.close();
+    m_sim->clearLog();
+    const Run strict = cli({"--port", m_port, "--strict", "load", "bad.sf"});
+    QCOMPARE(strict.code, 4);
+    QCOMPARE(strict.err.trimmed().count('\n'), 0);
+    QVERIFY2(strict.err.contains("lines 2, 5") && strict.err.contains("bad.sf"), strict.err.constData());
+    QCOMPARE(m_sim->log()->count('W'), size_t(0));
+    QCOMPARE(peek(0x11), uint8_t(0x00));
+
+    // Without --strict: every bad line named, the rest written.
+    const Run loose = cli({"--port", m_port, "load", "bad.sf"});
+    QCOMPARE(loose.code, 0);
+    const QList<QByteArray> warnings = loose.err.trimmed().split('\n');
+    QCOMPARE(warnings.size(), 2);
+    QVERIFY2(warnings[0].contains("line 2") && warnings[1].contains("line 5"), loose.err.constData());
+    QCOMPARE(loose.out, QByteArray("3 registers written, 3 lines skipped\n"));
+    QCOMPARE(peek(0x11), uint8_t(0x02));
+
+    // A good file loads under --strict as without it.
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("w1105\n; note\n");
+    f.close();
+    QCOMPARE(cli({"--port", m_port, "load", "--strict", "bad.sf"}).code, 0);
+    QCOMPARE(peek(0x11), uint8_t(0x05));
 }
 
 void tst_cli::failures_data() {
@@ -358,6 +395,153 @@ void tst_cli::snr_measuresNoiseAndTouchLevel() {
         QVERIFY2(value("noise_pp") > 0 && value("noise_pp") <= 6, lines[3].constData());
         QVERIFY(value("snr") >= 4);
     }
+}
+
+// Answers that need no board: the parser's forms, help and usage errors.
+void tst_cli::commandLine_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("out");  // must contain
+    QTest::addColumn<QString>("err");  // must contain; "" = stderr empty
+
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << "load FILE"
+                            << "";
+    QTest::newRow("-h after a command") << QStringList{"read", "-h"} << 0 << "read REG [COUNT]"
+                                        << "";
+    QTest::newRow("help COMMAND") << QStringList{"help", "load"} << 0 << "--strict"
+                                  << "";
+    QTest::newRow("COMMAND --help") << QStringList{"monitor", "--help"} << 0 << "--csv FILE|-"
+                                    << "";
+    QTest::newRow("command help leaves others out") << QStringList{"help", "read"} << 0 << "--port PATH"
+                                                    << "";
+    QTest::newRow("help of nothing known") << QStringList{"help", "frob"} << 1 << ""
+                                           << "frob";
+    QTest::newRow("--version") << QStringList{"--version"} << 0 << "tkeval-cli "
+                               << "";
+    QTest::newRow("nothing") << QStringList{} << 1 << ""
+                             << "no command given";
+    QTest::newRow("unknown option") << QStringList{"read", "10", "--frob=1"} << 1 << ""
+                                    << "unknown option --frob=1";
+    QTest::newRow("flag with a value") << QStringList{"--json=1", "ports"} << 1 << ""
+                                       << "--json takes no value";
+    QTest::newRow("value missing") << QStringList{"read", "10", "--port"} << 1 << ""
+                                   << "--port needs a value";
+    QTest::newRow("value joined by =") << QStringList{"read", "10", "--port=/nonexistent/tty"} << 2 << ""
+                                       << "/nonexistent/tty";
+    QTest::newRow("-- ends the options") << QStringList{"read", "--port", "/nonexistent/tty", "--", "--1"} << 1 << ""
+                                         << "REG '--1': not a hex byte";
+    QTest::newRow("too few arguments") << QStringList{"write", "10", "--port", "/nonexistent/tty"} << 1 << ""
+                                       << "'write' needs more arguments";
+    QTest::newRow("too many arguments") << QStringList{"info", "x", "--port", "/nonexistent/tty"} << 1 << ""
+                                        << "'info': unexpected argument 'x'";
+    QTest::newRow("--strict on write") << QStringList{"write", "10", "1", "--strict"} << 1 << ""
+                                       << "option --strict does not apply to 'write'";
+    QTest::newRow("--json usage error") << QStringList{"--json", "frob"} << 1 << "\"exit_code\": 1"
+                                        << "frob";
+}
+
+void tst_cli::commandLine() {
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    const Run r = cli(args);
+    QCOMPARE(r.code, code);
+    QVERIFY2(r.out.contains(out.toLocal8Bit()), r.out.constData());
+    if (err.isEmpty())
+        QVERIFY2(r.err.isEmpty(), r.err.constData());
+    else
+        QVERIFY2(r.err.contains(err.toLocal8Bit()) && r.err.trimmed().count('\n') == 0, r.err.constData());
+    if (args.contains("help") && args.size() == 2 && code == 0) {
+        // One command's help names its own options, not another's.
+        QVERIFY(!r.out.contains("--hinted"));
+        QVERIFY(r.out.contains("Usage: tkeval-cli"));
+    }
+}
+
+// The installed bash completion, run as bash would on a partial line; COMPREPLY
+// joined by spaces. The words start with the program's path.
+void tst_cli::completion_data() {
+    QTest::addColumn<QStringList>("words");
+    QTest::addColumn<QStringList>("offered");
+    QTest::addColumn<QStringList>("notOffered");
+
+    QTest::newRow("commands") << QStringList{""} << QStringList{"ports", "load", "monitor", "help"}
+                              << QStringList{"--port"};
+    QTest::newRow("command prefix") << QStringList{"re"} << QStringList{"read", "reset"} << QStringList{"write"};
+    QTest::newRow("after a global option")
+        << QStringList{"--port", "/dev/null", "du"} << QStringList{"dump"} << QStringList{};
+    QTest::newRow("a command's options") << QStringList{"load", "--"}
+                                         << QStringList{"--strict", "--no-verify", "--port"}
+                                         << QStringList{"--hinted", "--csv"};
+    QTest::newRow("options before the command")
+        << QStringList{"--"} << QStringList{"--csv", "--port", "--json"} << QStringList{};
+    QTest::newRow("port from the list") << QStringList{"--port", ""} << QStringList{"@"} << QStringList{};
+    QTest::newRow("port by path") << QStringList{"info", "--port", "/dev/nul"} << QStringList{"/dev/null"}
+                                  << QStringList{};
+    QTest::newRow("port joined by =") << QStringList{"info", "--port", "=", ""} << QStringList{"@"} << QStringList{};
+    QTest::newRow("port in one word with =")
+        << QStringList{"info", "--port=/dev/nul"} << QStringList{"--port=/dev/null"} << QStringList{};
+    QTest::newRow("a file to load") << QStringList{"load", "reg"} << QStringList{"regs.sf"} << QStringList{"read"};
+    QTest::newRow("no file for read") << QStringList{"read", "reg"} << QStringList{} << QStringList{"regs.sf"};
+    QTest::newRow("help topics") << QStringList{"help", "mo"} << QStringList{"monitor"} << QStringList{};
+}
+
+void tst_cli::completion() {
+    QFETCH(QStringList, words);
+    QFETCH(QStringList, offered);
+    QFETCH(QStringList, notOffered);
+    // The port list holds config.ini's EXTRA ports: the simulated board's.
+    QFile cfg(path("config.ini"));
+    QVERIFY(cfg.open(QIODevice::Append));
+    cfg.write(QStringLiteral("[PORT]\nEXTRA=%1\n").arg(m_port).toLocal8Bit());
+    cfg.close();
+    QFile(path("regs.sf")).open(QIODevice::WriteOnly);
+    offered.replaceInStrings(QStringLiteral("@"), m_port);
+
+    // bash -c CODE NAME ARGS: NAME is $0, ARGS are "$@".
+    QProcess bash;
+    bash.setWorkingDirectory(m_dir->path());
+    bash.start(QStringLiteral("bash"),
+               QStringList{"-c",
+                           "source \"$0\" && COMP_WORDS=(\"$@\") && COMP_CWORD=$(($# - 1)) && _tkeval_cli && "
+                           "echo \"${COMPREPLY[*]}\"",
+                           QStringLiteral(TKEVAL_SOURCE_DIR "/packaging/tkeval-cli.bash-completion"),
+                           QStringLiteral(TKEVAL_CLI_EXE)} +
+                   words);
+    QVERIFY(bash.waitForFinished(60000));
+    QCOMPARE(bash.exitCode(), 0);
+    const QStringList got = QString::fromLocal8Bit(bash.readAllStandardOutput()).trimmed().split(QLatin1Char(' '));
+    for (const QString& w : offered) QVERIFY2(got.contains(w), qPrintable(w + " not in " + got.join(' ')));
+    for (const QString& w : notOffered) QVERIFY2(!got.contains(w), qPrintable(w + " in " + got.join(' ')));
+    if (offered.isEmpty()) QCOMPARE(got, QStringList{QString()});
+}
+
+// "monitor --csv - | head": the reader leaves, the stream ends, nothing is
+// reported and the exit code is 0; also when it leaves before the header.
+void tst_cli::monitor_closedStdoutEndsQuietly_data() {
+    QTest::addColumn<QString>("lines");
+    QTest::newRow("after some rows") << "5";
+    QTest::newRow("at once") << "0";
+}
+
+void tst_cli::monitor_closedStdoutEndsQuietly() {
+    QFETCH(QString, lines);
+    QProcess monitor;
+    QProcess head;
+    monitor.setWorkingDirectory(m_dir->path());
+    monitor.setStandardOutputProcess(&head);
+    head.setStandardOutputFile(QProcess::nullDevice());
+    head.start(QStringLiteral("head"), {"-n", lines});
+    monitor.start(QStringLiteral(TKEVAL_CLI_EXE), {"monitor", "--csv", "-", "--port", m_port});
+    QVERIFY(head.waitForFinished(60000));
+    QVERIFY(monitor.waitForFinished(60000));
+    const QByteArray err = monitor.readAllStandardError();
+    QCOMPARE(monitor.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(monitor.exitCode() == 0, err.constData());
+    QVERIFY2(err.isEmpty(), err.constData());
+    // The port was closed on the way out.
+    QCOMPARE(cli({"read", "0", "--port", m_port}).code, 0);
 }
 
 void tst_cli::binary_linksNoGuiLibrary() {

@@ -91,10 +91,10 @@ private slots:
         for (const char* f : {"bin/tkeval", "bin/tkeval-sim"}) {
             QVERIFY2(QFileInfo(usr.filePath(f)).isExecutable(), f);
         }
-        for (const char* f : {"lib/udev/rules.d/70-tkeval.rules", "share/man/man1/tkeval.1.gz",
-                              "share/man/man1/tkeval-sim.1.gz", "share/tkeval/examples/system.ini",
-                              "share/tkeval/examples/config.ini", "share/tkeval/examples/hint.txt",
-                              "share/doc/tkeval/copyright"}) {
+        for (const char* f :
+             {"lib/udev/rules.d/70-tkeval.rules", "share/man/man1/tkeval.1.gz", "share/man/man1/tkeval-sim.1.gz",
+              "share/tkeval/examples/system.ini", "share/tkeval/examples/config.ini", "share/tkeval/examples/hint.txt",
+              "share/doc/tkeval/copyright", "share/bash-completion/completions/tkeval-cli"}) {
             QVERIFY2(QFileInfo(usr.filePath(f)).size() > 0, f);
         }
         for (int size : {48, 128, 256}) {
@@ -106,8 +106,8 @@ private slots:
         QSettings entry(desktop, QSettings::IniFormat);
         entry.beginGroup(QStringLiteral("Desktop Entry"));
         QVERIFY(QFileInfo(usr.filePath("bin/" + entry.value("Exec").toString().section(' ', 0, 0))).isExecutable());
-        QVERIFY(QFileInfo::exists(usr.filePath("share/icons/hicolor/48x48/apps/" + entry.value("Icon").toString() +
-                                               ".png")));
+        QVERIFY(QFileInfo::exists(
+            usr.filePath("share/icons/hicolor/48x48/apps/" + entry.value("Icon").toString() + ".png")));
         if (Tool("desktop-file-validate").isEmpty()) QSKIP("desktop-file-validate is not installed");
         const Run v = Exec(Tool("desktop-file-validate"), {desktop});
         QVERIFY2(v.code == 0 && v.out.trimmed().isEmpty(), v.out.constData());
@@ -147,7 +147,8 @@ private slots:
         const Run list = Exec(Tool("dpkg-deb"), {"-c", deb});
         QVERIFY2(list.code == 0, list.out.constData());
         for (const char* f : {"./usr/bin/tkeval", "./usr/bin/tkeval-sim", "./usr/lib/udev/rules.d/70-tkeval.rules",
-                              "./usr/share/applications/tkeval.desktop", "./usr/share/doc/tkeval/copyright"})
+                              "./usr/share/applications/tkeval.desktop", "./usr/share/doc/tkeval/copyright",
+                              "./usr/bin/tkeval-cli", "./usr/share/bash-completion/completions/tkeval-cli"})
             QVERIFY2(list.out.contains(QByteArray(" ") + f + "\n"), f);
         QVERIFY2(!list.out.contains(m_build.toLocal8Bit()), "no build path inside the package");
         // Every entry belongs to root, whoever built the package.
