@@ -162,8 +162,8 @@ private:
 
     struct Cadence {
         qint64 intervals[kIntervalMemory] = {};
-        int count = 0;  // intervals held, up to kIntervalMemory
-        int next = 0;   // where the next one goes
+        int count = 0;        // intervals held, up to kIntervalMemory
+        int next = 0;         // where the next one goes
         bool broken = false;  // the next sample starts a piece
     };
 

@@ -136,15 +136,13 @@ private slots:
         QTest::addColumn<QVector<qint64>>("times");
         QTest::addColumn<QVector<int>>("pieces");
         QTest::newRow("steady") << QVector<qint64>{0, 100, 200, 300, 400, 500} << QVector<int>{6};
-        QTest::newRow("silence of five intervals") << QVector<qint64>{0, 100, 200, 300, 800, 900}
-                                                   << QVector<int>{4, 2};
+        QTest::newRow("silence of five intervals") << QVector<qint64>{0, 100, 200, 300, 800, 900} << QVector<int>{4, 2};
         QTest::newRow("three intervals exactly") << QVector<qint64>{0, 100, 200, 300, 600, 700} << QVector<int>{6};
         QTest::newRow("too few intervals to judge") << QVector<qint64>{0, 100, 1000, 1100} << QVector<int>{4};
         QTest::newRow("uneven") << QVector<qint64>{0, 90, 210, 300, 390, 520, 600} << QVector<int>{7};
-        QTest::newRow("late sample at the same time") << QVector<qint64>{0, 100, 200, 300, 250, 400}
-                                                      << QVector<int>{6};
-        QTest::newRow("slower cadence")
-            << QVector<qint64>{0, 100, 200, 300, 1300, 2300, 3300, 4300, 5300} << QVector<int>{4, 1, 1, 3};
+        QTest::newRow("late sample at the same time") << QVector<qint64>{0, 100, 200, 300, 250, 400} << QVector<int>{6};
+        QTest::newRow("slower cadence") << QVector<qint64>{0, 100, 200, 300, 1300, 2300, 3300, 4300, 5300}
+                                        << QVector<int>{4, 1, 1, 3};
     }
     void piecesFromCadence() {
         QFETCH(QVector<qint64>, times);
