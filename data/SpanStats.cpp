@@ -14,15 +14,20 @@ SpanStats SpanStats_Compute(const SampleHistory& history, int channel, int sbf, 
     if (channel < 0 || channel >= kMaxChannels || sbf < 0 || sbf >= kMaxSbf || toMs < fromMs) return out;
     const qsizetype i0 = history.lowerBound(channel, fromMs);
     const qsizetype i1 = history.lowerBound(channel, toMs + 1);
-    const QVector<TouchInterval> touches = history.touchIntervals(channel, fromMs, toMs);
+    constexpr qint64 guard = SpanStats::kTouchGuardMs;
+    const QVector<TouchInterval> touches = history.touchIntervals(channel, fromMs - guard, toMs + guard);
     QVector<int32_t> untouched, touched;
     untouched.reserve(i1 - i0);
     int next = 0;
     for (qsizetype i = i0; i < i1; ++i) {
         const MonitorSample& s = history.at(channel, i);
-        while (next < touches.size() && touches[next].endMs >= 0 && touches[next].endMs <= s.tMs) ++next;
-        const bool isTouched = next < touches.size() && touches[next].startMs <= s.tMs;
-        (isTouched ? touched : untouched).append(s.diff[sbf]);
+        while (next < touches.size() && touches[next].endMs >= 0 && touches[next].endMs + guard <= s.tMs) ++next;
+        if (next < touches.size() && s.tMs >= touches[next].startMs - guard) {
+            const TouchInterval& iv = touches[next];
+            if (s.tMs >= iv.startMs + guard && (iv.endMs < 0 || s.tMs < iv.endMs)) touched.append(s.diff[sbf]);
+            continue;
+        }
+        untouched.append(s.diff[sbf]);
     }
     out.samples = static_cast<int>(i1 - i0);
     out.untouched = Snr_Stats(untouched);

@@ -2,8 +2,14 @@
 // how many samples, the noise of those taken with the key untouched and,
 // when the stretch holds touches, the signal and the signal-to-noise ratio.
 // The arithmetic is the SNR test's (SnrMath), on the samples of the span
-// instead of collected ones. A sample counts as touched when it falls in one
-// of the channel's own touch intervals. Widget-free.
+// instead of collected ones.
+//
+// A sample is stamped when the cycle that read it ends, a touch when the
+// board reports it, so a sample within kTouchGuardMs of a touch's start or
+// end may have been read on the other side of it: it counts in neither group
+// (the SNR test, too, drops samples next to a touch). Touched samples are
+// those further into one of the channel's own touch intervals, untouched ones
+// those further from every touch of the channel. Widget-free.
 #pragma once
 
 #include <QString>
@@ -13,9 +19,11 @@
 class SampleHistory;
 
 struct SpanStats {
+    static constexpr qint64 kTouchGuardMs = 250;
+
     int channel = 0;  // 0-based
     int sbf = 0;      // 0-based
-    int samples = 0;
+    int samples = 0;  // all in the span, next to touches too
     SnrStats untouched;
     SnrStats touched;
     double signal = 0.0;   // mean touched - mean untouched

@@ -79,7 +79,7 @@ SignalsWindow::SignalsWindow(SampleStream* stream, const QString& device, int ch
         item->setForeground(ChannelColour(c));
     }
     splitter_Main->setStretchFactor(1, 1);
-    splitter_Plots->setSizes({400, 240, 170, 130});
+    splitter_Plots->setSizes({380, 220, 150, 190});
     const QStringList columns{tr("Channel"),   tr("SBF"),          tr("Samples"), tr("Mean untouched"), tr("Noise p-p"),
                               tr("Noise RMS"), tr("Mean touched"), tr("SNR"),     tr("Sensitivity")};
     tableWidget_Stats->setColumnCount(columns.size());

@@ -15,6 +15,7 @@
 #include "app/globals.h"
 #include "data/SampleStream.h"
 #include "data/SnrMath.h"
+#include "data/SpanStats.h"
 #include "mainwindow/MainWindow.h"
 #include "platform/ini.h"
 #include "sim/SimPtyHost.h"
@@ -402,7 +403,10 @@ private slots:
             if (t == 12000) s.stream.publishTouch({t, t, 0x0});
             const int diff = held ? 40 + int(t / 250 % 5) : int((t / 250 * 7) % 5) - 2;
             s.stream.publish(At(2, t, diff));
-            (held ? touched : untouched).append(diff + 1);  // SBF 2 carries diff + 1
+            // SBF 2 carries diff + 1; samples next to the touch count in neither.
+            const bool near = (t >= 8000 - SpanStats::kTouchGuardMs && t < 8000 + SpanStats::kTouchGuardMs) ||
+                              (t >= 12000 && t < 12000 + SpanStats::kTouchGuardMs);
+            if (!near) (held ? touched : untouched).append(diff + 1);
         }
         s.stream.publish(At(3, 500, 3));
         g_RegMirror[ChipFamily_SensitivityRegister(g_DeviceType.load(), 2)].store(0x21);
@@ -410,7 +414,8 @@ private slots:
         const SnrResult want = Snr_Evaluate(2, 1, untouched, touched, kSnrDefaultMin, 1.0f, 0x21);
         const QStringList row = s.row(3, 2);
         QCOMPARE(row.size(), 9);
-        QCOMPARE(row[2].toInt(), untouched.size() + touched.size());
+        QCOMPARE(row[2].toInt(), 80);
+        QCOMPARE(untouched.size() + touched.size(), 77);
         QCOMPARE(row[3], Snr_FormatNumber(want.meanUntouched));
         QCOMPARE(row[4], Snr_FormatNumber(want.noisePeakToPeak));
         QCOMPARE(row[5], Snr_FormatNumber(want.noiseRms));
