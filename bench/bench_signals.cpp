@@ -23,6 +23,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -38,6 +39,14 @@
 #include "workers/MonitorThread.h"
 
 namespace {
+
+// CPU time of the calling thread: on a shared machine the wall times below
+// include every wait for a core, this does not.
+double ThreadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
 
 constexpr int kChannels = 16;
 constexpr int kSbfs = 4;
@@ -82,8 +91,9 @@ SignalsWindow* OpenWindow(SampleStream& stream) {
 struct Lateness {
     double p50 = 0, p99 = 0, max = 0;
     size_t count = 0;
-    double firstFrameMs = -1;
+    double firstFrameMs = -1, firstFrameCpuMs = -1;
     double redrawP50 = 0, redrawP99 = 0, redrawMax = 0;
+    double replotCpuP50 = 0, replotCpuP99 = 0;
     size_t redraws = 0;
 };
 
@@ -98,9 +108,10 @@ Lateness Responsiveness(bool withWindow, int seconds) {
     // Opening to the first frame: all three plots drawn once.
     QElapsedTimer clock;
     clock.start();
+    const double cpuAtOpen = ThreadCpuMs();
     std::unique_ptr<SignalsWindow> window(withWindow ? OpenWindow(stream) : nullptr);
-    double firstFrameMs = -1;
-    double replotMs = 0;
+    double firstFrameMs = -1, firstFrameCpuMs = -1;
+    double replotMs = 0, replotCpuMs = 0, replotCpuFrom = 0;
     if (window) {
         QCustomPlot* plots[] = {window->diffPlot(), window->countsPlot(), window->barsPlot()};
         int drawn = 0;
@@ -113,9 +124,15 @@ Lateness Responsiveness(bool withWindow, int seconds) {
         QTimer::singleShot(10000, &first, &QEventLoop::quit);
         first.exec();
         firstFrameMs = clock.nsecsElapsed() / 1e6;
-        for (QCustomPlot* plot : plots)
-            QObject::connect(plot, &QCustomPlot::afterReplot, plot,
-                             [&replotMs, plot] { replotMs += plot->replotTime(); });
+        firstFrameCpuMs = ThreadCpuMs() - cpuAtOpen;
+        for (QCustomPlot* plot : plots) {
+            QObject::connect(plot, &QCustomPlot::beforeReplot, plot,
+                             [&replotCpuFrom] { replotCpuFrom = ThreadCpuMs(); });
+            QObject::connect(plot, &QCustomPlot::afterReplot, plot, [&, plot] {
+                replotMs += plot->replotTime();
+                replotCpuMs += ThreadCpuMs() - replotCpuFrom;
+            });
+        }
     }
     QCoreApplication::processEvents();
 
@@ -126,15 +143,19 @@ Lateness Responsiveness(bool withWindow, int seconds) {
 
     // A redraw's cost: its filling, then its three replots, which run on
     // the loop's next turns and are done before the next redraw starts.
-    std::vector<double> late, redraws;
+    std::vector<double> late, redraws, replotCpu;
     quint64 seenRedraws = window ? window->redrawCount() : 0;
     double fillMs = -1;
     auto countRedraws = [&] {
         if (!window || window->redrawCount() == seenRedraws) return;
-        if (fillMs >= 0) redraws.push_back(fillMs + replotMs);
+        if (fillMs >= 0) {
+            redraws.push_back(fillMs + replotMs);
+            replotCpu.push_back(replotCpuMs);
+        }
         seenRedraws = window->redrawCount();
         fillMs = window->lastFillMs();
         replotMs = 0;
+        replotCpuMs = 0;
     };
     QEventLoop loop;
     qint64 armedNs = 0;
@@ -154,7 +175,10 @@ Lateness Responsiveness(bool withWindow, int seconds) {
     feed.stop();
     Lateness out{bench::Percentile(late, 50), bench::Percentile(late, 99), bench::Percentile(late, 100), late.size()};
     out.firstFrameMs = firstFrameMs;
+    out.firstFrameCpuMs = firstFrameCpuMs;
     if (!redraws.empty()) {
+        out.replotCpuP50 = bench::Percentile(replotCpu, 50);
+        out.replotCpuP99 = bench::Percentile(replotCpu, 99);
         out.redrawP50 = bench::Percentile(redraws, 50);
         out.redrawP99 = bench::Percentile(redraws, 99);
         out.redrawMax = bench::Percentile(redraws, 100);
@@ -257,11 +281,13 @@ int main(int argc, char** argv) {
     const auto [rssTen, rssHour] = Memory();
 
     bench::Row("Signals window opened on a full 10 min history (16 ch x 4 SBF, all chosen): first frame",
-               bench::Fmt("%.1f ms", with.firstFrameMs), "<= 100 ms",
+               bench::Fmt("%.1f ms (%.1f ms of CPU)", with.firstFrameMs, with.firstFrameCpuMs), "<= 100 ms",
                bench::Verdict(with.firstFrameMs >= 0 && with.firstFrameMs <= 100.0));
     bench::Row("  redraw (filling + replotting the three plots), 20 samples/s arriving",
                bench::Fmt("p99 %.2f ms (p50 %.2f, max %.1f)", with.redrawP99, with.redrawP50, with.redrawMax),
                "p99 <= 16 ms", bench::Verdict(with.redraws > 0 && with.redrawP99 <= 16.0));
+    bench::Row("  the three replots of a redraw in CPU time of the GUI thread",
+               bench::Fmt("p99 %.2f ms (p50 %.2f)", with.replotCpuP99, with.replotCpuP50), "-", "-");
     bench::Row("  event-loop lateness with the window open",
                bench::Fmt("max %.1f ms (p99 %.2f, p50 %.3f)", with.max, with.p99, with.p50), "max <= 50 ms",
                bench::Verdict(with.max <= 50.0));
