@@ -347,7 +347,8 @@ void SignalsWindow::redraw() {
                       markers != m_Markers || std::abs((xHi - xLo) - (m_DrawnHi - m_DrawnLo)) > 1e-9;
     m_PlotPixels = pixels;
     m_Markers = markers;
-    m_ColumnWidth = (xHi - xLo) / pixels;
+    // Floored so a view zoomed in beyond reason cannot overflow a column index.
+    m_ColumnWidth = std::max((xHi - xLo) / pixels, 1e-6);
     m_DrawnLo = xLo;
     m_DrawnHi = xHi;
     fillTimeGraphs(xLo, xHi, full);
