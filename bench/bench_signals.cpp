@@ -1,7 +1,9 @@
-// The Signals window's cost: how late the GUI event loop runs with the window
-// open on 16 channels x 4 SBFs over a full 10-minute history, fed at the most
-// the processing thread publishes (one sample per 50 ms cycle; unpaced, the
-// wire adds next to nothing); the memory held after one simulated hour of such
+// The Signals window's cost: how long it takes from opening to its first frame
+// on 16 channels x 4 SBFs over a full 10-minute history, how long each redraw
+// takes (filling the graphs plus drawing the three plots) and how late the GUI
+// event loop runs with it open, fed at the most the processing thread
+// publishes (one sample per 50 ms cycle; unpaced, the wire adds next to
+// nothing); the memory held after one simulated hour of such
 // samples next to ten minutes; and the CPU share of the whole tool monitoring
 // a board paced at 9600 baud with the window open and without it.
 //
@@ -9,6 +11,8 @@
 //
 // Lateness is that of a zero timer armed again each time it fires: the time
 // from arming to firing, so every redraw or other block of the loop shows.
+#include <qcustomplot.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,6 +23,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -35,6 +40,14 @@
 #include "workers/MonitorThread.h"
 
 namespace {
+
+// CPU time of the calling thread: on a shared machine the wall times below
+// include every wait for a core, this does not.
+double ThreadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
 
 constexpr int kChannels = 16;
 constexpr int kSbfs = 4;
@@ -79,6 +92,10 @@ SignalsWindow* OpenWindow(SampleStream& stream) {
 struct Lateness {
     double p50 = 0, p99 = 0, max = 0;
     size_t count = 0;
+    double firstFrameMs = -1, firstFrameCpuMs = -1;
+    double redrawP50 = 0, redrawP99 = 0, redrawMax = 0;
+    double replotCpuP50 = 0, replotCpuP99 = 0;
+    size_t redraws = 0;
 };
 
 // A full history, then live samples at the publication rate for the given
@@ -88,22 +105,66 @@ Lateness Responsiveness(bool withWindow, int seconds) {
     stream.restart(SampleStream::Source::Replay);
     quint64 n = 0;
     for (qint64 t = 0; t < kTenMinutesMs; t += kPublishMs) Feed(stream, &n, t);
-    std::unique_ptr<SignalsWindow> window(withWindow ? OpenWindow(stream) : nullptr);
-    QCoreApplication::processEvents();
 
+    // Opening to the first frame: all three plots drawn once.
     QElapsedTimer clock;
     clock.start();
+    const double cpuAtOpen = ThreadCpuMs();
+    std::unique_ptr<SignalsWindow> window(withWindow ? OpenWindow(stream) : nullptr);
+    double firstFrameMs = -1, firstFrameCpuMs = -1;
+    double replotMs = 0, replotCpuMs = 0, replotCpuFrom = 0;
+    if (window) {
+        QCustomPlot* plots[] = {window->diffPlot(), window->countsPlot(), window->barsPlot()};
+        int drawn = 0;
+        QEventLoop first;
+        for (QCustomPlot* plot : plots) {
+            QObject::connect(plot, &QCustomPlot::afterReplot, &first, [&] {
+                if (window->redrawCount() > 0 && ++drawn == 3) first.quit();
+            });
+        }
+        QTimer::singleShot(10000, &first, &QEventLoop::quit);
+        first.exec();
+        firstFrameMs = clock.nsecsElapsed() / 1e6;
+        firstFrameCpuMs = ThreadCpuMs() - cpuAtOpen;
+        for (QCustomPlot* plot : plots) {
+            QObject::connect(plot, &QCustomPlot::beforeReplot, plot,
+                             [&replotCpuFrom] { replotCpuFrom = ThreadCpuMs(); });
+            QObject::connect(plot, &QCustomPlot::afterReplot, plot, [&, plot] {
+                replotMs += plot->replotTime();
+                replotCpuMs += ThreadCpuMs() - replotCpuFrom;
+            });
+        }
+    }
+    QCoreApplication::processEvents();
+
+    clock.restart();
     QTimer feed;
     QObject::connect(&feed, &QTimer::timeout, [&] { Feed(stream, &n, kTenMinutesMs + clock.elapsed()); });
     feed.start(kPublishMs);
 
-    std::vector<double> late;
+    // A redraw's cost: its filling, then its three replots, which run on
+    // the loop's next turns and are done before the next redraw starts.
+    std::vector<double> late, redraws, replotCpu;
+    quint64 seenRedraws = window ? window->redrawCount() : 0;
+    double fillMs = -1;
+    auto countRedraws = [&] {
+        if (!window || window->redrawCount() == seenRedraws) return;
+        if (fillMs >= 0) {
+            redraws.push_back(fillMs + replotMs);
+            replotCpu.push_back(replotCpuMs);
+        }
+        seenRedraws = window->redrawCount();
+        fillMs = window->lastFillMs();
+        replotMs = 0;
+        replotCpuMs = 0;
+    };
     QEventLoop loop;
     qint64 armedNs = 0;
     std::function<void()> arm = [&] {
         armedNs = clock.nsecsElapsed();
         QTimer::singleShot(0, [&] {
             late.push_back((clock.nsecsElapsed() - armedNs) / 1e6);
+            countRedraws();
             if (clock.elapsed() < seconds * 1000)
                 arm();
             else
@@ -113,7 +174,18 @@ Lateness Responsiveness(bool withWindow, int seconds) {
     arm();
     loop.exec();
     feed.stop();
-    return {bench::Percentile(late, 50), bench::Percentile(late, 99), bench::Percentile(late, 100), late.size()};
+    Lateness out{bench::Percentile(late, 50), bench::Percentile(late, 99), bench::Percentile(late, 100), late.size()};
+    out.firstFrameMs = firstFrameMs;
+    out.firstFrameCpuMs = firstFrameCpuMs;
+    if (!redraws.empty()) {
+        out.replotCpuP50 = bench::Percentile(replotCpu, 50);
+        out.replotCpuP99 = bench::Percentile(replotCpu, 99);
+        out.redrawP50 = bench::Percentile(redraws, 50);
+        out.redrawP99 = bench::Percentile(redraws, 99);
+        out.redrawMax = bench::Percentile(redraws, 100);
+    }
+    out.redraws = redraws.size();
+    return out;
 }
 
 // Resident memory after ten simulated minutes and after an hour of samples
@@ -209,9 +281,17 @@ int main(int argc, char** argv) {
     const Lateness with = Responsiveness(true, seconds);
     const auto [rssTen, rssHour] = Memory();
 
-    bench::Row("Signals window open (16 ch x 4 SBF, 10 min history, 20 samples/s): event-loop lateness p99",
-               bench::Fmt("%.2f ms (p50 %.3f, max %.1f)", with.p99, with.p50, with.max), "< 16 ms",
-               bench::Verdict(with.p99 < 16.0));
+    bench::Row("Signals window opened on a full 10 min history (16 ch x 4 SBF, all chosen): first frame",
+               bench::Fmt("%.1f ms (%.1f ms of CPU)", with.firstFrameMs, with.firstFrameCpuMs), "<= 100 ms",
+               bench::Verdict(with.firstFrameMs >= 0 && with.firstFrameMs <= 100.0));
+    bench::Row("  redraw (filling + replotting the three plots), 20 samples/s arriving",
+               bench::Fmt("p99 %.2f ms (p50 %.2f, max %.1f)", with.redrawP99, with.redrawP50, with.redrawMax),
+               "p99 <= 16 ms", bench::Verdict(with.redraws > 0 && with.redrawP99 <= 16.0));
+    bench::Row("  the three replots of a redraw in CPU time of the GUI thread",
+               bench::Fmt("p99 %.2f ms (p50 %.2f)", with.replotCpuP99, with.replotCpuP50), "-", "-");
+    bench::Row("  event-loop lateness with the window open",
+               bench::Fmt("max %.1f ms (p99 %.2f, p50 %.3f)", with.max, with.p99, with.p50), "max <= 50 ms",
+               bench::Verdict(with.max <= 50.0));
     bench::Row("  the same without the window",
                bench::Fmt("%.2f ms (p50 %.3f, max %.1f)", without.p99, without.p50, without.max), "-", "-");
     if (cpuOff >= 0 && cpuOn >= 0) {
@@ -224,7 +304,7 @@ int main(int argc, char** argv) {
     bench::Row("resident memory, one simulated hour of samples vs ten minutes, window open",
                bench::Fmt("%+.2f MiB (%.1f MiB at 10 min)", growthMiB, rssTen / 1024.0), "<= 2 MiB",
                bench::Verdict(rssTen > 0 && growthMiB <= 2.0));
-    std::printf("signals: lateness over %d s, %zu timer turns with the window, %zu without\n", seconds, with.count,
-                without.count);
+    std::printf("signals: lateness over %d s, %zu timer turns with the window, %zu without; %zu redraws\n", seconds,
+                with.count, without.count, with.redraws);
     return 0;
 }

@@ -86,6 +86,7 @@ void LogPlayer::seek(qint64 ms) {
     m_PosMs = ms;
     anchor();
     if (m_Started) {
+        m_Stream->jumpTo(ms);
         TouchEvent held;
         for (qsizetype i = m_Next - 1; i >= 0; --i) {
             if (m_Events[i].kind == LogRowKind::Touch) {

@@ -18,6 +18,7 @@ void SampleHistory::setSpanSeconds(int seconds) {
     m_SpanMs = seconds * 1000;
     const qsizetype cap = CapacityFor(seconds);
     for (auto& ring : m_Samples) ring.setCapacity(cap);
+    for (auto& ring : m_Starts) ring.setCapacity(cap);
     // Touch changes come far less often than samples; the same bound holds
     // a key pressed and released ten times a second for the whole span.
     const qsizetype dropped = m_Touches.size() > cap ? m_Touches.size() - cap : 0;
@@ -35,7 +36,22 @@ void SampleHistory::append(const MonitorSample& sample) {
     BoundedRing<MonitorSample>& ring = m_Samples[ch];
     MonitorSample s = sample;
     if (!ring.isEmpty() && s.tMs < ring.back().tMs) s.tMs = ring.back().tMs;
+    Cadence& cadence = m_Cadence[ch];
+    bool starts = ring.isEmpty() || cadence.broken;
+    if (!starts) {
+        const qint64 interval = s.tMs - ring.back().tMs;
+        const qint64 usual = usualIntervalMs(ch);
+        starts = usual > 0 && interval > kGapIntervals * usual;
+        // Gaps are remembered too, so a slower cadence becomes the usual one.
+        if (interval > 0) {
+            cadence.intervals[cadence.next] = interval;
+            cadence.next = (cadence.next + 1) % kIntervalMemory;
+            cadence.count = std::min(cadence.count + 1, kIntervalMemory);
+        }
+    }
+    cadence.broken = false;
     ring.push(s);
+    m_Starts[ch].push(starts ? 1 : 0);
     ++m_Appended[ch];
     m_NewestMs = std::max(m_NewestMs, s.tMs);
     prune();
@@ -51,8 +67,25 @@ void SampleHistory::appendTouch(qint64 tMs, uint16_t mask) {
     prune();
 }
 
+void SampleHistory::breakLines(uint16_t channels) {
+    for (int ch = 0; ch < kMaxChannels; ++ch)
+        if (channels & (1u << ch)) m_Cadence[ch].broken = true;
+}
+
+qint64 SampleHistory::usualIntervalMs(int channel) const {
+    if (channel < 0 || channel >= kMaxChannels) return -1;
+    const Cadence& cadence = m_Cadence[channel];
+    if (cadence.count < 3) return -1;
+    qint64 sorted[kIntervalMemory];
+    std::copy(cadence.intervals, cadence.intervals + cadence.count, sorted);
+    std::nth_element(sorted, sorted + cadence.count / 2, sorted + cadence.count);
+    return sorted[cadence.count / 2];
+}
+
 void SampleHistory::clear() {
     for (auto& ring : m_Samples) ring.clear();
+    for (auto& ring : m_Starts) ring.clear();
+    for (auto& cadence : m_Cadence) cadence = Cadence();
     m_Touches.clear();
     m_NewestMs = -1;
     m_TouchMask = 0;
@@ -62,8 +95,13 @@ void SampleHistory::clear() {
 void SampleHistory::prune() {
     if (m_NewestMs < 0) return;
     const qint64 oldest = m_NewestMs - m_SpanMs;
-    for (auto& ring : m_Samples)
-        while (!ring.isEmpty() && ring.front().tMs < oldest) ring.popFront();
+    for (int ch = 0; ch < kMaxChannels; ++ch) {
+        BoundedRing<MonitorSample>& ring = m_Samples[ch];
+        while (!ring.isEmpty() && ring.front().tMs < oldest) {
+            ring.popFront();
+            m_Starts[ch].popFront();
+        }
+    }
     // The newest change before the span is kept: it says what held at its start.
     while (m_Touches.size() > 1 && m_Touches.at(1).tMs <= oldest) {
         m_TouchBaseMask = m_Touches.front().mask;
@@ -124,5 +162,6 @@ QVector<TouchInterval> SampleHistory::touchIntervals(int channel, qint64 fromMs,
 qsizetype SampleHistory::bytesHeld() const {
     qsizetype bytes = m_Touches.allocated() * static_cast<qsizetype>(sizeof(TouchChange));
     for (const auto& ring : m_Samples) bytes += ring.allocated() * static_cast<qsizetype>(sizeof(MonitorSample));
+    for (const auto& ring : m_Starts) bytes += ring.allocated();
     return bytes;
 }

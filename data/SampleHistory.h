@@ -10,6 +10,11 @@
 // Times are ms on the history's own axis, which the stream keeps continuous
 // across reconnections. Single-threaded: the stream's owner thread writes and
 // reads it.
+//
+// A channel's samples fall into pieces, each of which a graph may draw as one
+// line: a new piece starts where the channel went without a sample for longer
+// than kGapIntervals of its usual intervals, and at the first sample after
+// breakLines() (monitoring of it resumed, the link came back, a replay jumped).
 #pragma once
 
 #include <QVector>
@@ -100,6 +105,10 @@ public:
     // bound that holds when a replay runs faster than real time.
     static constexpr int kMaxSamplesPerSecond = 20;
     static constexpr qsizetype kMaxSamplesPerChannel = 200000;
+    // A silence longer than this many usual intervals is a gap, not a slow stretch.
+    static constexpr int kGapIntervals = 3;
+    // Intervals remembered per channel for its usual one (their median).
+    static constexpr int kIntervalMemory = 8;
 
     explicit SampleHistory(int seconds = kDefaultSeconds);
 
@@ -115,10 +124,17 @@ public:
     void append(const MonitorSample& sample);
     // The touch mask from tMs on.
     void appendTouch(qint64 tMs, uint16_t mask);
+    // What the channels of the mask were doing was not watched: the next
+    // sample of each starts a new piece.
+    void breakLines(uint16_t channels);
     void clear();
 
     qsizetype size(int channel) const;
     const MonitorSample& at(int channel, qsizetype i) const { return m_Samples[channel].at(i); }
+    // Whether sample i must not be joined to the one before it.
+    bool startsPiece(int channel, qsizetype i) const { return m_Starts[channel].at(i) != 0; }
+    // The median of the channel's recent intervals; -1 until three are known.
+    qint64 usualIntervalMs(int channel) const;
     // Null when the channel has none.
     const MonitorSample* latest(int channel) const;
     // Index of the first sample of the channel at or after tMs (size when none).
@@ -144,11 +160,20 @@ private:
     };
     void prune();
 
+    struct Cadence {
+        qint64 intervals[kIntervalMemory] = {};
+        int count = 0;        // intervals held, up to kIntervalMemory
+        int next = 0;         // where the next one goes
+        bool broken = false;  // the next sample starts a piece
+    };
+
     int m_SpanMs;
     qint64 m_NewestMs = -1;
     uint16_t m_TouchMask = 0;
     uint16_t m_TouchBaseMask = 0;  // the mask before the oldest kept change
     quint64 m_Appended[kMaxChannels] = {};
     BoundedRing<MonitorSample> m_Samples[kMaxChannels];
+    BoundedRing<uint8_t> m_Starts[kMaxChannels];  // in step with m_Samples
+    Cadence m_Cadence[kMaxChannels];
     BoundedRing<TouchChange> m_Touches;
 };

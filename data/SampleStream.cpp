@@ -3,6 +3,30 @@
 SampleStream::SampleStream(QObject* parent) : QObject(parent), m_OriginMs(Steady_Ms()), m_HistoryOriginMs(m_OriginMs) {
     qRegisterMetaType<MonitorSample>();
     qRegisterMetaType<TouchEvent>();
+    m_Watch.setInterval(kWatchMs);
+    connect(&m_Watch, &QTimer::timeout, this, &SampleStream::watchMonitoring);
+}
+
+void SampleStream::watchMonitoring() {
+    // What the processing thread's cycle reads: anything shorter than a
+    // poll is shorter than a cycle and cannot leave a channel unread.
+    const bool wanted = g_UART_Connected.load(std::memory_order_acquire) != 0 &&
+                        g_I2C_Connected.load(std::memory_order_acquire) != 0 &&
+                        g_SenseOn.load(std::memory_order_acquire) != 0;
+    setMonitoredChannels(wanted ? g_MonChannelMask.load(std::memory_order_acquire) : 0);
+}
+
+void SampleStream::setMonitoredChannels(uint16_t mask) {
+    // The break goes where reading resumes: a sample published just after
+    // a channel was dropped was read before and belongs to the line it ends.
+    m_History.breakLines(static_cast<uint16_t>(mask & ~m_Monitored));
+    m_Monitored = mask;
+}
+
+void SampleStream::jumpTo(qint64 streamMs) {
+    m_History.breakLines(0xFFFF);
+    const qint64 newest = m_History.newestMs();
+    if (newest >= 0 && historyMs(streamMs) < newest) m_HistoryShiftMs = newest - streamMs;
 }
 
 void SampleStream::restart(Source source) {
@@ -14,11 +38,19 @@ void SampleStream::restart(Source source) {
         m_HistoryShiftMs = m_OriginMs - m_HistoryOriginMs;
         // Whatever was held when the link went is over now.
         m_History.appendTouch(m_HistoryShiftMs, 0);
+        m_History.breakLines(0xFFFF);
     } else {
         m_History.clear();
         m_HistoryOriginMs = m_OriginMs;
         m_HistoryShiftMs = 0;
         emit historyCleared();
+    }
+    if (source == Source::Live) {
+        watchMonitoring();
+        m_Watch.start();
+    } else {
+        m_Watch.stop();
+        m_Monitored = 0;
     }
     emit restarted();
 }

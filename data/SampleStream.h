@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
 #include <atomic>
 
 #include "data/MonitorSample.h"
@@ -44,6 +45,17 @@ public:
     // History ms of a time on the stream's axis (tMs since the origin).
     qint64 historyMs(qint64 streamMs) const { return streamMs + m_HistoryShiftMs; }
 
+    // Channels being read now. A live stream watches the monitoring globals
+    // itself (every kWatchMs from its first live restart); a source that
+    // knows better may say so here.
+    static constexpr int kWatchMs = 100;
+    uint16_t monitoredChannels() const { return m_Monitored; }
+    void setMonitoredChannels(uint16_t mask);
+    // The source jumped to streamMs (a replay seek): every line breaks there,
+    // and a jump back continues the history's axis rather than running it
+    // backwards.
+    void jumpTo(qint64 streamMs);
+
 public slots:
     // A live sample stamped with the steady clock (MonitorSample_FromGlobals):
     // its tMs is rebased onto the origin before it is announced.
@@ -63,6 +75,8 @@ signals:
     void historyCleared();
 
 private:
+    void watchMonitoring();
+
     Source m_Source = Source::Live;
     qint64 m_OriginMs = 0;
     uint16_t m_TouchMask = 0;
@@ -70,4 +84,6 @@ private:
     qint64 m_HistoryOriginMs = 0;  // steady ms at history time zero
     qint64 m_HistoryShiftMs = 0;   // history ms at the stream's origin
     std::atomic<quint64> m_SampleCount{0};
+    uint16_t m_Monitored = 0;
+    QTimer m_Watch;
 };

@@ -6,14 +6,22 @@
 // the window loses nothing, and drawing never sets the pace of collection:
 // arrivals only mark the view stale, and a timer redraws at most 25 times a
 // second, and only when something changed.
+//
+// Only the visible span is drawn, thinned to a lowest and highest point per
+// pixel column; while the view follows the newest samples, a redraw appends
+// what came and drops what scrolled out instead of filling the graphs again.
+// Lines break where the history says a channel's samples do not join, and
+// samples show as markers when those in view are fewer than the plot's pixels.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
 
 #include "app/globals.h"
+#include "data/SpanStats.h"
 #include "ui_SignalsWindow.h"
 
 class SampleStream;
@@ -51,6 +59,13 @@ public:
     quint64 redrawCount() const { return m_Redraws; }
     // Threshold drawn for a channel: its sensitivity register as last seen.
     int thresholdShown(int channel) const { return m_Threshold[channel]; }
+    // Time the last redraw took to fill the graphs (the plots' replotTime()
+    // adds their drawing).
+    double lastFillMs() const { return m_LastFillMs; }
+
+    // The statistics strip as tab-separated text with a header line: what
+    // Copy puts on the clipboard.
+    QString statisticsText() const;
 
     // The three graphs as one PNG, written atomically; false with a reason.
     bool saveImage(const QString& path, QString* error);
@@ -63,12 +78,21 @@ protected:
 private slots:
     void tick();
     void saveImageClicked();
+    void copyStatistics();
 
 private:
     void setupPlots();
     void rebuildGraphs();
     void redraw();
-    void fillTimeGraphs(double xLo, double xHi);
+    struct Trace;
+    void fillTimeGraphs(double xLo, double xHi, bool full);
+    void fillTrace(Trace& t, double xLo, double xHi);
+    bool appendTrace(Trace& t, double xLo);
+    void setMarkers(Trace& t, bool markers);
+    qsizetype samplesInView(double xLo, double xHi) const;
+    void fitValueAxes(double xLo, double xHi);
+    void updateStatistics(double xLo, double xHi, bool force);
+    QString touchesAt(double x) const;
     void fillBars();
     void shadeTouches(double xLo, double xHi);
     bool pollThresholds();
@@ -89,7 +113,15 @@ private:
     bool m_DataDirty = true;  // samples, touches or thresholds arrived
     bool m_ViewDirty = true;  // choice, span or view moved
     bool m_Redrawing = false;
+    bool m_Refill = true;  // the graphs no longer hold what a later append builds on
     quint64 m_Redraws = 0;
+    double m_LastFillMs = 0;
+    int m_PlotPixels = 0;
+    bool m_Markers = false;
+    double m_ColumnWidth = 0;  // s per pixel column of the thinning grid
+    double m_DrawnLo = 0, m_DrawnHi = 0;
+    QElapsedTimer m_StatsClock;
+    QVector<SpanStats> m_Stats;
     int m_Threshold[kMaxChannels] = {};
     bool m_ThresholdKnown = false;
 
@@ -100,6 +132,9 @@ private:
         QCPGraph* diff;
         QCPGraph* ref;
         QCPGraph* sense;
+        quint64 drawnTo = 0;   // history count (appended()) drawn so far
+        quint64 openFrom = 0;  // history count at the newest column's first sample
+        bool markers = false;  // drawn with markers, unthinned
     };
     QVector<Trace> m_Traces;
     QCPGraph* m_ThresholdGraph[kMaxChannels] = {};

@@ -19,6 +19,16 @@ class tst_SampleHistory : public QObject {
         return s;
     }
 
+    // The lengths of the channel's line pieces, oldest first.
+    static QVector<int> Pieces(const SampleHistory& h, int ch) {
+        QVector<int> pieces;
+        for (qsizetype i = 0; i < h.size(ch); ++i) {
+            if (i == 0 || h.startsPiece(ch, i)) pieces.append(0);
+            ++pieces.last();
+        }
+        return pieces;
+    }
+
 private slots:
     void bounds_data() {
         QTest::addColumn<int>("spanS");
@@ -120,6 +130,74 @@ private slots:
         QCOMPARE(h.touchIntervals(1, 0, 30000).size(), 0);
     }
 
+    // A line breaks at a silence of more than three usual intervals, not at
+    // a merely slow or uneven stretch, and a slower cadence becomes the usual.
+    void piecesFromCadence_data() {
+        QTest::addColumn<QVector<qint64>>("times");
+        QTest::addColumn<QVector<int>>("pieces");
+        QTest::newRow("steady") << QVector<qint64>{0, 100, 200, 300, 400, 500} << QVector<int>{6};
+        QTest::newRow("silence of five intervals") << QVector<qint64>{0, 100, 200, 300, 800, 900} << QVector<int>{4, 2};
+        QTest::newRow("three intervals exactly") << QVector<qint64>{0, 100, 200, 300, 600, 700} << QVector<int>{6};
+        QTest::newRow("too few intervals to judge") << QVector<qint64>{0, 100, 1000, 1100} << QVector<int>{4};
+        QTest::newRow("uneven") << QVector<qint64>{0, 90, 210, 300, 390, 520, 600} << QVector<int>{7};
+        QTest::newRow("late sample at the same time") << QVector<qint64>{0, 100, 200, 300, 250, 400} << QVector<int>{6};
+        QTest::newRow("slower cadence") << QVector<qint64>{0, 100, 200, 300, 1300, 2300, 3300, 4300, 5300}
+                                        << QVector<int>{4, 1, 1, 3};
+    }
+    void piecesFromCadence() {
+        QFETCH(QVector<qint64>, times);
+        QFETCH(QVector<int>, pieces);
+        SampleHistory h;
+        for (qint64 t : times) h.append(At(5, t));
+        QCOMPARE(Pieces(h, 5), pieces);
+    }
+
+    // Monitoring of a channel stopped and resumed breaks its line even when
+    // the pause is shorter than a gap; a sample read just before the channel
+    // was dropped still ends the line before the pause.
+    void narrowedAwayAndBack() {
+        SampleStream stream;
+        stream.restart(SampleStream::Source::Replay);
+        stream.setMonitoredChannels(0x0005);
+        for (qint64 t = 0; t < 3000; t += 500) stream.publish(At(2, t));
+        stream.setMonitoredChannels(0x0001);  // narrowed to SIN 1 for 5 s
+        stream.publish(At(2, 2600));
+        for (qint64 t = 2700; t < 7700; t += 100) stream.publish(At(0, t));
+        stream.setMonitoredChannels(0x0005);
+        for (qint64 t = 7700; t < 9000; t += 500) stream.publish(At(2, t));
+        QCOMPARE(Pieces(stream.history(), 2), (QVector<int>{7, 3}));
+        QCOMPARE(Pieces(stream.history(), 0), (QVector<int>{50}));
+
+        // Dropped and taken back between two samples of the usual interval.
+        stream.setMonitoredChannels(0x0001);
+        stream.setMonitoredChannels(0x0005);
+        stream.publish(At(2, 9200));
+        stream.publish(At(2, 9700));
+        QCOMPARE(Pieces(stream.history(), 2), (QVector<int>{7, 3, 2}));
+        QCOMPARE(Pieces(stream.history(), 0), (QVector<int>{50}));
+    }
+
+    // A replay that jumps breaks every line there; a jump back continues the
+    // axis instead of piling the samples onto the newest time.
+    void replayJumps_data() {
+        QTest::addColumn<qint64>("target");
+        QTest::newRow("back") << qint64(2000);
+        QTest::newRow("forward") << qint64(60000);
+        QTest::newRow("to where it was") << qint64(10250);
+    }
+    void replayJumps() {
+        QFETCH(qint64, target);
+        SampleStream stream;
+        stream.restart(SampleStream::Source::Replay);
+        for (qint64 t = 0; t <= 10000; t += 250) stream.publish(At(1, t));
+        stream.jumpTo(target);
+        for (qint64 t = target; t < target + 2000; t += 250) stream.publish(At(1, t));
+        const SampleHistory& h = stream.history();
+        QCOMPARE(Pieces(h, 1), (QVector<int>{41, 8}));
+        for (qsizetype i = 42; i < h.size(1); ++i) QCOMPARE(h.at(1, i).tMs - h.at(1, i - 1).tMs, qint64(250));
+        QCOMPARE(h.at(1, 41).tMs, std::max<qint64>(target, 10000));
+    }
+
     // A reconnection continues the history's time axis with the releases of
     // held keys; a replay starts it afresh.
     void streamKeepsAxisAcrossReconnection() {
@@ -138,6 +216,7 @@ private slots:
         QVERIFY(added[0][0].value<MonitorSample>().tMs < 30);
         QCOMPARE(stream.history().size(2), qsizetype(2));
         QVERIFY(stream.history().at(2, 1).tMs >= stream.history().at(2, 0).tMs + 30);
+        QVERIFY(stream.history().startsPiece(2, 1));  // the board was away
         const auto held = stream.history().touchIntervals(2, 0, 1 << 30);
         QCOMPARE(held.size(), 1);
         QVERIFY(held[0].endMs >= 30);
