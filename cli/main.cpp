@@ -7,12 +7,15 @@
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
 #include "cli/CliOutput.h"
+#include "cli/CliProduction.h"
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     // A reader that goes away (a pipe into head) makes writes fail, which is
     // reported, instead of killing the program mid-row.
     std::signal(SIGPIPE, SIG_IGN);
+    if (Cli_IsProductionCommand(QCoreApplication::arguments()))
+        return Cli_RunProduction(QCoreApplication::arguments());
     CliArgs args;
     QString error;
     const bool parsed = Cli_ParseArgs(QCoreApplication::arguments(), &args, &error);

@@ -242,11 +242,14 @@ bool ResultStore::store(const TestRecord& r, QString* error) {
 
 bool ResultStore::runs(const ResultFilter& f, QVector<TestRecord>* out, QString* error) {
     QSqlQuery q(QSqlDatabase::database(m_Connection, false));
-    QString sql = QStringLiteral("SELECT record FROM runs WHERE started >= ?");
-    if (!f.station.isEmpty()) sql += QStringLiteral(" AND station = ?");
+    QStringList where;
+    if (!f.since.isEmpty()) where << QStringLiteral("started >= ?");
+    if (!f.station.isEmpty()) where << QStringLiteral("station = ?");
+    QString sql = QStringLiteral("SELECT record FROM runs");
+    if (!where.isEmpty()) sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     sql += QStringLiteral(" ORDER BY started, id");
     q.prepare(sql);
-    q.addBindValue(f.since);
+    if (!f.since.isEmpty()) q.addBindValue(f.since);
     if (!f.station.isEmpty()) q.addBindValue(f.station);
     if (!q.exec()) {
         *error = QStringLiteral("%1: %2").arg(m_Target.display(), SqlError(q.lastError()));
