@@ -199,7 +199,8 @@ QStringList SummaryLines(const TestRecord& r) {
 }
 
 // Stores the record, after whatever waits in the spool; spools it when the
-// database cannot take it. Returns the summary's storage line.
+// database cannot take it. Returns the summary's storage line; *stored is
+// false only when the record is neither in the database nor in the spool.
 QString StoreRecord(const TestRecord& r, const StoreTarget& target, const QString& workDir, bool* stored) {
     const QString spool = ResultSpool::folder(workDir);
     ResultStore store;
@@ -224,6 +225,7 @@ QString StoreRecord(const TestRecord& r, const StoreTarget& target, const QStrin
     QString spoolWhy;
     if (!ResultSpool::put(spool, r, &path, &spoolWhy))
         return QStringLiteral("NOT STORED: %1; %2").arg(why, spoolWhy);
+    *stored = true;  // kept: the next run stores it
     return QStringLiteral("not stored (%1); spooled to %2, stored first on the next run").arg(why, path);
 }
 
@@ -346,7 +348,7 @@ int TestOneBoard(const ProdArgs& a) {
         lines << QStringLiteral("  ") + storage;
         Print((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLocal8Bit());
     }
-    if (!stored && code == kExitOk) code = kExitFile;  // a PASS that was not kept must not look done
+    if (!stored && code == kExitOk) code = kExitFile;  // a PASS that was lost must not look done
     return code;
 }
 

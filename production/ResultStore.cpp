@@ -121,6 +121,8 @@ bool ResultStore::open(const StoreTarget& target, QString* error) {
     }
     m_Open = true;
     if (sqlite && !exec(QStringLiteral("PRAGMA journal_mode=WAL"), error)) return false;
+    // "already exists, skipping" on every run is no news to a station's log.
+    if (!sqlite && !exec(QStringLiteral("SET client_min_messages = warning"), error)) return false;
     if (!createSchema(error)) {
         close();
         return false;
