@@ -198,37 +198,6 @@ QStringList SummaryLines(const TestRecord& r) {
     return lines;
 }
 
-// Stores the record, after whatever waits in the spool; spools it when the
-// database cannot take it. Returns the summary's storage line; *stored is
-// false only when the record is neither in the database nor in the spool.
-QString StoreRecord(const TestRecord& r, const StoreTarget& target, const QString& workDir, bool* stored) {
-    const QString spool = ResultSpool::folder(workDir);
-    ResultStore store;
-    QString why;
-    QString earlier;
-    *stored = false;
-    if (store.open(target, &why)) {
-        const int waiting = ResultSpool::waiting(spool).size();
-        if (waiting > 0) {
-            const int n = ResultSpool::flush(spool, &store, &why);
-            earlier = QStringLiteral(" (%1 spooled record%2 stored first%3)")
-                          .arg(n)
-                          .arg(n == 1 ? "" : "s")
-                          .arg(n < waiting ? QStringLiteral(", %1 still waiting").arg(waiting - n) : QString());
-        }
-        if (store.store(r, &why)) {
-            *stored = true;
-            return QStringLiteral("stored in %1%2").arg(target.display(), earlier);
-        }
-    }
-    QString path;
-    QString spoolWhy;
-    if (!ResultSpool::put(spool, r, &path, &spoolWhy))
-        return QStringLiteral("NOT STORED: %1; %2").arg(why, spoolWhy);
-    *stored = true;  // kept: the next run stores it
-    return QStringLiteral("not stored (%1); spooled to %2, stored first on the next run").arg(why, path);
-}
-
 QString SinceTimestamp(const QString& text, bool* ok) {
     QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);
     if (!t.isValid()) {
@@ -278,7 +247,7 @@ int TestOneBoard(const ProdArgs& a) {
     record.serial = a.value("serial");
     record.station = a.has("station") ? a.value("station") : QSysInfo::machineHostName();
     record.operatorName = a.value("operator");
-    record.toolVersion = QStringLiteral(TKEVAL_VERSION);
+    record.toolVersion = Record_ToolVersion();
     record.device = session.device();
     record.port = a.value("port");
     record.limitsFile = limits.file;
@@ -329,7 +298,7 @@ int TestOneBoard(const ProdArgs& a) {
         CliOutput::note(QStringLiteral("tkeval-cli: %1: ERROR: %2").arg(record.port, record.error));
 
     bool stored = false;
-    const QString storage = StoreRecord(record, store, session.workDir(), &stored);
+    const QString storage = Store_RecordOrSpool(record, store, session.workDir(), &stored);
     code = ExitFor(record, errorCode);
     const QByteArray doc = QJsonDocument(record.toJson()).toJson(QJsonDocument::Indented);
     if (a.has("record") && !WriteFile(Cli_UserPath(a.value("record")), doc, &why)) {

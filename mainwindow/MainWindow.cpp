@@ -23,6 +23,7 @@
 #include "views/MonitoringDialog.h"
 #include "views/ChannelIndicator.h"
 #include "views/SnrDialog.h"
+#include "views/ProductionWindow.h"
 #include "views/SignalsWindow.h"
 #include "views/RegisterCell.h"
 #include "workers/ChipPollThread.h"
@@ -117,6 +118,16 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     connect(actionSnr, &QAction::triggered, this, &MainWindow::onSnrTriggered);
     Init_Logging();
     connect(actionSignals, &QAction::triggered, this, &MainWindow::Show_SignalsWindow);
+    connect(actionProductionTest, &QAction::triggered, this, [this] {
+        auto* w = findChild<ProductionWindow*>();
+        if (!w) {
+            w = new ProductionWindow(m_Stream, m_Device, this);
+            w->setPortSource([this] { return m_PortPath; });
+        }
+        w->show();
+        w->raise();
+        w->activateWindow();
+    });
 
     m_SysfsRoot = QString::fromLatin1(kSysClassTty);
     m_PortWatcher = new PortWatcher(this);

@@ -56,6 +56,12 @@ ProductionTest::ProductionTest(const ProductionLimits& limits, SampleStream* str
     connect(m_Stream, &SampleStream::sampleAdded, this, &ProductionTest::onSample);
     connect(m_Stream, &SampleStream::touchChanged, this, &ProductionTest::onTouch);
     connect(m_Watch, &QTimer::timeout, this, &ProductionTest::watch);
+    connect(this, &ProductionTest::changed, this, [this] {
+        const QString p = prompt();
+        if (p == m_LastPrompt) return;
+        m_LastPrompt = p;
+        emit promptChanged(p);
+    });
 }
 
 ProductionTest::~ProductionTest() {

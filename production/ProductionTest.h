@@ -66,6 +66,8 @@ public:
 
 signals:
     void changed();
+    // prompt() as it changed, for a receiver on another thread.
+    void promptChanged(const QString& prompt);
     void finished();
 
 private slots:
@@ -101,5 +103,6 @@ private:
     QVector<QVector<int32_t>> m_Reference;  // per limits channel
     QVector<QVector<int32_t>> m_Diff;
     QTimer* m_Watch;
+    QString m_LastPrompt;
     std::unique_ptr<SnrProcedure> m_Snr;
 };

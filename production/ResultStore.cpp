@@ -326,3 +326,30 @@ int flush(const QString& dir, ResultStore* store, QString* error) {
 }
 
 }  // namespace ResultSpool
+
+QString Store_RecordOrSpool(const TestRecord& r, const StoreTarget& target, const QString& workDir, bool* kept) {
+    const QString spool = ResultSpool::folder(workDir);
+    ResultStore store;
+    QString why;
+    QString earlier;
+    *kept = false;
+    if (store.open(target, &why)) {
+        const int waiting = ResultSpool::waiting(spool).size();
+        if (waiting > 0) {
+            const int n = ResultSpool::flush(spool, &store, &why);
+            earlier = QStringLiteral(" (%1 spooled record%2 stored first%3)")
+                          .arg(n)
+                          .arg(n == 1 ? "" : "s")
+                          .arg(n < waiting ? QStringLiteral(", %1 still waiting").arg(waiting - n) : QString());
+        }
+        if (store.store(r, &why)) {
+            *kept = true;
+            return QStringLiteral("stored in %1%2").arg(target.display(), earlier);
+        }
+    }
+    QString path;
+    QString spoolWhy;
+    if (!ResultSpool::put(spool, r, &path, &spoolWhy)) return QStringLiteral("NOT STORED: %1; %2").arg(why, spoolWhy);
+    *kept = true;  // the next run stores it
+    return QStringLiteral("not stored (%1); spooled to %2, stored first on the next run").arg(why, path);
+}

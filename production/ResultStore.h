@@ -79,3 +79,10 @@ QStringList waiting(const QString& folder);
 // that cannot be stored (the database is down). Returns how many were stored.
 int flush(const QString& folder, ResultStore* store, QString* error);
 }  // namespace ResultSpool
+
+// Stores a record the way a station does: first whatever waits in the
+// working folder's spool, then the record; when the database cannot take it,
+// into the spool. Returns the line a summary shows; *kept is false only when
+// the record is neither in the database nor in the spool. Blocks on the
+// database: not for the GUI thread.
+QString Store_RecordOrSpool(const TestRecord& record, const StoreTarget& target, const QString& workDir, bool* kept);

@@ -42,6 +42,8 @@ QString Describe(const Measurement& m) {
 
 }  // namespace
 
+QString Record_ToolVersion() { return QStringLiteral(TKEVAL_BASE_VERSION); }
+
 QString Record_Timestamp(const QDateTime& t) {
     return t.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
 }

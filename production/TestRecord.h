@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QJsonObject>
+#include <QMetaType>
 #include <QString>
 #include <QVector>
 #include <optional>
@@ -56,6 +57,9 @@ struct TestRecord {
     QVector<Measurement> failingFirst() const;
 };
 
+// The version of this build, for tool_version.
+QString Record_ToolVersion();
+
 // "2026-12-08T22:45:03.120Z"
 QString Record_Timestamp(const QDateTime& t);
 QDateTime Record_ParseTimestamp(const QString& text);
@@ -65,3 +69,5 @@ QDateTime Record_ParseTimestamp(const QString& text);
 // limits hash as properties. An ERROR run without measurements has one
 // testcase carrying the error.
 QByteArray Record_JUnit(const QVector<TestRecord>& runs);
+
+Q_DECLARE_METATYPE(TestRecord)
