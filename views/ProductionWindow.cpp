@@ -60,6 +60,7 @@ ProductionWindow::ProductionWindow(SampleStream* stream, const QString& device, 
     tableWidget_Runs->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     tableWidget_Runs->horizontalHeader()->setStretchLastSection(true);
     pushButton_Held->setEnabled(false);
+    pushButton_Held->setVisible(false);
 
     lineEdit_Station->setText(Config_ReadKey(QLatin1String(kSection), QStringLiteral("STATION")));
     if (lineEdit_Station->text().isEmpty()) lineEdit_Station->setText(QSysInfo::machineHostName());
@@ -68,6 +69,7 @@ ProductionWindow::ProductionWindow(SampleStream* stream, const QString& device, 
     connect(lineEdit_Station, &QLineEdit::editingFinished, this, &ProductionWindow::saveSettings);
     connect(lineEdit_Operator, &QLineEdit::editingFinished, this, &ProductionWindow::saveSettings);
     connect(checkBox_Touch, &QCheckBox::toggled, this, &ProductionWindow::saveSettings);
+    connect(checkBox_Touch, &QCheckBox::toggled, this, [this] { setBusy(running()); });
     connect(pushButton_Browse, &QPushButton::clicked, this, &ProductionWindow::browse);
     connect(lineEdit_Limits, &QLineEdit::editingFinished, this, [this] {
         if (lineEdit_Limits->text() != m_Limits.file) setLimitsFile(lineEdit_Limits->text());
@@ -143,6 +145,7 @@ void ProductionWindow::setBusy(bool busy) {
     if (!busy) checkBox_Touch->setEnabled(m_Limits.hasTouch);
     lineEdit_Serial->setReadOnly(busy);
     pushButton_Held->setEnabled(busy && checkBox_Touch->isChecked());
+    pushButton_Held->setVisible(checkBox_Touch->isChecked() && m_Limits.hasTouch);
 }
 
 bool ProductionWindow::startTest() {
