@@ -151,6 +151,7 @@ QString Cli_Usage() {
         "  search                    find the chip's I2C address\n"
         "  monitor                   stream monitor samples as a log\n"
         "  snr                       signal-to-noise test of the keys\n"
+        "  test, results             production test and its yield (tkeval-cli test --help)\n"
         "\n"
         "Options:\n"
         "  --port PATH               serial device (every command but ports)\n"
