@@ -370,9 +370,9 @@ int TestSeveralBoards(const ProdArgs& a) {
         QObject::connect(p.get(), &QProcess::finished, &loop, [&] {
             if (--running == 0) loop.quit();
         });
-        QObject::connect(p.get(), &QProcess::errorOccurred, &loop, [&, raw = p.get()](QProcess::ProcessError e) {
+        // A child that never started sends no finished().
+        QObject::connect(p.get(), &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError e) {
             if (e == QProcess::FailedToStart && --running == 0) loop.quit();
-            (void)raw;
         });
         ++running;
         p->start(QCoreApplication::applicationFilePath(), args);

@@ -41,6 +41,7 @@ private slots:
     void results_printsYieldAndCpk();
     void postgresStoppedMidRun_recordIsSpooledAndStoredNextRun();
     void refusedLimits_sendNothingToTheBoard();
+    void touchPhase_followsThePromptsAndJudgesSignalAndSnr();
 
 private:
     std::unique_ptr<SimPtyHost> board(const SimSetup& setup = {});
@@ -328,6 +329,46 @@ void tst_production_cli::refusedLimits_sendNothingToTheBoard() {
     QVERIFY2(r.err.contains("bad.json:1:78: channels[1]: channel 12 is outside the device"), r.err.constData());
     QCOMPARE(sim.log()->frames().size(), size_t(0));
     QVERIFY(!QFile::exists(path("results.db")));
+}
+
+void tst_production_cli::touchPhase_followsThePromptsAndJudgesSignalAndSnr() {
+    QFile f(path("touch.json"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("{\"format\": \"tkeval limits 1\", \"name\": \"panel T\", \"device\": \"TK2C\", \"channels\": [1, 2],\n"
+            " \"registers\": \"golden.sf\", \"samples\": 6, \"limits\": {\"noise_pp\": {\"max\": 10}},\n"
+            " \"per_channel\": {\"2\": {\"signal\": {\"min\": 80}}},\n"
+            " \"touch\": {\"signal\": {\"min\": 40}, \"snr\": {\"min\": 5}}}\n");
+    f.close();
+    m_sims.push_back(board());
+    SimPtyHost& sim = *m_sims.back();
+    QProcess* p = startCli({"test", "--port", QString::fromStdString(sim.slavePath()), "--limits", "touch.json",
+                            "--serial", "SN-T", "--touch", "--record", "rec.json"});
+    // The operator: touches the key named by each prompt, lets go when asked.
+    QByteArray pending;
+    QStringList prompts;
+    connect(p, &QProcess::readyReadStandardError, this, [&] {
+        pending += p->readAllStandardError();
+        int eol;
+        while ((eol = pending.indexOf('\n')) >= 0) {
+            const QString line = QString::fromUtf8(pending.left(eol));
+            pending.remove(0, eol + 1);
+            prompts << line;
+            const QRegularExpressionMatch touch = QRegularExpression("^Touch SIN (\\d+) and hold").match(line);
+            const QRegularExpressionMatch release = QRegularExpression("^Release SIN (\\d+)").match(line);
+            if (touch.hasMatch()) sim.touch(touch.captured(1).toInt() - 1);
+            if (release.hasMatch()) sim.release(release.captured(1).toInt() - 1);
+        }
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(p->state() == QProcess::NotRunning, 60000);
+    QCOMPARE(p->exitCode(), 5);  // SIN 2's own signal bound is above the key's level
+    QVERIFY2(prompts.contains("Touch SIN 2 and hold"), qPrintable(prompts.join(" | ")));
+    const QJsonObject rec = readJson("rec.json");
+    QCOMPARE(rec.value("outcome").toString(), QStringLiteral("FAIL"));
+    QStringList touchFigures;
+    for (const QJsonValue& v : rec.value("measurements").toArray())
+        if (v["name"].toString() == "signal" || v["name"].toString() == "snr")
+            touchFigures << QStringLiteral("%1 %2 %3").arg(v["channel"].toInt()).arg(v["name"].toString(), v["outcome"].toString());
+    QCOMPARE(touchFigures, (QStringList{"1 signal PASS", "1 snr PASS", "2 signal FAIL", "2 snr PASS"}));
 }
 
 QTEST_GUILESS_MAIN(tst_production_cli)
