@@ -223,7 +223,9 @@ void ProductionTest::onTouch(const TouchEvent& event) {
 void ProductionTest::watch() {
     if (m_Phase != Phase::Settling && m_Phase != Phase::HandsOff) return;
     if (!m_LinkOk()) {
-        fail(QStringLiteral("the board or the chip stopped answering"));
+        fail(g_UART_Connected.load() == 0
+                 ? QStringLiteral("%1: the port failed").arg(m_Record.port.isEmpty() ? QStringLiteral("the board") : m_Record.port)
+                 : QStringLiteral("the chip stopped answering"));
         return;
     }
     if (Steady_Ms() - m_LastProgressMs <= m_StallMs) return;
