@@ -186,8 +186,12 @@ void ProductionWindow::onTestFinished() {
     m_Test = nullptr;
     StoreTarget target;
     QString why;
-    Store_ParseUrl(QString(), g_WorkDir, &target, &why);
     const QString workDir = g_WorkDir;
+    // The line's database when config.ini names one, else results.db here.
+    if (!Store_ParseUrl(Config_ReadKey(QLatin1String(kSection), QStringLiteral("DB")), workDir, &target, &why)) {
+        label_Storage->setText(QStringLiteral("config.ini [PRODUCTION] DB: %1; using results.db").arg(why));
+        Store_ParseUrl(QString(), workDir, &target, &why);
+    }
     QPointer<ProductionWindow> self(this);
     QMetaObject::invokeMethod(m_WorkerContext, [self, record, target, workDir] {
         bool kept = false;
