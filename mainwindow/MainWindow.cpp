@@ -123,6 +123,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
         if (!w) {
             w = new ProductionWindow(m_Stream, m_Device, this);
             w->setPortSource([this] { return m_PortPath; });
+            w->setSenseSwitch([this](bool on) { onSenseToggled(on); });
         }
         w->show();
         w->raise();

@@ -50,6 +50,7 @@ QVector<Measurement> Production_EvaluateTouch(const ProductionLimits& limits, co
 ProductionTest::ProductionTest(const ProductionLimits& limits, SampleStream* stream, QObject* parent)
     : QObject(parent), m_Limits(limits), m_Stream(stream), m_Watch(new QTimer(this)) {
     m_LinkOk = [] { return g_UART_Connected.load() != 0 && g_I2C_Connected.load() != 0; };
+    m_SetSense = [](bool on) { g_SenseOn.store(on ? 1 : 0, std::memory_order_release); };
     m_Record.limitsFile = limits.file;
     m_Record.limitsName = limits.name;
     m_Record.limitsSha256 = limits.sha256;
@@ -66,7 +67,8 @@ ProductionTest::ProductionTest(const ProductionLimits& limits, SampleStream* str
 
 ProductionTest::~ProductionTest() {
     m_Snr.reset();
-    restore();
+    // The owner of the Sense hook may be going away: only the flags go back.
+    restore(false);
 }
 
 QString ProductionTest::prompt() const {
@@ -176,7 +178,7 @@ void ProductionTest::start(uint8_t dev) {
     uint16_t mask = 0;
     for (int c : m_Limits.channels) mask |= static_cast<uint16_t>(1u << c);
     g_MonChannelMask.store(mask, std::memory_order_release);
-    g_SenseOn.store(1, std::memory_order_release);
+    m_SetSense(true);
     m_Reference = QVector<QVector<int32_t>>(m_Limits.channels.size());
     m_Diff = QVector<QVector<int32_t>>(m_Limits.channels.size());
     // Samples read before the settle time is over are not taken.
@@ -253,6 +255,7 @@ void ProductionTest::beginTouch() {
     m_Phase = Phase::Touch;
     m_Snr = std::make_unique<SnrProcedure>(m_Stream);
     m_Snr->setLinkCheck(m_LinkOk);
+    m_Snr->setSenseSwitch(m_SetSense);
     m_Snr->setStallTimeout(m_StallMs);
     connect(m_Snr.get(), &SnrProcedure::changed, this, &ProductionTest::changed);
     connect(m_Snr.get(), &SnrProcedure::finished, this, [this] {
@@ -303,9 +306,12 @@ void ProductionTest::finish() {
     emit finished();
 }
 
-void ProductionTest::restore() {
+void ProductionTest::restore(bool useHook) {
     if (!m_Holding) return;
     m_Holding = false;
     g_MonChannelMask.store(m_SavedMask, std::memory_order_release);
-    g_SenseOn.store(m_SavedSense ? 1 : 0, std::memory_order_release);
+    if (useHook)
+        m_SetSense(m_SavedSense);
+    else
+        g_SenseOn.store(m_SavedSense ? 1 : 0, std::memory_order_release);
 }

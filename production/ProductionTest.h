@@ -41,6 +41,9 @@ public:
 
     // Whether the touch phase runs (the limits must have a "touch" section).
     void setTouchPhase(bool on) { m_TouchPhase = on; }
+    // How Sense is switched (the window's Sense button); by default g_SenseOn.
+    // Called on the test's thread.
+    void setSenseSwitch(std::function<void(bool)> f) { m_SetSense = std::move(f); }
     // Whether the board and chip are still there; by default the connection flags.
     void setLinkCheck(std::function<bool()> f) { m_LinkOk = std::move(f); }
     // A collection that receives no sample for this long ends as ERROR.
@@ -83,7 +86,7 @@ private:
     void endHandsOff();
     void beginTouch();
     void finish();
-    void restore();
+    void restore(bool useHook = true);
 
     ProductionLimits m_Limits;
     SampleStream* m_Stream;
@@ -91,6 +94,7 @@ private:
     Phase m_Phase = Phase::Idle;
     bool m_TouchPhase = false;
     std::function<bool()> m_LinkOk;
+    std::function<void(bool)> m_SetSense;
     int m_StallMs = 10000;
 
     bool m_Holding = false;

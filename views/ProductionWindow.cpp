@@ -165,6 +165,14 @@ bool ProductionWindow::startTest() {
     r.device = m_Device;
     r.port = m_PortSource ? m_PortSource() : QString();
     r.firmware = g_FirmwareVer ? Firmware_Text(g_FirmwareVer) : QString();
+    QPointer<ProductionWindow> self(this);
+    m_Test->setSenseSwitch([self](bool on) {
+        // The flag now, for the test; the button when the GUI thread gets to it.
+        g_SenseOn.store(on ? 1 : 0, std::memory_order_release);
+        QMetaObject::invokeMethod(qApp, [self, on] {
+            if (self && self->m_SenseSwitch) self->m_SenseSwitch(on);
+        });
+    });
     m_Test->moveToThread(&m_Worker);
     connect(m_Test, &ProductionTest::finished, this, &ProductionWindow::onTestFinished);
     connect(m_Test, &ProductionTest::promptChanged, label_Prompt, &QLabel::setText);

@@ -28,6 +28,9 @@ public:
 
     // Where the window's board is, for the record; asked at each start.
     void setPortSource(std::function<QString()> source) { m_PortSource = std::move(source); }
+    // How the main window's Sense is switched, so its button shows what a run
+    // does; called on the GUI thread.
+    void setSenseSwitch(std::function<void(bool)> f) { m_SenseSwitch = std::move(f); }
     // Reads and checks a limits file; false (with the reason shown) when refused.
     bool setLimitsFile(const QString& path);
     // What a scanner would type into the serial field.
@@ -64,6 +67,7 @@ private:
     QObject* m_WorkerContext;  // lives on m_Worker: stores records there
     ProductionTest* m_Test = nullptr;
     std::function<QString()> m_PortSource;
+    std::function<void(bool)> m_SenseSwitch;
     int m_Tested = 0;
     int m_Passed = 0;
     int m_Failed = 0;

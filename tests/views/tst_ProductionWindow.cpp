@@ -50,7 +50,10 @@ void tst_ProductionWindow::passThenFail_countsAndStoresEachRun() {
     w->setSerial("SN-1");
     QTest::keyClick(w->serialField(), Qt::Key_Return);
     QVERIFY(w->running());
+    // The main window's Sense button shows what the run does, and goes back.
+    QTRY_VERIFY_WITH_TIMEOUT(h.window()->pushButton_Sense->isChecked(), 10000);
     QVERIFY(recorded.wait(30000));
+    QTRY_VERIFY(!h.window()->pushButton_Sense->isChecked());
     QCOMPARE(w->verdictText(), QStringLiteral("PASS"));
     const TestRecord first = recorded.at(0).at(0).value<TestRecord>();
     QCOMPARE(first.serial, QStringLiteral("SN-1"));
