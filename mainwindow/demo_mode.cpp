@@ -34,19 +34,21 @@ void RunProductionWhenAsked(MainWindow* window, const QString& dir) {
     window->actionProductionTest->trigger();
     auto* production = window->findChild<ProductionWindow*>();
     if (!production || !production->setLimitsFile(dir + QStringLiteral("/limits.json"))) return;
-    auto next = std::make_shared<int>(1);
-    QObject::connect(production, &ProductionWindow::runRecorded, production, [dir, next] {
-        QFile done(QStringLiteral("%1/done-%2").arg(dir).arg(*next));
+    // Runs started and runs recorded: a run's record is stored after its verdict shows.
+    auto started = std::make_shared<int>(0);
+    auto recorded = std::make_shared<int>(0);
+    QObject::connect(production, &ProductionWindow::runRecorded, production, [dir, recorded] {
+        QFile done(QStringLiteral("%1/done-%2").arg(dir).arg(++*recorded));
         done.open(QIODevice::WriteOnly);
-        ++*next;
     });
     auto* timer = new QTimer(production);
     timer->setInterval(200);
-    QObject::connect(timer, &QTimer::timeout, production, [production, dir, next] {
-        if (production->running() || !QFile::exists(QStringLiteral("%1/run-%2").arg(dir).arg(*next))) return;
-        if (QFile::exists(QStringLiteral("%1/done-%2").arg(dir).arg(*next))) return;
-        production->setSerial(QStringLiteral("DEMO-%1").arg(*next, 4, 10, QLatin1Char('0')));
-        production->startTest();
+    QObject::connect(timer, &QTimer::timeout, production, [production, dir, started, recorded] {
+        const int n = *started + 1;
+        if (production->running() || *recorded < *started || !QFile::exists(QStringLiteral("%1/run-%2").arg(dir).arg(n)))
+            return;
+        production->setSerial(QStringLiteral("DEMO-%1").arg(n, 4, 10, QLatin1Char('0')));
+        if (production->startTest()) *started = n;
     });
     timer->start();
 }
