@@ -1,6 +1,9 @@
+#include <QCoreApplication>
+
 #include "cli/CliCommand.h"
 #include "cli/CliCommands.h"
 #include "cli/CliHandoff.h"
+#include "cli/CliProduction.h"
 
 const QList<CliOptionSpec>& Cli_GlobalOptions() {
     static const QList<CliOptionSpec> options = {
@@ -98,6 +101,32 @@ const QList<CliCommand>& Cli_Commands() {
           {"regs", "FILE.sf", "the register set"},
           {"note", "TEXT", "a note for the header"}},
          Cli_CmdReport},
+        // The production commands read their own command line (test takes
+        // --port and --serial once per board); these entries give them their
+        // place in the help and the completion.
+        {"test",
+         "--limits FILE --serial SN",
+         "production test of a board, or of several at once (repeated --port, --serial)",
+         0,
+         0,
+         {{"limits", "FILE", "the limits file"},
+          {"serial", "SN", "the board's serial number (once per --port)"},
+          {"station", "ID", "the test station"},
+          {"operator", "NAME", "who tests"},
+          {"touch", nullptr, "also the touch phase: touch each key when asked"},
+          {"db", "URL", "sqlite:PATH or postgresql://USER@HOST/DB (default sqlite:results.db)"},
+          {"record", "FILE", "the record as JSON"},
+          {"junit", "FILE", "the results as JUnit XML"}},
+         Cli_CmdProduction},
+        {"results",
+         "",
+         "runs, yield and Cpk of the stored production records",
+         0,
+         0,
+         {{"db", "URL", "where the records are (default sqlite:results.db)"},
+          {"since", "DATE", "only runs from that day on"},
+          {"station", "ID", "only that station's runs"}},
+         Cli_CmdProduction},
     };
     return commands;
 }
@@ -106,4 +135,8 @@ const CliCommand* Cli_FindCommand(const QString& name) {
     for (const CliCommand& c : Cli_Commands())
         if (name == QLatin1String(c.name)) return &c;
     return nullptr;
+}
+
+int Cli_CmdProduction(const CliArgs&, CliOutput*, CliSession&) {
+    return Cli_RunProduction(QCoreApplication::arguments());
 }

@@ -19,6 +19,7 @@ void CliOutput::note(const QString& text) {
 }
 
 int CliOutput::fail(int code, const QString& message) {
+    m_lastError = message;
     note(QStringLiteral("tkeval-cli: ") + message);
     if (m_json && !m_doc.contains(QLatin1String("error"))) m_doc.insert(QStringLiteral("error"), message);
     return code;

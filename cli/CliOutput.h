@@ -23,10 +23,13 @@ public:
     int fail(int code, const QString& message);
     // Writes the JSON document (JSON mode) with the exit code; returns code.
     int finish(int code);
+    // The message of the last fail(), empty before any.
+    QString lastError() const { return m_lastError; }
 
 private:
     bool m_json;
     QJsonObject m_doc;
+    QString m_lastError;
 };
 
 QString Hex2Upper(int value);

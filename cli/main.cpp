@@ -7,6 +7,7 @@
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
 #include "cli/CliOutput.h"
+#include "cli/CliProduction.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ int main(int argc, char* argv[]) {
     // A reader that goes away (a pipe into head) makes writes fail, which is
     // reported, instead of killing the program mid-row.
     std::signal(SIGPIPE, SIG_IGN);
+    if (Cli_IsProductionCommand(QCoreApplication::arguments())) return Cli_RunProduction(QCoreApplication::arguments());
     CliArgs args;
     QString error;
     const bool parsed = Cli_ParseArgs(QCoreApplication::arguments(), &args, &error);

@@ -78,8 +78,9 @@ private:
     void watchMonitoring();
 
     Source m_Source = Source::Live;
-    qint64 m_OriginMs = 0;
-    uint16_t m_TouchMask = 0;
+    // Read by a production test running on a worker thread.
+    std::atomic<qint64> m_OriginMs{0};
+    std::atomic<uint16_t> m_TouchMask{0};
     SampleHistory m_History;
     qint64 m_HistoryOriginMs = 0;  // steady ms at history time zero
     qint64 m_HistoryShiftMs = 0;   // history ms at the stream's origin

@@ -27,6 +27,7 @@
 #include "ui_SnrDialog.h"
 #include "views/ChannelIndicator.h"
 #include "views/MonitoringDialog.h"
+#include "views/ProductionWindow.h"
 #include "views/RegisterCell.h"
 #include "views/SignalsWindow.h"
 #include "views/SnrDialog.h"
@@ -129,6 +130,17 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     Init_Logging();
     Init_Handoff();
     connect(ui->actionSignals, &QAction::triggered, this, &MainWindow::Show_SignalsWindow);
+    connect(ui->actionProductionTest, &QAction::triggered, this, [this] {
+        auto* w = findChild<ProductionWindow*>();
+        if (!w) {
+            w = new ProductionWindow(m_Stream, m_Device, this);
+            w->setPortSource([this] { return m_PortPath; });
+            w->setSenseSwitch([this](bool on) { onSenseToggled(on); });
+        }
+        w->show();
+        w->raise();
+        w->activateWindow();
+    });
 
     m_SysfsRoot = QString::fromLatin1(kSysClassTty);
     m_PortWatcher = new PortWatcher(this);

@@ -2,10 +2,12 @@
 
 #include <QFile>
 #include <QTimer>
+#include <memory>
 
 #include "app/globals.h"
 #include "mainwindow/MainWindow.h"
 #include "ui_MainWindow.h"
+#include "views/ProductionWindow.h"
 
 namespace {
 
@@ -27,6 +29,31 @@ void OpenSignalsWhenAsked(MainWindow* window, const QString& trigger) {
     timer->start();
 }
 
+// Runs the production window as a fixture would: a serial per trigger file.
+void RunProductionWhenAsked(MainWindow* window, const QString& dir) {
+    window->ui->actionProductionTest->trigger();
+    auto* production = window->findChild<ProductionWindow*>();
+    if (!production || !production->setLimitsFile(dir + QStringLiteral("/limits.json"))) return;
+    // Runs started and runs recorded: a run's record is stored after its verdict shows.
+    auto started = std::make_shared<int>(0);
+    auto recorded = std::make_shared<int>(0);
+    QObject::connect(production, &ProductionWindow::runRecorded, production, [dir, recorded] {
+        QFile done(QStringLiteral("%1/done-%2").arg(dir).arg(++*recorded));
+        done.open(QIODevice::WriteOnly);
+    });
+    auto* timer = new QTimer(production);
+    timer->setInterval(200);
+    QObject::connect(timer, &QTimer::timeout, production, [production, dir, started, recorded] {
+        const int n = *started + 1;
+        if (production->running() || *recorded < *started ||
+            !QFile::exists(QStringLiteral("%1/run-%2").arg(dir).arg(n)))
+            return;
+        production->setSerial(QStringLiteral("DEMO-%1").arg(n, 4, 10, QLatin1Char('0')));
+        if (production->startTest()) *started = n;
+    });
+    timer->start();
+}
+
 }  // namespace
 
 void Demo_MonitorWhenReady(MainWindow* window) {
@@ -39,6 +66,11 @@ void Demo_MonitorWhenReady(MainWindow* window) {
         if (g_I2C_Connected.load() == 0 || !window->ui->pushButton_Sense->isEnabled()) return;
         timer->stop();
         timer->deleteLater();
+        const QString production = qEnvironmentVariable("TKEVAL_DEMO_PRODUCTION");
+        if (!production.isEmpty()) {
+            RunProductionWhenAsked(window, production);
+            return;
+        }
         if (!window->ui->pushButton_Sense->isChecked()) window->ui->pushButton_Sense->click();
         window->ui->pushButton_Dlg->click();
         if (!signalsTrigger.isEmpty()) OpenSignalsWhenAsked(window, signalsTrigger);

@@ -40,6 +40,8 @@ SimChip::SimChip(int family, int channels, int sbf)
       m_channels(clampInt(channels, 0, kMaxChannels)),
       m_sbf(clampInt(sbf, 0, kMaxSbf)) {
     m_level.fill(kDefaultLevel);
+    m_channelNoise.fill(-1);
+    m_stuck.fill(-1);
     for (int c = 0; c < kMaxChannels; ++c) {
         for (int k = 0; k < kMaxSbf; ++k) {
             // Multiples of four survive the coarsest sense scale unchanged.
@@ -129,6 +131,8 @@ void SimChip::buildDefaults() {
 
 void SimChip::restoreDefaults() {
     m_regs = m_defaults;
+    for (int r = 0; r < 256; ++r)
+        if (m_stuck[r] >= 0) m_regs[r] = static_cast<uint8_t>(m_stuck[r]);
     applyTouchRegisters();
     m_active = 0;
     m_pending = -1;
@@ -200,6 +204,7 @@ void SimChip::write(uint8_t reg, int n, const uint8_t* data, uint32_t nowMs) {
 
 void SimChip::writeOne(uint8_t reg, uint8_t value, uint32_t nowMs) {
     if (isReadOnly(reg)) return;  // acknowledged but without effect, like the chip's status registers
+    if (m_stuck[reg] >= 0) return;
     if (reg == resetRegister() && (value & resetBit()) != 0) {
         restoreDefaults();
         return;
@@ -241,12 +246,21 @@ void SimChip::setNoise(int amplitude, uint32_t seed) {
     m_rng = seed != 0 ? seed : 1;  // xorshift never leaves the zero state
 }
 
-int SimChip::noise() {
-    if (m_noise == 0) return 0;
+void SimChip::setChannelNoise(int ch, int amplitude) {
+    if (ch >= 0 && ch < kMaxChannels) m_channelNoise[ch] = amplitude < 0 ? -1 : amplitude;
+}
+
+void SimChip::setStuckRegister(uint8_t reg, int value) {
+    m_stuck[reg] = value < 0 ? -1 : (value & 0xFF);
+    if (value >= 0) m_regs[reg] = static_cast<uint8_t>(value);
+}
+
+int SimChip::noise(int amplitude) {
+    if (amplitude <= 0) return 0;
     m_rng ^= m_rng << 13;
     m_rng ^= m_rng >> 17;
     m_rng ^= m_rng << 5;
-    return static_cast<int>(m_rng % static_cast<uint32_t>(2 * m_noise + 1)) - m_noise;
+    return static_cast<int>(m_rng % static_cast<uint32_t>(2 * amplitude + 1)) - amplitude;
 }
 
 SimSensing SimChip::quantise(SimSensing s) const {
@@ -290,8 +304,9 @@ SimSensing SimChip::intended(int ch, int sbf) const {
 SimSensing SimChip::sample(int ch, int sbf) {
     if (sbf >= m_sbf) return {};  // blocks the chip does not have read as zero
     SimSensing s;
-    s.ref = m_baseRef[ch][sbf] + noise();
-    s.diff = (touched(ch) ? m_level[ch] : 0) + noise();
+    const int amplitude = m_channelNoise[ch] >= 0 ? m_channelNoise[ch] : m_noise;
+    s.ref = m_baseRef[ch][sbf] + noise(amplitude);
+    s.diff = (touched(ch) ? m_level[ch] : 0) + noise(amplitude);
     s.sense = s.ref + s.diff;
     s.offset = m_offset[ch][sbf];
     return quantise(s);

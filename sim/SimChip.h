@@ -64,6 +64,10 @@ public:
     void setOffset(int ch, int sbf, int offset);
     // Noise of +-amplitude counts on reference and difference; 0 = exact.
     void setNoise(int amplitude, uint32_t seed);
+    // One channel's own noise amplitude (a board with a bad key); -1 follows setNoise.
+    void setChannelNoise(int ch, int amplitude);
+    // A register that acknowledges writes but keeps value (a faulty part); -1 lets it store again.
+    void setStuckRegister(uint8_t reg, int value);
     void setSelectDelay(uint32_t ms) { m_selectDelayMs = ms; }
 
     // Noise-free values of (ch, sbf), limited to what the family's registers
@@ -86,7 +90,7 @@ private:
     void render(int ch, bool rotateReference);
     SimSensing sample(int ch, int sbf);
     SimSensing quantise(SimSensing s) const;
-    int noise();
+    int noise(int amplitude);
 
     int m_family;
     int m_channels;
@@ -99,6 +103,8 @@ private:
     std::array<std::array<int, kMaxSbf>, kMaxChannels> m_baseRef{};
     std::array<std::array<int, kMaxSbf>, kMaxChannels> m_offset{};
     int m_noise = 0;
+    std::array<int, kMaxChannels> m_channelNoise{};
+    std::array<int, 256> m_stuck{};
     uint32_t m_rng = 1;
 
     int m_active = 0;

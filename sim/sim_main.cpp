@@ -4,7 +4,7 @@
 // standard input, one per line (channels count from 0):
 //   touch N | release N | level N VALUE | status DIGITS | silent on|off
 //   version N | addr XX | noise N | pace on|off | hangup |
-//   replug SECONDS | quit
+//   replug SECONDS | noisy N AMPLITUDE | baseline N REF | stuck XX VV|off | quit
 // Ends on quit, on SIGTERM or SIGINT, and at the end of standard input unless
 // --autoplay is given (so that a script can leave it running in the
 // background with its input closed).
@@ -19,6 +19,8 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "sim/SimPtyHost.h"
 
@@ -42,15 +44,21 @@ struct Options {
     bool autoplay = false;
     bool pace = false;
     std::string link;
+    // Faults of one board, for production tests: channel -> noise or reference, register -> value kept.
+    std::vector<std::pair<int, int>> noisy;
+    std::vector<std::pair<int, int>> baseline;
+    std::vector<std::pair<int, int>> stuck;
 };
 
 void usage(FILE* to) {
     std::fprintf(to,
                  "usage: tkeval-sim [--model NAME] [--channels N] [--sbf N] [--addr HEX] [--version N]\n"
                  "                  [--noise N] [--autoplay] [--pace] [--link PATH]\n"
+                 "                  [--noisy CH:AMPLITUDE] [--baseline CH:REF] [--stuck-register XX:VV]\n"
                  "Prints the port path, then reads commands from standard input:\n"
                  "  touch N, release N, level N VALUE, status DIGITS, silent on|off,\n"
-                 "  version N, addr XX, noise N, pace on|off, hangup, replug SECONDS, quit\n");
+                 "  version N, addr XX, noise N, pace on|off, hangup, replug SECONDS,\n"
+                 "  noisy N AMPLITUDE, baseline N REF, stuck XX VV|off, quit\n");
 }
 
 // Whole-string integer in the given base within [lo, hi].
@@ -62,6 +70,15 @@ bool parseInt(const std::string& text, int base, int lo, int hi, int& out) {
     if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
     out = static_cast<int>(v);
     return true;
+}
+
+// "A:B" with A in base baseA within [loA, hiA] and B decimal within [loB, hiB].
+bool parsePair(const std::string& text, int baseA, int loA, int hiA, int baseB, int loB, int hiB,
+               std::pair<int, int>& out) {
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) return false;
+    return parseInt(text.substr(0, colon), baseA, loA, hiA, out.first) &&
+           parseInt(text.substr(colon + 1), baseB, loB, hiB, out.second);
 }
 
 // Whole-string decimal seconds within [0, 3600], fractions allowed.
@@ -110,7 +127,23 @@ bool parseOptions(int argc, char** argv, Options& o) {
             ok = number(10, 0, 1000, o.noise);
         else if (arg == "--link")
             ok = value(o.link);
-        else if (arg == "--autoplay")
+        else if (arg == "--noisy" || arg == "--baseline" || arg == "--stuck-register") {
+            std::string text;
+            std::pair<int, int> p;
+            ok = value(text);
+            if (ok) {
+                if (arg == "--noisy")
+                    ok = parsePair(text, 10, 0, SimChip::kMaxChannels - 1, 10, 0, 1000, p);
+                else if (arg == "--baseline")
+                    ok = parsePair(text, 10, 0, SimChip::kMaxChannels - 1, 10, 0, 0x3FFF, p);
+                else
+                    ok = parsePair(text, 16, 0, 0xFF, 16, 0, 0xFF, p);
+                if (!ok)
+                    std::fprintf(stderr, "tkeval-sim: %s: '%s' is not a pair in range\n", arg.c_str(), text.c_str());
+                else
+                    (arg == "--noisy" ? o.noisy : arg == "--baseline" ? o.baseline : o.stuck).push_back(p);
+            }
+        } else if (arg == "--autoplay")
             o.autoplay = true;
         else if (arg == "--pace")
             o.pace = true;
@@ -134,6 +167,11 @@ bool onOff(const std::string& word, bool& out) {
     else
         return false;
     return true;
+}
+
+// Every SBF of a channel rests at ref.
+void setBaseline(SimChip& chip, int ch, int ref) {
+    for (int k = 0; k < SimChip::kMaxSbf; ++k) chip.setBaseRef(ch, k, ref);
 }
 
 // Returns false for quit.
@@ -168,6 +206,18 @@ bool runCommand(SimPtyHost& host, const std::string& line) {
     } else if (cmd == "noise") {
         ok = ok && b.empty() && parseInt(a, 10, 0, 1000, v);
         if (ok) host.setNoise(v, 1);
+    } else if (cmd == "noisy") {
+        ok = ok && parseInt(a, 10, 0, SimChip::kMaxChannels - 1, n) && parseInt(b, 10, -1, 1000, v);
+        if (ok) host.withBoard([&](SimBoard& board, uint32_t) { board.chip().setChannelNoise(n, v); });
+    } else if (cmd == "baseline") {
+        ok = ok && parseInt(a, 10, 0, SimChip::kMaxChannels - 1, n) && parseInt(b, 10, 0, 0x3FFF, v);
+        if (ok) host.withBoard([&](SimBoard& board, uint32_t) { setBaseline(board.chip(), n, v); });
+    } else if (cmd == "stuck") {
+        ok = ok && parseInt(a, 16, 0, 0xFF, n) && (b == "off" || parseInt(b, 16, 0, 0xFF, v));
+        if (b == "off") v = -1;
+        if (ok)
+            host.withBoard(
+                [&](SimBoard& board, uint32_t) { board.chip().setStuckRegister(static_cast<uint8_t>(n), v); });
     } else if (cmd == "hangup") {
         ok = ok && a.empty();
         if (ok) host.hangup();
@@ -209,6 +259,11 @@ int main(int argc, char** argv) {
     host.setVersion(o.version);
     host.setNoise(o.noise, static_cast<uint32_t>(::getpid()));
     host.setPacing(o.pace);
+    host.withBoard([&](SimBoard& board, uint32_t) {
+        for (const auto& p : o.noisy) board.chip().setChannelNoise(p.first, p.second);
+        for (const auto& p : o.baseline) setBaseline(board.chip(), p.first, p.second);
+        for (const auto& p : o.stuck) board.chip().setStuckRegister(static_cast<uint8_t>(p.first), p.second);
+    });
     std::string error;
     if (!host.start(o.link, &error)) {
         std::fprintf(stderr, "tkeval-sim: %s\n", error.c_str());

@@ -1,0 +1,100 @@
+// The operator window on the main window's simulated board: a scanner's
+// Enter starts the test, the verdict and counts follow, the record is stored,
+// and the settings come back from config.ini.
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "app/config.h"
+#include "app/globals.h"
+#include "mainwindow/MainWindow.h"
+#include "sim/SimPtyHost.h"
+#include "support/mw_harness.h"
+#include "ui_MainWindow.h"
+#include "views/ProductionWindow.h"
+
+class tst_ProductionWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void passThenFail_countsAndStoresEachRun();
+    void refusedLimits_showTheReasonAndStartNothing();
+
+private:
+    static void writeLimits(MwHarness& h, const QByteArray& channels);
+    static ProductionWindow* open(MwHarness& h);
+};
+
+void tst_ProductionWindow::writeLimits(MwHarness& h, const QByteArray& channels) {
+    QVERIFY(h.writeFile("golden.sf", "w1010\nw2040\n"));
+    QVERIFY(h.writeFile("limits.json",
+                        "{\"format\": \"tkeval limits 1\", \"name\": \"panel B\", \"device\": \"TK2C\",\n"
+                        " \"channels\": " +
+                            channels +
+                            ", \"registers\": \"golden.sf\", \"samples\": 5,\n"
+                            " \"limits\": {\"noise_pp\": {\"max\": 10}, \"reference\": {\"min\": 8000}}}\n"));
+}
+
+ProductionWindow* tst_ProductionWindow::open(MwHarness& h) {
+    h.window()->ui->actionProductionTest->trigger();
+    return h.window()->findChild<ProductionWindow*>();
+}
+
+void tst_ProductionWindow::passThenFail_countsAndStoresEachRun() {
+    MwHarness h;
+    QVERIFY2(h.start(), qPrintable(h.error()));
+    h.sim()->setNoise(1, 3);
+    writeLimits(h, "[1, 2]");
+    ProductionWindow* w = open(h);
+    QVERIFY(w);
+    QVERIFY(w->setLimitsFile(h.filePath("limits.json")));
+    QCOMPARE(w->windowTitle(), QStringLiteral("Production test - panel B"));
+    QSignalSpy recorded(w, &ProductionWindow::runRecorded);
+
+    w->setSerial("SN-1");
+    QTest::keyClick(w->serialField(), Qt::Key_Return);
+    QVERIFY(w->running());
+    // The main window's Sense button shows what the run does, and goes back.
+    QTRY_VERIFY_WITH_TIMEOUT(h.window()->ui->pushButton_Sense->isChecked(), 10000);
+    QVERIFY(recorded.wait(30000));
+    QTRY_VERIFY(!h.window()->ui->pushButton_Sense->isChecked());
+    QCOMPARE(w->verdictText(), QStringLiteral("PASS"));
+    const TestRecord first = recorded.at(0).at(0).value<TestRecord>();
+    QCOMPARE(first.serial, QStringLiteral("SN-1"));
+    QCOMPARE(first.firmware, QStringLiteral("v3.2"));
+    QCOMPARE(first.port, h.simPath());
+    QVERIFY2(recorded.at(0).at(1).toString().startsWith("stored in sqlite:"),
+             qPrintable(recorded.at(0).at(1).toString()));
+
+    h.sim()->withBoard([](SimBoard& b, uint32_t) { b.chip().setChannelNoise(1, 40); });
+    w->setSerial("SN-2");
+    QTest::keyClick(w->serialField(), Qt::Key_Return);
+    QVERIFY(recorded.wait(30000));
+    QCOMPARE(w->verdictText(), QStringLiteral("FAIL"));
+    QCOMPARE(w->tested(), 2);
+    QCOMPARE(w->passed(), 1);
+    QCOMPARE(w->failed(), 1);
+    QVERIFY(QFile::exists(h.filePath("results.db")));
+    // Monitoring is back as the test found it.
+    QCOMPARE(g_SenseOn.load(), uint8_t(0));
+
+    // A window opened later remembers the limits file.
+    delete w;
+    ProductionWindow* again = open(h);
+    QCOMPARE(again->windowTitle(), QStringLiteral("Production test - panel B"));
+    QCOMPARE(Config_ReadKey("PRODUCTION", "LIMITS"), h.filePath("limits.json"));
+}
+
+void tst_ProductionWindow::refusedLimits_showTheReasonAndStartNothing() {
+    MwHarness h;
+    QVERIFY2(h.start(), qPrintable(h.error()));
+    writeLimits(h, "[1, 9]");
+    ProductionWindow* w = open(h);
+    QVERIFY(!w->setLimitsFile(h.filePath("limits.json")));
+    QCOMPARE(w->verdictText(), QStringLiteral("ERROR"));
+    w->setSerial("SN-1");
+    QVERIFY(!w->startTest());
+    QVERIFY(!w->running());
+}
+
+QTEST_MAIN(tst_ProductionWindow)
+#include "tst_ProductionWindow.moc"
