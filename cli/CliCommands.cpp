@@ -23,6 +23,8 @@
 #include "link/PortDiscovery.h"
 #include "link/commands.h"
 #include "platform/ini.h"
+#include "tuning/MonitorNarrowing.h"
+#include "tuning/SensitivityProcedure.h"
 #include "tuning/SnrProcedure.h"
 #include "tuning/SnrReport.h"
 #include "workers/BoardOps.h"
@@ -430,6 +432,82 @@ QString SnrLine(const SnrResult& r) {
 }
 
 }  // namespace
+
+int Cli_CmdAutosen(const CliArgs& a, CliOutput* out, CliSession& s) {
+    int code = kExitOk;
+    const int channels = MonitorChannels(out, &code);
+    if (code != kExitOk) return code;
+    int sin = 0;
+    if (!Cli_ParseCount(a.positional.value(0), &sin) || sin < 1 || sin > channels)
+        return Usage(out, QStringLiteral("'%1': not a channel from 1 to %2").arg(a.positional.value(0)).arg(channels));
+    const int ch = sin - 1;
+
+    code = s.connectChip();
+    if (code != kExitOk) return code;
+
+    CliLive live(&s, out);
+    live.start();
+    MonitorNarrowing narrowing;
+    SensitivityProcedure run(live.stream(), &narrowing, g_DeviceType.load(), ch);
+    run.setMargin(g_AutoSen_Margin.load());
+    const bool write = a.has("write");
+    using State = SensitivityProcedure::State;
+    QObject::connect(&run, &SensitivityProcedure::stateChanged, &live, [&](State state) {
+        switch (state) {
+            case State::Sampling:
+                CliOutput::note(QStringLiteral("Touch SIN %1 and hold it until the proposal is printed").arg(sin));
+                break;
+            case State::AwaitWrite:
+                if (write)
+                    run.write();
+                else
+                    run.cancel();
+                break;
+            case State::AwaitRetry:
+                run.cancel();
+                break;
+            case State::Done:
+            case State::Cancelled:
+            case State::Aborted:
+            case State::Refused:
+                live.quit(kExitOk);
+                break;
+            default:
+                break;
+        }
+    });
+    run.start();
+    code = run.finished() ? kExitOk : live.exec(-1);
+    // Ctrl+C or a lost board: put back what the run changed, if the board lets us.
+    if (!run.finished()) run.cancel();
+    if (code != kExitOk) return code;
+
+    const QString reg = Hex2Upper(run.sensitivityRegister());
+    if (live.interrupted() && run.samples() == 0)
+        return out->fail(kExitTest, QStringLiteral("SIN %1: cancelled before any sample; nothing proposed").arg(sin));
+    if (run.state() == State::Aborted)
+        return out->fail(kExitBoard, QStringLiteral("%1: an exchange failed; the run was abandoned").arg(s.port()));
+    if (run.samples() < kAutoSenMinSamples || live.interrupted())
+        return out->fail(kExitTest, QStringLiteral("SIN %1: %2 samples above %3, %4 needed; touch the key firmly and "
+                                                   "try again")
+                                        .arg(sin)
+                                        .arg(run.samples())
+                                        .arg(kAutoSenMinDiff)
+                                        .arg(kAutoSenMinSamples));
+    out->line(QStringLiteral("SIN %1: sensitivity 0x%2 (register %3; %4 samples, computed %5)%6")
+                  .arg(sin)
+                  .arg(Hex2Upper(run.proposal()), reg)
+                  .arg(run.samples())
+                  .arg(run.computed())
+                  .arg(write ? QStringLiteral(", written") : QString()));
+    out->set("channel", sin);
+    out->set("register", reg);
+    out->set("sensitivity", Hex2Upper(run.proposal()));
+    out->set("computed", run.computed());
+    out->set("samples", run.samples());
+    out->set("written", run.state() == State::Done);
+    return kExitOk;
+}
 
 int Cli_CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = kExitOk;

@@ -18,6 +18,7 @@ int Cli_CmdReset(const CliArgs& args, CliOutput* out, CliSession& session);
 int Cli_CmdSearch(const CliArgs& args, CliOutput* out, CliSession& session);
 int Cli_CmdMonitor(const CliArgs& args, CliOutput* out, CliSession& session);
 int Cli_CmdSnr(const CliArgs& args, CliOutput* out, CliSession& session);
+int Cli_CmdAutosen(const CliArgs& args, CliOutput* out, CliSession& session);
 
 // Reads the settings, checks the argument count against the command's entry
 // and runs it.

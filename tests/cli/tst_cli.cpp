@@ -2,6 +2,8 @@
 // pseudo-terminal: what goes over the wire, what comes out, and the exit code
 // of each kind of failure.
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -43,6 +45,8 @@ private slots:
     void info_json();
     void monitor_rowsEqualTheSimulatedValuesAndCtrlCEndsCleanly();
     void snr_measuresNoiseAndTouchLevel();
+    void autosen_proposesAndWritesOnlyWhenAsked_data();
+    void autosen_proposesAndWritesOnlyWhenAsked();
     void binary_linksNoGuiLibrary();
 
 private:
@@ -300,6 +304,42 @@ void tst_cli::info_json() {
 
     m_sim->setVersion(40);
     QCOMPARE(cli({"--any-firmware", "info", "--port", m_port}).code, 0);
+}
+
+void tst_cli::autosen_proposesAndWritesOnlyWhenAsked_data() {
+    QTest::addColumn<bool>("held");
+    QTest::addColumn<bool>("write");
+    QTest::addColumn<int>("code");
+    QTest::newRow("held, proposal only") << true << false << 0;
+    QTest::newRow("held, --write") << true << true << 0;
+    QTest::newRow("not touched: too few samples") << false << true << 5;
+}
+
+// The key held at a difference of 50: the margin (0.6 unless config.ini
+// says otherwise) gives 30 = 0x1E. The register holds the run's own value
+// while sampling and goes back unless the proposal is written.
+void tst_cli::autosen_proposesAndWritesOnlyWhenAsked() {
+    QFETCH(bool, held);
+    QFETCH(bool, write);
+    QFETCH(int, code);
+    const uint8_t reg = 0x22;  // family 4: 0x20 + channel
+    const uint8_t before = peek(reg);
+    m_sim->setLevel(2, 50);
+    if (held) m_sim->touch(2);
+    QStringList args{"autosen", "3", "--port", m_port, "--json"};
+    if (write) args << "--write";
+    const Run r = cli(args);
+    QVERIFY2(r.code == code, r.err.constData());
+    if (code != 0) {
+        QVERIFY(r.err.contains("SIN 3"));
+        QCOMPARE(peek(reg), before);
+        return;
+    }
+    const QJsonObject doc = QJsonDocument::fromJson(r.out).object();
+    QCOMPARE(doc.value("sensitivity").toString(), QStringLiteral("1E"));
+    QVERIFY(doc.value("samples").toInt() >= 5);
+    QCOMPARE(doc.value("written").toBool(), write);
+    QCOMPARE(peek(reg), write ? uint8_t(0x1E) : before);
 }
 
 void tst_cli::monitor_rowsEqualTheSimulatedValuesAndCtrlCEndsCleanly() {
