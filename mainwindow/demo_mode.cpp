@@ -1,21 +1,45 @@
 #include "mainwindow/demo_mode.h"
 
+#include <QCheckBox>
 #include <QFile>
+#include <QPointer>
 #include <QTimer>
 #include <memory>
 
 #include "app/globals.h"
 #include "mainwindow/MainWindow.h"
 #include "ui_MainWindow.h"
+#include "views/MonitoringDialog.h"
 #include "views/ProductionWindow.h"
+#include "views/SbfColumn.h"
 
 namespace {
+
+// Takes SIN 3 out of monitoring for a few seconds, through its box in the
+// monitoring dialog as an engineer would, so that the graphs show a channel
+// that was not read as a gap in its line.
+void PauseOneChannel(MainWindow* window) {
+    SbfColumn* column = window->monitoringDialog()->column(0, 2);
+    if (column == nullptr || column->CheckBox_MON_En == nullptr) return;
+    QPointer<QCheckBox> box = column->CheckBox_MON_En;
+    QTimer::singleShot(3000, window, [box] {
+        if (box) box->setChecked(false);
+    });
+    QTimer::singleShot(7000, window, [box] {
+        if (box) box->setChecked(true);
+    });
+}
+
+void ShowSignals(MainWindow* window) {
+    window->Show_SignalsWindow();
+    PauseOneChannel(window);
+}
 
 // Opens the Signals window now ("1") or once the named file exists, so that a
 // script can take the main window's picture first.
 void OpenSignalsWhenAsked(MainWindow* window, const QString& trigger) {
     if (trigger == QLatin1String("1")) {
-        window->Show_SignalsWindow();
+        ShowSignals(window);
         return;
     }
     auto* timer = new QTimer(window);
@@ -24,7 +48,7 @@ void OpenSignalsWhenAsked(MainWindow* window, const QString& trigger) {
         if (!QFile::exists(trigger)) return;
         timer->stop();
         timer->deleteLater();
-        window->Show_SignalsWindow();
+        ShowSignals(window);
     });
     timer->start();
 }
