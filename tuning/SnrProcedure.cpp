@@ -6,10 +6,13 @@
 #include "app/config.h"
 #include "app/globals.h"
 #include "data/SampleStream.h"
+#include "link/ReceiveThread.h"
+#include "link/commands.h"
+#include "platform/ini.h"
 #include "tuning/MonitorNarrowing.h"
 #include "tuning/SnrRegisters.h"
-#include "platform/ini.h"
 #include "workers/ChipFamily.h"
+#include "workers/ChipPollThread.h"
 
 namespace {
 
@@ -147,8 +150,9 @@ bool SnrProcedure::start(const SnrSettings& settings) {
     uint16_t mask = 0;
     for (int c : settings.channels) mask |= static_cast<uint16_t>(1u << c);
     if (!narrowing()->narrow(this, kName, mask, m_SetSense)) {
-        m_Error = QStringLiteral("%1 is in progress and narrows the monitored channels. Finish or cancel it, then "
-                                 "start the SNR test.")
+        m_Error = QStringLiteral(
+                      "%1 is in progress and narrows the monitored channels. Finish or cancel it, then "
+                      "start the SNR test.")
                       .arg(narrowing()->holder());
         return false;
     }
@@ -315,7 +319,8 @@ void SnrProcedure::watch() {
             m_ChipSilentSinceMs = now;
             emit changed();
         }
-        if (now - m_ChipSilentSinceMs > m_ChipGraceMs) fail(lost);
+        const int grace = m_ChipGraceMs >= 0 ? m_ChipGraceMs : DefaultChipGraceMs();
+        if (now - m_ChipSilentSinceMs > grace) fail(lost);
         return;
     }
     if (m_ChipSilentSinceMs >= 0) {
@@ -394,6 +399,11 @@ void SnrProcedure::end(Phase phase) {
 
 void SnrProcedure::restore(bool useHook) {
     if (m_Narrowing) m_Narrowing->restore(this, useHook ? m_SetSense : MonitorNarrowing::SenseSwitch());
+}
+
+int SnrProcedure::DefaultChipGraceMs() {
+    const int reply = Link_ReplyTimeout();
+    return static_cast<int>(ChipPollThread::kProbeIntervalMs) + (ReceiveThread::kLateReplyPatience + 1) * reply + 900;
 }
 
 MonitorNarrowing* SnrProcedure::narrowing() {

@@ -79,8 +79,11 @@ public:
     // How long a chip that stopped answering (with the port still open) is
     // waited for before the test ends. One probe missed on a busy machine
     // must not throw away what was collected when the next one answers.
+    // By default: one probe interval, the next probe's exchange and the wait
+    // for a late reply before it, and room to spare (2.5 s at the board's
+    // 100 ms reply time-out).
     void setChipGrace(int ms) { m_ChipGraceMs = ms; }
-    static constexpr int kChipGraceMs = 2500;  // the next probe, with room to be answered
+    static int DefaultChipGraceMs();
     // The chip is not answering and the test waits for it.
     bool waitingForChip() const { return m_ChipSilentSinceMs >= 0; }
     // A collection that receives no sample for this long fails.
@@ -151,9 +154,8 @@ private:
     std::function<bool()> m_LinkOk;
     std::function<bool()> m_PortOk;
     int m_StallMs = 10000;
-    int m_ChipGraceMs = kChipGraceMs;
+    int m_ChipGraceMs = -1;           // -1: DefaultChipGraceMs()
     qint64 m_ChipSilentSinceMs = -1;  // steady ms the chip was first missed; -1 while it answers
-
 
     QVector<int> m_Sensitivity;             // per chosen channel, in settings order
     QVector<QVector<int32_t>> m_Untouched;  // per chosen channel
