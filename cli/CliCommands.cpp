@@ -37,26 +37,10 @@ struct RegValue {
     uint8_t value;
 };
 
-QString RangeName(int first, int count) {
-    return count == 1 ? QStringLiteral("register %1").arg(Hex2Upper(first))
-                      : QStringLiteral("registers %1-%2").arg(Hex2Upper(first), Hex2Upper(first + count - 1));
-}
-
 // Reads the given registers (ascending) in runs of consecutive addresses of at
 // most 8, as the window's table read does. Returns an exit code.
 int ReadRegisters(CliSession& s, const QVector<int>& regs, QVector<RegValue>* values) {
-    int i = 0;
-    while (i < regs.size()) {
-        int len = 1;
-        while (i + len < regs.size() && len < kMaxRegsPerFrame && regs[i + len] == regs[i] + len) ++len;
-        uint8_t buf[kMaxRegsPerFrame] = {};
-        const char r =
-            s.retried([&] { return CMD_Read(s.dev(), static_cast<uint8_t>(regs[i]), static_cast<uint8_t>(len), buf); });
-        if (r != '0') return s.exchangeFailed(QStringLiteral("reading ") + RangeName(regs[i], len), r);
-        for (int k = 0; k < len; ++k) values->append({regs[i] + k, buf[k]});
-        i += len;
-    }
-    return kExitOk;
+    return s.readRegisters(regs, [values](int reg, uint8_t value) { values->append({reg, value}); });
 }
 
 void PrintRegisters(CliOutput* out, const QVector<RegValue>& values) {

@@ -30,24 +30,7 @@ int Usage(CliOutput* out, const QString& message) {
 // The registers, read from the chip in runs of consecutive addresses of at
 // most one frame each. An exit code.
 int ReadChip(CliSession& s, const QVector<int>& regs, RegisterSet* out) {
-    int i = 0;
-    while (i < regs.size()) {
-        int len = 1;
-        while (i + len < regs.size() && len < kMaxRegsPerFrame && regs[i + len] == regs[i] + len) ++len;
-        uint8_t buf[kMaxRegsPerFrame] = {};
-        const char r =
-            s.retried([&] { return CMD_Read(s.dev(), static_cast<uint8_t>(regs[i]), static_cast<uint8_t>(len), buf); });
-        if (r != '0') {
-            const QString what =
-                len == 1
-                    ? QStringLiteral("reading register %1").arg(Hex2Upper(regs[i]))
-                    : QStringLiteral("reading registers %1-%2").arg(Hex2Upper(regs[i]), Hex2Upper(regs[i] + len - 1));
-            return s.exchangeFailed(what, r);
-        }
-        for (int k = 0; k < len; ++k) out->insert(regs[i] + k, buf[k]);
-        i += len;
-    }
-    return kExitOk;
+    return s.readRegisters(regs, [out](int reg, uint8_t value) { out->insert(reg, value); });
 }
 
 HandoffInfo BaseInfo(const CliSession& s) {

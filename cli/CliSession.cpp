@@ -133,3 +133,24 @@ int CliSession::exchangeFailed(const QString& what, char result) {
         return m_Out->fail(kExitPort, QStringLiteral("%1: the port failed (%2)").arg(m_Port, what));
     return m_Out->fail(kExitBoard, QStringLiteral("%1: %2: %3").arg(m_Port, what, DescribeResult(result)));
 }
+
+int CliSession::readRegisters(const QVector<int>& regs, const std::function<void(int reg, uint8_t value)>& take) {
+    int i = 0;
+    while (i < regs.size()) {
+        int len = 1;
+        while (i + len < regs.size() && len < kMaxRegsPerFrame && regs[i + len] == regs[i] + len) ++len;
+        uint8_t buf[kMaxRegsPerFrame] = {};
+        const char r =
+            retried([&] { return CMD_Read(dev(), static_cast<uint8_t>(regs[i]), static_cast<uint8_t>(len), buf); });
+        if (r != '0') {
+            const QString what =
+                len == 1
+                    ? QStringLiteral("reading register %1").arg(Hex2Upper(regs[i]))
+                    : QStringLiteral("reading registers %1-%2").arg(Hex2Upper(regs[i]), Hex2Upper(regs[i] + len - 1));
+            return exchangeFailed(what, r);
+        }
+        for (int k = 0; k < len; ++k) take(regs[i] + k, buf[k]);
+        i += len;
+    }
+    return kExitOk;
+}

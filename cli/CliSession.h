@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QVector>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,10 @@ public:
     // The exit code and message for an exchange that returned result; what
     // names the registers or the request.
     int exchangeFailed(const QString& what, char result);
+    // Reads the given registers (ascending) in runs of consecutive addresses
+    // of at most one frame each, as the window's table read does, handing
+    // each value to take. An exit code; a failed run is reported.
+    int readRegisters(const QVector<int>& regs, const std::function<void(int reg, uint8_t value)>& take);
     bool portFailed() const { return m_PortFailed.load(std::memory_order_acquire); }
 
 private:
