@@ -7,9 +7,16 @@
 #include "link/commands.h"
 #include "support/pty_peer.h"
 
+#include <memory>
+
 struct LiveLink {
     PtyPeer peer;
-    ReceiveThread uart;
+    // A started thread object lives on the heap. QThread::wait joins through
+    // Qt's futex, which ThreadSanitizer cannot see, so the thread's last
+    // stores to its object stay unordered for it; freed heap memory has its
+    // history reset, stack memory that a later test reuses does not.
+    std::unique_ptr<ReceiveThread> ownedUart = std::make_unique<ReceiveThread>();
+    ReceiveThread& uart = *ownedUart;
 
     // Mirrors what the connect procedure does after a successful open.
     bool connect() {

@@ -8,6 +8,7 @@
 #include <QtTest>
 #include <atomic>
 #include <cerrno>
+#include <memory>
 #include <thread>
 
 #include "link/PortFailure.h"
@@ -196,7 +197,9 @@ private slots:
     }
 
     void stop_whileIdle_endsPromptly_andCanRestart() {
-        ReceiveThread uart;
+        // A started thread object lives on the heap (see link_fixture.h).
+        const auto owned = std::make_unique<ReceiveThread>();
+        ReceiveThread& uart = *owned;
         for (int round = 0; round < 2; ++round) {
             uart.start();
             QVERIFY(uart.isRunning());

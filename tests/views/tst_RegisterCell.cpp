@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QtTest>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "app/globals.h"
@@ -74,7 +75,10 @@ public:
     bool opened() const { return m_Opened; }
 
 private:
-    ReceiveThread m_Uart;
+    // On the heap: a started thread's object must not share stack memory
+    // with what a later test builds (see link_fixture.h).
+    std::unique_ptr<ReceiveThread> m_OwnedUart = std::make_unique<ReceiveThread>();
+    ReceiveThread& m_Uart = *m_OwnedUart;
     bool m_Opened = false;
 };
 

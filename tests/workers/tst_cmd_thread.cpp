@@ -2,6 +2,7 @@
 // seen or lost, what it sends, and how quickly it ends.
 #include <QElapsedTimer>
 #include <QtTest>
+#include <memory>
 
 #include "worker_rig.h"
 
@@ -97,7 +98,8 @@ void tst_cmd_thread::stop_endsWithinTheSleep() {
     // must end the thread well before that second is up; the bound is the
     // second itself, counted from start(), so a slow machine gets all the
     // room the check can give without letting a sleep that runs out pass.
-    ChipPollThread cmd;
+    const auto owned = std::make_unique<ChipPollThread>();  // heap: see link_fixture.h
+    ChipPollThread& cmd = *owned;
     QElapsedTimer t;
     t.start();
     cmd.start();
@@ -118,8 +120,10 @@ void tst_cmd_thread::stop_endsWithinTheSleep() {
 
 void tst_cmd_thread::stopBeforeLoopBegins_stillEnds() {
     for (int i = 0; i < 20; ++i) {
-        ChipPollThread cmd;
-        MonitorThread proc;
+        const auto ownedCmd = std::make_unique<ChipPollThread>();  // heap: see link_fixture.h
+        const auto ownedProc = std::make_unique<MonitorThread>();
+        ChipPollThread& cmd = *ownedCmd;
+        MonitorThread& proc = *ownedProc;
         cmd.start();
         proc.start();
         cmd.Stop();
