@@ -9,8 +9,6 @@
 #include "platform/ini.h"
 #include "workers/ChipFamily.h"
 
-QStringList g_CmdLinePorts;
-
 namespace {
 
 constexpr int kMaxTextValue = 1023;  // DEVICE and REG_FILE fit a 1024-character field
@@ -139,5 +137,3 @@ QStringList Parse_PortArgs(const QStringList& args) {
     }
     return ports;
 }
-
-void Config_ParseCommandLine(const QStringList& args) { g_CmdLinePorts = Parse_PortArgs(args); }

@@ -7,7 +7,6 @@
 
 // Serial ports named on the command line with --port PATH, in order. Set once
 // at start-up before any worker thread exists; read on the GUI thread.
-extern QStringList g_CmdLinePorts;
 
 // --- pure helpers ---------------------------------------------------------------
 // Family type of a model name from the device table (exact, case-sensitive
@@ -61,5 +60,3 @@ bool Config_WriteKey(const QString& section, const QString& key, const QString& 
 // The paths given with "--port PATH" or "--port=PATH"; other arguments are
 // ignored.
 QStringList Parse_PortArgs(const QStringList& args);
-// Fills g_CmdLinePorts from the application's arguments.
-void Config_ParseCommandLine(const QStringList& args);

@@ -11,7 +11,6 @@ QByteArray g_WorkDirA;
 
 std::atomic<int> g_UART_Connected{0};
 std::atomic<int> g_I2C_Connected{0};
-uint8_t g_FirmwareVer = 0;
 
 std::atomic<uint8_t> g_RxRing[kRingSize];
 std::atomic<int32_t> g_RxWriteCount{0};
@@ -19,8 +18,6 @@ std::atomic<int32_t> g_RxReadCount{0};
 std::atomic<uint8_t> g_DebugRing[kRingSize];
 std::atomic<int32_t> g_DebugWriteCount{0};
 std::atomic<int32_t> g_DebugReadCount{0};
-
-std::atomic<uint8_t> g_RegMirror[256];
 
 std::atomic<uint8_t> g_SenseOn{0};
 std::atomic<uint16_t> g_MonChannelMask{0};

@@ -29,7 +29,6 @@ extern QByteArray g_WorkDirA;              // the same in the local 8-bit encodi
 // --- connection --------------------------------------------------------------
 extern std::atomic<int> g_UART_Connected;  // port open, receive path live
 extern std::atomic<int> g_I2C_Connected;   // chip answers at g_I2C_Addr
-extern uint8_t g_FirmwareVer;              // GUI thread only: version x 10
 
 // --- receive rings: one writer (receive thread), one consumer each ------------
 // Counts are published with release after the bytes, read with acquire.
@@ -39,9 +38,6 @@ extern std::atomic<int32_t> g_RxReadCount;
 extern std::atomic<uint8_t> g_DebugRing[kRingSize];
 extern std::atomic<int32_t> g_DebugWriteCount;
 extern std::atomic<int32_t> g_DebugReadCount;
-
-// --- chip register image -------------------------------------------------------
-extern std::atomic<uint8_t> g_RegMirror[256];
 
 // --- monitoring ----------------------------------------------------------------
 extern std::atomic<uint8_t> g_SenseOn;

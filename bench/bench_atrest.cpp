@@ -39,9 +39,8 @@ int MonitoringChild(int argc, char** argv) {
     Startup_InitResources();
     QApplication app(argc, argv);
     Startup_InstallFontSubstitutes();
-    Config_ParseCommandLine(QApplication::arguments());
-    g_MainWindow = new MainWindow();
-    MainWindow* w = g_MainWindow;
+    auto* const w = new MainWindow();
+    w->setCommandLinePorts(Parse_PortArgs(QApplication::arguments()));
     w->show();
     QTimer::singleShot(0, w, [w] { w->Connect_FirstCmdLinePort(); });
     auto* poll = new QTimer(w);

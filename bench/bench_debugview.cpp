@@ -85,7 +85,6 @@ Absorbed WindowView(const QByteArray& data, int batch) {
     if (!work.isValid() || !bench::WriteWorkingFiles(work.path(), "TK2C", true) || !QDir::setCurrent(work.path()))
         return a;
     auto* w = new MainWindow();
-    g_MainWindow = w;
     w->show();
     w->ui->checkBox_show->setChecked(true);
     QCoreApplication::processEvents();
@@ -106,7 +105,6 @@ Absorbed WindowView(const QByteArray& data, int batch) {
     a.viewChars = w->ui->textEdit_debug->document()->characterCount();
     w->close();
     delete w;
-    g_MainWindow = nullptr;
     QDir::setCurrent(oldCwd);
     return a;
 }

@@ -33,6 +33,7 @@
 #include "bench/bench_support.h"
 #include "data/LogPlayer.h"
 #include "data/LogRecorder.h"
+#include "data/RegisterImage.h"
 #include "data/SampleStream.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"
@@ -83,7 +84,8 @@ bool Live(int seconds, const QString& dir) {
 
     SampleStream stream;
     LogRecorder recorder(&stream);
-    auto* proc = new MonitorThread;
+    RegisterImage image;
+    auto* proc = new MonitorThread(image);
     g_Proc_Thread = proc;
     QObject::connect(proc, &MonitorThread::sampleReady, &stream, &SampleStream::publishLive);
     stream.restart();

@@ -22,6 +22,7 @@
 
 #include "app/globals.h"
 #include "bench/bench_support.h"
+#include "data/RegisterImage.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "sim/SimChip.h"
@@ -120,7 +121,8 @@ Result Run(const char* model, int seconds) {
     const bool device = CMD_Device(static_cast<uint8_t>(family)) == '0';
 
     std::atomic<long> published{0};
-    auto* proc = new MonitorThread;
+    RegisterImage image;
+    auto* proc = new MonitorThread(image);
     g_Proc_Thread = proc;
     QObject::connect(
         proc, &MonitorThread::sampleReady, proc, [&] { published.fetch_add(1); }, Qt::DirectConnection);

@@ -31,6 +31,7 @@
 #include "app/config.h"
 #include "app/globals.h"
 #include "bench/bench_support.h"
+#include "data/RegisterImage.h"
 #include "data/SampleStream.h"
 #include "mainwindow/MainWindow.h"
 #include "mainwindow/startup.h"
@@ -80,8 +81,8 @@ void Feed(SampleStream& stream, quint64* n, qint64 tMs) {
     ++*n;
 }
 
-SignalsWindow* OpenWindow(SampleStream& stream) {
-    auto* w = new SignalsWindow(&stream, QStringLiteral("TK2C"), kChannels, kSbfs, 4);
+SignalsWindow* OpenWindow(SampleStream& stream, const RegisterImage& image) {
+    auto* w = new SignalsWindow(&stream, &image, QStringLiteral("TK2C"), kChannels, kSbfs, 4);
     w->setSbfChoice(-1);
     w->setSpanSeconds(600);
     w->resize(1400, 900);
@@ -102,6 +103,7 @@ struct Lateness {
 // time, with the loop's lateness measured throughout.
 Lateness Responsiveness(bool withWindow, int seconds) {
     SampleStream stream;
+    RegisterImage image;
     stream.restart(SampleStream::Source::Replay);
     quint64 n = 0;
     for (qint64 t = 0; t < kTenMinutesMs; t += kPublishMs) Feed(stream, &n, t);
@@ -110,7 +112,7 @@ Lateness Responsiveness(bool withWindow, int seconds) {
     QElapsedTimer clock;
     clock.start();
     const double cpuAtOpen = ThreadCpuMs();
-    std::unique_ptr<SignalsWindow> window(withWindow ? OpenWindow(stream) : nullptr);
+    std::unique_ptr<SignalsWindow> window(withWindow ? OpenWindow(stream, image) : nullptr);
     double firstFrameMs = -1, firstFrameCpuMs = -1;
     double replotMs = 0, replotCpuMs = 0, replotCpuFrom = 0;
     if (window) {
@@ -192,8 +194,9 @@ Lateness Responsiveness(bool withWindow, int seconds) {
 // at the publication rate, window open and redrawing as it goes.
 std::pair<long, long> Memory() {
     SampleStream stream;
+    RegisterImage image;
     stream.restart(SampleStream::Source::Replay);
-    std::unique_ptr<SignalsWindow> window(OpenWindow(stream));
+    std::unique_ptr<SignalsWindow> window(OpenWindow(stream, image));
     quint64 n = 0;
     long atTen = -1;
     for (qint64 t = 0; t <= 6 * kTenMinutesMs; t += kPublishMs) {
@@ -215,9 +218,8 @@ int ToolChild(int argc, char** argv, bool signalsWindow) {
     Startup_InitResources();
     QApplication app(argc, argv);
     Startup_InstallFontSubstitutes();
-    Config_ParseCommandLine(QApplication::arguments());
-    g_MainWindow = new MainWindow();
-    MainWindow* w = g_MainWindow;
+    auto* const w = new MainWindow();
+    w->setCommandLinePorts(Parse_PortArgs(QApplication::arguments()));
     w->show();
     QTimer::singleShot(0, w, [w] { w->Connect_FirstCmdLinePort(); });
     auto* poll = new QTimer(w);

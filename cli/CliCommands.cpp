@@ -286,7 +286,7 @@ int Cli_CmdReset(const CliArgs&, CliOutput* out, CliSession& s) {
 int Cli_CmdSearch(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = s.connectBoard();
     if (code != kExitOk) return code;
-    const int found = I2C_Search();
+    const int found = I2C_Search(s.image());
     if (s.portFailed() || g_UART_Connected.load() == 0) return s.exchangeFailed(QStringLiteral("I2C search"), 'A');
     if (found < 0)
         return out->fail(kExitBoard,

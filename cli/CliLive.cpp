@@ -51,8 +51,8 @@ CliLive::~CliLive() {
 void CliLive::start() {
     g_ProcChannel.store(0, std::memory_order_release);
     m_Stream->restart();
-    g_Proc_Thread = new MonitorThread();
-    g_CMD_Thread = new ChipPollThread();
+    g_Proc_Thread = new MonitorThread(m_Session->image());
+    g_CMD_Thread = new ChipPollThread(m_Session->image());
     connect(g_Proc_Thread, &MonitorThread::sampleReady, m_Stream, &SampleStream::publishLive);
     connect(g_ThreadUART, &ReceiveThread::bytesReceived, this, &CliLive::takeReceivedBytes);
     connect(g_ThreadUART, &ReceiveThread::lineFailed, this,

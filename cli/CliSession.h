@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "cli/CliArgs.h"
+#include "data/RegisterImage.h"
 
 class CliOutput;
 
@@ -50,6 +51,8 @@ public:
     // each value to take. An exit code; a failed run is reported.
     int readRegisters(const QVector<int>& regs, const std::function<void(int reg, uint8_t value)>& take);
     bool portFailed() const { return m_PortFailed.load(std::memory_order_acquire); }
+    // This run's copy of the chip's registers.
+    RegisterImage& image() { return m_Image; }
 
 private:
     const CliArgs& m_Args;
@@ -60,6 +63,7 @@ private:
     uint8_t m_Firmware = 0;
     bool m_Open = false;
     std::atomic<bool> m_PortFailed{false};
+    RegisterImage m_Image;
 };
 
 // A file argument as the user meant it: relative to the directory tkeval-cli

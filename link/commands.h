@@ -18,7 +18,7 @@ constexpr int kReplyTimeoutMs = 100;
 constexpr int kMaxRegsPerFrame = 8;
 
 char CMD_Read(uint8_t dev, uint8_t reg, uint8_t len, uint8_t* dest);
-// Same, decoding into the register image (or any atomic byte array).
+// Same, decoding into an array of atomic bytes.
 char CMD_Read(uint8_t dev, uint8_t reg, uint8_t len, std::atomic<uint8_t>* dest);
 char CMD_Write(uint8_t dev, uint8_t reg, uint8_t len, const uint8_t* src);
 char CMD_Version(uint8_t* dest);

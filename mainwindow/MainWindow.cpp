@@ -13,6 +13,7 @@
 #include "app/hintfile.h"
 #include "app/log.h"
 #include "data/LogRecorder.h"
+#include "data/RegisterImage.h"
 #include "data/SampleStream.h"
 #include "link/PortDiscovery.h"
 #include "link/PortWatcher.h"
@@ -31,11 +32,9 @@
 #include "views/RegisterCell.h"
 #include "views/SignalsWindow.h"
 #include "views/SnrDialog.h"
+#include "workers/BoardOps.h"
 #include "workers/ChipPollThread.h"
 #include "workers/MonitorThread.h"
-
-MainWindow* g_MainWindow = nullptr;
-RegisterCell* g_RegCells[256] = {};
 
 namespace {
 
@@ -50,6 +49,9 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     ui->setupUi(this);
 
     ui->lineEdit_I2C_ADDR->installEventFilter(this);
+    // Before the cells and the threads that use it; a child, so it outlives
+    // them both (the destructor's body stops the threads).
+    m_Image = new RegisterImage(this);
 
     WorkDir_CaptureA();
     Log_Write("START", "========================================", __FILE__, __LINE__, 0);
@@ -104,9 +106,9 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     Link_AbortExchanges(false);
     g_ThreadUART = new ReceiveThread();
     g_ThreadUART->start();
-    g_CMD_Thread = new ChipPollThread(this);
+    g_CMD_Thread = new ChipPollThread(*m_Image, this);
     g_CMD_Thread->start();
-    g_Proc_Thread = new MonitorThread(this);
+    g_Proc_Thread = new MonitorThread(*m_Image, this);
     g_Proc_Thread->start();
 
     connect(g_ThreadUART, &ReceiveThread::bytesReceived, this, &MainWindow::onBytesReceived);
@@ -135,6 +137,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
         if (!w) {
             w = new ProductionWindow(m_Stream, m_Device, this);
             w->setPortSource([this] { return m_PortPath; });
+            w->setFirmwareSource([this] { return firmwareText(); });
             w->setSenseSwitch([this](bool on) { onSenseToggled(on); });
         }
         w->show();
@@ -169,6 +172,14 @@ void MainWindow::Show_StartNote(const QString& note) {
     ui->statusBar->showMessage(text);
 }
 
+QString MainWindow::firmwareText() const {
+    return g_UART_Connected.load() != 0 && Firmware_Accepted(m_Firmware) ? Firmware_Text(m_Firmware) : QString();
+}
+
+void MainWindow::showRegister(int reg) {
+    if (RegisterCell* cell = m_RegCells[reg & 0xFF]) cell->showImage();
+}
+
 void MainWindow::Build_RegisterCells() {
     auto* grid = new QGridLayout(ui->frame_reg);
     grid->setVerticalSpacing(10);
@@ -176,7 +187,7 @@ void MainWindow::Build_RegisterCells() {
     grid->setContentsMargins(0, 5, 0, 5);
     grid->setObjectName(QStringLiteral("GLayout"));
 
-    for (auto*& cell : g_RegCells) cell = nullptr;
+    for (auto*& cell : m_RegCells) cell = nullptr;
     QFile hint(WorkDir_TextFile("hint.txt"));
     if (!hint.open(QIODevice::ReadOnly | QIODevice::Text)) return;
 
@@ -184,8 +195,8 @@ void MainWindow::Build_RegisterCells() {
     int row = 0;
     int column = 0;
     for (const HintEntry& entry : HintFile_Read(&hint)) {
-        auto* cell = new RegisterCell(ui->tab_reg, entry.address);
-        g_RegCells[entry.address] = cell;
+        auto* cell = new RegisterCell(ui->tab_reg, entry.address, m_Image);
+        m_RegCells[entry.address] = cell;
         cell->ui->label_Addr->setToolTip(QString::fromLatin1(entry.hint));
         grid->addWidget(cell, row, column);
         ++column;
@@ -212,16 +223,13 @@ MainWindow::~MainWindow() {
     g_ThreadUART = nullptr;
     delete m_MonitoringDialog;
     m_MonitoringDialog = nullptr;
-    // The cells die with the window; nobody may reach them through the table.
-    for (auto*& cell : g_RegCells) cell = nullptr;
-    if (g_MainWindow == this) g_MainWindow = nullptr;
     // With no thread left, nothing is waiting for a reply any more.
     Link_AbortExchanges(false);
 }
 
 void MainWindow::Connect_FirstCmdLinePort() {
-    if (g_CmdLinePorts.isEmpty()) return;
-    const QString path = g_CmdLinePorts.first();
+    if (m_CmdLinePorts.isEmpty()) return;
+    const QString path = m_CmdLinePorts.first();
     onPortSearchClicked();
     const int at = ui->comboBox_COM->findText(path);
     if (at >= 0) ui->comboBox_COM->setCurrentIndex(at);
@@ -286,7 +294,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::onSnrTriggered() {
     if (!m_SnrDialog) {
-        m_SnrDialog = new SnrDialog(this);
+        m_SnrDialog = new SnrDialog(m_Stream, m_Narrowing, m_Image, m_Device, this);
+        m_SnrDialog->setSenseSwitch([this](bool on) { onSenseToggled(on); });
+        m_SnrDialog->setFirmwareSource([this] { return firmwareText(); });
+        connect(m_SnrDialog, &SnrDialog::registerReadBack, this, &MainWindow::showRegister);
         m_SnrDialog->move(pos().x() + 40, pos().y() + 40);
         Keep_SnrResult();
     }

@@ -26,6 +26,7 @@ class SignalsWindow;
 struct MonitorSample;
 class ChannelIndicator;
 class RegisterCell;
+class RegisterImage;
 class QCloseEvent;
 class QEvent;
 class QTimer;
@@ -84,14 +85,25 @@ public:
 
     // A register write the engineer asked for (a cell, Load, Reset, the
     // sensitivity dialog): sent like any other and, when the board took it,
-    // announced by registerWritten so that the log records it.
+    // announced by the register image's written() so that the log records it.
     char Write_Register(uint8_t dev, uint8_t reg, uint8_t value);
+
+    // Ports named with --port: listed by every port search, the first one
+    // connected by Connect_FirstCmdLinePort. Takes effect at the next search.
+    void setCommandLinePorts(const QStringList& ports) { m_CmdLinePorts = ports; }
+
+    // "v3.2" while a board whose firmware was accepted is connected, else empty.
+    QString firmwareText() const;
+
+    // The window's copy of the chip's registers.
+    RegisterImage* registerImage() const { return m_Image; }
+    // The cell of a register address, null where hint.txt names none.
+    RegisterCell* registerCell(int reg) const { return m_RegCells[reg & 0xFF]; }
+    // Shows what the register image holds for reg in reg's cell, if it has one.
+    void showRegister(int reg);
 
     // The graphs window, made the first time it is asked for; null before.
     SignalsWindow* signalsWindow() const { return m_Signals; }
-
-signals:
-    void registerWritten(int reg, int value);
 
 public slots:
     void onTestClicked();
@@ -213,15 +225,14 @@ private:
     void Keep_SnrResult();
     bool m_HaveSnr = false;
     SnrReportFile m_LastSnr;
+
+    RegisterImage* m_Image = nullptr;
+    uint8_t m_Firmware = 0;
+    QStringList m_CmdLinePorts;  // version x 10 the board reported at connect; 0 before the answer
+    // Filled from hint.txt when the window is built.
+    RegisterCell* m_RegCells[256] = {};
 };
 
-// The main window's Write_Register when there is one, else a plain write.
-char Write_EngineerRegister(uint8_t dev, uint8_t reg, uint8_t value);
-
-extern MainWindow* g_MainWindow;
-// Register cell of each register address, null where hint.txt names none.
-// GUI thread only; filled by the constructor, cleared by the destructor.
-extern RegisterCell* g_RegCells[256];
 // The event frame being assembled from the Debug tab's bytes and its length
 // (kEventFrameSize bytes). GUI thread only; kept across connections.
 extern uint8_t g_EventFrame[];

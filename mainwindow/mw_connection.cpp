@@ -35,7 +35,7 @@ constexpr int kReconnectLookMs = 500;
 QStringList MainWindow::Discover_PortList(FILE* trace) const {
     const QStringList extra = Split_PortList(
         Ini_GetString(WorkDir_IniFile("config.ini"), QStringLiteral("PORT"), QStringLiteral("EXTRA"), QString()));
-    return Discover_Ports(m_SysfsRoot, extra, g_CmdLinePorts, trace);
+    return Discover_Ports(m_SysfsRoot, extra, m_CmdLinePorts, trace);
 }
 
 void MainWindow::onPortSearchClicked() {
@@ -136,18 +136,20 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
     ui->comboBox_COM->setCurrentIndex(at > 0 ? at : remembered);
 
     const unsigned cycle = m_ConnectCycle;
-    g_FirmwareVer = 0;
-    const char result = CMD_Version(&g_FirmwareVer);
+    m_Firmware = 0;
+    uint8_t version = 0;
+    const char result = CMD_Version(&version);
     // The port failed, was changed or the window is closing while we waited
     // for the version: that has been dealt with (and reported) already.
     if (cycle != m_ConnectCycle || g_UART_Connected.load() == 0 || Link_ExchangesAborted()) return true;
-    if (result == '0' && Firmware_Accepted(g_FirmwareVer)) {
-        ui->pushButton_TEST->setText(Firmware_Text(g_FirmwareVer));
+    m_Firmware = result == '0' ? version : 0;
+    if (result == '0' && Firmware_Accepted(version)) {
+        ui->pushButton_TEST->setText(Firmware_Text(version));
         CMD_Device(static_cast<uint8_t>(g_DeviceType.load() & 0xFF));
         return true;
     }
     QMessageBox::warning(this, QStringLiteral("WARNING"),
-                         QStringLiteral("Firmware Version : ") + Firmware_Text(g_FirmwareVer) + QStringLiteral(" \n") +
+                         QStringLiteral("Firmware Version : ") + Firmware_Text(version) + QStringLiteral(" \n") +
                              tr("The firmware version is invalid.     "),
                          QMessageBox::Ok, QMessageBox::Ok);
     return true;

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "app/globals.h"
+#include "data/RegisterImage.h"
 #include "data/SampleStream.h"
 #include "mainwindow/MainWindow.h"
 #include "ui_ChannelIndicator.h"
@@ -38,10 +39,6 @@ const LampImages& Lamps() {
 // The indicators show the third SBF whatever the chip's SBF count.
 constexpr int kIndicatorSbf = 2;
 
-void MirrorTouchRegister(uint8_t reg, uint8_t value) {
-    g_RegMirror[reg].store(value, std::memory_order_relaxed);
-    RegCell_ShowImage(reg);
-}
 }  // namespace
 
 void MainWindow::showTouchMask(int iTouchKey) {
@@ -59,7 +56,8 @@ void MainWindow::showTouchMask(int iTouchKey) {
         for (int r = 0; r < family->touchRegCount; ++r) {
             uint8_t value = static_cast<uint8_t>((iTouchKey >> (8 * r)) & 0xFF);
             if (r == 0) value &= family->touchLowMask;
-            MirrorTouchRegister(family->touchReg[r], value);
+            m_Image->store(family->touchReg[r], value);
+            showRegister(family->touchReg[r]);
         }
     }
     if (m_MonitoringDialog && m_MonitoringDialog->isVisible()) m_MonitoringDialog->Update_Touch(iTouchKey);
@@ -137,7 +135,7 @@ void MainWindow::onMonitorDialogClicked() {
 
 void MainWindow::Show_SignalsWindow() {
     if (!m_Signals)
-        m_Signals = new SignalsWindow(m_Stream, m_Device, g_SizeOfChannel.load(), g_SizeOfSBF.load(),
+        m_Signals = new SignalsWindow(m_Stream, m_Image, m_Device, g_SizeOfChannel.load(), g_SizeOfSBF.load(),
                                       g_DeviceType.load(), this);
     m_Signals->show();
     m_Signals->raise();

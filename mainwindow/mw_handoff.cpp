@@ -58,7 +58,7 @@ void MainWindow::Keep_SnrResult() {
         m_LastSnr.results = proc->results();
         m_LastSnr.info.date = QDateTime::currentDateTime();
         m_LastSnr.info.device = m_Device;
-        m_LastSnr.info.firmware = g_UART_Connected.load() ? Firmware_Text(g_FirmwareVer) : QString();
+        m_LastSnr.info.firmware = firmwareText();
         m_LastSnr.info.i2c = g_I2C_Addr.load();
         m_LastSnr.info.margin = proc->settings().margin;
         m_HaveSnr = true;
@@ -66,7 +66,7 @@ void MainWindow::Keep_SnrResult() {
 }
 
 void MainWindow::Clear_Comparison() {
-    for (RegisterCell* cell : g_RegCells)
+    for (RegisterCell* cell : m_RegCells)
         if (cell != nullptr) cell->clearComparison();
     ui->actionClearComparison->setEnabled(false);
 }
@@ -94,7 +94,7 @@ bool MainWindow::Compare_WithFile(const QString& name) {
     int differing = 0;
     int withoutCell = 0;
     for (auto it = file.cbegin(); it != file.cend(); ++it) {
-        RegisterCell* cell = g_RegCells[it.key()];
+        RegisterCell* cell = m_RegCells[it.key()];
         if (cell == nullptr) {
             ++withoutCell;
             continue;
@@ -132,8 +132,8 @@ void MainWindow::onExportHeaderTriggered() {
     QVector<NamedRegister> regs;
     int unreadable = 0;
     for (int a = 0; a < 256; ++a) {
-        if (g_RegCells[a] == nullptr) continue;
-        const int v = CellValue(g_RegCells[a]);
+        if (m_RegCells[a] == nullptr) continue;
+        const int v = CellValue(m_RegCells[a]);
         if (v < 0) {
             ++unreadable;
             continue;
@@ -154,7 +154,7 @@ void MainWindow::onExportHeaderTriggered() {
     info.family = g_DeviceType.load();
     info.i2c = g_I2C_Addr.load();
     const bool chip = g_I2C_Connected.load() == 1;
-    info.firmware = g_UART_Connected.load() ? Firmware_Text(g_FirmwareVer) : QString();
+    info.firmware = firmwareText();
     info.source = chip ? tr("chip on %1 (register table)").arg(m_PortPath) : tr("register table (no chip)");
     const bool json = name.endsWith(QLatin1String(".json"), Qt::CaseInsensitive);
     const QByteArray text = json ? Header_JsonText(info, prefix, regs) : Header_CText(info, prefix, regs);
@@ -187,13 +187,13 @@ void MainWindow::onReportTriggered() {
     report.info.date = QDateTime::currentDateTimeUtc();
     report.info.device = m_Device;
     report.info.family = g_DeviceType.load();
-    report.info.firmware = g_UART_Connected.load() ? Firmware_Text(g_FirmwareVer) : QString();
+    report.info.firmware = firmwareText();
     report.info.i2c = g_I2C_Addr.load();
     report.info.note = note;
     report.info.source = tr("register table");
     for (int a = 0; a < 256; ++a) {
-        if (g_RegCells[a] == nullptr) continue;
-        const int v = CellValue(g_RegCells[a]);
+        if (m_RegCells[a] == nullptr) continue;
+        const int v = CellValue(m_RegCells[a]);
         if (v < 0) continue;
         report.registers.append({a, static_cast<uint8_t>(v), QString(), QString()});
     }

@@ -14,6 +14,7 @@
 #include "app/globals.h"
 #include "data/LogPlayer.h"
 #include "data/LogRecorder.h"
+#include "data/RegisterImage.h"
 #include "data/SampleStream.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"
@@ -23,6 +24,7 @@
 #include "ui_MainWindow.h"
 #include "views/ChannelIndicator.h"
 #include "views/ReplayBar.h"
+#include "workers/BoardOps.h"
 #include "workers/ChipPollThread.h"
 
 namespace {
@@ -42,15 +44,8 @@ void RememberLogDir(const QString& file) {
 
 }  // namespace
 
-char Write_EngineerRegister(uint8_t dev, uint8_t reg, uint8_t value) {
-    if (g_MainWindow != nullptr) return g_MainWindow->Write_Register(dev, reg, value);
-    return CMD_Write(dev, reg, 1, &value);
-}
-
 char MainWindow::Write_Register(uint8_t dev, uint8_t reg, uint8_t value) {
-    const char result = CMD_Write(dev, reg, 1, &value);
-    if (result == '0') emit registerWritten(reg, value);
-    return result;
+    return Register_Write(*m_Image, dev, reg, value);
 }
 
 void MainWindow::Init_Logging() {
@@ -66,7 +61,7 @@ void MainWindow::Init_Logging() {
     connect(ui->actionReplay, &QAction::triggered, this, &MainWindow::onReplayTriggered);
     connect(m_Recorder, &LogRecorder::stopped, this, &MainWindow::Log_Stopped);
     connect(m_LogStatusTimer, &QTimer::timeout, this, &MainWindow::Show_LogStatus);
-    connect(this, &MainWindow::registerWritten, m_Recorder, &LogRecorder::addRegisterWrite);
+    connect(m_Image, &RegisterImage::written, m_Recorder, &LogRecorder::addRegisterWrite);
 
     // Live touches reach the lamps through showTouchMask, which publishes
     // them; replayed ones come only from the stream. Publishing the same mask
@@ -118,7 +113,7 @@ void MainWindow::onLoggingToggled(bool on) {
     header.i2c = g_I2C_Addr.load();
     if (g_UART_Connected.load() == 1) {
         header.port = m_PortPath;
-        if (g_FirmwareVer != 0) header.firmware = ui->pushButton_TEST->text();
+        header.firmware = firmwareText();
     }
     if (!m_Recorder->start(name, header)) {
         const QSignalBlocker quiet(ui->actionLogging);

@@ -49,8 +49,8 @@ void MainWindow::onSaveClicked() {
     QByteArray content;
     int count = 0;
     for (int a = 0; a < 256; ++a) {
-        if (g_RegCells[a] == nullptr) continue;
-        content += RegFile_FormatLine(a, g_RegCells[a]->ui->lineEdit_data->text().toLocal8Bit());
+        if (m_RegCells[a] == nullptr) continue;
+        content += RegFile_FormatLine(a, m_RegCells[a]->ui->lineEdit_data->text().toLocal8Bit());
         ++count;
     }
 
@@ -92,8 +92,8 @@ void MainWindow::onLoadClicked() {
     const uint8_t dev = Chip_AddressByte();
     const RegLoadResult r = RegFile_WriteToChip(
         &reader, dev,
-        [](const RegFileLine& line) {
-            if (RegisterCell* cell = g_RegCells[line.address])
+        [this](const RegFileLine& line) {
+            if (RegisterCell* cell = m_RegCells[line.address])
                 cell->ui->lineEdit_data->setText(QString::fromLocal8Bit(line.valueText));
         },
         [this, dev](uint8_t reg, uint8_t value) { return Write_Register(dev, reg, value); });

@@ -3,6 +3,7 @@
 #include <QPointer>
 
 #include "app/globals.h"
+#include "data/RegisterImage.h"
 #include "data/SampleStream.h"
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
@@ -16,28 +17,28 @@ void MainWindow::Read_Table() {
     bool touchRead = false;
     int a = 0;
     while (a < 256) {
-        if (g_RegCells[a] == nullptr) {
+        if (m_RegCells[a] == nullptr) {
             ++a;
             continue;
         }
         const int start = a;
         int len = 0;
-        while (a < 256 && g_RegCells[a] != nullptr && len < kMaxRegsPerFrame) {
+        while (a < 256 && m_RegCells[a] != nullptr && len < kMaxRegsPerFrame) {
             ++a;
             ++len;
         }
         const uint8_t dev = Chip_AddressByte();
-        const char result = CMD_Read(dev, static_cast<uint8_t>(start), static_cast<uint8_t>(len), &g_RegMirror[start]);
+        const char result = Register_Read(*m_Image, dev, static_cast<uint8_t>(start), static_cast<uint8_t>(len));
         if (result != '0') continue;  // the run keeps its old texts
-        for (int r = start; r < start + len; ++r) RegCell_ShowImage(r);
+        for (int r = start; r < start + len; ++r) showRegister(r);
         for (int i = 0; i < family.touchRegCount; ++i)
             touchRead |= family.touchReg[i] >= start && family.touchReg[i] < start + len;
     }
     // The chip's own touch registers are a second source of touch changes
     // besides the board's touch frames; the stream announces only changes.
     if (touchRead) {
-        int mask = g_RegMirror[family.touchReg[0]].load() & family.touchLowMask;
-        if (family.touchRegCount > 1) mask |= g_RegMirror[family.touchReg[1]].load() << 8;
+        int mask = m_Image->value(family.touchReg[0]) & family.touchLowMask;
+        if (family.touchRegCount > 1) mask |= m_Image->value(family.touchReg[1]) << 8;
         m_Stream->publishTouchMask(mask);
     }
 }
@@ -71,7 +72,7 @@ void MainWindow::onResetClicked() {
     const int family = g_DeviceType.load();
     const uint8_t dev = Chip_AddressByte();
     // The image, not a fresh read: the register is put back as last seen.
-    Chip_Reset(dev, family, g_RegMirror[Chip_ResetRegister(family)].load(),
+    Chip_Reset(dev, family, m_Image->value(Chip_ResetRegister(family)),
                [this, dev](uint8_t reg, uint8_t value) { return Write_Register(dev, reg, value); });
     onReadClicked();
 

@@ -10,6 +10,7 @@
 #include "ui_MainWindow.h"
 #include "views/ChannelIndicator.h"
 #include "views/RegisterCell.h"
+#include "workers/BoardOps.h"
 
 void MainWindow::openSensitivityDialog(int channel) {
     if (channel < 0 || channel >= kSinSlots || channelIndicators[channel] == nullptr) return;
@@ -17,10 +18,7 @@ void MainWindow::openSensitivityDialog(int channel) {
     proc->setMargin(g_AutoSen_Margin.load());
     QPointer<MainWindow> self(this);
     proc->setRegisterAccess(
-        [](uint8_t reg) {
-            const bool ok = CMD_Read(Chip_AddressByte(), reg, 1, &g_RegMirror[reg]) == '0';
-            return ok ? int(g_RegMirror[reg].load()) : -1;
-        },
+        [self](uint8_t reg) { return self ? Register_ReadValue(*self->m_Image, Chip_AddressByte(), reg) : -1; },
         // Through the window's write hook, so that the log records the run's writes.
         [self](uint8_t reg, uint8_t value) {
             return self && self->Write_Register(Chip_AddressByte(), reg, value) == '0';
@@ -31,7 +29,7 @@ void MainWindow::openSensitivityDialog(int channel) {
         else
             g_SenseOn.store(on ? 1 : 0);
     });
-    connect(proc, &SensitivityProcedure::registerReadBack, this, [](int reg) { RegCell_ShowImage(reg); });
+    connect(proc, &SensitivityProcedure::registerReadBack, this, &MainWindow::showRegister);
 
     auto* dialog = new SensitivityDialog(proc, channelIndicators[channel]);
     dialog->show();

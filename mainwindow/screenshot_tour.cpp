@@ -13,6 +13,7 @@
 #include "app/globals.h"
 #include "app/regfile.h"
 #include "autosen/SensitivityDialog.h"
+#include "data/RegisterImage.h"
 #include "mainwindow/MainWindow.h"
 #include "tuning/SnrProcedure.h"
 #include "ui_ChannelIndicator.h"
@@ -92,8 +93,8 @@ std::vector<TourStep> Steps(MainWindow* w) {
                          const QString path = QDir(g_WorkDir).filePath(QStringLiteral("compare.sf"));
                          QByteArray text;
                          for (int a = 0; a < 256; ++a) {
-                             if (g_RegCells[a] == nullptr) continue;
-                             int v = g_RegMirror[a].load();
+                             if (w->registerCell(a) == nullptr) continue;
+                             int v = w->registerImage()->value(a);
                              if (a == 0x20 || a == 0x22 || a == 0x25) v = (v + 3) & 0xFF;
                              text += RegFile_FormatLine(a, QByteArray::number(v, 16).rightJustified(2, '0'));
                          }

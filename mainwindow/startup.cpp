@@ -40,34 +40,34 @@ int Startup_Main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     Startup_InstallFontSubstitutes();
-    Config_ParseCommandLine(QApplication::arguments());
     // The desktop menu starts us in the home folder, which holds no system.ini.
     QGuiApplication::setDesktopFileName(QStringLiteral("tkeval"));
     const QString workDirNote = UserDir_EnterAtStart(QCoreApplication::applicationDirPath());
 
     // Lives until the process ends; never deleted here.
-    g_MainWindow = new MainWindow();
-    g_MainWindow->Show_StartNote(workDirNote);
+    auto* window = new MainWindow();
+    window->setCommandLinePorts(Parse_PortArgs(QApplication::arguments()));
+    window->Show_StartNote(workDirNote);
 
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (screen != nullptr) {
-        g_MainWindow->setGeometry(
-            QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, g_MainWindow->size(), screen->availableGeometry()));
+        window->setGeometry(
+            QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window->size(), screen->availableGeometry()));
     }
-    g_MainWindow->show();
+    window->show();
     // For start-up timing: the first turn of the event loop comes once the
     // window has been shown. Closing it the usual way stops the threads in order.
     if (qEnvironmentVariableIsSet("TKEVAL_EXIT_WHEN_SHOWN")) {
-        QTimer::singleShot(0, g_MainWindow, [] {
+        QTimer::singleShot(0, window, [window] {
             std::fputs("shown\n", stdout);
             std::fflush(stdout);
-            g_MainWindow->close();
+            window->close();
         });
     }
     // After the window is on screen, so that its warnings have a parent to sit on.
-    QTimer::singleShot(0, g_MainWindow, [] { g_MainWindow->Connect_FirstCmdLinePort(); });
-    if (qEnvironmentVariableIsSet("TKEVAL_DEMO_MONITOR")) Demo_MonitorWhenReady(g_MainWindow);
+    QTimer::singleShot(0, window, [window] { window->Connect_FirstCmdLinePort(); });
+    if (qEnvironmentVariableIsSet("TKEVAL_DEMO_MONITOR")) Demo_MonitorWhenReady(window);
     if (qEnvironmentVariableIsSet("TKEVAL_SCREENSHOTS"))
-        Screenshot_Tour(g_MainWindow, qEnvironmentVariable("TKEVAL_SCREENSHOTS"));
+        Screenshot_Tour(window, qEnvironmentVariable("TKEVAL_SCREENSHOTS"));
     return app.exec();
 }

@@ -19,9 +19,10 @@ constexpr int kSampledSbf = 2;
 SensitivityProcedure::SensitivityProcedure(SampleStream* stream, MonitorNarrowing* narrowing, int family, int channel,
                                            QObject* parent)
     : QObject(parent), m_Stream(stream), m_Narrowing(narrowing), m_Family(family), m_Channel(channel) {
+    // A window that shows registers gives access that keeps its image.
     m_Read = [](uint8_t reg) {
-        const bool ok = CMD_Read(Chip_AddressByte(), reg, 1, &g_RegMirror[reg]) == '0';
-        return ok ? int(g_RegMirror[reg].load()) : -1;
+        uint8_t v = 0;
+        return CMD_Read(Chip_AddressByte(), reg, 1, &v) == '0' ? int(v) : -1;
     };
     m_Write = [](uint8_t reg, uint8_t value) { return CMD_Write(Chip_AddressByte(), reg, 1, &value) == '0'; };
     m_Tick.setInterval(kTickMs);

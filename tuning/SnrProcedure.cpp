@@ -80,7 +80,12 @@ QString Snr_CheckSettings(const SnrSettings& s, int channelCount, int sbfCount) 
 
 SnrProcedure::SnrProcedure(SampleStream* stream, QObject* parent) : QObject(parent), m_Stream(stream) {
     m_SetSense = [](bool on) { g_SenseOn.store(on ? 1 : 0, std::memory_order_release); };
-    m_ReadSensitivity = [](int ch) { return Snr_ReadSensitivity(g_DeviceType.load(), ch); };
+    // A window that shows registers gives a reader that keeps its image.
+    m_ReadSensitivity = [](int ch) {
+        uint8_t v = 0;
+        const uint8_t reg = ChipFamily_SensitivityRegister(g_DeviceType.load(), ch);
+        return CMD_Read(Chip_AddressByte(), reg, 1, &v) == '0' ? int(v) : -1;
+    };
     m_LinkOk = [] { return g_UART_Connected.load() != 0 && g_I2C_Connected.load() != 0; };
     m_PortOk = [] { return g_UART_Connected.load() != 0; };
     connect(m_Stream, &SampleStream::sampleAdded, this, &SnrProcedure::onSample);

@@ -10,18 +10,23 @@
 #include "tuning/SnrMath.h"
 #include "workers/BoardOps.h"
 
-// The channel's sensitivity register value, -1 when the read failed.
-int Snr_ReadSensitivity(int family, int channel);
+class RegisterImage;
+
+// The channel's sensitivity register value, read into the image; -1 when the
+// read failed.
+int Snr_ReadSensitivity(RegisterImage& image, int family, int channel);
 
 struct SnrApplyOutcome {
     bool ok = false;
     QString message;             // what was written, or what failed and what was put back
-    QVector<uint8_t> registers;  // every register written to (their mirror holds the last read)
+    QVector<uint8_t> registers;  // every register written to (the image holds the last read)
 };
 
 // Writes each result's recommended value into its channel's sensitivity
 // register and reads it back. On the first failure every register already
 // changed (the failing one included) gets its old value back, and the message
-// says which failed and which were restored. write, when given, sends the
-// writes instead of a plain CMD_Write.
-SnrApplyOutcome Snr_ApplyRecommended(const QVector<SnrResult>& results, int family, const RegisterWrite& write = {});
+// says which failed and which were restored. Reads land in the image and
+// acknowledged writes are announced by it; write, when given, sends the
+// writes instead.
+SnrApplyOutcome Snr_ApplyRecommended(RegisterImage& image, const QVector<SnrResult>& results, int family,
+                                     const RegisterWrite& write = {});

@@ -165,7 +165,7 @@ bool ProductionWindow::startTest() {
     r.toolVersion = Record_ToolVersion();
     r.device = m_Device;
     r.port = m_PortSource ? m_PortSource() : QString();
-    r.firmware = g_FirmwareVer ? Firmware_Text(g_FirmwareVer) : QString();
+    r.firmware = m_FirmwareSource ? m_FirmwareSource() : QString();
     QPointer<ProductionWindow> self(this);
     m_Test->setSenseSwitch([self](bool on) {
         // The flag now, for the test; the button when the GUI thread gets to it.

@@ -5,12 +5,12 @@
 
 #include "app/config.h"
 #include "app/globals.h"
-#include "link/commands.h"
-#include "mainwindow/MainWindow.h"
+#include "data/RegisterImage.h"
 #include "ui_RegisterCell.h"
+#include "workers/BoardOps.h"
 
-RegisterCell::RegisterCell(QWidget* parent, int address)
-    : QWidget(parent, Qt::WindowFlags()), m_Address(static_cast<uint8_t>(address & 0xFF)) {
+RegisterCell::RegisterCell(QWidget* parent, int address, RegisterImage* image)
+    : QWidget(parent, Qt::WindowFlags()), m_Address(static_cast<uint8_t>(address & 0xFF)), m_Image(image) {
     ui = std::make_unique<Ui::RegisterCell>();
     ui->setupUi(this);
     ui->lineEdit_data->installEventFilter(this);
@@ -19,7 +19,7 @@ RegisterCell::RegisterCell(QWidget* parent, int address)
 
 RegisterCell::~RegisterCell() = default;
 
-void RegisterCell::showImage() { ui->lineEdit_data->setText(Hex2(g_RegMirror[m_Address].load())); }
+void RegisterCell::showImage() { ui->lineEdit_data->setText(Hex2(m_Image->value(m_Address))); }
 
 void RegisterCell::setComparison(uint8_t fileValue) {
     if (m_Comparison < 0) m_PlainPalette = ui->lineEdit_data->palette();
@@ -37,10 +37,6 @@ void RegisterCell::clearComparison() {
     m_Comparison = -1;
     ui->lineEdit_data->setPalette(m_PlainPalette);
     ui->lineEdit_data->setToolTip(QString());
-}
-
-void RegCell_ShowImage(int reg) {
-    if (RegisterCell* cell = g_RegCells[reg & 0xFF]) cell->showImage();
 }
 
 bool RegisterCell::eventFilter(QObject* watched, QEvent* event) {
@@ -66,6 +62,9 @@ void RegisterCell::WriteAndReadBack() {
     m_Busy = true;
 
     QPointer<RegisterCell> self(this);
+    // The exchanges pump events and the cell may go meanwhile; the image
+    // outlives it.
+    RegisterImage& image = *m_Image;
     const uint8_t address = m_Address;
     const uint8_t dev = Chip_AddressByte();
 
@@ -75,8 +74,8 @@ void RegisterCell::WriteAndReadBack() {
 
     // Results are not examined: whatever happened, the field ends up showing
     // what the register image holds for this address.
-    Write_EngineerRegister(dev, address, value);
-    CMD_Read(dev, address, 1, &g_RegMirror[address]);
+    Register_Write(image, dev, address, value);
+    Register_Read(image, dev, address, 1);
     if (!self) return;
 
     showImage();

@@ -12,6 +12,7 @@
 namespace Ui {
 class RegisterCell;
 }
+class RegisterImage;
 
 class RegisterCell : public QWidget {
     Q_OBJECT
@@ -20,7 +21,8 @@ public:
     // The generated form; its widgets keep the object names scripts and tests use.
     std::unique_ptr<Ui::RegisterCell> ui;
 
-    RegisterCell(QWidget* parent, int address);
+    // image holds the chip's registers; it must outlive the cell.
+    RegisterCell(QWidget* parent, int address, RegisterImage* image);
     ~RegisterCell() override;
 
     uint8_t address() const { return m_Address; }
@@ -41,11 +43,8 @@ private:
     void WriteAndReadBack();
 
     uint8_t m_Address;
+    RegisterImage* m_Image;
     bool m_Busy = false;  // a write/read-back of this cell is waiting for the board
     int m_Comparison = -1;
     QPalette m_PlainPalette;  // the field's own, while marked
 };
-
-// Shows what the register image holds for reg in reg's cell, where the hint
-// file gave it one. GUI thread only.
-void RegCell_ShowImage(int reg);

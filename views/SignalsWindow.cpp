@@ -18,6 +18,7 @@
 #include <limits>
 
 #include "app/config.h"
+#include "data/RegisterImage.h"
 #include "data/SampleStream.h"
 #include "views/MinMaxThinner.h"
 #include "workers/ChipFamily.h"
@@ -58,13 +59,14 @@ QString Seconds(double s) { return QString::number(s, 'f', 2); }
 
 }  // namespace
 
-SignalsWindow::SignalsWindow(SampleStream* stream, const QString& device, int channels, int sbfs, int family,
-                             QWidget* parent)
+SignalsWindow::SignalsWindow(SampleStream* stream, const RegisterImage* image, const QString& device, int channels,
+                             int sbfs, int family, QWidget* parent)
     : QWidget(parent, Qt::Window),
       m_Stream(stream),
       m_Channels(std::clamp(channels, 0, kMaxChannels)),
       m_Sbfs(std::clamp(sbfs, 1, kMaxSbf)),
       m_Family(family) {
+    m_Image = image;
     setupUi(this);
     setWindowTitle(QStringLiteral("Signals - ") + device);
 
@@ -304,9 +306,10 @@ void SignalsWindow::saveGeometryToConfig() {
 }
 
 bool SignalsWindow::pollThresholds() {
+    if (!m_Image) return false;
     bool changed = !m_ThresholdKnown;
     for (int c = 0; c < m_Channels; ++c) {
-        const int v = g_RegMirror[ChipFamily_SensitivityRegister(m_Family, c)].load(std::memory_order_relaxed);
+        const int v = m_Image->value(ChipFamily_SensitivityRegister(m_Family, c));
         changed = changed || v != m_Threshold[c];
         m_Threshold[c] = v;
     }

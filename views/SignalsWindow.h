@@ -31,14 +31,16 @@ class QCPGraph;
 class QCPTextElement;
 class QMouseEvent;
 
+class RegisterImage;
 class SignalsWindow : public QWidget, private Ui::SignalsWindow {
     Q_OBJECT
 public:
     static constexpr int kRedrawIntervalMs = 40;
 
-    // channels and sbfs as configured; family picks the sensitivity registers.
-    SignalsWindow(SampleStream* stream, const QString& device, int channels, int sbfs, int family,
-                  QWidget* parent = nullptr);
+    // channels and sbfs as configured; family picks the sensitivity registers,
+    // whose values in image (when given) are drawn as threshold lines.
+    SignalsWindow(SampleStream* stream, const RegisterImage* image, const QString& device, int channels, int sbfs,
+                  int family, QWidget* parent = nullptr);
     ~SignalsWindow() override;
 
     QCustomPlot* diffPlot() const { return plot_Diff; }
@@ -124,6 +126,7 @@ private:
     QVector<SpanStats> m_Stats;
     int m_Threshold[kMaxChannels] = {};
     bool m_ThresholdKnown = false;
+    QPointer<const RegisterImage> m_Image;
 
     // Per chosen channel and SBF, in the order of the graphs.
     struct Trace {

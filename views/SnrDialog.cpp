@@ -9,14 +9,11 @@
 #include <QMessageBox>
 
 #include "app/globals.h"
-#include "mainwindow/MainWindow.h"
+#include "data/RegisterImage.h"
 #include "tuning/MonitorNarrowing.h"
 #include "tuning/SnrProcedure.h"
 #include "tuning/SnrRegisters.h"
-#include "ui_MainWindow.h"
-#include "ui_SensitivityDialog.h"
 #include "ui_SnrDialog.h"
-#include "views/RegisterCell.h"
 #include "workers/ChipFamily.h"
 
 namespace {
@@ -40,25 +37,21 @@ QString CheckText(SnrCheck check) {
     return QStringLiteral("safe");
 }
 
-QString Firmware() { return g_FirmwareVer != 0 ? QString::asprintf("v%.1f", g_FirmwareVer / 10.0) : QString(); }
-
 }  // namespace
 
-SnrDialog::SnrDialog(MainWindow* window) : QDialog(window), m_Window(window) {
+SnrDialog::SnrDialog(SampleStream* stream, MonitorNarrowing* narrowing, RegisterImage* image, const QString& device,
+                     QWidget* parent)
+    : QDialog(parent), m_Narrowing(narrowing), m_Image(image), m_Device(device) {
     ui = std::make_unique<Ui::SnrDialog>();
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
 
-    m_Proc = new SnrProcedure(window->sampleStream(), this);
-    m_Proc->setNarrowing(window->monitorNarrowing());
-    QPointer<MainWindow> w(window);
-    m_Proc->setSenseSwitch([w](bool on) {
-        if (w)
-            w->onSenseToggled(on);
-        else
-            g_SenseOn.store(on ? 1 : 0);
-    });
+    m_Proc = new SnrProcedure(stream, this);
+    m_Proc->setNarrowing(narrowing);
+    QPointer<RegisterImage> img(image);
+    m_Proc->setSensitivityReader(
+        [img](int ch) { return img ? Snr_ReadSensitivity(*img, g_DeviceType.load(), ch) : -1; });
 
     QStringList messages;
     const SnrSettings defaults = Snr_DefaultSettings(&messages);
@@ -115,7 +108,7 @@ void SnrDialog::closeEvent(QCloseEvent* event) {
 }
 
 void SnrDialog::onStartClicked() {
-    if (m_Proc->running() || !m_Window) return;
+    if (m_Proc->running() || !m_Narrowing) return;
     SnrSettings s;
     for (int c = 0; c < m_ChannelBoxes.size(); ++c)
         if (m_ChannelBoxes[c]->isChecked()) s.channels.append(c);
@@ -124,7 +117,7 @@ void SnrDialog::onStartClicked() {
     s.minSnr = ui->doubleSpinBox_Min->value();
     s.margin = g_AutoSen_Margin.load();
 
-    MonitorNarrowing* narrowing = m_Window->monitorNarrowing();
+    MonitorNarrowing* narrowing = m_Narrowing;
     if (!narrowing->claim(m_Proc, SnrProcedure::kName)) {
         Show_Status(QStringLiteral("%1 is in progress and narrows the monitored channels. Finish or cancel it, then "
                                    "start the SNR test.")
@@ -174,13 +167,13 @@ void SnrDialog::Show_Progress() {
 }
 
 void SnrDialog::Test_Finished() {
-    if (m_Window) m_Window->monitorNarrowing()->release(m_Proc);
+    if (m_Narrowing) m_Narrowing->release(m_Proc);
     switch (m_Proc->phase()) {
         case SnrProcedure::Phase::Done:
             m_Results = m_Proc->results();
             m_Info.date = QDateTime::currentDateTime();
-            m_Info.device = m_Window ? m_Window->deviceName() : QString();
-            m_Info.firmware = Firmware();
+            m_Info.device = m_Device;
+            m_Info.firmware = m_FirmwareSource ? m_FirmwareSource() : QString();
             m_Info.i2c = g_I2C_Addr.load();
             m_Info.margin = m_Proc->settings().margin;
             Show_Results();
@@ -253,8 +246,10 @@ void SnrDialog::Update_Buttons() {
     ui->pushButton_Save->setEnabled(haveResults);
 }
 
+void SnrDialog::setSenseSwitch(std::function<void(bool)> f) { m_Proc->setSenseSwitch(std::move(f)); }
+
 void SnrDialog::onApplyClicked() {
-    if (m_Applying || m_Results.isEmpty() || m_Proc->running()) return;
+    if (m_Applying || m_Results.isEmpty() || m_Proc->running() || !m_Image) return;
     QStringList plan;
     for (const SnrResult& r : m_Results)
         plan.append(QStringLiteral("SIN %1 = %2").arg(r.channel + 1).arg(r.recommended));
@@ -267,12 +262,9 @@ void SnrDialog::onApplyClicked() {
     m_Applying = true;
     Update_Buttons();
     QPointer<SnrDialog> self(this);
-    const uint8_t dev = Chip_AddressByte();
-    const SnrApplyOutcome out = Snr_ApplyRecommended(m_Results, g_DeviceType.load(), [dev](uint8_t reg, uint8_t value) {
-        return Write_EngineerRegister(dev, reg, value);
-    });
-    for (uint8_t reg : out.registers) RegCell_ShowImage(reg);
+    const SnrApplyOutcome out = Snr_ApplyRecommended(*m_Image, m_Results, g_DeviceType.load());
     if (!self) return;
+    for (uint8_t reg : out.registers) emit registerReadBack(reg);
     m_Applying = false;
     Update_Buttons();
     Show_Status(out.message, !out.ok);

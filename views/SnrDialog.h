@@ -8,14 +8,17 @@
 #include <QDialog>
 #include <QPointer>
 #include <QVector>
+#include <functional>
 #include <memory>
 
 #include "tuning/SnrMath.h"
 #include "tuning/SnrReport.h"
 
-class MainWindow;
+class MonitorNarrowing;
 class QCheckBox;
 class QCloseEvent;
+class RegisterImage;
+class SampleStream;
 class SnrProcedure;
 
 namespace Ui {
@@ -28,10 +31,19 @@ public:
     // The generated form; its widgets keep the object names scripts and tests use.
     std::unique_ptr<Ui::SnrDialog> ui;
 
-    explicit SnrDialog(MainWindow* window);
+    // The test collects from stream and narrows the monitoring through
+    // narrowing; Apply reads into and writes through image. device names the
+    // chip in the report. All belong to the parent window.
+    SnrDialog(SampleStream* stream, MonitorNarrowing* narrowing, RegisterImage* image, const QString& device,
+              QWidget* parent);
     ~SnrDialog() override;
 
     SnrProcedure* procedure() const { return m_Proc; }
+    // Switches Sense the way the owner does (its button follows); without
+    // one, the test only sets the monitoring flag.
+    void setSenseSwitch(std::function<void(bool)> f);
+    // Where the report's firmware text comes from; empty without one.
+    void setFirmwareSource(std::function<QString()> source) { m_FirmwareSource = std::move(source); }
     const QVector<SnrResult>& results() const { return m_Results; }
     // Cancels a running test; nothing otherwise.
     void endTest();
@@ -39,6 +51,10 @@ public:
     bool saveReportTo(const QString& path);
 
     void reject() override;
+
+signals:
+    // Apply read reg back into the register image.
+    void registerReadBack(int reg);
 
 public slots:
     void onStartClicked();
@@ -59,7 +75,10 @@ private:
     void Show_Status(const QString& text, bool error);
     void Update_Buttons();
 
-    QPointer<MainWindow> m_Window;
+    QPointer<MonitorNarrowing> m_Narrowing;
+    QPointer<RegisterImage> m_Image;
+    QString m_Device;
+    std::function<QString()> m_FirmwareSource;
     SnrProcedure* m_Proc = nullptr;
     QVector<QCheckBox*> m_ChannelBoxes;
     QVector<SnrResult> m_Results;

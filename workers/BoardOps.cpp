@@ -1,6 +1,9 @@
 #include "workers/BoardOps.h"
 
+#include <algorithm>
+
 #include "app/globals.h"
+#include "data/RegisterImage.h"
 #include "link/commands.h"
 #include "platform/timing.h"
 #include "workers/ChipFamily.h"
@@ -13,10 +16,29 @@ QString Firmware_Text(uint8_t version) {
     return QString::asprintf("v%.01f", static_cast<double>(static_cast<float>(version / 10.0)));
 }
 
-int I2C_Search() {
+char Register_Read(RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t len) {
+    uint8_t buf[kMaxRegsPerFrame];
+    const int n = std::min<int>(len, kMaxRegsPerFrame);
+    image.copy(reg, buf, n);
+    const char result = CMD_Read(dev, reg, static_cast<uint8_t>(n), buf);
+    image.store(reg, buf, n);
+    return result;
+}
+
+int Register_ReadValue(RegisterImage& image, uint8_t dev, uint8_t reg) {
+    return Register_Read(image, dev, reg, 1) == '0' ? int(image.value(reg)) : -1;
+}
+
+char Register_Write(RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t value) {
+    const char result = CMD_Write(dev, reg, 1, &value);
+    if (result == '0') image.noteWritten(reg, value);
+    return result;
+}
+
+int I2C_Search(RegisterImage& image) {
     for (int c = kI2CSearchFirst; c < kI2CSearchEnd; c += kI2CSearchStep) {
         if (Link_ExchangesAborted()) return -1;
-        if (CMD_Read(static_cast<uint8_t>(c), 0x00, 1, &g_RegMirror[0]) == '0') return c;
+        if (Register_Read(image, static_cast<uint8_t>(c), 0x00, 1) == '0') return c;
     }
     return -1;
 }

@@ -10,6 +10,8 @@
 
 #include "app/regfile.h"
 
+class RegisterImage;
+
 // Firmware versions are reported times ten; v3.0 to v3.9 speak our protocol.
 constexpr int kFirmwareMin = 30;
 constexpr int kFirmwareMax = 39;
@@ -23,9 +25,19 @@ constexpr int kI2CSearchFirst = 0xB0;
 constexpr int kI2CSearchEnd = 0xC0;  // exclusive
 constexpr int kI2CSearchStep = 2;
 
+// Reads len registers (at most one frame) from reg on into the image. What
+// the board sent replaces the image's bytes and what did not arrive becomes
+// 0; when nothing was sent the image keeps its bytes. The command's result.
+char Register_Read(RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t len);
+// The register's value after a read into the image, -1 when the read failed.
+int Register_ReadValue(RegisterImage& image, uint8_t dev, uint8_t reg);
+// One register write; one the board acknowledged is announced by the image's
+// written() (the log records it from there). The command's result.
+char Register_Write(RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t value);
+
 // The first address whose register 0 reads, or -1 when none answers (or the
 // exchanges were aborted). The value read lands in the register image.
-int I2C_Search();
+int I2C_Search(RegisterImage& image);
 
 // Sends one register write and returns the command's result; lets a caller
 // route the writes it makes through its own hook (the window logs them).

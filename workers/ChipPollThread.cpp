@@ -3,11 +3,13 @@
 #include <QMutexLocker>
 
 #include "app/globals.h"
+#include "data/RegisterImage.h"
 #include "link/commands.h"
+#include "workers/BoardOps.h"
 
 ChipPollThread* g_CMD_Thread = nullptr;
 
-ChipPollThread::ChipPollThread(QObject* parent) : QThread(parent) {}
+ChipPollThread::ChipPollThread(RegisterImage& image, QObject* parent) : QThread(parent), m_Image(image) {}
 
 ChipPollThread::~ChipPollThread() {
     Stop();
@@ -38,7 +40,7 @@ void ChipPollThread::Probe() {
         // together even when the GUI thread sends commands of its own.
         QMutexLocker lock(&g_CmdLock);
         const uint8_t dev = Chip_AddressByte();
-        result = CMD_Read(dev, 0x00, 1, &g_RegMirror[0]);
+        result = Register_Read(m_Image, dev, 0x00, 1);
     }
     // The main window's slots own g_I2C_Connected; until the queued slot has
     // run, a second probe may repeat the same signal, which the slots accept.

@@ -7,10 +7,13 @@
 
 #include "workers/interruptible_sleep.h"
 
+class RegisterImage;
+
 class ChipPollThread : public QThread {
     Q_OBJECT
 public:
-    explicit ChipPollThread(QObject* parent = nullptr);
+    // Reads land in image, which must outlive the thread.
+    explicit ChipPollThread(RegisterImage& image, QObject* parent = nullptr);
     // Stops and waits: a QThread destroyed while running aborts the process.
     ~ChipPollThread() override;
 
@@ -31,6 +34,7 @@ private:
     void Probe();
 
     Interruptible_Sleep m_Sleep;  // between passes; Stop() wakes it
+    RegisterImage& m_Image;
 };
 
 extern ChipPollThread* g_CMD_Thread;

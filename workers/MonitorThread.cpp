@@ -1,6 +1,7 @@
 #include "workers/MonitorThread.h"
 
 #include "app/globals.h"
+#include "data/RegisterImage.h"
 #include "link/commands.h"
 #include "workers/decode.h"
 
@@ -27,7 +28,7 @@ int ChannelLimit(int family) {
 
 }  // namespace
 
-MonitorThread::MonitorThread(QObject* parent) : QThread(parent) {}
+MonitorThread::MonitorThread(RegisterImage& image, QObject* parent) : QThread(parent), m_Image(image) {}
 
 MonitorThread::~MonitorThread() {
     Stop();
@@ -48,20 +49,17 @@ void MonitorThread::run() {
     m_Stop.store(false, std::memory_order_release);
 }
 
-// Reads into the thread's own image and mirrors it into g_RegMirror. Decoding
-// from the own image keeps a register read of the GUI thread, landing in the
-// mirror between two of our reads, out of the decoded values. Like the
-// command's destination, the image keeps its bytes when nothing was sent and
+// Reads into the thread's own copy and into the register image. Decoding
+// from the own copy keeps a register read of the GUI thread, landing in the
+// image between two of our reads, out of the decoded values. Like the
+// command's destination, the copy keeps its bytes when nothing was sent and
 // gets zeros for what did not arrive.
 bool MonitorThread::ReadRegs(uint8_t dev, uint8_t reg, uint8_t len, uint8_t* img) {
     uint8_t buf[kMaxRegsPerFrame];
-    for (int i = 0; i < len; ++i) buf[i] = g_RegMirror[(reg + i) & 0xFF].load(std::memory_order_relaxed);
+    m_Image.copy(reg, buf, len);
     const char result = CMD_Read(dev, reg, len, buf);
-    for (int i = 0; i < len; ++i) {
-        const int a = (reg + i) & 0xFF;
-        img[a] = buf[i];
-        g_RegMirror[a].store(buf[i], std::memory_order_relaxed);
-    }
+    for (int i = 0; i < len; ++i) img[(reg + i) & 0xFF] = buf[i];
+    m_Image.store(reg, buf, len);
     return result == '0';
 }
 

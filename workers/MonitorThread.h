@@ -10,10 +10,13 @@
 #include "data/MonitorSample.h"
 #include "workers/interruptible_sleep.h"
 
+class RegisterImage;
+
 class MonitorThread : public QThread {
     Q_OBJECT
 public:
-    explicit MonitorThread(QObject* parent = nullptr);
+    // Reads land in image, which must outlive the thread.
+    explicit MonitorThread(RegisterImage& image, QObject* parent = nullptr);
     // Stops and waits: a QThread destroyed while running aborts the process.
     ~MonitorThread() override;
 
@@ -41,6 +44,7 @@ private:
     void Publish(int family, int ch, const uint8_t* img);
 
     Interruptible_Sleep m_Sleep;  // between passes; Stop() wakes it
+    RegisterImage& m_Image;
 };
 
 extern MonitorThread* g_Proc_Thread;

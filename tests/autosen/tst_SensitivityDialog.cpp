@@ -116,7 +116,7 @@ void tst_SensitivityDialog::proposal_okWritesRegister() {
     // Every path hands the monitoring back, or the next SEN would be refused.
     QVERIFY(!h.window()->monitorNarrowing()->held());
     QCOMPARE(h.sim()->log()->writesTo(reg), (std::vector<uint8_t>{kAutoSenRunValue, uint8_t(byte)}));
-    QCOMPARE(g_RegCells[reg]->ui->lineEdit_data->text(), QString::asprintf("%02X", byte));
+    QCOMPARE(h.window()->registerCell(reg)->ui->lineEdit_data->text(), QString::asprintf("%02X", byte));
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0005));
     QCOMPARE(int(g_SenseOn.load()), 0);
     QCOMPARE(h.window()->ui->pushButton_Sense->text(), QStringLiteral("Sense"));
@@ -160,7 +160,8 @@ void tst_SensitivityDialog::cancelWhileSampling_restoresRegisters() {
     QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0009));
     QCOMPARE(int(g_SenseOn.load()), 1);
     QCOMPARE(h.window()->ui->pushButton_Sense->text(), QStringLiteral("Stop"));
-    if (g_RegCells[reg] != nullptr) QCOMPARE(g_RegCells[reg]->ui->lineEdit_data->text(), QStringLiteral("10"));
+    if (h.window()->registerCell(reg) != nullptr)
+        QCOMPARE(h.window()->registerCell(reg)->ui->lineEdit_data->text(), QStringLiteral("10"));
 }
 
 void tst_SensitivityDialog::diffOfTen_notAccepted_retryKeepsFirstSavedValues() {

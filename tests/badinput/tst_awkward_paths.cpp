@@ -55,7 +55,7 @@ private slots:
 
         QCOMPARE(g_SizeOfChannel.load(), 8);
         QCOMPARE(g_I2C_Addr.load(), 0xB4);
-        QVERIFY(g_RegCells[0] && !g_RegCells[1] && g_RegCells[2]);
+        QVERIFY(w->registerCell(0) && !w->registerCell(1) && w->registerCell(2));
         QCOMPARE(w->ui->tabWidget->count(), 2);  // DEBUG.txt seen: the Debug tab stays
         QVERIFY(!wd.read("Log.txt").isEmpty());
 
@@ -78,8 +78,8 @@ private slots:
             QVERIFY(wd.write("hint.txt", "[R0]\n[R1]\n"));
             MainWindow* w = wd.open();
             QVERIFY(w);
-            g_RegCells[0]->ui->lineEdit_data->setText(QStringLiteral("3C"));
-            g_RegCells[1]->ui->lineEdit_data->setText(QStringLiteral("A5"));
+            w->registerCell(0)->ui->lineEdit_data->setText(QStringLiteral("3C"));
+            w->registerCell(1)->ui->lineEdit_data->setText(QStringLiteral("A5"));
             {
                 FileDialogAnswerer answer(path);
                 w->ui->pushButton_Save->click();
@@ -91,16 +91,16 @@ private slots:
             QCOMPARE(w->ui->lineEdit_File->text(), path);
             QCOMPARE(Ini_GetString(wd.file("config.ini"), "PATH", "REG_FILE", QString()), path);
 
-            g_RegCells[0]->ui->lineEdit_data->clear();
-            g_RegCells[1]->ui->lineEdit_data->clear();
+            w->registerCell(0)->ui->lineEdit_data->clear();
+            w->registerCell(1)->ui->lineEdit_data->clear();
             {
                 // No chip: the writes fail quietly and the cells keep the file's text.
                 FileDialogAnswerer answer(path);
                 w->ui->pushButton_Load->click();
                 QCOMPARE(answer.answered(), 1);
             }
-            QCOMPARE(g_RegCells[0]->ui->lineEdit_data->text(), QStringLiteral("3C"));
-            QCOMPARE(g_RegCells[1]->ui->lineEdit_data->text(), QStringLiteral("A5"));
+            QCOMPARE(w->registerCell(0)->ui->lineEdit_data->text(), QStringLiteral("3C"));
+            QCOMPARE(w->registerCell(1)->ui->lineEdit_data->text(), QStringLiteral("A5"));
             QCOMPARE(w->ui->lineEdit_File->text(), path);
         }
     }

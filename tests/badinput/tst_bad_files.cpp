@@ -33,9 +33,9 @@ int SinCount(MainWindow* w) {
     return n;
 }
 
-int CellCount() {
+int CellCount(const MainWindow* w) {
     int n = 0;
-    for (RegisterCell* c : g_RegCells) n += c != nullptr;
+    for (int a = 0; a < 256; ++a) n += w->registerCell(a) != nullptr;
     return n;
 }
 
@@ -118,13 +118,13 @@ private slots:
         QVERIFY(wd.write("hint.txt", hint));
         MainWindow* w = wd.open();
         QVERIFY(w);
-        QVERIFY(g_RegCells[0]);
-        QCOMPARE(g_RegCells[0]->ui->label_Addr->toolTip(), QStringLiteral("A"));
-        QVERIFY(!g_RegCells[1]);
-        QVERIFY(g_RegCells[2]);
-        QCOMPARE(g_RegCells[2]->ui->label_Addr->toolTip(), QString::fromLatin1("\xff\xfe"));
-        QVERIFY(CellCount() <= 5);
-        QVERIFY(!g_RegCells[5]);
+        QVERIFY(w->registerCell(0));
+        QCOMPARE(w->registerCell(0)->ui->label_Addr->toolTip(), QStringLiteral("A"));
+        QVERIFY(!w->registerCell(1));
+        QVERIFY(w->registerCell(2));
+        QCOMPARE(w->registerCell(2)->ui->label_Addr->toolTip(), QString::fromLatin1("\xff\xfe"));
+        QVERIFY(CellCount(w) <= 5);
+        QVERIFY(!w->registerCell(5));
     }
 
     // A register file of binary garbage with two good lines in it, loaded
@@ -143,8 +143,8 @@ private slots:
 
         QCOMPARE(answer.answered(), 1);
         QCOMPARE(h.payloads('W'), (QList<QByteArray>{"B0100155", "B01101AA"}));
-        QCOMPARE(g_RegCells[0x10]->ui->lineEdit_data->text(), QStringLiteral("55"));
-        QCOMPARE(g_RegCells[0x11]->ui->lineEdit_data->text(), QStringLiteral("AA"));
+        QCOMPARE(h.window()->registerCell(0x10)->ui->lineEdit_data->text(), QStringLiteral("55"));
+        QCOMPARE(h.window()->registerCell(0x11)->ui->lineEdit_data->text(), QStringLiteral("AA"));
         QVERIFY2(StatusText(w).contains(QStringLiteral("2 registers written")), qPrintable(StatusText(w)));
         QVERIFY(StatusText(w).contains(QStringLiteral("skipped")));
     }

@@ -30,7 +30,6 @@ public:
             m_window->close();
             delete m_window;
         }
-        g_MainWindow = nullptr;
         MwHarness::ResetGlobals();
         if (!m_oldCwd.isEmpty()) QDir::setCurrent(m_oldCwd);
     }
@@ -54,7 +53,6 @@ public:
         m_oldCwd = QDir::currentPath();
         if (!QDir::setCurrent(m_path)) return nullptr;
         m_window = new MainWindow();
-        g_MainWindow = m_window;
         m_window->show();
         return m_window;
     }

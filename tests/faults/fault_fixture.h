@@ -123,7 +123,7 @@ inline void VerifyReconnect(MwHarness& h, const std::string& model = "TK2C", int
     std::string why;
     QVERIFY2(board->start(std::string(), &why), why.c_str());
     const QString path = QString::fromStdString(board->slavePath());
-    g_CmdLinePorts = QStringList{path};
+    h.window()->setCommandLinePorts({path});
     h.choosePort(path);
     QVERIFY2(h.waitForChip(8000), "the chip on the new board was not seen");
     MainWindow* w = h.window();

@@ -5,6 +5,7 @@
 
 #include "app/globals.h"
 #include "data/MonitorSample.h"
+#include "data/RegisterImage.h"
 #include "data/SampleStream.h"
 #include "mainwindow/MainWindow.h"
 #include "support/mw_harness.h"
@@ -94,9 +95,9 @@ private slots:
                      qPrintable(QString::number(i)));
         }
         for (int k = 0; k < regs.size(); ++k) {
-            QCOMPARE(int(g_RegMirror[regs[k]].load()), cells[k].toInt(nullptr, 16));
-            QVERIFY(g_RegCells[regs[k]]);
-            QCOMPARE(g_RegCells[regs[k]]->ui->lineEdit_data->text(), cells[k]);
+            QCOMPARE(int(h.window()->registerImage()->value(regs[k])), cells[k].toInt(nullptr, 16));
+            QVERIFY(h.window()->registerCell(regs[k]));
+            QCOMPARE(h.window()->registerCell(regs[k])->ui->lineEdit_data->text(), cells[k]);
         }
     }
 
@@ -106,9 +107,9 @@ private slots:
         MwHarness h(o);
         QVERIFY2(h.start(), qPrintable(h.error()));
         Touch(h.window(), 0x8001);
-        QVERIFY(!g_RegCells[0x03]);
-        QCOMPARE(int(g_RegMirror[0x03].load()), 0x80);
-        QCOMPARE(g_RegCells[0x02]->ui->lineEdit_data->text(), QString("01"));
+        QVERIFY(!h.window()->registerCell(0x03));
+        QCOMPARE(int(h.window()->registerImage()->value(0x03)), 0x80);
+        QCOMPARE(h.window()->registerCell(0x02)->ui->lineEdit_data->text(), QString("01"));
     }
 
     void monitor_indicatorShowsThirdSbf_dialogAllSbfs() {

@@ -82,28 +82,28 @@ void tst_handoff_window::compare_marksDifferingCellsUntilReadOrClear() {
         w->ui->actionCompare->trigger();
         QCOMPARE(answer.answered(), 1);
     }
-    QCOMPARE(g_RegCells[0x11]->comparison(), 0x05);
-    QVERIFY(g_RegCells[0x11]->ui->lineEdit_data->toolTip().contains("05"));
-    QVERIFY(g_RegCells[0x11]->ui->lineEdit_data->palette().color(QPalette::Base) !=
-            g_RegCells[0x10]->ui->lineEdit_data->palette().color(QPalette::Base));
-    QCOMPARE(g_RegCells[0x10]->comparison(), -1);
+    QCOMPARE(h.window()->registerCell(0x11)->comparison(), 0x05);
+    QVERIFY(h.window()->registerCell(0x11)->ui->lineEdit_data->toolTip().contains("05"));
+    QVERIFY(h.window()->registerCell(0x11)->ui->lineEdit_data->palette().color(QPalette::Base) !=
+            h.window()->registerCell(0x10)->ui->lineEdit_data->palette().color(QPalette::Base));
+    QCOMPARE(h.window()->registerCell(0x10)->comparison(), -1);
     QVERIFY2(StatusText(w).startsWith("1 of 2 registers differ"), qPrintable(StatusText(w)));
     QVERIFY2(StatusText(w).contains("1 registers of the file have no cell"), qPrintable(StatusText(w)));
     QVERIFY(w->ui->actionClearComparison->isEnabled());
 
-    const QColor plain = g_RegCells[0x10]->ui->lineEdit_data->palette().color(QPalette::Base);
+    const QColor plain = h.window()->registerCell(0x10)->ui->lineEdit_data->palette().color(QPalette::Base);
     w->ui->pushButton_Read->click();
-    QCOMPARE(g_RegCells[0x11]->comparison(), -1);
-    QCOMPARE(g_RegCells[0x11]->ui->lineEdit_data->palette().color(QPalette::Base), plain);
-    QVERIFY(g_RegCells[0x11]->ui->lineEdit_data->toolTip().isEmpty());
+    QCOMPARE(h.window()->registerCell(0x11)->comparison(), -1);
+    QCOMPARE(h.window()->registerCell(0x11)->ui->lineEdit_data->palette().color(QPalette::Base), plain);
+    QVERIFY(h.window()->registerCell(0x11)->ui->lineEdit_data->toolTip().isEmpty());
 
     {
         FileDialogAnswerer answer(h.filePath("cmp.sf"));
         w->ui->actionCompare->trigger();
     }
-    QCOMPARE(g_RegCells[0x11]->comparison(), 0x05);
+    QCOMPARE(h.window()->registerCell(0x11)->comparison(), 0x05);
     w->ui->actionClearComparison->trigger();
-    QCOMPARE(g_RegCells[0x11]->comparison(), -1);
+    QCOMPARE(h.window()->registerCell(0x11)->comparison(), -1);
     QVERIFY(!w->ui->actionClearComparison->isEnabled());
 }
 
@@ -114,7 +114,7 @@ void tst_handoff_window::compare_refusesAMalformedFile() {
     MwHarness h(o);
     QVERIFY2(h.start(), qPrintable(h.error()));
     MainWindow* w = h.window();
-    g_RegCells[0x10]->ui->lineEdit_data->setText("01");
+    h.window()->registerCell(0x10)->ui->lineEdit_data->setText("01");
     QVERIFY(h.writeFile("bad.sf", "w1002\nw11QQ\n"));
     MessageBoxCatcher boxes;
     {
@@ -123,7 +123,7 @@ void tst_handoff_window::compare_refusesAMalformedFile() {
     }
     QTRY_COMPARE(boxes.count(), 1);
     QVERIFY2(boxes.last().contains("bad.sf: line 2"), qPrintable(boxes.last()));
-    QCOMPARE(g_RegCells[0x10]->comparison(), -1);
+    QCOMPARE(h.window()->registerCell(0x10)->comparison(), -1);
 }
 
 void tst_handoff_window::exportHeader_writesTheTable() {
@@ -165,8 +165,8 @@ void tst_handoff_window::report_holdsTheTableAndTheHistory() {
     MwHarness h(o);
     QVERIFY2(h.start(), qPrintable(h.error()));
     MainWindow* w = h.window();
-    g_RegCells[0x00]->ui->lineEdit_data->setText("12");
-    g_RegCells[0x20]->ui->lineEdit_data->setText("28");
+    h.window()->registerCell(0x00)->ui->lineEdit_data->setText("12");
+    h.window()->registerCell(0x20)->ui->lineEdit_data->setText("28");
     // Twenty samples of SIN 3 in the history, as a replay would leave them.
     for (int i = 0; i < 20; ++i) {
         MonitorSample s;

@@ -91,7 +91,7 @@ private slots:
         QVERIFY(h.sim()->touch(3));
         QTRY_VERIFY_WITH_TIMEOUT(Lit(w, 3), 5000);
         for (int i = 0; i < 8; ++i) QCOMPARE(Lit(w, i), i == 3);
-        QCOMPARE(g_RegCells[0x02]->ui->lineEdit_data->text(), QString("08"));
+        QCOMPARE(h.window()->registerCell(0x02)->ui->lineEdit_data->text(), QString("08"));
 
         QVERIFY(h.sim()->touch(5));
         QTRY_VERIFY_WITH_TIMEOUT(Lit(w, 5), 5000);
@@ -99,7 +99,7 @@ private slots:
         QVERIFY(h.sim()->release(3));
         QVERIFY(h.sim()->release(5));
         QTRY_VERIFY_WITH_TIMEOUT(!Lit(w, 3) && !Lit(w, 5), 5000);
-        QCOMPARE(g_RegCells[0x02]->ui->lineEdit_data->text(), QString("00"));
+        QCOMPARE(h.window()->registerCell(0x02)->ui->lineEdit_data->text(), QString("00"));
     }
 
     // A touch the stream missed (its origin restarted since) is caught up by

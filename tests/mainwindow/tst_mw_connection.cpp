@@ -75,7 +75,7 @@ private slots:
         QCOMPARE(TableReads(h), QList<QByteArray>({"B00008", "B00804", "B01002", "B0F808"}));
         uint8_t chip0B = 0;
         h.sim()->withBoard([&](SimBoard& b, uint32_t) { chip0B = b.chip().peek(0x0B); });
-        QCOMPARE(g_RegCells[0x0B]->ui->lineEdit_data->text(), QString::asprintf("%02X", chip0B));
+        QCOMPARE(h.window()->registerCell(0x0B)->ui->lineEdit_data->text(), QString::asprintf("%02X", chip0B));
 
         // The combo item of the open port again: closed and opened anew.
         h.sim()->clearLog();

@@ -33,13 +33,14 @@ bool Shows(const QLabel* label, const char* path) {
 QPoint CellPos(MainWindow* w, int addr) {
     auto* grid = qobject_cast<QGridLayout*>(w->ui->frame_reg->layout());
     int row = -1, col = -1, rs = 0, cs = 0;
-    if (grid && g_RegCells[addr]) grid->getItemPosition(grid->indexOf(g_RegCells[addr]), &row, &col, &rs, &cs);
+    if (grid && w->registerCell(addr))
+        grid->getItemPosition(grid->indexOf(w->registerCell(addr)), &row, &col, &rs, &cs);
     return QPoint(col, row);
 }
 
-int CellCount() {
+int CellCount(const MainWindow* w) {
     int n = 0;
-    for (auto* c : g_RegCells) n += c != nullptr;
+    for (int a = 0; a < 256; ++a) n += w->registerCell(a) != nullptr;
     return n;
 }
 
@@ -109,7 +110,7 @@ private slots:
             QCOMPARE(QPoint(col, row), QPoint(i, 0));
         }
 
-        QCOMPARE(CellCount(), 64);
+        QCOMPARE(CellCount(h.window()), 64);
         QCOMPARE(w->ui->frame_reg->layout()->objectName(), QString("GLayout"));
         QCOMPARE(qobject_cast<QGridLayout*>(w->ui->frame_reg->layout())->columnCount(), gridColumns);
         QCOMPARE(CellPos(w, gridColumns), QPoint(0, 1));
@@ -128,16 +129,16 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
 
-        QVERIFY(g_RegCells[5] == nullptr);
-        QVERIFY(g_RegCells[7] == nullptr);
-        QCOMPARE(g_RegCells[6]->ui->label_Addr->toolTip(), QString("six"));
-        QCOMPARE(g_RegCells[6]->ui->label_Addr->text(), QString("06H"));
+        QVERIFY(h.window()->registerCell(5) == nullptr);
+        QVERIFY(h.window()->registerCell(7) == nullptr);
+        QCOMPARE(h.window()->registerCell(6)->ui->label_Addr->toolTip(), QString("six"));
+        QCOMPARE(h.window()->registerCell(6)->ui->label_Addr->text(), QString("06H"));
         QCOMPARE(CellPos(w, 6), CellPos(w, 4) + QPoint(1, 0));
-        QCOMPARE(g_RegCells[8]->ui->label_Addr->toolTip(), QString(300, 'x'));
-        QCOMPARE(g_RegCells[9]->ui->label_Addr->toolTip(), QString("nine"));
-        QCOMPARE(g_RegCells[255]->ui->label_Addr->toolTip(), QString("r255"));
+        QCOMPARE(h.window()->registerCell(8)->ui->label_Addr->toolTip(), QString(300, 'x'));
+        QCOMPARE(h.window()->registerCell(9)->ui->label_Addr->toolTip(), QString("nine"));
+        QCOMPARE(h.window()->registerCell(255)->ui->label_Addr->toolTip(), QString("r255"));
         // Lines 256 to 299 are not registers.
-        QCOMPARE(CellCount(), 256 - 2);
+        QCOMPARE(CellCount(h.window()), 256 - 2);
         QCOMPARE(w->ui->frame_reg->findChildren<RegisterCell*>().size(), 256 - 2);
     }
 
@@ -146,7 +147,7 @@ private slots:
         o.writeHint = false;
         MwHarness h(o);
         QVERIFY2(h.start(), qPrintable(h.error()));
-        QCOMPARE(CellCount(), 0);
+        QCOMPARE(CellCount(h.window()), 0);
     }
 
     void debugMarker_showsDebugTabAndTest_data() {
@@ -194,7 +195,7 @@ private slots:
         o.extraConfig = "[PORT]\nEXTRA=/dev/ttyX1; /dev/ttyX2 ;/dev/ttyX1\n";
         MwHarness h(o);
         QVERIFY2(h.start(), qPrintable(h.error()));
-        g_CmdLinePorts = QStringList{"/dev/ttyX2", "/dev/ttyX3"};
+        h.window()->setCommandLinePorts({"/dev/ttyX2", "/dev/ttyX3"});
         h.window()->ui->pushButton_COM_Search->click();
         QStringList items;
         for (int i = 0; i < h.window()->ui->comboBox_COM->count(); ++i)

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "app/globals.h"
+#include "data/RegisterImage.h"
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
@@ -39,7 +40,7 @@ private slots:
     void cell_returnWritesAndReadsBack_tabSendsNothing() {
         MwHarness h;
         QVERIFY2(h.start(), qPrintable(h.error()));
-        QLineEdit* field = g_RegCells[0x20]->ui->lineEdit_data;
+        QLineEdit* field = h.window()->registerCell(0x20)->ui->lineEdit_data;
         field->setFocus();
         field->selectAll();
         QTest::keyClicks(field, "1f");
@@ -51,7 +52,7 @@ private slots:
         QTest::keyClick(field, Qt::Key_Return);
         QCOMPARE(Commands(h, "W"), QList<QByteArray>{"WB020011F"});
         QCOMPARE(field->text(), QString("1F"));
-        QCOMPARE(g_RegMirror[0x20].load(), 0x1F);
+        QCOMPARE(h.window()->registerImage()->value(0x20), 0x1F);
 
         field->clear();
         QTest::keyClick(field, Qt::Key_Enter);
@@ -79,7 +80,7 @@ private slots:
         o.channels = 4;
         MwHarness h(o);
         QVERIFY2(h.start(), qPrintable(h.error()));
-        g_RegMirror[reg] = static_cast<uint8_t>(image);
+        h.window()->registerImage()->store(reg, static_cast<uint8_t>(image));
         h.sim()->clearLog();
         h.window()->ui->pushButton_Reset->click();
         QCOMPARE(Commands(h, "WO"), expected);
@@ -103,7 +104,7 @@ private slots:
         // Asked for when the first frame's cells are shown, so always while
         // the read runs (an event pumped while it waits would not come on a
         // busy machine when every reply is there before the wait begins).
-        QLineEdit* first = g_RegCells[0x00]->ui->lineEdit_data;
+        QLineEdit* first = h.window()->registerCell(0x00)->ui->lineEdit_data;
         first->clear();
         QMetaObject::Connection nested;
         nested = connect(first, &QLineEdit::textChanged, w, [w, &nested] {

@@ -117,7 +117,7 @@ private slots:
         sim.start(TKEVAL_SIM_EXE, {"--model", "TK2C", "--channels", "8", "--sbf", "4", "--link", link});
         QVERIFY(sim.waitForStarted(10000));
         QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), 10000);
-        g_CmdLinePorts = QStringList{link};
+        w->setCommandLinePorts({link});
         h.choosePort(link);
         QVERIFY(h.waitForChip(15000));
         g_MonChannelMask.store(0x0005);

@@ -35,7 +35,9 @@ MwOptions Offline(const QVector<int>& cells) {
     return o;
 }
 
-QString Cell(int a) { return g_RegCells[a] ? g_RegCells[a]->ui->lineEdit_data->text() : QStringLiteral("<none>"); }
+QString Cell(const MainWindow* w, int a) {
+    return w->registerCell(a) ? w->registerCell(a)->ui->lineEdit_data->text() : QStringLiteral("<none>");
+}
 
 QString StatusText(MainWindow* w) { return w->ui->statusBar->currentMessage(); }
 
@@ -79,9 +81,9 @@ private slots:
         MwHarness h(Offline({0x10, 0x05, 0x20}));
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        g_RegCells[0x05]->ui->lineEdit_data->setText("A0");
-        g_RegCells[0x10]->ui->lineEdit_data->setText("0F");
-        g_RegCells[0x20]->ui->lineEdit_data->clear();
+        h.window()->registerCell(0x05)->ui->lineEdit_data->setText("A0");
+        h.window()->registerCell(0x10)->ui->lineEdit_data->setText("0F");
+        h.window()->registerCell(0x20)->ui->lineEdit_data->clear();
 
         {  // cancelled: nothing changes
             FileDialogAnswerer dlg{QString(), FileDialogAnswerer::NextDialogOnly};
@@ -110,8 +112,8 @@ private slots:
         MwHarness h(Offline({0x00, 0x01}));
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        g_RegCells[0x00]->ui->lineEdit_data->setText("11");
-        g_RegCells[0x01]->ui->lineEdit_data->setText("22");
+        h.window()->registerCell(0x00)->ui->lineEdit_data->setText("11");
+        h.window()->registerCell(0x01)->ui->lineEdit_data->setText("22");
         const QString good = m_files.filePath("good.sf");
         {
             FileDialogAnswerer dlg{good, FileDialogAnswerer::NextDialogOnly};
@@ -120,7 +122,7 @@ private slots:
         QCOMPARE(ReadAll(good), QByteArray("w0011\nw0122\n"));
 
         // Tests run as root, so the place must be impossible, not forbidden.
-        g_RegCells[0x00]->ui->lineEdit_data->setText("99");
+        h.window()->registerCell(0x00)->ui->lineEdit_data->setText("99");
         const QString plain = m_files.filePath("plain.txt");
         QVERIFY(WriteAll(plain, "not a folder\n"));
         const QString bad = plain + "/reg.sf";
@@ -193,7 +195,7 @@ private slots:
         // Changed on the chip behind the tool's back: only the final read can
         // bring it into the table.
         SetChipRegister(sim, 0x0F, 0x77);
-        QVERIFY(Cell(0x0F) != QString("77"));
+        QVERIFY(Cell(h.window(), 0x0F) != QString("77"));
 
         // 0x0B bit 0 resets this chip, so a write from the "W" line would show.
         const QByteArray longNote = "# " + QByteArray(253, 'x') + "w0E3F" + QByteArray(740, 'y');
@@ -223,13 +225,13 @@ private slots:
         QVERIFY(sim->log()->writesTo(0x0E).empty());
         // No cell for 0x50, but the chip has it.
         QCOMPARE(ChipRegister(sim, 0x50), uint8_t(0x04));
-        QVERIFY(g_RegCells[0x50] == nullptr);
+        QVERIFY(h.window()->registerCell(0x50) == nullptr);
 
         // The table was read back after the writes: chip values, upper case.
-        QCOMPARE(Cell(0x0A), QString("3F"));
-        QCOMPARE(Cell(0x0C), QString("00"));
-        QCOMPARE(Cell(0x0D), QString("05"));
-        QCOMPARE(Cell(0x0F), QString("77"));
+        QCOMPARE(Cell(h.window(), 0x0A), QString("3F"));
+        QCOMPARE(Cell(h.window(), 0x0C), QString("00"));
+        QCOMPARE(Cell(h.window(), 0x0D), QString("05"));
+        QCOMPARE(Cell(h.window(), 0x0F), QString("77"));
         QCOMPARE(w->ui->lineEdit_File->text(), path);
         QCOMPARE(RememberedPath(h), path);
         const QString status = StatusText(w);
@@ -249,7 +251,7 @@ private slots:
         w->ui->pushButton_Load->click();
         QVERIFY(dlg.seen());
         QCOMPARE(h.sim()->log()->count('W'), size_t(0));
-        QCOMPARE(Cell(0x0F), QString("5A"));
+        QCOMPARE(Cell(h.window(), 0x0F), QString("5A"));
         QCOMPARE(w->ui->lineEdit_File->text(), path);
         QVERIFY2(StatusText(w).contains("0 registers written"), qPrintable(StatusText(w)));
     }
@@ -259,7 +261,7 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
         w->ui->lineEdit_File->setText("earlier.sf");
-        g_RegCells[0x0A]->ui->lineEdit_data->setText("C3");
+        h.window()->registerCell(0x0A)->ui->lineEdit_data->setText("C3");
 
         // A socket exists in the file system but cannot be opened as a file,
         // even by root.
@@ -286,7 +288,7 @@ private slots:
         QVERIFY2(StatusText(w).contains("NOT loaded"), qPrintable(StatusText(w)));
         QCOMPARE(h.sim()->log()->count('W'), size_t(0));
         QCOMPARE(w->ui->lineEdit_File->text(), QString("earlier.sf"));
-        QCOMPARE(Cell(0x0A), QString("C3"));
+        QCOMPARE(Cell(h.window(), 0x0A), QString("C3"));
         QCOMPARE(RememberedPath(h), path);
     }
 };

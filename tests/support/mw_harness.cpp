@@ -116,11 +116,10 @@ bool MwHarness::start() {
             return false;
         }
         m_sim->setAddr(m_options.simChipAddr);
-        // Discovery lists it like a port named with --port.
-        g_CmdLinePorts = QStringList{simPath()};
     }
     m_window = new MainWindow();
-    g_MainWindow = m_window;
+    // Discovery lists the simulated board like a port named with --port.
+    if (m_options.startSim) m_window->setCommandLinePorts({simPath()});
     m_window->show();
     if (m_options.connect && m_options.startSim) return connectBoard();
     return true;
@@ -181,7 +180,6 @@ void MwHarness::tearDown() {
         delete m_window;
         m_window = nullptr;
     }
-    g_MainWindow = nullptr;
     if (m_sim) {
         m_sim->stop();
         m_sim.reset();

@@ -20,17 +20,12 @@ void Reset_ProcessState() {
     g_RegFilePath.clear();
     g_WorkDir.clear();
     g_WorkDirA.clear();
-    g_CmdLinePorts.clear();
 
     g_UART_Connected = 0;
     g_I2C_Connected = 0;
-    g_FirmwareVer = 0;
     Reset_Rings();
     Link_AbortExchanges(false);
     Link_SetReplyTimeout(kReplyTimeoutMs);
-
-    for (auto& b : g_RegMirror) b = 0;
-    for (auto*& c : g_RegCells) c = nullptr;
 
     g_SenseOn = 0;
     g_MonChannelMask = 0;
@@ -48,7 +43,6 @@ void Reset_ProcessState() {
     std::memset(g_EventFrame, 0, kEventFrameSize);
     g_EventFrameLen = 0;
 
-    g_MainWindow = nullptr;
     g_ThreadUART = nullptr;
     g_CMD_Thread = nullptr;
     g_Proc_Thread = nullptr;

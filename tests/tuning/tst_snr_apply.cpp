@@ -3,6 +3,7 @@
 #include <memory>
 #include <mutex>
 
+#include "data/RegisterImage.h"
 #include "tuning/SnrRegisters.h"
 #include "link/link_fixture.h"
 
@@ -91,11 +92,18 @@ void tst_snr_apply::apply() {
     QVERIFY(link.connect());
     link.peer.startResponder(Board(chip));
 
-    const SnrApplyOutcome out = Snr_ApplyRecommended({Recommend(0, 30), Recommend(1, 40), Recommend(2, 50)}, 4);
+    RegisterImage image;
+    QSignalSpy written(&image, &RegisterImage::written);
+    const SnrApplyOutcome out =
+        Snr_ApplyRecommended(image, {Recommend(0, 30), Recommend(1, 40), Recommend(2, 50)}, 4);
     link.peer.stopResponder();
     QCOMPARE(out.ok, ok);
     for (const QString& s : says) QVERIFY2(out.message.contains(s), qPrintable(out.message));
     for (int i = 0; i < 3; ++i) QCOMPARE(int(chip->regs[0x20 + i]), after[i]);
+    // The image ends with what the chip holds, put back or not; only writes
+    // the board took are announced, so a refused register never is.
+    for (uint8_t reg : out.registers) QCOMPARE(int(image.value(reg)), int(chip->regs[reg]));
+    for (const QList<QVariant>& w : written) QVERIFY(w.at(0).toInt() != refuse);
 }
 
 QTEST_GUILESS_MAIN(tst_snr_apply)

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/globals.h"
+#include "data/RegisterImage.h"
 #include "link/ReceiveThread.h"
 #include "support/process_state.h"
 #include "support/pty_peer.h"
@@ -108,9 +109,15 @@ private slots:
     void returnWithBoard_writesTypedValueAndShowsReadBack();
     void returnWithBoard_secondReturnWhileWaiting_isIgnored();
     void returnWithBoard_cellDeletedWhileWaiting_isSafe();
+
+private:
+    RegisterImage m_Image;
 };
 
-void tst_RegisterCell::init() { Reset_ProcessState(); }
+void tst_RegisterCell::init() {
+    Reset_ProcessState();
+    m_Image.clear();
+}
 
 void tst_RegisterCell::construction_captionMaskAndInitialText_data() {
     QTest::addColumn<int>("address");
@@ -124,7 +131,7 @@ void tst_RegisterCell::construction_captionMaskAndInitialText_data() {
 void tst_RegisterCell::construction_captionMaskAndInitialText() {
     QFETCH(int, address);
     QFETCH(QString, caption);
-    RegisterCell cell(nullptr, address);
+    RegisterCell cell(nullptr, address, &m_Image);
     QCOMPARE(cell.ui->label_Addr->text(), caption);
     QCOMPARE(cell.address(), static_cast<uint8_t>(address & 0xFF));
     // Qt reports the mask without ";" when the blank is the default space.
@@ -147,20 +154,20 @@ void tst_RegisterCell::returnOrEnter_noPort_fieldShowsRegisterImage() {
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(QString, typed);
-    RegisterCell cell(nullptr, 0x2A);
-    g_RegMirror[0x2A] = 0xC5;
-    g_RegMirror[0x2B] = 0x11;
+    RegisterCell cell(nullptr, 0x2A, &m_Image);
+    m_Image.store(0x2A, 0xC5);
+    m_Image.store(0x2B, 0x11);
     cell.ui->lineEdit_data->setText(typed);
 
     QTest::keyClick(cell.ui->lineEdit_data, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
 
     QCOMPARE(cell.ui->lineEdit_data->text(), QStringLiteral("C5"));
-    QCOMPARE(g_RegMirror[0x2A].load(), uint8_t(0xC5));
-    QCOMPARE(g_RegMirror[0x2B].load(), uint8_t(0x11));
+    QCOMPARE(m_Image.value(0x2A), uint8_t(0xC5));
+    QCOMPARE(m_Image.value(0x2B), uint8_t(0x11));
 }
 
 void tst_RegisterCell::returnOrEnter_keyStillReachesLineEdit() {
-    RegisterCell cell(nullptr, 0x10);
+    RegisterCell cell(nullptr, 0x10, &m_Image);
     QSignalSpy spy(cell.ui->lineEdit_data, &QLineEdit::returnPressed);
     QTest::keyClick(cell.ui->lineEdit_data, Qt::Key_Return);
     QCOMPARE(spy.count(), 1);
@@ -177,8 +184,8 @@ void tst_RegisterCell::otherKeys_sendNothingAndKeepTypedText_data() {
 
 void tst_RegisterCell::otherKeys_sendNothingAndKeepTypedText() {
     QFETCH(int, key);
-    RegisterCell cell(nullptr, 0x2A);
-    g_RegMirror[0x2A] = 0xC5;
+    RegisterCell cell(nullptr, 0x2A, &m_Image);
+    m_Image.store(0x2A, 0xC5);
     cell.ui->lineEdit_data->setText(QStringLiteral("1F"));
     QTest::keyClick(cell.ui->lineEdit_data, Qt::Key(key));
     // Had an exchange run, the field would now show the image's C5.
@@ -186,8 +193,8 @@ void tst_RegisterCell::otherKeys_sendNothingAndKeepTypedText() {
 }
 
 void tst_RegisterCell::otherObjects_areIgnored() {
-    RegisterCell cell(nullptr, 0x2A);
-    g_RegMirror[0x2A] = 0xC5;
+    RegisterCell cell(nullptr, 0x2A, &m_Image);
+    m_Image.store(0x2A, 0xC5);
     QLineEdit other;
     other.installEventFilter(&cell);
     cell.ui->lineEdit_data->setText(QStringLiteral("1F"));
@@ -233,18 +240,24 @@ void tst_RegisterCell::returnWithBoard_writesTypedValueAndShowsReadBack() {
     OpenLink link(board);
     QVERIFY(link.opened());
 
-    RegisterCell cell(nullptr, address);
+    RegisterCell cell(nullptr, address, &m_Image);
+    QSignalSpy writes(&m_Image, &RegisterImage::written);
     cell.ui->lineEdit_data->setText(typed);
     QTest::keyClick(cell.ui->lineEdit_data, Qt::Key_Return);
 
     const QList<QByteArray> frames = board.peer().frames();
     QCOMPARE(frames.size(), 2);
+    // The log hears of the value sent; the image holds the one read back,
+    // which differs where the chip keeps fewer bits.
+    QCOMPARE(writes.size(), 1);
+    QCOMPARE(writes[0][0].toInt(), address);
+    QCOMPARE(writes[0][1].toInt(), int(typed.toUInt(nullptr, 16)));
     QCOMPARE(frames[0], written);
     QCOMPARE(frames[1], QByteArray("\x02"
                                    "CRB0") +
                             QByteArray::number(address, 16).rightJustified(2, '0').toUpper() + QByteArray("01\x03"));
     QCOMPARE(cell.ui->lineEdit_data->text(), shown);
-    QCOMPARE(g_RegMirror[address].load(), uint8_t(shown.toUInt(nullptr, 16)));
+    QCOMPARE(m_Image.value(address), uint8_t(shown.toUInt(nullptr, 16)));
 }
 
 void tst_RegisterCell::returnWithBoard_secondReturnWhileWaiting_isIgnored() {
@@ -253,7 +266,7 @@ void tst_RegisterCell::returnWithBoard_secondReturnWhileWaiting_isIgnored() {
     OpenLink link(board);
     QVERIFY(link.opened());
 
-    RegisterCell cell(nullptr, 0x10);
+    RegisterCell cell(nullptr, 0x10, &m_Image);
     cell.ui->lineEdit_data->setText(QStringLiteral("33"));
     // Delivered by the event pumping inside the first write's wait.
     QCoreApplication::postEvent(cell.ui->lineEdit_data,
@@ -275,7 +288,7 @@ void tst_RegisterCell::returnWithBoard_cellDeletedWhileWaiting_isSafe() {
     OpenLink link(board);
     QVERIFY(link.opened());
 
-    QPointer<RegisterCell> cell = new RegisterCell(nullptr, 0x10);
+    QPointer<RegisterCell> cell = new RegisterCell(nullptr, 0x10, &m_Image);
     cell->ui->lineEdit_data->setText(QStringLiteral("44"));
     QTimer::singleShot(0, [&cell] { delete cell.data(); });
     SendReturn(cell->ui->lineEdit_data);
@@ -283,7 +296,7 @@ void tst_RegisterCell::returnWithBoard_cellDeletedWhileWaiting_isSafe() {
     QVERIFY(cell.isNull());
     // The exchange itself still finished: the image holds the chip's value.
     QCOMPARE(board.peer().frames().size(), 2);
-    QCOMPARE(g_RegMirror[0x10].load(), uint8_t(0x44));
+    QCOMPARE(m_Image.value(0x10), uint8_t(0x44));
 }
 
 QTEST_MAIN(tst_RegisterCell)

@@ -166,7 +166,7 @@ void tst_SnrDialog::guidedRun_reportsImpliedSnr_savesAndApplies() {
         const uint8_t reg = uint8_t(0x20 + r.channel);
         QCOMPARE(int(ChipReg(h, reg)), r.recommended);
         QCOMPARE(h.sim()->log()->writesTo(reg), (std::vector<uint8_t>{uint8_t(r.recommended)}));
-        QCOMPARE(g_RegCells[reg]->ui->lineEdit_data->text(), QString::asprintf("%02X", r.recommended));
+        QCOMPARE(h.window()->registerCell(reg)->ui->lineEdit_data->text(), QString::asprintf("%02X", r.recommended));
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include "app/config.h"
 #include "app/globals.h"
+#include "data/RegisterImage.h"
 #include "data/SampleStream.h"
 #include "data/SpanStats.h"
 #include "mainwindow/MainWindow.h"
@@ -89,11 +90,12 @@ class tst_SignalsWindow : public QObject {
         QTemporaryDir dir;
         QString oldCwd = QDir::currentPath();
         SampleStream stream;
+        RegisterImage image;
         std::unique_ptr<SignalsWindow> window;
         Standalone() {
             QDir::setCurrent(dir.path());
             stream.restart(SampleStream::Source::Replay);
-            window.reset(new SignalsWindow(&stream, QStringLiteral("TK2C"), 4, 2, g_DeviceType.load()));
+            window.reset(new SignalsWindow(&stream, &image, QStringLiteral("TK2C"), 4, 2, g_DeviceType.load()));
             window->resize(1000, 760);
         }
         ~Standalone() {
@@ -190,13 +192,13 @@ private slots:
         MainWindow* w = h.window();
         SignalsWindow* sw = Open(w);
         const int reg = ChipFamily_SensitivityRegister(g_DeviceType.load(), 4);
-        QVERIFY(g_RegCells[reg]);
+        QVERIFY(h.window()->registerCell(reg));
         QCPGraph* line = Graph(sw->diffPlot(), QStringLiteral("SIN5 threshold"));
         QVERIFY(line);
-        QTRY_COMPARE_WITH_TIMEOUT(line->data()->at(0)->value, double(g_RegMirror[reg].load()), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(line->data()->at(0)->value, double(h.window()->registerImage()->value(reg)), kWaitMs);
 
         for (int value : {0x2A, 0x07}) {
-            QLineEdit* edit = g_RegCells[reg]->ui->lineEdit_data;
+            QLineEdit* edit = h.window()->registerCell(reg)->ui->lineEdit_data;
             edit->setText(QString::asprintf("%02X", value));
             QTest::keyClick(edit, Qt::Key_Return);
             QTRY_VERIFY_WITH_TIMEOUT(h.sim()->wasWritten(uint8_t(reg), uint8_t(value)), 5000);
@@ -229,7 +231,7 @@ private slots:
         std::string why;
         QVERIFY2(board.start(std::string(), &why), why.c_str());
         const QString path = QString::fromStdString(board.slavePath());
-        g_CmdLinePorts = QStringList{path};
+        w->setCommandLinePorts({path});
         h.choosePort(path);
         QVERIFY(h.waitForChip(8000));
         StartSensing(w);
@@ -413,7 +415,7 @@ private slots:
             if (!near) (held ? touched : untouched).append(diff + 1);
         }
         s.stream.publish(At(3, 500, 3));
-        g_RegMirror[ChipFamily_SensitivityRegister(g_DeviceType.load(), 2)].store(0x21);
+        s.image.store(ChipFamily_SensitivityRegister(g_DeviceType.load(), 2), 0x21);
         QVERIFY(s.drawn());
         const SnrResult want = Snr_Evaluate(2, 1, untouched, touched, kSnrDefaultMin, 1.0f, 0x21);
         const QStringList row = s.row(3, 2);

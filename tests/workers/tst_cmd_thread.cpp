@@ -37,8 +37,8 @@ void tst_cmd_thread::chipAnswers_connectionAboutASecondAfterPortOpens() {
     const std::vector<SimFrame> frames = rig.frames();
     QVERIFY(!frames.empty());
     QCOMPARE(QByteArray::fromStdString(frames.front().body), QByteArray("CRB00001"));
-    QCOMPARE(int(g_RegMirror[0]), int(rig.chipCopy().peek(0x00)));
-    QVERIFY(g_RegMirror[0] != 0);
+    QCOMPARE(int(rig.image.value(0)), int(rig.chipCopy().peek(0x00)));
+    QVERIFY(rig.image.value(0) != 0);
 }
 
 void tst_cmd_thread::addressWithoutChip_disconnectionAtNextProbe() {
@@ -49,7 +49,7 @@ void tst_cmd_thread::addressWithoutChip_disconnectionAtNextProbe() {
     QSignalSpy down(cmd, &ChipPollThread::chipLost);
     QTRY_VERIFY_WITH_TIMEOUT(up.count() >= 1, 5000);
     g_I2C_Connected = 1;  // what the main window's slot does
-    QVERIFY(g_RegMirror[0] != 0);
+    QVERIFY(rig.image.value(0) != 0);
     const int ups = up.count();
 
     g_I2C_Addr = 0x1A0;  // only the low byte goes out
@@ -60,7 +60,7 @@ void tst_cmd_thread::addressWithoutChip_disconnectionAtNextProbe() {
     QCOMPARE(QByteArray::fromStdString(rig.frames().back().body), QByteArray("CRA00001"));
     QCOMPARE(rig.frames().back().status, 'N');
     // The command went out, so the byte that did not come back reads as 0.
-    QCOMPARE(int(g_RegMirror[0]), 0);
+    QCOMPARE(int(rig.image.value(0)), 0);
 }
 
 void tst_cmd_thread::silentBoard_countsAsNoChip() {
@@ -94,11 +94,12 @@ void tst_cmd_thread::noPortOpen_sendsNothing() {
 }
 
 void tst_cmd_thread::stop_endsWithinTheSleep() {
+    RegisterImage image;
     // The thread begins with a whole second's sleep. A stop 50 ms into it
     // must end the thread well before that second is up; the bound is the
     // second itself, counted from start(), so a slow machine gets all the
     // room the check can give without letting a sleep that runs out pass.
-    const auto owned = std::make_unique<ChipPollThread>();  // heap: see link_fixture.h
+    const auto owned = std::make_unique<ChipPollThread>(image);  // heap: see link_fixture.h
     ChipPollThread& cmd = *owned;
     QElapsedTimer t;
     t.start();
@@ -119,9 +120,10 @@ void tst_cmd_thread::stop_endsWithinTheSleep() {
 }
 
 void tst_cmd_thread::stopBeforeLoopBegins_stillEnds() {
+    RegisterImage image;
     for (int i = 0; i < 20; ++i) {
-        const auto ownedCmd = std::make_unique<ChipPollThread>();  // heap: see link_fixture.h
-        const auto ownedProc = std::make_unique<MonitorThread>();
+        const auto ownedCmd = std::make_unique<ChipPollThread>(image);  // heap: see link_fixture.h
+        const auto ownedProc = std::make_unique<MonitorThread>(image);
         ChipPollThread& cmd = *ownedCmd;
         MonitorThread& proc = *ownedProc;
         cmd.start();
@@ -134,8 +136,9 @@ void tst_cmd_thread::stopBeforeLoopBegins_stillEnds() {
 }
 
 void tst_cmd_thread::destroyingRunningThread_stopsIt() {
-    auto* cmd = new ChipPollThread;
-    auto* proc = new MonitorThread;
+    RegisterImage image;
+    auto* cmd = new ChipPollThread(image);
+    auto* proc = new MonitorThread(image);
     g_CMD_Thread = cmd;
     g_Proc_Thread = proc;
     cmd->start();

@@ -95,7 +95,7 @@ void tst_proc_thread::channelBeyondFamilyTag_isSkippedNotStalledOn() {
     QVERIFY(rig.start());
     rig.host.setSelectDelay(0);
     rig.monitor((1u << 1) | (1u << 6));
-    MonitorThread proc;
+    MonitorThread proc(rig.image);
     int published = 0;
     for (int i = 0; i < 8; ++i) published += proc.Proc_Cycle();
     QVERIFY(published >= 3);
@@ -109,7 +109,7 @@ void tst_proc_thread::staleProcChannel_movesToASelectedOneWithinBounds() {
     rig.host.setSelectDelay(0);
     rig.monitor(1u << 3);
     g_ProcChannel = 200;
-    MonitorThread proc;
+    MonitorThread proc(rig.image);
     QSignalSpy spy(&proc, &MonitorThread::sampleReady);
     QCOMPARE(proc.Proc_Cycle(), 0);  // selects channel 3 on the chip
     QCOMPARE(int(g_ProcChannel), 3);
@@ -123,7 +123,7 @@ void tst_proc_thread::noChannels_cycleEndsWithoutTraffic() {
     WorkerRig rig("TK2C", 0, 4);
     QVERIFY(rig.start());
     rig.monitor(0xFFFF);
-    MonitorThread proc;
+    MonitorThread proc(rig.image);
     QCOMPARE(proc.Proc_Cycle(), 0);
     // Selected bits beyond the channel count are no channels either.
     g_SizeOfChannel = 4;

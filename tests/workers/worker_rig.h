@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "data/RegisterImage.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "sim/SimPtyHost.h"
@@ -63,7 +64,7 @@ public:
     // Starts the processing thread and records, on that thread, every channel
     // it publishes (the queued slot would read g_MonChannel too late).
     MonitorThread* startProc() {
-        proc = new MonitorThread;
+        proc = new MonitorThread(image);
         g_Proc_Thread = proc;
         QObject::connect(
             proc, &MonitorThread::sampleReady, proc,
@@ -78,7 +79,7 @@ public:
     }
 
     ChipPollThread* startCmd() {
-        cmd = new ChipPollThread;
+        cmd = new ChipPollThread(image);
         g_CMD_Thread = cmd;
         cmd->start();
         return cmd;
@@ -129,6 +130,8 @@ public:
     std::vector<SimFrame> frames() const { return host.log()->frames(); }
 
     SimPtyHost host;
+    // The workers' register image; declared before them, so it outlives them.
+    RegisterImage image;
     ReceiveThread* uart = nullptr;
     MonitorThread* proc = nullptr;
     ChipPollThread* cmd = nullptr;
