@@ -21,13 +21,6 @@ std::atomic<int32_t> g_DebugReadCount{0};
 
 std::atomic<uint8_t> g_SenseOn{0};
 std::atomic<uint16_t> g_MonChannelMask{0};
-std::atomic<uint8_t> g_MonChannel{0};
-std::atomic<uint8_t> g_ProcChannel{0};
-std::atomic<uint16_t> g_Ref_Cnt[kMaxSbf];
-std::atomic<uint16_t> g_Sen_Cnt[kMaxChannels][kMaxSbf];
-std::atomic<int32_t> g_Diff_Per_Tick[kMaxChannels][kMaxSbf];
-std::atomic<int32_t> g_Offset_Per_Tick[kMaxChannels][kMaxSbf];
-std::atomic<int32_t> g_SbfStatus[kMaxChannels];
 
 void Reset_Rings()
 {

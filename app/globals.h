@@ -42,13 +42,6 @@ extern std::atomic<int32_t> g_DebugReadCount;
 // --- monitoring ----------------------------------------------------------------
 extern std::atomic<uint8_t> g_SenseOn;
 extern std::atomic<uint16_t> g_MonChannelMask;
-extern std::atomic<uint8_t> g_MonChannel;   // channel published last
-extern std::atomic<uint8_t> g_ProcChannel;  // channel selected on the chip
-extern std::atomic<uint16_t> g_Ref_Cnt[kMaxSbf];
-extern std::atomic<uint16_t> g_Sen_Cnt[kMaxChannels][kMaxSbf];
-extern std::atomic<int32_t> g_Diff_Per_Tick[kMaxChannels][kMaxSbf];
-extern std::atomic<int32_t> g_Offset_Per_Tick[kMaxChannels][kMaxSbf];
-extern std::atomic<int32_t> g_SbfStatus[kMaxChannels];  // low 4 bits: bit k = SBF k
 
 // Clears the rings and their counts; only while g_UART_Connected is 0.
 void Reset_Rings();

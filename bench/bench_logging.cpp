@@ -86,7 +86,6 @@ bool Live(int seconds, const QString& dir) {
     LogRecorder recorder(&stream);
     RegisterImage image;
     auto* proc = new MonitorThread(image);
-    g_Proc_Thread = proc;
     QObject::connect(proc, &MonitorThread::sampleReady, &stream, &SampleStream::publishLive);
     stream.restart();
     g_I2C_Connected = 1;

@@ -106,7 +106,6 @@ Result Run(const char* model, int seconds) {
     g_SizeOfChannel = kChannels;
     g_SizeOfSBF = 4;
     g_I2C_Addr = 0xB0;
-    g_ProcChannel = 0;
 
     auto* uart = new ReceiveThread;
     g_ThreadUART = uart;
@@ -123,7 +122,6 @@ Result Run(const char* model, int seconds) {
     std::atomic<long> published{0};
     RegisterImage image;
     auto* proc = new MonitorThread(image);
-    g_Proc_Thread = proc;
     QObject::connect(
         proc, &MonitorThread::sampleReady, proc, [&] { published.fetch_add(1); }, Qt::DirectConnection);
     g_I2C_Connected = 1;

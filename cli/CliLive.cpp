@@ -42,29 +42,28 @@ CliLive::~CliLive() {
     g_SenseOn.store(0, std::memory_order_release);
     g_MonChannelMask.store(0, std::memory_order_release);
     // Each destructor stops and waits for its thread.
-    delete g_Proc_Thread;
-    delete g_CMD_Thread;
-    g_Proc_Thread = nullptr;
-    g_CMD_Thread = nullptr;
+    delete m_Monitor;
+    delete m_ChipPoll;
+    m_Monitor = nullptr;
+    m_ChipPoll = nullptr;
 }
 
 void CliLive::start() {
-    g_ProcChannel.store(0, std::memory_order_release);
     m_Stream->restart();
-    g_Proc_Thread = new MonitorThread(m_Session->image());
-    g_CMD_Thread = new ChipPollThread(m_Session->image());
-    connect(g_Proc_Thread, &MonitorThread::sampleReady, m_Stream, &SampleStream::publishLive);
+    m_Monitor = new MonitorThread(m_Session->image());
+    m_ChipPoll = new ChipPollThread(m_Session->image());
+    connect(m_Monitor, &MonitorThread::sampleReady, m_Stream, &SampleStream::publishLive);
     connect(g_ThreadUART, &ReceiveThread::bytesReceived, this, &CliLive::takeReceivedBytes);
     connect(g_ThreadUART, &ReceiveThread::lineFailed, this,
             [this] { quit(m_Out->fail(kExitPort, QStringLiteral("%1: the port failed").arg(m_Session->port()))); });
-    connect(g_CMD_Thread, &ChipPollThread::chipLost, this, [this] {
+    connect(m_ChipPoll, &ChipPollThread::chipLost, this, [this] {
         g_I2C_Connected.store(0, std::memory_order_release);
         if (m_Session->portFailed() || g_UART_Connected.load() == 0) return;  // reported as the port's failure
         quit(m_Out->fail(kExitBoard, QStringLiteral("%1: the chip at I2C address %2 stopped answering")
                                          .arg(m_Session->port(), Hex2Upper(m_Session->dev()))));
     });
-    g_Proc_Thread->start();
-    g_CMD_Thread->start();
+    m_Monitor->start();
+    m_ChipPoll->start();
 
     m_Stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
     connect(m_Stdin, &QSocketNotifier::activated, this, &CliLive::readStdin);
@@ -100,27 +99,15 @@ void CliLive::quit(int code) {
 void CliLive::takeReceivedBytes() {
     // The debug ring carries every byte the receive thread took; the event
     // frames are mixed into it with the replies.
-    int32_t read = g_DebugReadCount.load(std::memory_order_acquire);
     const int channels = g_SizeOfChannel.load();
-    for (;;) {
-        const int32_t write = g_DebugWriteCount.load(std::memory_order_acquire);
-        if (read == write) break;
-        if (static_cast<uint32_t>(write) - static_cast<uint32_t>(read) > static_cast<uint32_t>(kRingSize)) {
-            // Lapped: resume at the oldest byte still there; the frame in
-            // progress is lost.
-            read = static_cast<int32_t>(static_cast<uint32_t>(write) - kRingSize);
-            m_Frames = EventFrameAssembler();
-        }
-        const uint8_t b = g_DebugRing[read & kRingMask].load(std::memory_order_relaxed);
-        read = static_cast<int32_t>(static_cast<uint32_t>(read) + 1);
-        g_DebugReadCount.store(read, std::memory_order_release);
-        const EventFrameEvent ev = m_Frames.feed(b, channels);
-        if (ev.kind == EventFrameEvent::Touch) {
-            m_Stream->publishTouchMask(ev.touchMask);
-        } else if (ev.kind == EventFrameEvent::Status) {
-            for (int i = 0; i < ev.statusCount; ++i) g_SbfStatus[i].store(ev.status[i], std::memory_order_relaxed);
-        }
-    }
+    DebugRing_Drain(
+        [this, channels](uint8_t b) {
+            const EventFrameEvent ev = m_Frames.feed(b, channels);
+            // Status frames are the window's monitoring dialog's; nothing
+            // here shows them.
+            if (ev.kind == EventFrameEvent::Touch) m_Stream->publishTouchMask(ev.touchMask);
+        },
+        [this] { m_Frames.dropFrame(); });
 }
 
 void CliLive::readStdin() {

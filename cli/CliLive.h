@@ -8,8 +8,10 @@
 
 #include "link/event_frames.h"
 
+class ChipPollThread;
 class CliOutput;
 class CliSession;
+class MonitorThread;
 class QSocketNotifier;
 class SampleStream;
 
@@ -40,6 +42,8 @@ private:
     CliSession* m_Session;
     CliOutput* m_Out;
     SampleStream* m_Stream;
+    MonitorThread* m_Monitor = nullptr;
+    ChipPollThread* m_ChipPoll = nullptr;
     EventFrameAssembler m_Frames;
     QSocketNotifier* m_Stdin = nullptr;
     bool m_Running = false;

@@ -35,8 +35,3 @@ Q_DECLARE_METATYPE(TouchEvent)
 qint64 Steady_Ms();
 // Milliseconds since the epoch.
 qint64 Wall_Ms();
-
-// The monitor globals of channel ch as they stand now, stamped with the
-// steady and wall clocks; what the processing thread publishes and what the
-// monitoring dialog would read.
-MonitorSample MonitorSample_FromGlobals(int ch);

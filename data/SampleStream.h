@@ -57,7 +57,8 @@ public:
     void jumpTo(qint64 streamMs);
 
 public slots:
-    // A live sample stamped with the steady clock (MonitorSample_FromGlobals):
+    // A live sample stamped with the steady clock (Steady_Ms), as the
+    // monitoring thread publishes it:
     // its tMs is rebased onto the origin before it is announced.
     void publishLive(MonitorSample sample);
     // A sample whose tMs already counts from the origin (replay).

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "app/globals.h"
 
@@ -40,8 +41,18 @@ class EventFrameAssembler {
 public:
     EventFrameEvent feed(uint8_t b, int channels) { return EventFrame_Feed(m_frame, &m_len, b, channels); }
     int length() const { return m_len; }
+    // Bytes were lost: the frame in progress counts as overgrown, so nothing
+    // is decoded until the next STX.
+    void dropFrame() { m_len = kEventFrameSize + 1; }
 
 private:
     uint8_t m_frame[kEventFrameSize] = {};
     int m_len = 0;
 };
+
+// Takes every byte of the debug ring not taken yet, oldest first, and hands
+// it to take. When the receive thread has lapped the reader, the reader
+// resumes at the oldest byte still in the ring and lapped() is called first:
+// whatever was being assembled from the lost bytes must be dropped. The
+// ring's one consumer (the window or tkeval-cli) calls this on its thread.
+void DebugRing_Drain(const std::function<void(uint8_t)>& take, const std::function<void()>& lapped);

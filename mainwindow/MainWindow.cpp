@@ -106,16 +106,16 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     Link_AbortExchanges(false);
     g_ThreadUART = new ReceiveThread();
     g_ThreadUART->start();
-    g_CMD_Thread = new ChipPollThread(*m_Image, this);
-    g_CMD_Thread->start();
-    g_Proc_Thread = new MonitorThread(*m_Image, this);
-    g_Proc_Thread->start();
+    m_ChipPoll = new ChipPollThread(*m_Image, this);
+    m_ChipPoll->start();
+    m_Monitor = new MonitorThread(*m_Image, this);
+    m_Monitor->start();
 
     connect(g_ThreadUART, &ReceiveThread::bytesReceived, this, &MainWindow::onBytesReceived);
     connect(g_ThreadUART, &ReceiveThread::lineFailed, this, &MainWindow::onLineFailed);
-    connect(g_CMD_Thread, &ChipPollThread::chipFound, this, &MainWindow::onChipFound);
-    connect(g_CMD_Thread, &ChipPollThread::chipLost, this, &MainWindow::onChipLost);
-    connect(g_Proc_Thread, &MonitorThread::sampleReady, m_Stream, &SampleStream::publishLive);
+    connect(m_ChipPoll, &ChipPollThread::chipFound, this, &MainWindow::onChipFound);
+    connect(m_ChipPoll, &ChipPollThread::chipLost, this, &MainWindow::onChipLost);
+    connect(m_Monitor, &MonitorThread::sampleReady, m_Stream, &SampleStream::publishLive);
     connect(m_Stream, &SampleStream::sampleAdded, this, &MainWindow::Show_MonitorSample);
     connect(ui->pushButton_TEST, &QPushButton::clicked, this, &MainWindow::onTestClicked);
     connect(ui->comboBox_COM, &QComboBox::textActivated, this, &MainWindow::onPortActivated);
@@ -215,11 +215,11 @@ MainWindow::~MainWindow() {
     // narrowing token back to it as it goes.
     delete m_SnrDialog;
     // Each destructor stops and waits for its thread, should close not have.
-    delete g_Proc_Thread;
-    delete g_CMD_Thread;
+    delete m_Monitor;
+    delete m_ChipPoll;
     delete g_ThreadUART;
-    g_Proc_Thread = nullptr;
-    g_CMD_Thread = nullptr;
+    m_Monitor = nullptr;
+    m_ChipPoll = nullptr;
     g_ThreadUART = nullptr;
     delete m_MonitoringDialog;
     m_MonitoringDialog = nullptr;
@@ -275,13 +275,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     Link_AbortExchanges(true);
     Stop_Replay();
     m_Recorder->stop();
-    if (g_Proc_Thread != nullptr) {
-        g_Proc_Thread->Stop();
-        g_Proc_Thread->wait();
+    if (m_Monitor != nullptr) {
+        m_Monitor->Stop();
+        m_Monitor->wait();
     }
-    if (g_CMD_Thread != nullptr) {
-        g_CMD_Thread->Stop();
-        g_CMD_Thread->wait();
+    if (m_ChipPoll != nullptr) {
+        m_ChipPoll->Stop();
+        m_ChipPoll->wait();
     }
     if (g_ThreadUART != nullptr) {
         g_ThreadUART->Stop();

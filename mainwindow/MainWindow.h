@@ -13,8 +13,10 @@
 #include <memory>
 
 #include "handoff/SnrReportReader.h"
+#include "link/event_frames.h"
 
 class MonitoringDialog;
+class MonitorThread;
 class MonitorNarrowing;
 class LogPlayer;
 class LogRecorder;
@@ -25,6 +27,7 @@ class SnrDialog;
 class SignalsWindow;
 struct MonitorSample;
 class ChannelIndicator;
+class ChipPollThread;
 class RegisterCell;
 class RegisterImage;
 class QCloseEvent;
@@ -92,8 +95,15 @@ public:
     // connected by Connect_FirstCmdLinePort. Takes effect at the next search.
     void setCommandLinePorts(const QStringList& ports) { m_CmdLinePorts = ports; }
 
+    // The newest SBF status the board sent for channel ch: bit k = SBF k.
+    int sbfStatus(int ch) const { return ch >= 0 && ch < kMaxChannels ? m_SbfStatus[ch] : 0; }
+
     // "v3.2" while a board whose firmware was accepted is connected, else empty.
     QString firmwareText() const;
+
+    // The window's worker threads, running from construction to close.
+    ChipPollThread* chipPollThread() const { return m_ChipPoll; }
+    MonitorThread* monitorThread() const { return m_Monitor; }
 
     // The window's copy of the chip's registers.
     RegisterImage* registerImage() const { return m_Image; }
@@ -141,6 +151,8 @@ protected slots:
     void UART_Connection();
     void UART_Disconnection();
     void onBytesReceived();
+    // One byte of the debug ring: shown when show, and fed to the event frames.
+    void Take_DebugByte(uint8_t b, bool show, QString& out, int channels);
     void onLineFailed(int iPort);
     void onChipFound();
     void onChipLost();
@@ -227,13 +239,16 @@ private:
     SnrReportFile m_LastSnr;
 
     RegisterImage* m_Image = nullptr;
-    uint8_t m_Firmware = 0;
-    QStringList m_CmdLinePorts;  // version x 10 the board reported at connect; 0 before the answer
+    ChipPollThread* m_ChipPoll = nullptr;
+    MonitorThread* m_Monitor = nullptr;
+    uint8_t m_Firmware = 0;  // version x 10 the board reported at connect; 0 before the answer
+    QStringList m_CmdLinePorts;
+    // The event frame being assembled from the Debug tab's bytes. It persists
+    // between batches because a frame may be split across them, and across
+    // connections because nothing tells where the board was in a frame when
+    // the port went away.
+    EventFrameAssembler m_Frames;
+    uint8_t m_SbfStatus[kMaxChannels] = {};
     // Filled from hint.txt when the window is built.
     RegisterCell* m_RegCells[256] = {};
 };
-
-// The event frame being assembled from the Debug tab's bytes and its length
-// (kEventFrameSize bytes). GUI thread only; kept across connections.
-extern uint8_t g_EventFrame[];
-extern int g_EventFrameLen;

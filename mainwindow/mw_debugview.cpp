@@ -11,12 +11,6 @@
 #include "ui_MainWindow.h"
 #include "views/MonitoringDialog.h"
 
-// It persists between calls because a frame may be split across receive
-// batches, and across connections because nothing tells us where the board
-// was in a frame when the port went away.
-uint8_t g_EventFrame[kEventFrameSize] = {};
-int g_EventFrameLen = 0;
-
 namespace {
 // The view is a live log, not an archive: left ticked for a day at a steady
 // stream it would otherwise eat all memory and slow every insertion. Once it
@@ -56,40 +50,27 @@ void MainWindow::onBytesReceived() {
     QString rest;
     auto shown = [&]() -> QString& { return first.isEmpty() ? first : rest; };
 
-    int32_t read = g_DebugReadCount.load(std::memory_order_acquire);
-    for (;;) {
-        const int32_t write = g_DebugWriteCount.load(std::memory_order_acquire);
-        if (read == write) break;
-        // Unsigned: the counts run on for weeks and may wrap.
-        if (static_cast<uint32_t>(write) - static_cast<uint32_t>(read) > static_cast<uint32_t>(kRingSize)) {
-            // The receive thread lapped us: the slots ahead hold newer bytes
-            // than their position says. Resume at the oldest byte still there
-            // and drop the frame in progress rather than splice two streams.
-            read = static_cast<int32_t>(static_cast<uint32_t>(write) - kRingSize);
-            g_EventFrameLen = kEventFrameSize + 1;
-        }
-        const uint8_t b = g_DebugRing[read & kRingMask].load(std::memory_order_relaxed);
-        read = static_cast<int32_t>(static_cast<uint32_t>(read) + 1);
-        g_DebugReadCount.store(read, std::memory_order_release);
-
-        if (show) {
-            QString& out = shown();
-            out += QChar(static_cast<char16_t>(b));  // bytes 0x80..0xFF as Latin-1
-            if (b == 0x03) out += QStringLiteral("\r\n");
-        }
-
-        const EventFrameEvent ev = EventFrame_Feed(g_EventFrame, &g_EventFrameLen, b, g_SizeOfChannel.load());
-        if (ev.kind == EventFrameEvent::Touch) {
-            showTouchMask(ev.touchMask);
-        } else if (ev.kind == EventFrameEvent::Status) {
-            for (int i = 0; i < ev.statusCount; ++i) g_SbfStatus[i].store(ev.status[i], std::memory_order_relaxed);
-            if (m_MonitoringDialog && m_MonitoringDialog->isVisible()) {
-                for (int i = 0; i < ev.statusCount; ++i)
-                    m_MonitoringDialog->Update_SbfStatus(static_cast<uint8_t>(i),
-                                                         static_cast<uint8_t>(g_SbfStatus[i].load() & 0xFF));
-            }
-        }
-    }
+    const int channels = g_SizeOfChannel.load();
+    // A lapped ring: drop the frame in progress rather than splice two streams.
+    DebugRing_Drain([&](uint8_t b) { Take_DebugByte(b, show, shown(), channels); }, [this] { m_Frames.dropFrame(); });
 
     if (!first.isEmpty()) AppendToView(ui->textEdit_debug, first, rest);
+}
+
+void MainWindow::Take_DebugByte(uint8_t b, bool show, QString& out, int channels) {
+    if (show) {
+        out += QChar(static_cast<char16_t>(b));  // bytes 0x80..0xFF as Latin-1
+        if (b == 0x03) out += QStringLiteral("\r\n");
+    }
+
+    const EventFrameEvent ev = m_Frames.feed(b, channels);
+    if (ev.kind == EventFrameEvent::Touch) {
+        showTouchMask(ev.touchMask);
+    } else if (ev.kind == EventFrameEvent::Status) {
+        for (int i = 0; i < ev.statusCount; ++i) m_SbfStatus[i] = ev.status[i];
+        if (m_MonitoringDialog && m_MonitoringDialog->isVisible()) {
+            for (int i = 0; i < ev.statusCount; ++i)
+                m_MonitoringDialog->Update_SbfStatus(static_cast<uint8_t>(i), m_SbfStatus[i]);
+        }
+    }
 }

@@ -95,9 +95,7 @@ void MainWindow::Show_MonitorSample(const MonitorSample& sample) {
 void MainWindow::showSbfStatus() {
     if (!m_MonitoringDialog || !m_MonitoringDialog->isVisible()) return;
     const int channels = std::min(g_SizeOfChannel.load(), kMaxChannels);
-    for (int i = 0; i < channels; ++i)
-        m_MonitoringDialog->Update_SbfStatus(static_cast<uint8_t>(i),
-                                             static_cast<uint8_t>(g_SbfStatus[i].load() & 0xFF));
+    for (int i = 0; i < channels; ++i) m_MonitoringDialog->Update_SbfStatus(static_cast<uint8_t>(i), m_SbfStatus[i]);
 }
 
 void MainWindow::onSenseToggled(bool bToggled) {

@@ -73,10 +73,10 @@ void MainWindow::Init_Logging() {
     // Rows pause while the board is away; the log says why.
     connect(g_ThreadUART, &ReceiveThread::lineFailed, this,
             [this] { Mark_Board(false, tr("board lost: the port %1 failed").arg(m_PortPath)); });
-    connect(g_CMD_Thread, &ChipPollThread::chipLost, this, [this] {
+    connect(m_ChipPoll, &ChipPollThread::chipLost, this, [this] {
         Mark_Board(false, tr("board lost: no chip answers at I2C address %1").arg(Hex2(g_I2C_Addr.load())));
     });
-    connect(g_CMD_Thread, &ChipPollThread::chipFound, this, [this] {
+    connect(m_ChipPoll, &ChipPollThread::chipFound, this, [this] {
         Mark_Board(true, tr("board back: the chip answers at I2C address %1").arg(Hex2(g_I2C_Addr.load())));
     });
     connect(ui->pushButton_Sense, &QPushButton::toggled, this,

@@ -7,14 +7,11 @@
 #include "link/commands.h"
 #include "workers/BoardOps.h"
 
-ChipPollThread* g_CMD_Thread = nullptr;
-
 ChipPollThread::ChipPollThread(RegisterImage& image, QObject* parent) : QThread(parent), m_Image(image) {}
 
 ChipPollThread::~ChipPollThread() {
     Stop();
     wait();
-    if (g_CMD_Thread == this) g_CMD_Thread = nullptr;
 }
 
 void ChipPollThread::Stop() {

@@ -36,5 +36,3 @@ private:
     Interruptible_Sleep m_Sleep;  // between passes; Stop() wakes it
     RegisterImage& m_Image;
 };
-
-extern ChipPollThread* g_CMD_Thread;

@@ -1,11 +1,11 @@
 #include "workers/MonitorThread.h"
 
+#include <algorithm>
+
 #include "app/globals.h"
 #include "data/RegisterImage.h"
 #include "link/commands.h"
 #include "workers/decode.h"
-
-MonitorThread* g_Proc_Thread = nullptr;
 
 namespace {
 
@@ -33,7 +33,6 @@ MonitorThread::MonitorThread(RegisterImage& image, QObject* parent) : QThread(pa
 MonitorThread::~MonitorThread() {
     Stop();
     wait();
-    if (g_Proc_Thread == this) g_Proc_Thread = nullptr;
 }
 
 void MonitorThread::Stop() {
@@ -73,13 +72,31 @@ void MonitorThread::Select(uint8_t dev, int family, int ch) {
 void MonitorThread::Publish(int family, int ch, const uint8_t* img) {
     const decode::ChannelValues v = decode::Decode_Channel(family, img, ch);
     for (int k = 0; k < kMaxSbf; ++k) {
-        if (v.hasRef) g_Ref_Cnt[k].store(v.ref[k], std::memory_order_relaxed);
-        g_Sen_Cnt[ch][k].store(v.sen[k], std::memory_order_relaxed);
-        g_Diff_Per_Tick[ch][k].store(v.diff[k], std::memory_order_relaxed);
-        if (v.hasOffset) g_Offset_Per_Tick[ch][k].store(v.offset[k], std::memory_order_relaxed);
+        if (v.hasRef) m_Ref[k].store(v.ref[k], std::memory_order_relaxed);
+        m_Sense[ch][k].store(v.sen[k], std::memory_order_relaxed);
+        m_Diff[ch][k].store(v.diff[k], std::memory_order_relaxed);
+        if (v.hasOffset) m_Offset[ch][k].store(v.offset[k], std::memory_order_relaxed);
     }
-    g_MonChannel.store(static_cast<uint8_t>(ch), std::memory_order_release);
-    emit sampleReady(MonitorSample_FromGlobals(ch));
+    m_LastChannel.store(static_cast<uint8_t>(ch), std::memory_order_release);
+    emit sampleReady(latestSample(ch));
+}
+
+MonitorSample MonitorThread::latestSample(int ch) const {
+    MonitorSample s;
+    s.tMs = Steady_Ms();
+    s.wallMs = Wall_Ms();
+    s.channel = ch;
+    if (ch < 0 || ch >= kMaxChannels) return s;
+    s.sbfCount = std::clamp(g_SizeOfSBF.load(std::memory_order_acquire), 0, kMaxSbf);
+    // All four, whatever the SBF count: the indicators show the third SBF even
+    // on a chip configured with fewer.
+    for (int k = 0; k < kMaxSbf; ++k) {
+        s.ref[k] = m_Ref[k].load(std::memory_order_relaxed);
+        s.sense[k] = m_Sense[ch][k].load(std::memory_order_relaxed);
+        s.diff[k] = m_Diff[ch][k].load(std::memory_order_relaxed);
+        s.offset[k] = m_Offset[ch][k].load(std::memory_order_relaxed);
+    }
+    return s;
 }
 
 int MonitorThread::Proc_Cycle() {
@@ -88,13 +105,13 @@ int MonitorThread::Proc_Cycle() {
 
     const int limit = ChannelLimit(family);
     const uint16_t mask = g_MonChannelMask.load(std::memory_order_acquire);
-    int ch = g_ProcChannel.load(std::memory_order_acquire);
+    int ch = m_Selected.load(std::memory_order_acquire);
     // A channel no longer selected (or out of range) is neither read nor
     // published: move on to the next selected one first.
     if (ch >= limit || !(mask & (1u << ch))) {
         ch = decode::Next_Selected_Channel(ch, limit, mask);
         if (ch < 0) return 0;
-        g_ProcChannel.store(static_cast<uint8_t>(ch), std::memory_order_release);
+        m_Selected.store(static_cast<uint8_t>(ch), std::memory_order_release);
     }
 
     const uint8_t dev = Chip_AddressByte();
@@ -104,7 +121,7 @@ int MonitorThread::Proc_Cycle() {
     for (int i = 0; i < plan.preCount; ++i)
         if (!ReadRegs(dev, plan.pre[i].reg, plan.pre[i].len, img)) return 0;
     const decode::RefSlot ref = decode::Reference_Slot(family, img);
-    if (ref.slot >= 0 && ref.slot < kMaxSbf) g_Ref_Cnt[ref.slot].store(ref.value, std::memory_order_relaxed);
+    if (ref.slot >= 0 && ref.slot < kMaxSbf) m_Ref[ref.slot].store(ref.value, std::memory_order_relaxed);
 
     const uint8_t selReg = static_cast<uint8_t>(decode::Selection_Register(family));
     if (!ReadRegs(dev, selReg, 1, img)) return 0;
@@ -125,7 +142,7 @@ int MonitorThread::Proc_Cycle() {
     // Re-read: a channel deselected while we read is not selected again.
     const int next = decode::Next_Selected_Channel(ch, limit, g_MonChannelMask.load(std::memory_order_acquire));
     if (next >= 0) {
-        g_ProcChannel.store(static_cast<uint8_t>(next), std::memory_order_release);
+        m_Selected.store(static_cast<uint8_t>(next), std::memory_order_release);
         Select(dev, family, next);
     }
     return 1;

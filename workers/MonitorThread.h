@@ -26,6 +26,17 @@ public:
     // published. Runs on the calling thread.
     int Proc_Cycle();
 
+    // The newest values of channel ch (the reference counts are the chip's,
+    // shared by every channel), stamped now; what the thread publishes for a
+    // channel. Any thread.
+    MonitorSample latestSample(int ch) const;
+    // The channel published last, and the one selected on the chip (read or
+    // selected next).
+    int lastChannel() const { return m_LastChannel.load(std::memory_order_acquire); }
+    int selectedChannel() const { return m_Selected.load(std::memory_order_acquire); }
+    // Where the next cycle starts; before the thread runs.
+    void setSelectedChannel(int ch) { m_Selected.store(static_cast<uint8_t>(ch), std::memory_order_release); }
+
     std::atomic<bool> m_Stop{false};
 
     static constexpr unsigned kCycleIntervalMs = 50;
@@ -45,6 +56,12 @@ private:
 
     Interruptible_Sleep m_Sleep;  // between passes; Stop() wakes it
     RegisterImage& m_Image;
-};
 
-extern MonitorThread* g_Proc_Thread;
+    // Written by the cycle, read by latestSample from any thread.
+    std::atomic<uint16_t> m_Ref[kMaxSbf] = {};
+    std::atomic<uint16_t> m_Sense[kMaxChannels][kMaxSbf] = {};
+    std::atomic<int32_t> m_Diff[kMaxChannels][kMaxSbf] = {};
+    std::atomic<int32_t> m_Offset[kMaxChannels][kMaxSbf] = {};
+    std::atomic<uint8_t> m_LastChannel{0};
+    std::atomic<uint8_t> m_Selected{0};
+};

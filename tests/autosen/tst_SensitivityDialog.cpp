@@ -17,6 +17,7 @@
 #include "ui_SnrDialog.h"
 #include "views/ChannelIndicator.h"
 #include "views/RegisterCell.h"
+#include "workers/MonitorThread.h"
 
 // The dialog driven through its buttons against the simulated board, with the
 // main window and its worker threads doing the monitoring as in the program.
@@ -178,7 +179,7 @@ void tst_SensitivityDialog::diffOfTen_notAccepted_retryKeepsFirstSavedValues() {
 
     QPointer<SensitivityDialog> dlg = ClickSen(h, ch);
     QVERIFY(dlg);
-    QTRY_VERIFY_WITH_TIMEOUT(g_Diff_Per_Tick[ch][2].load() == 10, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(h.window()->monitorThread()->latestSample(ch).diff[2] == 10, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(dlg->ui->label_msg->text(), kTooFew, kRunMs);
     QCOMPARE(dlg->procedure()->samples(), 0);
 

@@ -201,16 +201,23 @@ private slots:
     // A reconnection continues the history's time axis with the releases of
     // held keys; a replay starts it afresh.
     void streamKeepsAxisAcrossReconnection() {
+        const auto live = [] {
+            MonitorSample s;
+            s.tMs = Steady_Ms();
+            s.wallMs = Wall_Ms();
+            s.channel = 2;
+            return s;
+        };
         SampleStream stream;
         stream.restart();
         stream.publishTouchMask(0x4);
-        stream.publishLive(MonitorSample_FromGlobals(2));
+        stream.publishLive(live());
         QTest::qWait(30);
         stream.restart();
         QCOMPARE(stream.touchMask(), uint16_t(0));
         QCOMPARE(stream.history().touchMask(), uint16_t(0));
         QSignalSpy added(&stream, &SampleStream::sampleAdded);
-        stream.publishLive(MonitorSample_FromGlobals(2));
+        stream.publishLive(live());
         QCOMPARE(added.size(), 1);
         // The stream counts from the new origin, the history runs on.
         QVERIFY(added[0][0].value<MonitorSample>().tMs < 30);

@@ -102,12 +102,12 @@ private slots:
         Start(4, 4);
         Receive(F("CEF071"));
         const int status[4] = {0xF, 0x0, 0x7, 0x1};
-        for (int c = 0; c < 4; ++c) QCOMPARE(g_SbfStatus[c].load(), status[c]);
+        for (int c = 0; c < 4; ++c) QCOMPARE(w->sbfStatus(c), status[c]);
         // Hidden dialog: no status passed on.
         QVERIFY(w->monitoringDialog()->column(0, 1)->ui->label_OFFSET_PER->styleSheet().isEmpty());
         // Too few digits: ignored.
         Receive(F("CE1"));
-        QCOMPARE(g_SbfStatus[0].load(), 15);
+        QCOMPARE(w->sbfStatus(0), 15);
 
         w->ui->pushButton_Dlg->click();
         Receive(F("CEF071"));

@@ -39,11 +39,18 @@ class tst_Display : public QObject {
     static void Touch(MainWindow* w, int mask) {
         QVERIFY(QMetaObject::invokeMethod(w, "showTouchMask", Q_ARG(int, mask)));
     }
-    // What the monitoring thread publishes: the newest channel's values, into
-    // the window's sample stream.
-    static void Monitor(MainWindow* w) {
-        w->sampleStream()->publishLive(MonitorSample_FromGlobals(g_MonChannel.load()));
+    // A publication of channel ch as the monitoring thread makes it, values
+    // still to be filled in.
+    static MonitorSample Sample(int ch) {
+        MonitorSample s;
+        s.tMs = Steady_Ms();
+        s.wallMs = Wall_Ms();
+        s.channel = ch;
+        s.sbfCount = g_SizeOfSBF.load();
+        return s;
     }
+    // Into the window's sample stream, as the monitoring thread publishes.
+    static void Monitor(MainWindow* w, const MonitorSample& s) { w->sampleStream()->publishLive(s); }
 
 private slots:
     void touch_lampsAndRegisters_data() {
@@ -116,16 +123,16 @@ private slots:
         MwHarness h(Offline("TK2C", 8, 3));
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
+        MonitorSample five = Sample(5);
         for (int s = 0; s < kMaxSbf; ++s) {
-            g_Ref_Cnt[s] = 1000 + s;
-            g_Sen_Cnt[5][s] = 2000 + s;
-            g_Diff_Per_Tick[5][s] = -10 - s;
-            g_Offset_Per_Tick[5][s] = 30 + s;
+            five.ref[s] = static_cast<uint16_t>(1000 + s);
+            five.sense[s] = static_cast<uint16_t>(2000 + s);
+            five.diff[s] = -10 - s;
+            five.offset[s] = 30 + s;
         }
-        g_MonChannel = 5;
         MonitoringDialog* d = w->monitoringDialog();
         const QString unseen = d->column(0, 5)->ui->label_SIN_CNT->text();
-        Monitor(w);
+        Monitor(w, five);
         QCOMPARE(w->channelIndicators[5]->ui->label_RIN_CNT->text(), QString("1002"));
         QCOMPARE(w->channelIndicators[5]->ui->label_SIN_CNT->text(), QString("2002"));
         QCOMPARE(w->channelIndicators[5]->ui->label_DIFF_PER->text(), QString("-12"));
@@ -135,7 +142,8 @@ private slots:
         QCOMPARE(d->column(0, 5)->ui->label_SIN_CNT->text(), unseen);
 
         w->ui->pushButton_Dlg->click();
-        Monitor(w);
+        five.tMs = Steady_Ms();
+        Monitor(w, five);
         for (int s = 0; s < 3; ++s) {
             SbfColumn* col = d->column(s, 5);
             QCOMPARE(col->ui->label_RIN_CNT->text(), QString::number(1000 + s));
@@ -149,12 +157,12 @@ private slots:
     void monitor_oneSbf_indicatorStillIndexTwo() {
         MwHarness h(Offline("TK2C", 4, 1));
         QVERIFY2(h.start(), qPrintable(h.error()));
-        g_Ref_Cnt[0] = 1;
-        g_Ref_Cnt[2] = 333;
-        g_Sen_Cnt[1][2] = 444;
-        g_Diff_Per_Tick[1][2] = 55;
-        g_MonChannel = 1;
-        Monitor(h.window());
+        MonitorSample one = Sample(1);
+        one.ref[0] = 1;
+        one.ref[2] = 333;
+        one.sense[2] = 444;
+        one.diff[2] = 55;
+        Monitor(h.window(), one);
         QCOMPARE(h.window()->channelIndicators[1]->ui->label_RIN_CNT->text(), QString("333"));
         QCOMPARE(h.window()->channelIndicators[1]->ui->label_SIN_CNT->text(), QString("444"));
         QCOMPARE(h.window()->channelIndicators[1]->ui->label_DIFF_PER->text(), QString("55"));
@@ -164,8 +172,7 @@ private slots:
         MwHarness h(Offline("TK2C", 4, 4));
         QVERIFY2(h.start(), qPrintable(h.error()));
         h.window()->ui->pushButton_Dlg->click();
-        g_MonChannel = 200;
-        Monitor(h.window());  // must neither crash nor touch a column
+        Monitor(h.window(), Sample(200));  // must neither crash nor touch a column
         QCOMPARE(h.window()->monitoringDialog()->lastMarkedChannel(), 0);
     }
 
@@ -173,7 +180,15 @@ private slots:
         MwHarness h(Offline("TK2C", 4, 3));
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        g_SbfStatus[2] = 0x05;
+        // A status frame from the board: SBF 0 and 2 of channel 2 flagged.
+        const QByteArray frame(
+            "\x02"
+            "CE0050\x03");
+        int32_t at = g_DebugWriteCount.load();
+        for (char c : frame) g_DebugRing[at++ & kRingMask].store(static_cast<uint8_t>(c));
+        g_DebugWriteCount.store(at, std::memory_order_release);
+        QVERIFY(QMetaObject::invokeMethod(w, "onBytesReceived"));
+        QCOMPARE(w->sbfStatus(2), 0x05);
         QVERIFY(QMetaObject::invokeMethod(w, "showSbfStatus"));
         QVERIFY(w->monitoringDialog()->column(1, 2)->ui->label_OFFSET_PER->styleSheet().isEmpty());
 

@@ -219,7 +219,7 @@ private slots:
     void closeWithPortOpen_endsAllThreads() {
         MwHarness h;
         QVERIFY2(h.start(), qPrintable(h.error()));
-        QThread* threads[] = {g_Proc_Thread, g_CMD_Thread, g_ThreadUART};
+        QThread* threads[] = {h.window()->monitorThread(), h.window()->chipPollThread(), g_ThreadUART};
         h.window()->close();
         for (QThread* t : threads) QVERIFY(t->isFinished());
         QVERIFY(!h.window()->isVisible());
@@ -231,7 +231,7 @@ private slots:
         MwHarness h;
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        QThread* threads[] = {g_Proc_Thread, g_CMD_Thread, g_ThreadUART};
+        QThread* threads[] = {h.window()->monitorThread(), h.window()->chipPollThread(), g_ThreadUART};
         // Monitoring keeps the processing thread asking for the lock.
         g_MonChannelMask = 0x0001;
         g_SenseOn = 1;

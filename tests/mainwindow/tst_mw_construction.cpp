@@ -186,8 +186,8 @@ private slots:
         QCOMPARE(g_I2C_Connected.load(), 0);
         QVERIFY(w->monitoringDialogIfBuilt() == nullptr);  // built on first use
         QVERIFY(g_ThreadUART && g_ThreadUART->isRunning() && g_ThreadUART->parent() == nullptr);
-        QVERIFY(g_CMD_Thread && g_CMD_Thread->isRunning() && g_CMD_Thread->parent() == w);
-        QVERIFY(g_Proc_Thread && g_Proc_Thread->isRunning() && g_Proc_Thread->parent() == w);
+        QVERIFY(w->chipPollThread() && w->chipPollThread()->isRunning() && w->chipPollThread()->parent() == w);
+        QVERIFY(w->monitorThread() && w->monitorThread()->isRunning() && w->monitorThread()->parent() == w);
     }
 
     void portList_extraAndCommandLinePathsOnce() {

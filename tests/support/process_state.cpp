@@ -29,21 +29,6 @@ void Reset_ProcessState() {
 
     g_SenseOn = 0;
     g_MonChannelMask = 0;
-    g_MonChannel = 0;
-    g_ProcChannel = 0;
-    for (auto& v : g_Ref_Cnt) v = 0;
-    for (auto& row : g_Sen_Cnt)
-        for (auto& v : row) v = 0;
-    for (auto& row : g_Diff_Per_Tick)
-        for (auto& v : row) v = 0;
-    for (auto& row : g_Offset_Per_Tick)
-        for (auto& v : row) v = 0;
-    for (auto& v : g_SbfStatus) v = 0;
-
-    std::memset(g_EventFrame, 0, kEventFrameSize);
-    g_EventFrameLen = 0;
 
     g_ThreadUART = nullptr;
-    g_CMD_Thread = nullptr;
-    g_Proc_Thread = nullptr;
 }

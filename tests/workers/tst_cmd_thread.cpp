@@ -139,15 +139,16 @@ void tst_cmd_thread::destroyingRunningThread_stopsIt() {
     RegisterImage image;
     auto* cmd = new ChipPollThread(image);
     auto* proc = new MonitorThread(image);
-    g_CMD_Thread = cmd;
-    g_Proc_Thread = proc;
+    QSignalSpy cmdDone(cmd, &QThread::finished);
+    QSignalSpy procDone(proc, &QThread::finished);
     cmd->start();
     proc->start();
     QTRY_VERIFY(cmd->isRunning() && proc->isRunning());
+    // A QThread destroyed while running would abort the process.
     delete proc;
     delete cmd;
-    QVERIFY(g_CMD_Thread == nullptr);
-    QVERIFY(g_Proc_Thread == nullptr);
+    QCOMPARE(cmdDone.count(), 1);
+    QCOMPARE(procDone.count(), 1);
 }
 
 QTEST_MAIN(tst_cmd_thread)

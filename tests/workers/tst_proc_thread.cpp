@@ -99,7 +99,7 @@ void tst_proc_thread::channelBeyondFamilyTag_isSkippedNotStalledOn() {
     int published = 0;
     for (int i = 0; i < 8; ++i) published += proc.Proc_Cycle();
     QVERIFY(published >= 3);
-    QCOMPARE(int(g_MonChannel), 1);
+    QCOMPARE(proc.lastChannel(), 1);
     QVERIFY(!rig.host.selectionEverWritten(6));
 }
 
@@ -108,14 +108,14 @@ void tst_proc_thread::staleProcChannel_movesToASelectedOneWithinBounds() {
     QVERIFY(rig.start());
     rig.host.setSelectDelay(0);
     rig.monitor(1u << 3);
-    g_ProcChannel = 200;
     MonitorThread proc(rig.image);
+    proc.setSelectedChannel(200);
     QSignalSpy spy(&proc, &MonitorThread::sampleReady);
     QCOMPARE(proc.Proc_Cycle(), 0);  // selects channel 3 on the chip
-    QCOMPARE(int(g_ProcChannel), 3);
+    QCOMPARE(proc.selectedChannel(), 3);
     QVERIFY(rig.host.log()->wasWritten(0x6F, 3));
     QCOMPARE(proc.Proc_Cycle(), 1);
-    QCOMPARE(int(g_MonChannel), 3);
+    QCOMPARE(proc.lastChannel(), 3);
     QCOMPARE(spy.count(), 1);
 }
 
@@ -221,14 +221,14 @@ void tst_proc_thread::family4_publishedValuesAreTheIntendedOnes() {
         for (int k = 0; k < 4; ++k) {
             const SimSensing want = chip.intended(c, k);
             const QByteArray where = QString("ch %1 sbf %2").arg(c).arg(k).toLatin1();
-            QVERIFY2(int(g_Sen_Cnt[c][k]) == want.sense, where);
-            QVERIFY2(g_Diff_Per_Tick[c][k] == want.diff, where);
-            QVERIFY2(g_Offset_Per_Tick[c][k] == want.offset, where);
+            QVERIFY2(int(rig.proc->latestSample(c).sense[k]) == want.sense, where);
+            QVERIFY2(rig.proc->latestSample(c).diff[k] == want.diff, where);
+            QVERIFY2(rig.proc->latestSample(c).offset[k] == want.offset, where);
         }
     }
-    QCOMPARE(g_Diff_Per_Tick[6][0].load(), -700);
-    const int last = g_MonChannel;
-    for (int k = 0; k < 4; ++k) QCOMPARE(int(g_Ref_Cnt[k]), chip.intended(last, k).ref);
+    QCOMPARE(rig.proc->latestSample(6).diff[0], -700);
+    const int last = rig.proc->lastChannel();
+    for (int k = 0; k < 4; ++k) QCOMPARE(int(rig.proc->latestSample(0).ref[k]), chip.intended(last, k).ref);
 }
 
 void tst_proc_thread::family2_publishedValuesAreTheIntendedOnes() {
@@ -259,15 +259,15 @@ void tst_proc_thread::family2_publishedValuesAreTheIntendedOnes() {
         for (int k = 0; k < 3; ++k) {
             const SimSensing want = chip.intended(c, k);
             const QByteArray where = QString("ch %1 sbf %2").arg(c).arg(k).toLatin1();
-            QVERIFY2(int(g_Sen_Cnt[c][k]) == want.sense, where);
-            QVERIFY2(g_Diff_Per_Tick[c][k] == want.diff, where);
-            QVERIFY2(g_Offset_Per_Tick[c][k] == want.offset, where);
+            QVERIFY2(int(rig.proc->latestSample(c).sense[k]) == want.sense, where);
+            QVERIFY2(rig.proc->latestSample(c).diff[k] == want.diff, where);
+            QVERIFY2(rig.proc->latestSample(c).offset[k] == want.offset, where);
         }
     }
-    QCOMPARE(g_Diff_Per_Tick[0][1].load(), -200);
-    QCOMPARE(g_Offset_Per_Tick[0][0].load(), -1);
+    QCOMPARE(rig.proc->latestSample(0).diff[1], -200);
+    QCOMPARE(rig.proc->latestSample(0).offset[0], -1);
     // Channel 2 was never published; its offset block is not taken for another.
-    for (int k = 0; k < 4; ++k) QCOMPARE(g_Offset_Per_Tick[2][k].load(), 0);
+    for (int k = 0; k < 4; ++k) QCOMPARE(rig.proc->latestSample(2).offset[k], 0);
 }
 
 void tst_proc_thread::family0_referenceSlotsFillOneByOne() {
@@ -286,9 +286,9 @@ void tst_proc_thread::family0_referenceSlotsFillOneByOne() {
 
     SimChip chip = rig.chipCopy();
     for (int k = 0; k < 4; ++k) {
-        QCOMPARE(int(g_Ref_Cnt[k]), chip.intended(2, k).ref);
-        QCOMPARE(int(g_Sen_Cnt[2][k]), chip.intended(2, k).sense);
-        QCOMPARE(g_Diff_Per_Tick[2][k].load(), 77);
+        QCOMPARE(int(rig.proc->latestSample(0).ref[k]), chip.intended(2, k).ref);
+        QCOMPARE(int(rig.proc->latestSample(2).sense[k]), chip.intended(2, k).sense);
+        QCOMPARE(rig.proc->latestSample(2).diff[k], 77);
     }
     QCOMPARE(Values(rig.host.log()->writesTo(0x4F)), std::set<int>{0x0A});
 }

@@ -62,16 +62,15 @@ public:
     }
 
     // Starts the processing thread and records, on that thread, every channel
-    // it publishes (the queued slot would read g_MonChannel too late).
+    // it publishes.
     MonitorThread* startProc() {
         proc = new MonitorThread(image);
-        g_Proc_Thread = proc;
         QObject::connect(
             proc, &MonitorThread::sampleReady, proc,
-            [this] {
+            [this](const MonitorSample& s) {
                 QMutexLocker lock(&m_pubMutex);
-                m_published.push_back(g_MonChannel.load());
-                if (onPublish) onPublish(g_MonChannel.load());
+                m_published.push_back(s.channel);
+                if (onPublish) onPublish(s.channel);
             },
             Qt::DirectConnection);
         proc->start();
@@ -80,7 +79,6 @@ public:
 
     ChipPollThread* startCmd() {
         cmd = new ChipPollThread(image);
-        g_CMD_Thread = cmd;
         cmd->start();
         return cmd;
     }
