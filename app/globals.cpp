@@ -9,29 +9,9 @@ QString g_RegFilePath;
 QString g_WorkDir;
 QByteArray g_WorkDirA;
 
-std::atomic<int> g_UART_Connected{0};
 std::atomic<int> g_I2C_Connected{0};
-
-std::atomic<uint8_t> g_RxRing[kRingSize];
-std::atomic<int32_t> g_RxWriteCount{0};
-std::atomic<int32_t> g_RxReadCount{0};
-std::atomic<uint8_t> g_DebugRing[kRingSize];
-std::atomic<int32_t> g_DebugWriteCount{0};
-std::atomic<int32_t> g_DebugReadCount{0};
 
 std::atomic<uint8_t> g_SenseOn{0};
 std::atomic<uint16_t> g_MonChannelMask{0};
-
-void Reset_Rings()
-{
-    for (int i = 0; i < kRingSize; ++i) {
-        g_RxRing[i].store(0, std::memory_order_relaxed);
-        g_DebugRing[i].store(0, std::memory_order_relaxed);
-    }
-    g_RxWriteCount.store(0, std::memory_order_release);
-    g_RxReadCount.store(0, std::memory_order_release);
-    g_DebugWriteCount.store(0, std::memory_order_release);
-    g_DebugReadCount.store(0, std::memory_order_release);
-}
 
 uint8_t Chip_AddressByte() { return static_cast<uint8_t>(g_I2C_Addr.load(std::memory_order_acquire) & 0xFF); }

@@ -13,8 +13,6 @@
 
 constexpr int kMaxChannels = 16;  // monitor arrays, 16-bit channel masks
 constexpr int kMaxSbf = 4;        // monitor values per channel
-constexpr int kRingSize = 1024;   // both receive rings
-constexpr int kRingMask = kRingSize - 1;
 
 // --- configuration (system.ini, config.ini) ---------------------------------
 extern std::atomic<int> g_I2C_Addr;        // 8-bit chip address; low byte is sent
@@ -27,24 +25,11 @@ extern QString g_WorkDir;                  // working directory captured at star
 extern QByteArray g_WorkDirA;              // the same in the local 8-bit encoding
 
 // --- connection --------------------------------------------------------------
-extern std::atomic<int> g_UART_Connected;  // port open, receive path live
 extern std::atomic<int> g_I2C_Connected;   // chip answers at g_I2C_Addr
-
-// --- receive rings: one writer (receive thread), one consumer each ------------
-// Counts are published with release after the bytes, read with acquire.
-extern std::atomic<uint8_t> g_RxRing[kRingSize];
-extern std::atomic<int32_t> g_RxWriteCount;
-extern std::atomic<int32_t> g_RxReadCount;
-extern std::atomic<uint8_t> g_DebugRing[kRingSize];
-extern std::atomic<int32_t> g_DebugWriteCount;
-extern std::atomic<int32_t> g_DebugReadCount;
 
 // --- monitoring ----------------------------------------------------------------
 extern std::atomic<uint8_t> g_SenseOn;
 extern std::atomic<uint16_t> g_MonChannelMask;
-
-// Clears the rings and their counts; only while g_UART_Connected is 0.
-void Reset_Rings();
 
 // The chip address as it goes out on the wire: the low byte of g_I2C_Addr.
 uint8_t Chip_AddressByte();

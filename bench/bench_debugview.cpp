@@ -93,10 +93,11 @@ Absorbed WindowView(const QByteArray& data, int batch) {
     t.start();
     for (int at = 0; at < data.size(); at += batch) {
         const int n = std::min(batch, static_cast<int>(data.size()) - at);
-        const int32_t wr = g_DebugWriteCount.load();
+        ByteRing& ring = w->link()->traffic;
+        const int32_t wr = ring.writeCount.load();
         for (int i = 0; i < n; ++i)
-            g_DebugRing[static_cast<uint32_t>(wr + i) & kRingMask].store(static_cast<uint8_t>(data[at + i]));
-        g_DebugWriteCount.store(wr + n);
+            ring.bytes[static_cast<uint32_t>(wr + i) & kRingMask].store(static_cast<uint8_t>(data[at + i]));
+        ring.writeCount.store(wr + n);
         QMetaObject::invokeMethod(w, "onBytesReceived", Qt::DirectConnection);  // a protected slot
     }
     QCoreApplication::processEvents();

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "app/globals.h"
@@ -23,14 +24,14 @@ namespace {
 
 constexpr uint8_t kDev = 0xB0;
 
-std::vector<double> RoundTrips(int regs, int count, int* failures) {
+std::vector<double> RoundTrips(BoardLink& link, int regs, int count, int* failures) {
     std::vector<double> ms;
     ms.reserve(static_cast<size_t>(count));
     uint8_t buf[kMaxRegsPerFrame];
     QElapsedTimer t;
     for (int i = 0; i < count; ++i) {
         t.start();
-        const char r = CMD_Read(kDev, static_cast<uint8_t>((i * 8) & 0xF8), static_cast<uint8_t>(regs), buf);
+        const char r = CMD_Read(link, kDev, static_cast<uint8_t>((i * 8) & 0xF8), static_cast<uint8_t>(regs), buf);
         ms.push_back(t.nsecsElapsed() / 1e6);
         if (r != '0') ++*failures;
     }
@@ -39,12 +40,12 @@ std::vector<double> RoundTrips(int regs, int count, int* failures) {
 
 // One pass over all 256 registers in runs of 8, as the Read button does it
 // for a full table; milliseconds.
-double TablePass(int* failures) {
+double TablePass(BoardLink& link, int* failures) {
     uint8_t buf[kMaxRegsPerFrame];
     QElapsedTimer t;
     t.start();
     for (int reg = 0; reg < 256; reg += kMaxRegsPerFrame)
-        if (CMD_Read(kDev, static_cast<uint8_t>(reg), kMaxRegsPerFrame, buf) != '0') ++*failures;
+        if (CMD_Read(link, kDev, static_cast<uint8_t>(reg), kMaxRegsPerFrame, buf) != '0') ++*failures;
     return t.nsecsElapsed() / 1e6;
 }
 
@@ -65,37 +66,34 @@ int main(int argc, char** argv) {
     g_SizeOfChannel = 8;
     g_SizeOfSBF = 4;
 
-    auto* uart = new ReceiveThread;
-    g_ThreadUART = uart;
+    auto link = std::make_unique<BoardLink>();
+    ReceiveThread* uart = link->receiver();
     if (uart->Open_Port(QString::fromStdString(host.slavePath())) != 1) {
         std::fprintf(stderr, "could not open %s\n", host.slavePath().c_str());
         return 1;
     }
-    Reset_Rings();
-    g_UART_Connected = 1;
+    link->resetRings();
+    link->setLive(true);
     uart->start();
-    if (CMD_Device(4) != '0') {
+    if (CMD_Device(*link, 4) != '0') {
         std::fprintf(stderr, "the board did not answer\n");
         return 1;
     }
 
     int failures = 0;
     host.setPacing(false);
-    RoundTrips(8, 50, &failures);  // warm-up: page faults, first wake-ups
-    const std::vector<double> one = RoundTrips(1, count, &failures);
-    const std::vector<double> eight = RoundTrips(8, count, &failures);
+    RoundTrips(*link, 8, 50, &failures);  // warm-up: page faults, first wake-ups
+    const std::vector<double> one = RoundTrips(*link, 1, count, &failures);
+    const std::vector<double> eight = RoundTrips(*link, 8, count, &failures);
 
     host.setPacing(true);
-    std::vector<double> pacedEight = RoundTrips(8, 50, &failures);
+    std::vector<double> pacedEight = RoundTrips(*link, 8, 50, &failures);
     constexpr int kPasses = 5;
     std::vector<double> passes;
-    for (int i = 0; i < kPasses; ++i) passes.push_back(TablePass(&failures));
+    for (int i = 0; i < kPasses; ++i) passes.push_back(TablePass(*link, &failures));
 
-    uart->Stop();
-    uart->wait();
-    uart->Close_Port();
-    g_UART_Connected = 0;
-    delete uart;
+    link->setLive(false);
+    link.reset();  // stops the receive thread and closes the port
     host.stop();
 
     const double wire1 = bench::WireMs(bench::ReadExchangeBytes(1));

@@ -27,6 +27,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "app/globals.h"
@@ -74,18 +75,19 @@ bool Live(int seconds, const QString& dir) {
     g_SizeOfChannel = kChannels;
     g_SizeOfSBF = 4;
     g_I2C_Addr = 0xB0;
-    auto* uart = new ReceiveThread;
-    g_ThreadUART = uart;
+    auto link = std::make_unique<BoardLink>();
+    ReceiveThread* uart = link->receiver();
     if (uart->Open_Port(QString::fromStdString(host.slavePath())) != 1) return false;
-    Reset_Rings();
-    g_UART_Connected = 1;
+    link->resetRings();
+    link->setLive(true);
     uart->start();
-    CMD_Device(static_cast<uint8_t>(g_DeviceType.load()));
+    CMD_Device(*link, static_cast<uint8_t>(g_DeviceType.load()));
 
     SampleStream stream;
+    stream.setLink(link.get());
     LogRecorder recorder(&stream);
     RegisterImage image;
-    auto* proc = new MonitorThread(image);
+    auto* proc = new MonitorThread(*link, image);
     QObject::connect(proc, &MonitorThread::sampleReady, &stream, &SampleStream::publishLive);
     stream.restart();
     g_I2C_Connected = 1;
@@ -156,12 +158,10 @@ bool Live(int seconds, const QString& dir) {
     g_I2C_Connected = 0;
     proc->Stop();
     proc->wait();
-    uart->Stop();
-    uart->wait();
-    uart->Close_Port();
-    g_UART_Connected = 0;
     delete proc;
-    delete uart;
+    stream.setLink(nullptr);
+    link->setLive(false);
+    link.reset();  // stops the receive thread and closes the port
     host.stop();
 
     const double ratio = off.pubsPerS > 0 ? on.pubsPerS / off.pubsPerS : 0.0;

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -107,21 +108,20 @@ Result Run(const char* model, int seconds) {
     g_SizeOfSBF = 4;
     g_I2C_Addr = 0xB0;
 
-    auto* uart = new ReceiveThread;
-    g_ThreadUART = uart;
+    auto link = std::make_unique<BoardLink>();
+    ReceiveThread* uart = link->receiver();
     if (uart->Open_Port(QString::fromStdString(host.slavePath())) != 1) {
         std::fprintf(stderr, "could not open %s\n", host.slavePath().c_str());
-        delete uart;
         return res;
     }
-    Reset_Rings();
-    g_UART_Connected = 1;
+    link->resetRings();
+    link->setLive(true);
     uart->start();
-    const bool device = CMD_Device(static_cast<uint8_t>(family)) == '0';
+    const bool device = CMD_Device(*link, static_cast<uint8_t>(family)) == '0';
 
     std::atomic<long> published{0};
     RegisterImage image;
-    auto* proc = new MonitorThread(image);
+    auto* proc = new MonitorThread(*link, image);
     QObject::connect(
         proc, &MonitorThread::sampleReady, proc, [&] { published.fetch_add(1); }, Qt::DirectConnection);
     g_I2C_Connected = 1;
@@ -148,12 +148,9 @@ Result Run(const char* model, int seconds) {
     g_I2C_Connected = 0;
     proc->Stop();
     proc->wait();
-    uart->Stop();
-    uart->wait();
-    uart->Close_Port();
-    g_UART_Connected = 0;
     delete proc;
-    delete uart;
+    link->setLive(false);
+    link.reset();  // stops the receive thread and closes the port
     host.stop();
     if (!device || res.cycles.publishing == 0 || res.cycles.spanMs <= 0.0) return res;
 

@@ -95,7 +95,7 @@ int Cli_CmdInfo(const CliArgs&, CliOutput* out, CliSession& s) {
     int code = s.connectBoard();
     if (code != kExitOk) return code;
     const bool chip = s.probeChip();
-    if (!chip && (s.portFailed() || g_UART_Connected.load() == 0)) return s.exchangeFailed("chip probe", 'A');
+    if (!chip && (s.portFailed() || !s.link().isLive())) return s.exchangeFailed("chip probe", 'A');
     const QString addr = Hex2Upper(s.dev());
     out->line(QStringLiteral("firmware %1").arg(Firmware_Text(s.firmware())));
     out->line(QStringLiteral("device %1").arg(s.device()));
@@ -157,7 +157,8 @@ int Cli_CmdWrite(const CliArgs& a, CliOutput* out, CliSession& s) {
     QMap<int, uint8_t> wanted;
     for (const RegValue& v : values) {
         // Writing the same value again is harmless if the first did arrive.
-        const char r = s.retried([&] { return CMD_Write(s.dev(), static_cast<uint8_t>(v.reg), 1, &v.value); });
+        const char r =
+            s.retried([&] { return CMD_Write(s.link(), s.dev(), static_cast<uint8_t>(v.reg), 1, &v.value); });
         if (r != '0') return s.exchangeFailed(QStringLiteral("writing register %1").arg(Hex2Upper(v.reg)), r);
         wanted.insert(v.reg, v.value);
     }
@@ -245,12 +246,14 @@ int Cli_CmdLoad(const CliArgs& a, CliOutput* out, CliSession& s) {
     reader.setData(content);
     QMap<int, uint8_t> wanted;
     const RegLoadResult r = RegFile_WriteToChip(
-        &reader, s.dev(), [&wanted](const RegFileLine& line) { wanted.insert(line.address, line.value); },
+        s.link(), &reader, s.dev(), [&wanted](const RegFileLine& line) { wanted.insert(line.address, line.value); },
         // Writing the same value again is harmless if the first did arrive.
-        [&s](uint8_t reg, uint8_t value) { return s.retried([&] { return CMD_Write(s.dev(), reg, 1, &value); }); });
+        [&s](uint8_t reg, uint8_t value) {
+            return s.retried([&] { return CMD_Write(s.link(), s.dev(), reg, 1, &value); });
+        });
     out->set("written", r.written);
     out->set("skipped", r.skipped);
-    if (s.portFailed() || g_UART_Connected.load() == 0) return s.exchangeFailed(QStringLiteral("loading ") + path, 'A');
+    if (s.portFailed() || !s.link().isLive()) return s.exchangeFailed(QStringLiteral("loading ") + path, 'A');
     if (r.refused > 0)
         return out->fail(kExitBoard, QStringLiteral("%1: %2 of %3 writes from %4 not acknowledged by the board")
                                          .arg(s.port())
@@ -273,10 +276,10 @@ int Cli_CmdReset(const CliArgs&, CliOutput* out, CliSession& s) {
     // The window puts the register back as its table last showed it; here
     // that is a fresh read.
     uint8_t current = 0;
-    const char r = s.retried([&] { return CMD_Read(s.dev(), reg, 1, &current); });
+    const char r = s.retried([&] { return CMD_Read(s.link(), s.dev(), reg, 1, &current); });
     if (r != '0') return s.exchangeFailed(QStringLiteral("reading register %1").arg(Hex2Upper(reg)), r);
-    Chip_Reset(s.dev(), family, current);
-    if (s.portFailed() || g_UART_Connected.load() == 0) return s.exchangeFailed(QStringLiteral("reset"), 'A');
+    Chip_Reset(s.link(), s.dev(), family, current);
+    if (s.portFailed() || !s.link().isLive()) return s.exchangeFailed(QStringLiteral("reset"), 'A');
     out->line(QStringLiteral("chip reset (family %1, register %2)").arg(family).arg(Hex2Upper(reg)));
     out->set("reset", true);
     out->set("family", family);
@@ -286,8 +289,8 @@ int Cli_CmdReset(const CliArgs&, CliOutput* out, CliSession& s) {
 int Cli_CmdSearch(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = s.connectBoard();
     if (code != kExitOk) return code;
-    const int found = I2C_Search(s.image());
-    if (s.portFailed() || g_UART_Connected.load() == 0) return s.exchangeFailed(QStringLiteral("I2C search"), 'A');
+    const int found = I2C_Search(s.link(), s.image());
+    if (s.portFailed() || !s.link().isLive()) return s.exchangeFailed(QStringLiteral("I2C search"), 'A');
     if (found < 0)
         return out->fail(kExitBoard,
                          QStringLiteral("%1: no chip answers at any I2C address %2 to %3")
@@ -433,6 +436,7 @@ int Cli_CmdAutosen(const CliArgs& a, CliOutput* out, CliSession& s) {
     live.start();
     MonitorNarrowing narrowing;
     SensitivityProcedure run(live.stream(), &narrowing, g_DeviceType.load(), ch);
+    run.setLink(&s.link());
     run.setMargin(g_AutoSen_Margin.load());
     const bool write = a.has("write");
     using State = SensitivityProcedure::State;
@@ -532,6 +536,7 @@ int Cli_CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
     CliLive live(&s, out);
     live.start();
     SnrProcedure test(live.stream());
+    test.setLink(&s.link());
     QString shown;
     QObject::connect(&test, &SnrProcedure::changed, &live, [&] {
         const QString prompt = test.prompt();
@@ -542,7 +547,7 @@ int Cli_CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
     QObject::connect(&live, &CliLive::enterPressed, &test, &SnrProcedure::touchingNow);
     QObject::connect(&test, &SnrProcedure::finished, &live, [&] { live.quit(kExitOk); });
     if (!test.start(settings)) {
-        if (s.portFailed() || g_UART_Connected.load() == 0) return s.exchangeFailed(QStringLiteral("SNR test"), 'A');
+        if (s.portFailed() || !s.link().isLive()) return s.exchangeFailed(QStringLiteral("SNR test"), 'A');
         return out->fail(kExitBoard, QStringLiteral("%1: %2").arg(s.port(), test.errorText()));
     }
     if (shown != test.prompt()) CliOutput::note(test.prompt());

@@ -29,6 +29,7 @@ constexpr int kInterruptPollMs = 20;
 
 CliLive::CliLive(CliSession* session, CliOutput* out)
     : QObject(nullptr), m_Session(session), m_Out(out), m_Stream(new SampleStream(this)) {
+    m_Stream->setLink(&session->link());
     // Ctrl+C and a polite kill end the loop, so the port is closed and the log
     // ends on a whole row.
     struct sigaction sa = {};
@@ -50,15 +51,15 @@ CliLive::~CliLive() {
 
 void CliLive::start() {
     m_Stream->restart();
-    m_Monitor = new MonitorThread(m_Session->image());
-    m_ChipPoll = new ChipPollThread(m_Session->image());
+    m_Monitor = new MonitorThread(m_Session->link(), m_Session->image());
+    m_ChipPoll = new ChipPollThread(m_Session->link(), m_Session->image());
     connect(m_Monitor, &MonitorThread::sampleReady, m_Stream, &SampleStream::publishLive);
-    connect(g_ThreadUART, &ReceiveThread::bytesReceived, this, &CliLive::takeReceivedBytes);
-    connect(g_ThreadUART, &ReceiveThread::lineFailed, this,
+    connect(m_Session->link().receiver(), &ReceiveThread::bytesReceived, this, &CliLive::takeReceivedBytes);
+    connect(m_Session->link().receiver(), &ReceiveThread::lineFailed, this,
             [this] { quit(m_Out->fail(kExitPort, QStringLiteral("%1: the port failed").arg(m_Session->port()))); });
     connect(m_ChipPoll, &ChipPollThread::chipLost, this, [this] {
         g_I2C_Connected.store(0, std::memory_order_release);
-        if (m_Session->portFailed() || g_UART_Connected.load() == 0) return;  // reported as the port's failure
+        if (m_Session->portFailed() || !m_Session->link().isLive()) return;  // reported as the port's failure
         quit(m_Out->fail(kExitBoard, QStringLiteral("%1: the chip at I2C address %2 stopped answering")
                                          .arg(m_Session->port(), Hex2Upper(m_Session->dev()))));
     });
@@ -101,6 +102,7 @@ void CliLive::takeReceivedBytes() {
     // frames are mixed into it with the replies.
     const int channels = g_SizeOfChannel.load();
     DebugRing_Drain(
+        m_Session->link().traffic,
         [this, channels](uint8_t b) {
             const EventFrameEvent ev = m_Frames.feed(b, channels);
             // Status frames are the window's monitoring dialog's; nothing

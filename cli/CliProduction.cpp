@@ -21,6 +21,7 @@
 #include "cli/CliLive.h"
 #include "cli/CliOutput.h"
 #include "cli/CliSession.h"
+#include "link/BoardLink.h"
 #include "production/LimitsFile.h"
 #include "production/ProductionTest.h"
 #include "production/ResultStats.h"
@@ -267,6 +268,7 @@ int TestOneBoard(const ProdArgs& a) {
         CliLive live(&session, &out);
         live.start();
         ProductionTest test(limits, live.stream());
+        test.setLink(&session.link());
         test.setTouchPhase(a.has("touch"));
         TestRecord& r = test.record();
         const QDateTime started = record.started;
@@ -288,7 +290,7 @@ int TestOneBoard(const ProdArgs& a) {
         record = test.record();
         record.started = started;
         if (record.outcome == QLatin1String("ERROR") && errorCode == kExitOk)
-            errorCode = session.portFailed() || g_UART_Connected.load() == 0 ? kExitPort : kExitBoard;
+            errorCode = session.portFailed() || !session.link().isLive() ? kExitPort : kExitBoard;
         if (record.outcome == QLatin1String("ERROR") && !out.lastError().isEmpty() && errorCode == kExitOk)
             errorCode = kExitBoard;
     }

@@ -9,10 +9,12 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "cli/CliArgs.h"
 #include "data/RegisterImage.h"
 
+class BoardLink;
 class CliOutput;
 
 class CliSession : public QObject {
@@ -53,6 +55,8 @@ public:
     bool portFailed() const { return m_PortFailed.load(std::memory_order_acquire); }
     // This run's copy of the chip's registers.
     RegisterImage& image() { return m_Image; }
+    // The board link; its receive thread runs once connectBoard has begun.
+    BoardLink& link() { return *m_Link; }
 
 private:
     const CliArgs& m_Args;
@@ -64,6 +68,7 @@ private:
     bool m_Open = false;
     std::atomic<bool> m_PortFailed{false};
     RegisterImage m_Image;
+    std::unique_ptr<BoardLink> m_Link;
 };
 
 // A file argument as the user meant it: relative to the directory tkeval-cli

@@ -24,10 +24,6 @@ int main(int argc, char* argv[]) {
     // A reader that goes away (a pipe into head) makes writes fail, which is
     // reported, instead of killing the program mid-row.
     std::signal(SIGPIPE, SIG_IGN);
-    // Under the test suites the simulated board is another process on a
-    // machine the suites keep busy: it gets the room the window suites'
-    // harness gives their boards. A real board answers well within 100 ms.
-    if (qEnvironmentVariableIsSet("TKEVAL_TEST")) Link_SetReplyTimeout(kReplyTimeoutMs * 5);
     if (Cli_IsProductionCommand(QCoreApplication::arguments())) return Cli_RunProduction(QCoreApplication::arguments());
     CliArgs args;
     QString error;

@@ -15,6 +15,8 @@
 #include "data/MonitorSample.h"
 #include "data/SampleHistory.h"
 
+class BoardLink;
+
 class SampleStream : public QObject {
     Q_OBJECT
 public:
@@ -75,6 +77,10 @@ signals:
     // The history was emptied (a replay started); views drop what they drew.
     void historyCleared();
 
+    // The link whose board the live samples come from; monitoring counts
+    // as off without one.
+    void setLink(const BoardLink* link) { m_Link = link; }
+
 private:
     void watchMonitoring();
 
@@ -88,4 +94,5 @@ private:
     std::atomic<quint64> m_SampleCount{0};
     uint16_t m_Monitored = 0;
     QTimer m_Watch;
+    const BoardLink* m_Link = nullptr;
 };

@@ -5,12 +5,10 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/globals.h"
+#include "link/BoardLink.h"
 #include "link/SerialPort.h"
 #include "link/commands.h"
 #include "platform/timing.h"
-
-ReceiveThread* g_ThreadUART = nullptr;
 
 namespace {
 
@@ -31,13 +29,14 @@ int32_t NextCount(int32_t count, int n) {
     return static_cast<int32_t>(static_cast<uint32_t>(count) + static_cast<uint32_t>(n));
 }
 
-bool linkLive(const ReceiveThread* t) {
-    return g_UART_Connected.load(std::memory_order_acquire) != 0 && t->m_Port.load(std::memory_order_acquire) > 0;
-}
-
 }  // namespace
 
-ReceiveThread::ReceiveThread(QObject* parent) : QThread(parent), m_Serial(new SerialPort) {}
+ReceiveThread::ReceiveThread(BoardLink& link, QObject* parent)
+    : QThread(parent), m_Link(link), m_Serial(new SerialPort) {}
+
+bool ReceiveThread::linkLive() const {
+    return m_Link.isLive() && m_Port.load(std::memory_order_acquire) > 0;
+}
 
 ReceiveThread::~ReceiveThread() {
     // Destroying a running QThread aborts the process; the owner normally
@@ -53,7 +52,6 @@ ReceiveThread::~ReceiveThread() {
         m_Port.store(0, std::memory_order_release);
     }
     delete m_Serial;
-    if (g_ThreadUART == this) g_ThreadUART = nullptr;
 }
 
 void ReceiveThread::Stop() {
@@ -118,7 +116,7 @@ int ReceiveThread::Close_Port() {
 }
 
 char ReceiveThread::Send_Command(char letter, const char* payload) {
-    if (!linkLive(this)) return 'A';
+    if (!linkLive()) return 'A';
     uint8_t frame[kCommandSize] = {};
     int n = 0;
     frame[n++] = kStx;
@@ -137,17 +135,18 @@ char ReceiveThread::Send_Command(char letter, const char* payload) {
 
 char ReceiveThread::Get_Reply(uint8_t* dest, int destSize, char letter, int timeoutMs) {
     Q_UNUSED(letter);  // the first reply frame is the answer, whatever its letter
-    if (!linkLive(this)) return 'A';
+    if (!linkLive()) return 'A';
     uint8_t frame[kFrameSize] = {};
     int k = 0;  // bytes of the current frame; 0 = outside any frame
     const uint32_t start = GetTickCount();
     for (;;) {
-        const int32_t written = g_RxWriteCount.load(std::memory_order_acquire);
-        int32_t rd = g_RxReadCount.load(std::memory_order_relaxed);
+        ByteRing& ring = m_Link.replies;
+        const int32_t written = ring.writeCount.load(std::memory_order_acquire);
+        int32_t rd = ring.readCount.load(std::memory_order_relaxed);
         while (rd != written) {
-            const uint8_t b = g_RxRing[rd & kRingMask].load(std::memory_order_relaxed);
+            const uint8_t b = ring.bytes[rd & kRingMask].load(std::memory_order_relaxed);
             rd = NextCount(rd, 1);
-            g_RxReadCount.store(rd, std::memory_order_release);
+            ring.readCount.store(rd, std::memory_order_release);
             if (b == kStx) {
                 std::memset(frame, 0, sizeof frame);
                 frame[0] = kStx;
@@ -173,14 +172,14 @@ char ReceiveThread::Get_Reply(uint8_t* dest, int destSize, char letter, int time
                 ++k;
             }
         }
-        if (Link_ExchangesAborted()) return 'Z';
+        if (m_Link.exchangesAborted()) return 'Z';
         {
             std::unique_lock<std::mutex> lock(m_RxWaitLock);
             m_RxArrived.wait_for(lock, std::chrono::milliseconds(kPassMs),
-                                 [rd] { return g_RxWriteCount.load(std::memory_order_acquire) != rd; });
+                                 [&ring, rd] { return ring.writeCount.load(std::memory_order_acquire) != rd; });
         }
         Pump_Messages();
-        if (Link_ExchangesAborted()) return 'Z';
+        if (m_Link.exchangesAborted()) return 'Z';
         if (static_cast<int64_t>(GetTickCount() - start) > timeoutMs) return 'Z';
     }
 }
@@ -189,8 +188,8 @@ char ReceiveThread::Drop_LateReply(const std::atomic<bool>& owed, const std::ato
                                       int quietMs) {
     const uint32_t begun = GetTickCount();
     for (;;) {
-        if (!linkLive(this)) return 'A';
-        if (Link_ExchangesAborted()) return 'Z';
+        if (!linkLive()) return 'A';
+        if (m_Link.exchangesAborted()) return 'Z';
         // An exchange nested in our own event pumping may have settled the
         // debt already, or given up again and moved the give-up on.
         if (!owed.load(std::memory_order_acquire)) return '0';
@@ -219,7 +218,7 @@ void ReceiveThread::run() {
     std::memset(buf, 0, sizeof buf);
     bool plainPause = false;
     while (!m_Stop.load(std::memory_order_acquire)) {
-        const bool live = linkLive(this);
+        const bool live = linkLive();
         int woke = 0;
         if (live && !plainPause) {
             // Sleeps until the line speaks (input, hang-up, error) or a stop,
@@ -237,30 +236,32 @@ void ReceiveThread::run() {
             m_Serial->waitWake(-1);
             continue;
         }
-        if (!linkLive(this)) continue;
+        if (!linkLive()) continue;
         int failedPort = 0;
         int n = 0;
         {
             std::lock_guard<std::mutex> lock(m_PassLock);
             // Checked again under the lock: a close may have won the race.
-            if (!linkLive(this)) continue;
+            if (!linkLive()) continue;
             const int port = m_Port.load(std::memory_order_acquire);
             if (m_Serial->checkLine() != 0) {
-                g_UART_Connected.store(0, std::memory_order_release);
+                m_Link.setLive(false);
                 failedPort = port;
             }
             std::memset(buf, 0, sizeof buf);
             n = m_Serial->read(buf, kBatchSize);
             if (n > 0) {
-                const int32_t rxw = g_RxWriteCount.load(std::memory_order_relaxed);
-                const int32_t dbw = g_DebugWriteCount.load(std::memory_order_relaxed);
+                ByteRing& replies = m_Link.replies;
+                ByteRing& traffic = m_Link.traffic;
+                const int32_t rxw = replies.writeCount.load(std::memory_order_relaxed);
+                const int32_t dbw = traffic.writeCount.load(std::memory_order_relaxed);
                 for (int i = 0; i < n; ++i) {
-                    g_RxRing[NextCount(rxw, i) & kRingMask].store(buf[i], std::memory_order_relaxed);
-                    g_DebugRing[NextCount(dbw, i) & kRingMask].store(buf[i], std::memory_order_relaxed);
+                    replies.bytes[NextCount(rxw, i) & kRingMask].store(buf[i], std::memory_order_relaxed);
+                    traffic.bytes[NextCount(dbw, i) & kRingMask].store(buf[i], std::memory_order_relaxed);
                 }
                 m_LastRxTick.store(GetTickCount(), std::memory_order_release);
-                g_DebugWriteCount.store(NextCount(dbw, n), std::memory_order_release);
-                g_RxWriteCount.store(NextCount(rxw, n), std::memory_order_release);
+                traffic.writeCount.store(NextCount(dbw, n), std::memory_order_release);
+                replies.writeCount.store(NextCount(rxw, n), std::memory_order_release);
             }
         }
         if (n > 0) {

@@ -10,17 +10,19 @@
 #include <condition_variable>
 #include <mutex>
 
+class BoardLink;
 class SerialPort;
 
 class ReceiveThread : public QThread {
     Q_OBJECT
 public:
-    explicit ReceiveThread(QObject* parent = nullptr);
+    // Fills link's rings and follows its live flag; the link owns it.
+    explicit ReceiveThread(BoardLink& link, QObject* parent = nullptr);
     ~ReceiveThread() override;
 
     void Stop();
     // Makes the thread look at the link's state again at once; for whoever
-    // changes g_UART_Connected.
+    // changes whether the link is live.
     void Wake();
 
     // 1 = the port at path is open with the board's line setting, 0 = failure.
@@ -63,6 +65,9 @@ protected:
     void run() override;
 
 private:
+    bool linkLive() const;
+
+    BoardLink& m_Link;
     SerialPort* m_Serial = nullptr;  // guarded inside; see ReceiveThread.cpp
     QString m_PortPath;
     int m_OpenError = 0;
@@ -80,5 +85,3 @@ private:
     std::mutex m_RxWaitLock;
     std::condition_variable m_RxArrived;
 };
-
-extern ReceiveThread* g_ThreadUART;

@@ -36,19 +36,19 @@ EventFrameEvent EventFrame_Feed(uint8_t* frame, int* len, uint8_t b, int channel
     return ev;
 }
 
-void DebugRing_Drain(const std::function<void(uint8_t)>& take, const std::function<void()>& lapped) {
-    int32_t read = g_DebugReadCount.load(std::memory_order_acquire);
+void DebugRing_Drain(ByteRing& ring, const std::function<void(uint8_t)>& take, const std::function<void()>& lapped) {
+    int32_t read = ring.readCount.load(std::memory_order_acquire);
     for (;;) {
-        const int32_t write = g_DebugWriteCount.load(std::memory_order_acquire);
+        const int32_t write = ring.writeCount.load(std::memory_order_acquire);
         if (read == write) break;
         // Unsigned: the counts run on for weeks and may wrap.
         if (static_cast<uint32_t>(write) - static_cast<uint32_t>(read) > static_cast<uint32_t>(kRingSize)) {
             read = static_cast<int32_t>(static_cast<uint32_t>(write) - kRingSize);
             lapped();
         }
-        const uint8_t b = g_DebugRing[read & kRingMask].load(std::memory_order_relaxed);
+        const uint8_t b = ring.bytes[read & kRingMask].load(std::memory_order_relaxed);
         read = static_cast<int32_t>(static_cast<uint32_t>(read) + 1);
-        g_DebugReadCount.store(read, std::memory_order_release);
+        ring.readCount.store(read, std::memory_order_release);
         take(b);
     }
 }

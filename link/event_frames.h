@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "app/globals.h"
+#include "link/BoardLink.h"
 
 constexpr int kEventFrameSize = 32;
 
@@ -50,9 +51,9 @@ private:
     int m_len = 0;
 };
 
-// Takes every byte of the debug ring not taken yet, oldest first, and hands
+// Takes every byte of a link's traffic ring not taken yet, oldest first, and hands
 // it to take. When the receive thread has lapped the reader, the reader
 // resumes at the oldest byte still in the ring and lapped() is called first:
 // whatever was being assembled from the lost bytes must be dropped. The
 // ring's one consumer (the window or tkeval-cli) calls this on its thread.
-void DebugRing_Drain(const std::function<void(uint8_t)>& take, const std::function<void()>& lapped);
+void DebugRing_Drain(ByteRing& ring, const std::function<void(uint8_t)>& take, const std::function<void()>& lapped);

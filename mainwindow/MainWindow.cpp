@@ -15,6 +15,7 @@
 #include "data/LogRecorder.h"
 #include "data/RegisterImage.h"
 #include "data/SampleStream.h"
+#include "link/BoardLink.h"
 #include "link/PortDiscovery.h"
 #include "link/PortWatcher.h"
 #include "link/ReceiveThread.h"
@@ -52,6 +53,8 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     // Before the cells and the threads that use it; a child, so it outlives
     // them both (the destructor's body stops the threads).
     m_Image = new RegisterImage(this);
+    // The link likewise; the destructor deletes it after the threads.
+    m_Link = new BoardLink;
 
     WorkDir_CaptureA();
     Log_Write("START", "========================================", __FILE__, __LINE__, 0);
@@ -102,17 +105,15 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     m_Narrowing = new MonitorNarrowing(this);
     m_Stream->setHistorySeconds(Config_ReadHistorySeconds(SampleHistory::kDefaultSeconds));
 
-    // A new window's exchanges start unhindered, whatever an earlier one left.
-    Link_AbortExchanges(false);
-    g_ThreadUART = new ReceiveThread();
-    g_ThreadUART->start();
-    m_ChipPoll = new ChipPollThread(*m_Image, this);
+    m_Stream->setLink(m_Link);
+    m_Link->receiver()->start();
+    m_ChipPoll = new ChipPollThread(*m_Link, *m_Image, this);
     m_ChipPoll->start();
-    m_Monitor = new MonitorThread(*m_Image, this);
+    m_Monitor = new MonitorThread(*m_Link, *m_Image, this);
     m_Monitor->start();
 
-    connect(g_ThreadUART, &ReceiveThread::bytesReceived, this, &MainWindow::onBytesReceived);
-    connect(g_ThreadUART, &ReceiveThread::lineFailed, this, &MainWindow::onLineFailed);
+    connect(m_Link->receiver(), &ReceiveThread::bytesReceived, this, &MainWindow::onBytesReceived);
+    connect(m_Link->receiver(), &ReceiveThread::lineFailed, this, &MainWindow::onLineFailed);
     connect(m_ChipPoll, &ChipPollThread::chipFound, this, &MainWindow::onChipFound);
     connect(m_ChipPoll, &ChipPollThread::chipLost, this, &MainWindow::onChipLost);
     connect(m_Monitor, &MonitorThread::sampleReady, m_Stream, &SampleStream::publishLive);
@@ -136,6 +137,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
         auto* w = findChild<ProductionWindow*>();
         if (!w) {
             w = new ProductionWindow(m_Stream, m_Device, this);
+            w->setLink(m_Link);
             w->setPortSource([this] { return m_PortPath; });
             w->setFirmwareSource([this] { return firmwareText(); });
             w->setSenseSwitch([this](bool on) { onSenseToggled(on); });
@@ -154,8 +156,8 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
 
     onPortSearchClicked();
     onChipLost();
-    g_UART_Connected.store(0, std::memory_order_release);
-    g_ThreadUART->Close_Port();
+    m_Link->setLive(false);
+    m_Link->receiver()->Close_Port();
     ui->comboBox_COM->setCurrentIndex(0);
     ui->label_UART_Status->setPixmap(QPixmap(QStringLiteral(":/NV_EV_Kit/Resources/grey_circle.png")));
 
@@ -173,7 +175,7 @@ void MainWindow::Show_StartNote(const QString& note) {
 }
 
 QString MainWindow::firmwareText() const {
-    return g_UART_Connected.load() != 0 && Firmware_Accepted(m_Firmware) ? Firmware_Text(m_Firmware) : QString();
+    return m_Link->isLive() && Firmware_Accepted(m_Firmware) ? Firmware_Text(m_Firmware) : QString();
 }
 
 void MainWindow::showRegister(int reg) {
@@ -195,7 +197,7 @@ void MainWindow::Build_RegisterCells() {
     int row = 0;
     int column = 0;
     for (const HintEntry& entry : HintFile_Read(&hint)) {
-        auto* cell = new RegisterCell(ui->tab_reg, entry.address, m_Image);
+        auto* cell = new RegisterCell(ui->tab_reg, entry.address, m_Image, m_Link);
         m_RegCells[entry.address] = cell;
         cell->ui->label_Addr->setToolTip(QString::fromLatin1(entry.hint));
         grid->addWidget(cell, row, column);
@@ -217,14 +219,16 @@ MainWindow::~MainWindow() {
     // Each destructor stops and waits for its thread, should close not have.
     delete m_Monitor;
     delete m_ChipPoll;
-    delete g_ThreadUART;
     m_Monitor = nullptr;
     m_ChipPoll = nullptr;
-    g_ThreadUART = nullptr;
     delete m_MonitoringDialog;
     m_MonitoringDialog = nullptr;
-    // With no thread left, nothing is waiting for a reply any more.
-    Link_AbortExchanges(false);
+    // Its test may still be exchanging on its own thread.
+    delete findChild<ProductionWindow*>();
+    // Last of the threads: the workers exchange over it.
+    m_Stream->setLink(nullptr);
+    delete m_Link;
+    m_Link = nullptr;
 }
 
 void MainWindow::Connect_FirstCmdLinePort() {
@@ -253,11 +257,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (Link_ExchangeDepth() > 0) {
         // We are inside an exchange that dispatched this close while it
-        // waited, holding g_CmdLock. A worker waiting for that lock would never
+        // waited, holding the exchange lock. A worker waiting for it would never
         // end, and waiting for the worker here would hang. Cut the exchange
         // short and close again once it has unwound.
         event->ignore();
-        Link_AbortExchanges(true);
+        m_Link->abortExchanges(true);
         if (!m_ClosePending) {
             m_ClosePending = true;
             QTimer::singleShot(0, this, [this] {
@@ -272,7 +276,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (m_SnrDialog) m_SnrDialog->endTest();
     // Anything still unwinding below us (a reset's pause, a message box) must
     // not start exchanges with threads that are gone.
-    Link_AbortExchanges(true);
+    m_Link->abortExchanges(true);
     Stop_Replay();
     m_Recorder->stop();
     if (m_Monitor != nullptr) {
@@ -283,10 +287,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         m_ChipPoll->Stop();
         m_ChipPoll->wait();
     }
-    if (g_ThreadUART != nullptr) {
-        g_ThreadUART->Stop();
-        g_ThreadUART->wait();
-    }
+    m_Link->receiver()->Stop();
+    m_Link->receiver()->wait();
     // Closed, not just left behind, so that it keeps its place for next time.
     if (m_Signals && m_Signals->isVisible()) m_Signals->close();
     event->accept();
@@ -294,7 +296,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::onSnrTriggered() {
     if (!m_SnrDialog) {
-        m_SnrDialog = new SnrDialog(m_Stream, m_Narrowing, m_Image, m_Device, this);
+        m_SnrDialog = new SnrDialog(m_Stream, m_Narrowing, m_Image, m_Link, m_Device, this);
         m_SnrDialog->setSenseSwitch([this](bool on) { onSenseToggled(on); });
         m_SnrDialog->setFirmwareSource([this] { return firmwareText(); });
         connect(m_SnrDialog, &SnrDialog::registerReadBack, this, &MainWindow::showRegister);

@@ -26,6 +26,7 @@ class SampleStream;
 class SnrDialog;
 class SignalsWindow;
 struct MonitorSample;
+class BoardLink;
 class ChannelIndicator;
 class ChipPollThread;
 class RegisterCell;
@@ -107,6 +108,8 @@ public:
 
     // The window's copy of the chip's registers.
     RegisterImage* registerImage() const { return m_Image; }
+    // The board link: its receive thread, rings and exchanges.
+    BoardLink* link() const { return m_Link; }
     // The cell of a register address, null where hint.txt names none.
     RegisterCell* registerCell(int reg) const { return m_RegCells[reg & 0xFF]; }
     // Shows what the register image holds for reg in reg's cell, if it has one.
@@ -239,6 +242,7 @@ private:
     SnrReportFile m_LastSnr;
 
     RegisterImage* m_Image = nullptr;
+    BoardLink* m_Link = nullptr;
     ChipPollThread* m_ChipPoll = nullptr;
     MonitorThread* m_Monitor = nullptr;
     uint8_t m_Firmware = 0;  // version x 10 the board reported at connect; 0 before the answer

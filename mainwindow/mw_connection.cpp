@@ -42,8 +42,8 @@ void MainWindow::onPortSearchClicked() {
     const QStringList ports = Discover_PortList(stdout);
     ui->comboBox_COM->clear();
     ui->comboBox_COM->addItems(ports);
-    const bool open = g_ThreadUART != nullptr && g_ThreadUART->m_Port.load() > 0;
-    ui->comboBox_COM->setCurrentIndex(open ? Port_IndexToSelect(ports, g_ThreadUART->portPath()) : 0);
+    const bool open = m_Link->receiver()->m_Port.load() > 0;
+    ui->comboBox_COM->setCurrentIndex(open ? Port_IndexToSelect(ports, m_Link->receiver()->portPath()) : 0);
 }
 
 void MainWindow::Refresh_PortList() {
@@ -56,8 +56,8 @@ void MainWindow::Refresh_PortList() {
         ui->comboBox_COM->clear();
         ui->comboBox_COM->addItems(ports);
     }
-    const bool open = g_ThreadUART != nullptr && g_ThreadUART->m_Port.load() > 0;
-    const int at = open ? Port_IndexToSelect(ports, g_ThreadUART->portPath()) : ports.indexOf(current);
+    const bool open = m_Link->receiver()->m_Port.load() > 0;
+    const int at = open ? Port_IndexToSelect(ports, m_Link->receiver()->portPath()) : ports.indexOf(current);
     ui->comboBox_COM->setCurrentIndex(at > 0 ? at : 0);
     Try_Reconnect();
 }
@@ -112,7 +112,7 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
     Stop_Replay();
 
     m_OpeningPort = true;
-    const int opened = g_ThreadUART->Open_Port(strItem);
+    const int opened = m_Link->receiver()->Open_Port(strItem);
     m_OpeningPort = false;
     if (!m_PendingPort.isEmpty()) {
         const QString next = m_PendingPort;
@@ -121,7 +121,7 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
         return false;
     }
     if (opened != 1) {
-        const int err = g_ThreadUART->Open_Error();
+        const int err = m_Link->receiver()->Open_Error();
         onChipLost();
         UART_Disconnection();
         // A board coming back may not be ready (or allowed) yet: the wait
@@ -138,14 +138,14 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
     const unsigned cycle = m_ConnectCycle;
     m_Firmware = 0;
     uint8_t version = 0;
-    const char result = CMD_Version(&version);
+    const char result = CMD_Version(*m_Link, &version);
     // The port failed, was changed or the window is closing while we waited
     // for the version: that has been dealt with (and reported) already.
-    if (cycle != m_ConnectCycle || g_UART_Connected.load() == 0 || Link_ExchangesAborted()) return true;
+    if (cycle != m_ConnectCycle || !m_Link->isLive() || m_Link->exchangesAborted()) return true;
     m_Firmware = result == '0' ? version : 0;
     if (result == '0' && Firmware_Accepted(version)) {
         ui->pushButton_TEST->setText(Firmware_Text(version));
-        CMD_Device(static_cast<uint8_t>(g_DeviceType.load() & 0xFF));
+        CMD_Device(*m_Link, static_cast<uint8_t>(g_DeviceType.load() & 0xFF));
         return true;
     }
     QMessageBox::warning(this, QStringLiteral("WARNING"),
@@ -199,7 +199,7 @@ void MainWindow::Try_Reconnect() {
     const bool opened = Connect_Port(found, true);
     m_Reconnecting = false;
     // The engineer chose a port meanwhile, or the board went again at once.
-    if (m_LostPath != lost || !opened || g_UART_Connected.load() == 0) return;
+    if (m_LostPath != lost || !opened || !m_Link->isLive()) return;
     const bool resume = m_ResumeSense;
     End_ReconnectWait();
     m_ResumeSense = resume;  // Sense comes back once the chip answers again
@@ -208,18 +208,17 @@ void MainWindow::Try_Reconnect() {
 
 void MainWindow::UART_Connection() {
     ui->label_UART_Status->setPixmap(QPixmap(kGreen));
-    Reset_Rings();
+    m_Link->resetRings();
     ++m_ConnectCycle;
     m_PortErrorShown = false;
     m_Stream->restart();
-    g_UART_Connected.store(1, std::memory_order_release);
-    g_ThreadUART->Wake();
+    m_Link->setLive(true);
 }
 
 void MainWindow::UART_Disconnection() {
     // First, so that the receive thread starts no further read of the port.
-    g_UART_Connected.store(0, std::memory_order_release);
-    g_ThreadUART->Close_Port();
+    m_Link->setLive(false);
+    m_Link->receiver()->Close_Port();
     ++m_ConnectCycle;
     ui->comboBox_COM->setCurrentIndex(0);
     ui->label_UART_Status->setPixmap(QPixmap(kGrey));
@@ -230,10 +229,10 @@ void MainWindow::onLineFailed(int iPort) {
     // Queued from the receive thread: by now the engineer may have closed the
     // port or opened another, which owes no warning; and one failure of a
     // connection is reported once, not once per signal.
-    const bool stillFailed = g_UART_Connected.load() == 0 && g_ThreadUART->m_Port.load() > 0;
+    const bool stillFailed = !m_Link->isLive() && m_Link->receiver()->m_Port.load() > 0;
     if (!stillFailed || m_PortErrorShown) return;
     m_PortErrorShown = true;
-    const QString path = m_PortPath.isEmpty() ? g_ThreadUART->portPath() : m_PortPath;
+    const QString path = m_PortPath.isEmpty() ? m_Link->receiver()->portPath() : m_PortPath;
     if (m_Reconnect) {
         // What the engineer had running comes back with the board.
         const bool sensing = ui->pushButton_Sense->isChecked();
@@ -253,7 +252,7 @@ void MainWindow::onLineFailed(int iPort) {
 
 void MainWindow::onChipFound() {
     // A probe's signal can still be queued when the port has gone meanwhile.
-    if (g_UART_Connected.load() == 0) return;
+    if (!m_Link->isLive()) return;
     ui->label_I2C_Status->setPixmap(QPixmap(kGreen));
     ui->groupBox_Key->setEnabled(true);
     ui->frame_reg->setEnabled(true);

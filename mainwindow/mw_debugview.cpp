@@ -52,7 +52,9 @@ void MainWindow::onBytesReceived() {
 
     const int channels = g_SizeOfChannel.load();
     // A lapped ring: drop the frame in progress rather than splice two streams.
-    DebugRing_Drain([&](uint8_t b) { Take_DebugByte(b, show, shown(), channels); }, [this] { m_Frames.dropFrame(); });
+    DebugRing_Drain(
+        m_Link->traffic, [&](uint8_t b) { Take_DebugByte(b, show, shown(), channels); },
+        [this] { m_Frames.dropFrame(); });
 
     if (!first.isEmpty()) AppendToView(ui->textEdit_debug, first, rest);
 }

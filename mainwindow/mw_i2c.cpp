@@ -22,7 +22,7 @@ void MainWindow::onSettingOkClicked() {
 void MainWindow::onSearchI2cClicked() {
     if (m_SearchBusy) return;  // a second search from inside the first's wait
     m_SearchBusy = true;
-    const int found = I2C_Search(*m_Image);
+    const int found = I2C_Search(*m_Link, *m_Image);
     if (found >= 0) {
         g_I2C_Addr.store(found, std::memory_order_release);
         ui->lineEdit_I2C_ADDR->setText(Hex2(found));
@@ -31,4 +31,4 @@ void MainWindow::onSearchI2cClicked() {
     m_SearchBusy = false;
 }
 
-void MainWindow::onTestClicked() { CMD_Device(static_cast<uint8_t>(g_DeviceType.load() & 0xFF)); }
+void MainWindow::onTestClicked() { CMD_Device(*m_Link, static_cast<uint8_t>(g_DeviceType.load() & 0xFF)); }

@@ -45,7 +45,7 @@ void RememberLogDir(const QString& file) {
 }  // namespace
 
 char MainWindow::Write_Register(uint8_t dev, uint8_t reg, uint8_t value) {
-    return Register_Write(*m_Image, dev, reg, value);
+    return Register_Write(*m_Link, *m_Image, dev, reg, value);
 }
 
 void MainWindow::Init_Logging() {
@@ -71,7 +71,7 @@ void MainWindow::Init_Logging() {
     });
 
     // Rows pause while the board is away; the log says why.
-    connect(g_ThreadUART, &ReceiveThread::lineFailed, this,
+    connect(m_Link->receiver(), &ReceiveThread::lineFailed, this,
             [this] { Mark_Board(false, tr("board lost: the port %1 failed").arg(m_PortPath)); });
     connect(m_ChipPoll, &ChipPollThread::chipLost, this, [this] {
         Mark_Board(false, tr("board lost: no chip answers at I2C address %1").arg(Hex2(g_I2C_Addr.load())));
@@ -111,7 +111,7 @@ void MainWindow::onLoggingToggled(bool on) {
     header.channels = g_SizeOfChannel.load();
     header.sbf = g_SizeOfSBF.load();
     header.i2c = g_I2C_Addr.load();
-    if (g_UART_Connected.load() == 1) {
+    if (m_Link->isLive()) {
         header.port = m_PortPath;
         header.firmware = firmwareText();
     }
@@ -162,7 +162,7 @@ void MainWindow::onMarkTriggered() {
 }
 
 void MainWindow::onReplayTriggered() {
-    if (g_UART_Connected.load() == 1) {
+    if (m_Link->isLive()) {
         const auto answer = QMessageBox::question(
             this, tr("Replay log"),
             tr("A log replays only while no board is connected.\nDisconnect from %1?").arg(m_PortPath),
@@ -175,7 +175,7 @@ void MainWindow::onReplayTriggered() {
         QFileDialog::getOpenFileName(this, tr("Replay log"), LogDir(), tr("logs (*.csv)"), nullptr, kDialogOptions);
     if (name.isEmpty()) return;
     // The port may have been chosen while the dialog was open.
-    if (g_UART_Connected.load() == 1) return;
+    if (m_Link->isLive()) return;
     RememberLogDir(name);
     Stop_Replay();
 

@@ -91,7 +91,7 @@ void MainWindow::onLoadClicked() {
     m_LoadBusy = true;
     const uint8_t dev = Chip_AddressByte();
     const RegLoadResult r = RegFile_WriteToChip(
-        &reader, dev,
+        *m_Link, &reader, dev,
         [this](const RegFileLine& line) {
             if (RegisterCell* cell = m_RegCells[line.address])
                 cell->ui->lineEdit_data->setText(QString::fromLocal8Bit(line.valueText));

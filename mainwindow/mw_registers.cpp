@@ -28,7 +28,8 @@ void MainWindow::Read_Table() {
             ++len;
         }
         const uint8_t dev = Chip_AddressByte();
-        const char result = Register_Read(*m_Image, dev, static_cast<uint8_t>(start), static_cast<uint8_t>(len));
+        const char result =
+            Register_Read(*m_Link, *m_Image, dev, static_cast<uint8_t>(start), static_cast<uint8_t>(len));
         if (result != '0') continue;  // the run keeps its old texts
         for (int r = start; r < start + len; ++r) showRegister(r);
         for (int i = 0; i < family.touchRegCount; ++i)
@@ -58,7 +59,7 @@ void MainWindow::onReadClicked() {
     do {
         m_ReadAgain = false;
         Read_Table();
-    } while (m_ReadAgain && !Link_ExchangesAborted());
+    } while (m_ReadAgain && !m_Link->exchangesAborted());
     m_ReadBusy = false;
     // The chip may have gone while we read; the button follows it.
     ui->pushButton_Read->setEnabled(g_I2C_Connected.load() == 1);
@@ -72,7 +73,7 @@ void MainWindow::onResetClicked() {
     const int family = g_DeviceType.load();
     const uint8_t dev = Chip_AddressByte();
     // The image, not a fresh read: the register is put back as last seen.
-    Chip_Reset(dev, family, m_Image->value(Chip_ResetRegister(family)),
+    Chip_Reset(*m_Link, dev, family, m_Image->value(Chip_ResetRegister(family)),
                [this, dev](uint8_t reg, uint8_t value) { return Write_Register(dev, reg, value); });
     onReadClicked();
 

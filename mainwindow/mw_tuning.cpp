@@ -18,7 +18,9 @@ void MainWindow::openSensitivityDialog(int channel) {
     proc->setMargin(g_AutoSen_Margin.load());
     QPointer<MainWindow> self(this);
     proc->setRegisterAccess(
-        [self](uint8_t reg) { return self ? Register_ReadValue(*self->m_Image, Chip_AddressByte(), reg) : -1; },
+        [self](uint8_t reg) {
+            return self ? Register_ReadValue(*self->m_Link, *self->m_Image, Chip_AddressByte(), reg) : -1;
+        },
         // Through the window's write hook, so that the log records the run's writes.
         [self](uint8_t reg, uint8_t value) {
             return self && self->Write_Register(Chip_AddressByte(), reg, value) == '0';

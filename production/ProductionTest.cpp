@@ -5,6 +5,7 @@
 #include "app/globals.h"
 #include "app/regfile.h"
 #include "data/SampleStream.h"
+#include "link/BoardLink.h"
 #include "link/commands.h"
 #include "tuning/SnrMath.h"
 #include "tuning/SnrProcedure.h"
@@ -49,7 +50,7 @@ QVector<Measurement> Production_EvaluateTouch(const ProductionLimits& limits, co
 
 ProductionTest::ProductionTest(const ProductionLimits& limits, SampleStream* stream, QObject* parent)
     : QObject(parent), m_Limits(limits), m_Stream(stream), m_Watch(new QTimer(this)) {
-    m_LinkOk = [] { return g_UART_Connected.load() != 0 && g_I2C_Connected.load() != 0; };
+    m_LinkOk = [this] { return portLive() && g_I2C_Connected.load() != 0; };
     m_SetSense = [](bool on) { g_SenseOn.store(on ? 1 : 0, std::memory_order_release); };
     m_Record.limitsFile = limits.file;
     m_Record.limitsName = limits.name;
@@ -89,21 +90,27 @@ QString ProductionTest::prompt() const {
     return QString();
 }
 
+bool ProductionTest::portLive() const { return m_Link != nullptr && m_Link->isLive(); }
+
 char ProductionTest::retried(const std::function<char()>& exchange) {
     // A reply can miss its time-out once on a busy machine; reads and
     // rewrites of the same value are safe to repeat.
     char result = 'Z';
-    for (int i = 0; i < 3 && result == 'Z' && g_UART_Connected.load() != 0; ++i) result = exchange();
+    for (int i = 0; i < 3 && result == 'Z' && portLive(); ++i) result = exchange();
     return result;
 }
 
 QString ProductionTest::exchangeError(const QString& what, char result) const {
-    if (result == 'A' || g_UART_Connected.load() == 0) return QStringLiteral("%1: the port failed").arg(what);
+    if (result == 'A' || !portLive()) return QStringLiteral("%1: the port failed").arg(what);
     if (result == 'Z') return QStringLiteral("%1: no reply from the board").arg(what);
     return QStringLiteral("%1: the board reported status '%2'").arg(what, QChar::fromLatin1(result));
 }
 
 bool ProductionTest::writeGolden(uint8_t dev) {
+    if (m_Link == nullptr) {
+        fail(QStringLiteral("no chip answers: connect the board first"));
+        return false;
+    }
     RegFileReader reader;
     if (!reader.open(m_Limits.registers)) {
         fail(QStringLiteral("%1: cannot be read: %2").arg(m_Limits.registers, reader.errorString()));
@@ -112,9 +119,9 @@ bool ProductionTest::writeGolden(uint8_t dev) {
     QMap<int, uint8_t> wanted;
     QString failure;
     const RegLoadResult r = RegFile_WriteToChip(
-        &reader, dev, [&](const RegFileLine& line) { wanted.insert(line.address, line.value); },
+        *m_Link, &reader, dev, [&](const RegFileLine& line) { wanted.insert(line.address, line.value); },
         [&](uint8_t reg, uint8_t value) {
-            const char c = retried([&] { return CMD_Write(dev, reg, 1, &value); });
+            const char c = retried([&] { return CMD_Write(*m_Link, dev, reg, 1, &value); });
             if (c != '0' && failure.isEmpty())
                 failure = exchangeError(QStringLiteral("writing register %1").arg(Hex(reg)), c);
             return c;
@@ -137,8 +144,8 @@ bool ProductionTest::writeGolden(uint8_t dev) {
         int len = 1;
         while (i + len < regs.size() && len < kMaxRegsPerFrame && regs[i + len] == regs[i] + len) ++len;
         uint8_t buf[kMaxRegsPerFrame] = {};
-        const char c =
-            retried([&] { return CMD_Read(dev, static_cast<uint8_t>(regs[i]), static_cast<uint8_t>(len), buf); });
+        const char c = retried(
+            [&] { return CMD_Read(*m_Link, dev, static_cast<uint8_t>(regs[i]), static_cast<uint8_t>(len), buf); });
         if (c != '0') {
             fail(exchangeError(QStringLiteral("reading back register %1").arg(Hex(regs[i])), c));
             return false;
@@ -227,10 +234,9 @@ void ProductionTest::onTouch(const TouchEvent& event) {
 void ProductionTest::watch() {
     if (m_Phase != Phase::Settling && m_Phase != Phase::HandsOff) return;
     if (!m_LinkOk()) {
-        fail(g_UART_Connected.load() == 0
-                 ? QStringLiteral("%1: the port failed")
-                       .arg(m_Record.port.isEmpty() ? QStringLiteral("the board") : m_Record.port)
-                 : QStringLiteral("the chip stopped answering"));
+        fail(!portLive() ? QStringLiteral("%1: the port failed")
+                               .arg(m_Record.port.isEmpty() ? QStringLiteral("the board") : m_Record.port)
+                         : QStringLiteral("the chip stopped answering"));
         return;
     }
     if (Steady_Ms() - m_LastProgressMs <= m_StallMs) return;
@@ -260,6 +266,7 @@ void ProductionTest::endHandsOff() {
 void ProductionTest::beginTouch() {
     m_Phase = Phase::Touch;
     m_Snr = std::make_unique<SnrProcedure>(m_Stream);
+    m_Snr->setLink(m_Link);
     m_Snr->setLinkCheck(m_LinkOk);
     m_Snr->setSenseSwitch(m_SetSense);
     m_Snr->setStallTimeout(m_StallMs);

@@ -20,6 +20,7 @@
 #include "production/LimitsFile.h"
 #include "production/TestRecord.h"
 
+class BoardLink;
 class SampleStream;
 class SnrProcedure;
 struct SnrResult;
@@ -44,6 +45,9 @@ public:
     // How Sense is switched (the window's Sense button); by default g_SenseOn.
     // Called on the test's thread.
     void setSenseSwitch(std::function<void(bool)> f) { m_SetSense = std::move(f); }
+    // The board the registers are written and verified over, and whose
+    // link the default check follows.
+    void setLink(BoardLink* link) { m_Link = link; }
     // Whether the board and chip are still there; by default the connection flags.
     void setLinkCheck(std::function<bool()> f) { m_LinkOk = std::move(f); }
     // A collection that receives no sample for this long ends as ERROR.
@@ -80,6 +84,7 @@ private slots:
 
 private:
     bool writeGolden(uint8_t dev);
+    bool portLive() const;
     char retried(const std::function<char()>& exchange);
     QString exchangeError(const QString& what, char result) const;
     void beginHandsOff();
@@ -90,6 +95,7 @@ private:
 
     ProductionLimits m_Limits;
     SampleStream* m_Stream;
+    BoardLink* m_Link = nullptr;
     TestRecord m_Record;
     Phase m_Phase = Phase::Idle;
     bool m_TouchPhase = false;

@@ -20,11 +20,13 @@ SensitivityProcedure::SensitivityProcedure(SampleStream* stream, MonitorNarrowin
                                            QObject* parent)
     : QObject(parent), m_Stream(stream), m_Narrowing(narrowing), m_Family(family), m_Channel(channel) {
     // A window that shows registers gives access that keeps its image.
-    m_Read = [](uint8_t reg) {
+    m_Read = [this](uint8_t reg) {
         uint8_t v = 0;
-        return CMD_Read(Chip_AddressByte(), reg, 1, &v) == '0' ? int(v) : -1;
+        return m_Link && CMD_Read(*m_Link, Chip_AddressByte(), reg, 1, &v) == '0' ? int(v) : -1;
     };
-    m_Write = [](uint8_t reg, uint8_t value) { return CMD_Write(Chip_AddressByte(), reg, 1, &value) == '0'; };
+    m_Write = [this](uint8_t reg, uint8_t value) {
+        return m_Link && CMD_Write(*m_Link, Chip_AddressByte(), reg, 1, &value) == '0';
+    };
     m_Tick.setInterval(kTickMs);
     connect(&m_Tick, &QTimer::timeout, this, &SensitivityProcedure::onTick);
     connect(m_Stream, &SampleStream::sampleAdded, this, &SensitivityProcedure::onSample);

@@ -6,6 +6,7 @@
 #include "app/config.h"
 #include "app/globals.h"
 #include "data/SampleStream.h"
+#include "link/BoardLink.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "platform/ini.h"
@@ -81,13 +82,13 @@ QString Snr_CheckSettings(const SnrSettings& s, int channelCount, int sbfCount) 
 SnrProcedure::SnrProcedure(SampleStream* stream, QObject* parent) : QObject(parent), m_Stream(stream) {
     m_SetSense = [](bool on) { g_SenseOn.store(on ? 1 : 0, std::memory_order_release); };
     // A window that shows registers gives a reader that keeps its image.
-    m_ReadSensitivity = [](int ch) {
+    m_ReadSensitivity = [this](int ch) {
         uint8_t v = 0;
         const uint8_t reg = ChipFamily_SensitivityRegister(g_DeviceType.load(), ch);
-        return CMD_Read(Chip_AddressByte(), reg, 1, &v) == '0' ? int(v) : -1;
+        return m_Link && CMD_Read(*m_Link, Chip_AddressByte(), reg, 1, &v) == '0' ? int(v) : -1;
     };
-    m_LinkOk = [] { return g_UART_Connected.load() != 0 && g_I2C_Connected.load() != 0; };
-    m_PortOk = [] { return g_UART_Connected.load() != 0; };
+    m_LinkOk = [this] { return m_Link && m_Link->isLive() && g_I2C_Connected.load() != 0; };
+    m_PortOk = [this] { return m_Link && m_Link->isLive(); };
     connect(m_Stream, &SampleStream::sampleAdded, this, &SnrProcedure::onSample);
     connect(m_Stream, &SampleStream::touchChanged, this, &SnrProcedure::onTouch);
     connect(&m_Watch, &QTimer::timeout, this, &SnrProcedure::watch);
@@ -324,7 +325,7 @@ void SnrProcedure::watch() {
             m_ChipSilentSinceMs = now;
             emit changed();
         }
-        const int grace = m_ChipGraceMs >= 0 ? m_ChipGraceMs : DefaultChipGraceMs();
+        const int grace = m_ChipGraceMs >= 0 ? m_ChipGraceMs : defaultChipGraceMs();
         if (now - m_ChipSilentSinceMs > grace) fail(lost);
         return;
     }
@@ -406,8 +407,8 @@ void SnrProcedure::restore(bool useHook) {
     if (m_Narrowing) m_Narrowing->restore(this, useHook ? m_SetSense : MonitorNarrowing::SenseSwitch());
 }
 
-int SnrProcedure::DefaultChipGraceMs() {
-    const int reply = Link_ReplyTimeout();
+int SnrProcedure::defaultChipGraceMs() const {
+    const int reply = m_Link ? m_Link->replyTimeout() : kReplyTimeoutMs;
     return static_cast<int>(ChipPollThread::kProbeIntervalMs) + (ReceiveThread::kLateReplyPatience + 1) * reply + 900;
 }
 

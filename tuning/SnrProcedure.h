@@ -20,6 +20,7 @@
 #include "tuning/MonitorNarrowing.h"
 #include "tuning/SnrMath.h"
 
+class BoardLink;
 class SampleStream;
 
 struct SnrSettings {
@@ -72,6 +73,9 @@ public:
     void setSensitivityReader(std::function<int(int)> f) { m_ReadSensitivity = std::move(f); }
     // Whether the board and chip are still there; by default the connection
     // flags. Checked several times a second while running.
+    // The board the default checks and sensitivity reads go over; without
+    // one the link counts as gone.
+    void setLink(BoardLink* link) { m_Link = link; }
     void setLinkCheck(std::function<bool()> f) { m_LinkOk = std::move(f); }
     // Whether the port is still open; by default the port flag. A port that
     // closes ends the test at once.
@@ -83,7 +87,7 @@ public:
     // for a late reply before it, and room to spare (2.5 s at the board's
     // 100 ms reply time-out).
     void setChipGrace(int ms) { m_ChipGraceMs = ms; }
-    static int DefaultChipGraceMs();
+    int defaultChipGraceMs() const;
     // The chip is not answering and the test waits for it.
     bool waitingForChip() const { return m_ChipSilentSinceMs >= 0; }
     // A collection that receives no sample for this long fails.
@@ -142,6 +146,7 @@ private:
     MonitorNarrowing* narrowing();
 
     SampleStream* m_Stream;
+    BoardLink* m_Link = nullptr;
     SnrSettings m_Settings;
     Phase m_Phase = Phase::Idle;
     QString m_Error;
@@ -154,7 +159,7 @@ private:
     std::function<bool()> m_LinkOk;
     std::function<bool()> m_PortOk;
     int m_StallMs = 10000;
-    int m_ChipGraceMs = -1;           // -1: DefaultChipGraceMs()
+    int m_ChipGraceMs = -1;           // -1: defaultChipGraceMs()
     qint64 m_ChipSilentSinceMs = -1;  // steady ms the chip was first missed; -1 while it answers
 
     QVector<int> m_Sensitivity;             // per chosen channel, in settings order

@@ -157,6 +157,7 @@ bool ProductionWindow::startTest() {
         return false;
     }
     m_Test = new ProductionTest(m_Limits, m_Stream);
+    m_Test->setLink(m_Link);
     m_Test->setTouchPhase(checkBox_Touch->isChecked() && m_Limits.hasTouch);
     TestRecord& r = m_Test->record();
     r.serial = serial;

@@ -9,8 +9,11 @@
 #include "ui_RegisterCell.h"
 #include "workers/BoardOps.h"
 
-RegisterCell::RegisterCell(QWidget* parent, int address, RegisterImage* image)
-    : QWidget(parent, Qt::WindowFlags()), m_Address(static_cast<uint8_t>(address & 0xFF)), m_Image(image) {
+RegisterCell::RegisterCell(QWidget* parent, int address, RegisterImage* image, BoardLink* link)
+    : QWidget(parent, Qt::WindowFlags()),
+      m_Address(static_cast<uint8_t>(address & 0xFF)),
+      m_Image(image),
+      m_Link(link) {
     ui = std::make_unique<Ui::RegisterCell>();
     ui->setupUi(this);
     ui->lineEdit_data->installEventFilter(this);
@@ -62,9 +65,10 @@ void RegisterCell::WriteAndReadBack() {
     m_Busy = true;
 
     QPointer<RegisterCell> self(this);
-    // The exchanges pump events and the cell may go meanwhile; the image
-    // outlives it.
+    // The exchanges pump events and the cell may go meanwhile; the image and
+    // the link outlive it.
     RegisterImage& image = *m_Image;
+    BoardLink& link = *m_Link;
     const uint8_t address = m_Address;
     const uint8_t dev = Chip_AddressByte();
 
@@ -74,8 +78,8 @@ void RegisterCell::WriteAndReadBack() {
 
     // Results are not examined: whatever happened, the field ends up showing
     // what the register image holds for this address.
-    Register_Write(image, dev, address, value);
-    Register_Read(image, dev, address, 1);
+    Register_Write(link, image, dev, address, value);
+    Register_Read(link, image, dev, address, 1);
     if (!self) return;
 
     showImage();

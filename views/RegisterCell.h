@@ -12,6 +12,7 @@
 namespace Ui {
 class RegisterCell;
 }
+class BoardLink;
 class RegisterImage;
 
 class RegisterCell : public QWidget {
@@ -21,8 +22,9 @@ public:
     // The generated form; its widgets keep the object names scripts and tests use.
     std::unique_ptr<Ui::RegisterCell> ui;
 
-    // image holds the chip's registers; it must outlive the cell.
-    RegisterCell(QWidget* parent, int address, RegisterImage* image);
+    // image holds the chip's registers, written and read over link; both
+    // must outlive the cell.
+    RegisterCell(QWidget* parent, int address, RegisterImage* image, BoardLink* link);
     ~RegisterCell() override;
 
     uint8_t address() const { return m_Address; }
@@ -44,6 +46,7 @@ private:
 
     uint8_t m_Address;
     RegisterImage* m_Image;
+    BoardLink* m_Link;
     bool m_Busy = false;  // a write/read-back of this cell is waiting for the board
     int m_Comparison = -1;
     QPalette m_PlainPalette;  // the field's own, while marked

@@ -39,9 +39,9 @@ QString CheckText(SnrCheck check) {
 
 }  // namespace
 
-SnrDialog::SnrDialog(SampleStream* stream, MonitorNarrowing* narrowing, RegisterImage* image, const QString& device,
-                     QWidget* parent)
-    : QDialog(parent), m_Narrowing(narrowing), m_Image(image), m_Device(device) {
+SnrDialog::SnrDialog(SampleStream* stream, MonitorNarrowing* narrowing, RegisterImage* image, BoardLink* link,
+                     const QString& device, QWidget* parent)
+    : QDialog(parent), m_Narrowing(narrowing), m_Image(image), m_Link(link), m_Device(device) {
     ui = std::make_unique<Ui::SnrDialog>();
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -49,9 +49,10 @@ SnrDialog::SnrDialog(SampleStream* stream, MonitorNarrowing* narrowing, Register
 
     m_Proc = new SnrProcedure(stream, this);
     m_Proc->setNarrowing(narrowing);
+    m_Proc->setLink(link);
     QPointer<RegisterImage> img(image);
     m_Proc->setSensitivityReader(
-        [img](int ch) { return img ? Snr_ReadSensitivity(*img, g_DeviceType.load(), ch) : -1; });
+        [img, link](int ch) { return img && link ? Snr_ReadSensitivity(*link, *img, g_DeviceType.load(), ch) : -1; });
 
     QStringList messages;
     const SnrSettings defaults = Snr_DefaultSettings(&messages);
@@ -249,7 +250,7 @@ void SnrDialog::Update_Buttons() {
 void SnrDialog::setSenseSwitch(std::function<void(bool)> f) { m_Proc->setSenseSwitch(std::move(f)); }
 
 void SnrDialog::onApplyClicked() {
-    if (m_Applying || m_Results.isEmpty() || m_Proc->running() || !m_Image) return;
+    if (m_Applying || m_Results.isEmpty() || m_Proc->running() || !m_Image || !m_Link) return;
     QStringList plan;
     for (const SnrResult& r : m_Results)
         plan.append(QStringLiteral("SIN %1 = %2").arg(r.channel + 1).arg(r.recommended));
@@ -262,7 +263,7 @@ void SnrDialog::onApplyClicked() {
     m_Applying = true;
     Update_Buttons();
     QPointer<SnrDialog> self(this);
-    const SnrApplyOutcome out = Snr_ApplyRecommended(*m_Image, m_Results, g_DeviceType.load());
+    const SnrApplyOutcome out = Snr_ApplyRecommended(*m_Link, *m_Image, m_Results, g_DeviceType.load());
     if (!self) return;
     for (uint8_t reg : out.registers) emit registerReadBack(reg);
     m_Applying = false;

@@ -14,6 +14,7 @@
 #include "tuning/SnrMath.h"
 #include "tuning/SnrReport.h"
 
+class BoardLink;
 class MonitorNarrowing;
 class QCheckBox;
 class QCloseEvent;
@@ -32,10 +33,10 @@ public:
     std::unique_ptr<Ui::SnrDialog> ui;
 
     // The test collects from stream and narrows the monitoring through
-    // narrowing; Apply reads into and writes through image. device names the
-    // chip in the report. All belong to the parent window.
-    SnrDialog(SampleStream* stream, MonitorNarrowing* narrowing, RegisterImage* image, const QString& device,
-              QWidget* parent);
+    // narrowing; Apply reads into and writes through image, over link. device
+    // names the chip in the report. All belong to the parent window.
+    SnrDialog(SampleStream* stream, MonitorNarrowing* narrowing, RegisterImage* image, BoardLink* link,
+              const QString& device, QWidget* parent);
     ~SnrDialog() override;
 
     SnrProcedure* procedure() const { return m_Proc; }
@@ -77,6 +78,7 @@ private:
 
     QPointer<MonitorNarrowing> m_Narrowing;
     QPointer<RegisterImage> m_Image;
+    BoardLink* m_Link;
     QString m_Device;
     std::function<QString()> m_FirmwareSource;
     SnrProcedure* m_Proc = nullptr;

@@ -16,52 +16,52 @@ QString Firmware_Text(uint8_t version) {
     return QString::asprintf("v%.01f", static_cast<double>(static_cast<float>(version / 10.0)));
 }
 
-char Register_Read(RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t len) {
+char Register_Read(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t len) {
     uint8_t buf[kMaxRegsPerFrame];
     const int n = std::min<int>(len, kMaxRegsPerFrame);
     image.copy(reg, buf, n);
-    const char result = CMD_Read(dev, reg, static_cast<uint8_t>(n), buf);
+    const char result = CMD_Read(link, dev, reg, static_cast<uint8_t>(n), buf);
     image.store(reg, buf, n);
     return result;
 }
 
-int Register_ReadValue(RegisterImage& image, uint8_t dev, uint8_t reg) {
-    return Register_Read(image, dev, reg, 1) == '0' ? int(image.value(reg)) : -1;
+int Register_ReadValue(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg) {
+    return Register_Read(link, image, dev, reg, 1) == '0' ? int(image.value(reg)) : -1;
 }
 
-char Register_Write(RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t value) {
-    const char result = CMD_Write(dev, reg, 1, &value);
+char Register_Write(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t value) {
+    const char result = CMD_Write(link, dev, reg, 1, &value);
     if (result == '0') image.noteWritten(reg, value);
     return result;
 }
 
-int I2C_Search(RegisterImage& image) {
+int I2C_Search(BoardLink& link, RegisterImage& image) {
     for (int c = kI2CSearchFirst; c < kI2CSearchEnd; c += kI2CSearchStep) {
-        if (Link_ExchangesAborted()) return -1;
-        if (Register_Read(image, static_cast<uint8_t>(c), 0x00, 1) == '0') return c;
+        if (link.exchangesAborted()) return -1;
+        if (Register_Read(link, image, static_cast<uint8_t>(c), 0x00, 1) == '0') return c;
     }
     return -1;
 }
 
 uint8_t Chip_ResetRegister(int family) { return ChipFamily_Rules(family).resetReg; }
 
-void Chip_Reset(uint8_t dev, int family, uint8_t current, const RegisterWrite& write) {
+void Chip_Reset(BoardLink& link, uint8_t dev, int family, uint8_t current, const RegisterWrite& write) {
     const ChipFamily& f = ChipFamily_Rules(family);
     const auto send = [&](uint8_t value) {
         if (write)
             write(f.resetReg, value);
         else
-            CMD_Write(dev, f.resetReg, 1, &value);
+            CMD_Write(link, dev, f.resetReg, 1, &value);
     };
     send(static_cast<uint8_t>(current | f.resetBit));
     Wait_Pump(1);
     send(current);
-    CMD_Output(f.pulseFirst);
+    CMD_Output(link, f.pulseFirst);
     Wait_Pump(1);
-    CMD_Output(f.pulseSecond);
+    CMD_Output(link, f.pulseSecond);
 }
 
-RegLoadResult RegFile_WriteToChip(RegFileReader* reader, uint8_t dev,
+RegLoadResult RegFile_WriteToChip(BoardLink& link, RegFileReader* reader, uint8_t dev,
                                   const std::function<void(const RegFileLine&)>& afterWrite,
                                   const RegisterWrite& write) {
     RegLoadResult r;
@@ -74,12 +74,13 @@ RegLoadResult RegFile_WriteToChip(RegFileReader* reader, uint8_t dev,
         }
         // Addresses without a cell are written all the same: the file may set
         // registers that the hint file does not show.
-        const char result = write ? write(line.address, line.value) : CMD_Write(dev, line.address, 1, &line.value);
+        const char result =
+            write ? write(line.address, line.value) : CMD_Write(link, dev, line.address, 1, &line.value);
         if (result != '0') ++r.refused;
         ++r.written;
         if (afterWrite) afterWrite(line);
         // The rest of the file would only fail.
-        if (Link_ExchangesAborted()) {
+        if (link.exchangesAborted()) {
             r.aborted = true;
             break;
         }

@@ -10,6 +10,7 @@
 
 #include "app/regfile.h"
 
+class BoardLink;
 class RegisterImage;
 
 // Firmware versions are reported times ten; v3.0 to v3.9 speak our protocol.
@@ -28,16 +29,16 @@ constexpr int kI2CSearchStep = 2;
 // Reads len registers (at most one frame) from reg on into the image. What
 // the board sent replaces the image's bytes and what did not arrive becomes
 // 0; when nothing was sent the image keeps its bytes. The command's result.
-char Register_Read(RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t len);
+char Register_Read(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t len);
 // The register's value after a read into the image, -1 when the read failed.
-int Register_ReadValue(RegisterImage& image, uint8_t dev, uint8_t reg);
+int Register_ReadValue(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg);
 // One register write; one the board acknowledged is announced by the image's
 // written() (the log records it from there). The command's result.
-char Register_Write(RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t value);
+char Register_Write(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t value);
 
 // The first address whose register 0 reads, or -1 when none answers (or the
 // exchanges were aborted). The value read lands in the register image.
-int I2C_Search(RegisterImage& image);
+int I2C_Search(BoardLink& link, RegisterImage& image);
 
 // Sends one register write and returns the command's result; lets a caller
 // route the writes it makes through its own hook (the window logs them).
@@ -47,7 +48,7 @@ using RegisterWrite = std::function<char(uint8_t reg, uint8_t value)>;
 // reset register, puts the register back to current 1 ms later, then pulses
 // the board output. current is the register's value as last seen. write,
 // when given, sends the register writes instead of a plain CMD_Write.
-void Chip_Reset(uint8_t dev, int family, uint8_t current, const RegisterWrite& write = {});
+void Chip_Reset(BoardLink& link, uint8_t dev, int family, uint8_t current, const RegisterWrite& write = {});
 // The register that Chip_Reset writes for a family.
 uint8_t Chip_ResetRegister(int family);
 
@@ -64,6 +65,6 @@ struct RegLoadResult {
 // afterWrite sees each write line once its write has gone out. write, when
 // given, sends one register instead of a plain CMD_Write (a caller may repeat
 // a write whose reply came late).
-RegLoadResult RegFile_WriteToChip(RegFileReader* reader, uint8_t dev,
+RegLoadResult RegFile_WriteToChip(BoardLink& link, RegFileReader* reader, uint8_t dev,
                                   const std::function<void(const RegFileLine&)>& afterWrite = {},
                                   const RegisterWrite& write = {});

@@ -4,10 +4,12 @@
 
 #include "app/globals.h"
 #include "data/RegisterImage.h"
+#include "link/BoardLink.h"
 #include "link/commands.h"
 #include "workers/BoardOps.h"
 
-ChipPollThread::ChipPollThread(RegisterImage& image, QObject* parent) : QThread(parent), m_Image(image) {}
+ChipPollThread::ChipPollThread(BoardLink& link, RegisterImage& image, QObject* parent)
+    : QThread(parent), m_Link(link), m_Image(image) {}
 
 ChipPollThread::~ChipPollThread() {
     Stop();
@@ -22,7 +24,7 @@ void ChipPollThread::Stop() {
 void ChipPollThread::run() {
     while (!m_Stop.load(std::memory_order_acquire)) {
         if (!m_Sleep.Sleep_Unless_Stopped(kProbeIntervalMs, m_Stop)) break;
-        if (g_UART_Connected.load(std::memory_order_acquire) == 0) continue;
+        if (!m_Link.isLive()) continue;
         Probe();
     }
     // Cleared here, not at the start of run, so that a Stop that comes before
@@ -35,9 +37,9 @@ void ChipPollThread::Probe() {
     {
         // Held around the whole exchange so the address and the reply belong
         // together even when the GUI thread sends commands of its own.
-        QMutexLocker lock(&g_CmdLock);
+        QMutexLocker lock(&m_Link.exchangeLock());
         const uint8_t dev = Chip_AddressByte();
-        result = Register_Read(m_Image, dev, 0x00, 1);
+        result = Register_Read(m_Link, m_Image, dev, 0x00, 1);
     }
     // The main window's slots own g_I2C_Connected; until the queued slot has
     // run, a second probe may repeat the same signal, which the slots accept.

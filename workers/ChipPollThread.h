@@ -7,13 +7,14 @@
 
 #include "workers/interruptible_sleep.h"
 
+class BoardLink;
 class RegisterImage;
 
 class ChipPollThread : public QThread {
     Q_OBJECT
 public:
-    // Reads land in image, which must outlive the thread.
-    explicit ChipPollThread(RegisterImage& image, QObject* parent = nullptr);
+    // Probes go over link and land in image; both must outlive the thread.
+    ChipPollThread(BoardLink& link, RegisterImage& image, QObject* parent = nullptr);
     // Stops and waits: a QThread destroyed while running aborts the process.
     ~ChipPollThread() override;
 
@@ -34,5 +35,6 @@ private:
     void Probe();
 
     Interruptible_Sleep m_Sleep;  // between passes; Stop() wakes it
+    BoardLink& m_Link;
     RegisterImage& m_Image;
 };

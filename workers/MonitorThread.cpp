@@ -4,15 +4,15 @@
 
 #include "app/globals.h"
 #include "data/RegisterImage.h"
+#include "link/BoardLink.h"
 #include "link/commands.h"
 #include "workers/decode.h"
 
 namespace {
 
-bool MonitoringWanted() {
-    return g_UART_Connected.load(std::memory_order_acquire) != 0 &&
-           g_I2C_Connected.load(std::memory_order_acquire) != 0 && g_SenseOn.load(std::memory_order_acquire) != 0 &&
-           g_MonChannelMask.load(std::memory_order_acquire) != 0;
+bool MonitoringWanted(const BoardLink& link) {
+    return link.isLive() && g_I2C_Connected.load(std::memory_order_acquire) != 0 &&
+           g_SenseOn.load(std::memory_order_acquire) != 0 && g_MonChannelMask.load(std::memory_order_acquire) != 0;
 }
 
 // Channels this cycle may visit: those configured, those the monitor arrays
@@ -28,7 +28,8 @@ int ChannelLimit(int family) {
 
 }  // namespace
 
-MonitorThread::MonitorThread(RegisterImage& image, QObject* parent) : QThread(parent), m_Image(image) {}
+MonitorThread::MonitorThread(BoardLink& link, RegisterImage& image, QObject* parent)
+    : QThread(parent), m_Link(link), m_Image(image) {}
 
 MonitorThread::~MonitorThread() {
     Stop();
@@ -43,7 +44,7 @@ void MonitorThread::Stop() {
 void MonitorThread::run() {
     while (!m_Stop.load(std::memory_order_acquire)) {
         if (!m_Sleep.Sleep_Unless_Stopped(kCycleIntervalMs, m_Stop)) break;
-        if (MonitoringWanted()) Proc_Cycle();
+        if (MonitoringWanted(m_Link)) Proc_Cycle();
     }
     m_Stop.store(false, std::memory_order_release);
 }
@@ -56,7 +57,7 @@ void MonitorThread::run() {
 bool MonitorThread::ReadRegs(uint8_t dev, uint8_t reg, uint8_t len, uint8_t* img) {
     uint8_t buf[kMaxRegsPerFrame];
     m_Image.copy(reg, buf, len);
-    const char result = CMD_Read(dev, reg, len, buf);
+    const char result = CMD_Read(m_Link, dev, reg, len, buf);
     for (int i = 0; i < len; ++i) img[(reg + i) & 0xFF] = buf[i];
     m_Image.store(reg, buf, len);
     return result == '0';
@@ -66,7 +67,7 @@ void MonitorThread::Select(uint8_t dev, int family, int ch) {
     // A lost write shows up as a mismatch at the next cycle's selection read,
     // which writes it again.
     const uint8_t v = decode::Selection_Value(family, ch);
-    CMD_Write(dev, static_cast<uint8_t>(decode::Selection_Register(family)), 1, &v);
+    CMD_Write(m_Link, dev, static_cast<uint8_t>(decode::Selection_Register(family)), 1, &v);
 }
 
 void MonitorThread::Publish(int family, int ch, const uint8_t* img) {

@@ -10,13 +10,14 @@
 #include "data/MonitorSample.h"
 #include "workers/interruptible_sleep.h"
 
+class BoardLink;
 class RegisterImage;
 
 class MonitorThread : public QThread {
     Q_OBJECT
 public:
-    // Reads land in image, which must outlive the thread.
-    explicit MonitorThread(RegisterImage& image, QObject* parent = nullptr);
+    // Reads go over link and land in image; both must outlive the thread.
+    MonitorThread(BoardLink& link, RegisterImage& image, QObject* parent = nullptr);
     // Stops and waits: a QThread destroyed while running aborts the process.
     ~MonitorThread() override;
 
@@ -55,6 +56,7 @@ private:
     void Publish(int family, int ch, const uint8_t* img);
 
     Interruptible_Sleep m_Sleep;  // between passes; Stop() wakes it
+    BoardLink& m_Link;
     RegisterImage& m_Image;
 
     // Written by the cycle, read by latestSample from any thread.

@@ -12,6 +12,7 @@
 
 #include "app/config.h"
 #include "app/globals.h"
+#include "link/BoardLink.h"
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
@@ -85,7 +86,7 @@ inline bool SenseMatchesButton(MainWindow* w) {
 
 // After a pull: both lamps grey, chip widgets off, monitoring off, "NONE".
 inline void VerifyDisconnected(MainWindow* w) {
-    QCOMPARE(g_UART_Connected.load(), 0);
+    QVERIFY(!w->link()->isLive());
     QCOMPARE(g_I2C_Connected.load(), 0);
     QVERIFY(Shows(w->ui->label_UART_Status, kGrey));
     QVERIFY(Shows(w->ui->label_I2C_Status, kGrey));
@@ -97,7 +98,7 @@ inline void VerifyDisconnected(MainWindow* w) {
 
 // Port open, chip answering, both lamps green, chip widgets on.
 inline void VerifyChipAnswering(MainWindow* w) {
-    QCOMPARE(g_UART_Connected.load(), 1);
+    QVERIFY(w->link()->isLive());
     QCOMPARE(g_I2C_Connected.load(), 1);
     QVERIFY(Shows(w->ui->label_UART_Status, kGreen));
     QVERIFY(Shows(w->ui->label_I2C_Status, kGreen));

@@ -71,7 +71,7 @@ private slots:
         // The next probe finds no chip: grey chip lamp, monitoring off, port
         // still open and green.
         QTRY_COMPARE_WITH_TIMEOUT(g_I2C_Connected.load(), 0, 5000);
-        QCOMPARE(g_UART_Connected.load(), 1);
+        QVERIFY(h.window()->link()->isLive());
         QVERIFY(Shows(w->ui->label_UART_Status, kGreen));
         QVERIFY(Shows(w->ui->label_I2C_Status, kGrey));
         QVERIFY(ChipWidgetsEnabled(w, false));
@@ -101,7 +101,7 @@ private slots:
         QVERIFY(h.sim()->log()->count('R') > 0);
         for (const SimFrame& f : h.sim()->log()->frames())
             if (f.letter == 'R') QCOMPARE(f.status, 'N');
-        QCOMPARE(g_UART_Connected.load(), 1);
+        QVERIFY(h.window()->link()->isLive());
         QVERIFY(Shows(w->ui->label_I2C_Status, kGrey));
         QVERIFY(ChipWidgetsEnabled(w, false));
 

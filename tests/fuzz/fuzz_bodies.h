@@ -22,6 +22,7 @@
 #include "app/hintfile.h"
 #include "app/regfile.h"
 #include "data/LogReader.h"
+#include "link/BoardLink.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "link/event_frames.h"
@@ -63,13 +64,15 @@ private:
 // --- reply collector ------------------------------------------------------------------
 //
 // Input: [dest size 0..32] [batch size 1..256] [count start] then the bytes the
-// board sends. The bytes go into g_RxRing in receive-thread batches; after
+// board sends. The bytes go into the reply ring in receive-thread batches; after
 // each batch the collector takes whatever is complete. The exchange abort
 // makes it return instead of waiting for more, without changing what it does
 // with the bytes it has.
 inline int ReplyCollector(const uint8_t* data, size_t size) {
     // Never started: the collector only needs its port to look open.
-    static ReceiveThread* uart = new ReceiveThread();
+    static BoardLink* link = new BoardLink();
+    ReceiveThread* uart = link->receiver();
+    ByteRing& ring = link->replies;
     Reader in(data, size);
     const int destSize = in.byte() % 33;
     const int batch = 1 + in.byte();
@@ -79,22 +82,22 @@ inline int ReplyCollector(const uint8_t* data, size_t size) {
     const int32_t start = startSel & 1 ? INT32_MAX - (startSel >> 1) : startSel >> 1;
     const QByteArray stream = in.rest();
 
-    Reset_Rings();
-    g_RxWriteCount.store(start);
-    g_RxReadCount.store(start);
-    g_UART_Connected.store(1);
+    link->resetRings();
+    ring.writeCount.store(start);
+    ring.readCount.store(start);
+    link->setLive(true);
     uart->m_Port.store(1);
-    Link_AbortExchanges(true);
+    link->abortExchanges(true);
 
     std::vector<uint8_t> dest(static_cast<size_t>(destSize) + 1);
     const uint8_t canary = 0xA5;
     qsizetype at = 0;
     while (at < stream.size()) {
         const int n = static_cast<int>(qMin<qsizetype>(batch, stream.size() - at));
-        const uint32_t w = static_cast<uint32_t>(g_RxWriteCount.load());
+        const uint32_t w = static_cast<uint32_t>(ring.writeCount.load());
         for (int i = 0; i < n; ++i)
-            g_RxRing[(w + static_cast<uint32_t>(i)) & kRingMask].store(static_cast<uint8_t>(stream[at + i]));
-        g_RxWriteCount.store(static_cast<int32_t>(w + static_cast<uint32_t>(n)));
+            ring.bytes[(w + static_cast<uint32_t>(i)) & kRingMask].store(static_cast<uint8_t>(stream[at + i]));
+        ring.writeCount.store(static_cast<int32_t>(w + static_cast<uint32_t>(n)));
         at += n;
         for (;;) {
             std::fill(dest.begin(), dest.end(), 0);
@@ -102,7 +105,7 @@ inline int ReplyCollector(const uint8_t* data, size_t size) {
             const char r = uart->Get_Reply(destSize > 0 ? dest.data() : nullptr, destSize, 'R', kReplyTimeoutMs);
             Check(dest[static_cast<size_t>(destSize)] == canary, "collector wrote past the destination");
             const uint32_t pending =
-                static_cast<uint32_t>(g_RxWriteCount.load()) - static_cast<uint32_t>(g_RxReadCount.load());
+                static_cast<uint32_t>(ring.writeCount.load()) - static_cast<uint32_t>(ring.readCount.load());
             Check(pending <= static_cast<uint32_t>(kRingSize), "collector read beyond what was written");
             // A board may well send the status 'Z' itself; only an empty ring
             // ends the batch (a collector that stopped early would spin here
@@ -111,10 +114,10 @@ inline int ReplyCollector(const uint8_t* data, size_t size) {
         }
     }
 
-    Link_AbortExchanges(false);
+    link->abortExchanges(false);
     uart->m_Port.store(0);
-    g_UART_Connected.store(0);
-    Reset_Rings();
+    link->setLive(false);
+    link->resetRings();
     return 0;
 }
 

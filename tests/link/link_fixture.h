@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/globals.h"
+#include "link/BoardLink.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "support/pty_peer.h"
@@ -15,27 +16,25 @@ struct LiveLink {
     // Qt's futex, which ThreadSanitizer cannot see, so the thread's last
     // stores to its object stay unordered for it; freed heap memory has its
     // history reset, stack memory that a later test reuses does not.
-    std::unique_ptr<ReceiveThread> ownedUart = std::make_unique<ReceiveThread>();
-    ReceiveThread& uart = *ownedUart;
+    std::unique_ptr<BoardLink> ownedLink = std::make_unique<BoardLink>();
+    BoardLink& link = *ownedLink;
+    ReceiveThread& uart = *link.receiver();
 
     // Mirrors what the connect procedure does after a successful open.
     bool connect() {
-        g_ThreadUART = &uart;
         if (!uart.isRunning()) uart.start();
         if (uart.Open_Port(peer.slavePath()) != 1) return false;
-        Reset_Rings();
-        g_UART_Connected.store(1);
+        link.resetRings();
+        link.setLive(true);
         return true;
     }
 
     ~LiveLink() {
-        g_UART_Connected.store(0);
+        link.setLive(false);
         peer.stopResponder();
         uart.Stop();
         uart.wait();
         uart.Close_Port();
-        if (g_ThreadUART == &uart) g_ThreadUART = nullptr;
-        Link_AbortExchanges(false);
     }
 };
 

@@ -16,13 +16,13 @@ constexpr int kDestSize = 12;
 QByteArray Canaries(int n = kDestSize) { return QByteArray(n, static_cast<char>(kCanary)); }
 
 // Runs one command the way a data row names it.
-char RunCommand(const QString& op, int a, int b, int len, const QByteArray& src, uint8_t* dest) {
+char RunCommand(BoardLink& link, const QString& op, int a, int b, int len, const QByteArray& src, uint8_t* dest) {
     const auto* data = reinterpret_cast<const uint8_t*>(src.constData());
-    if (op == "R") return CMD_Read(uint8_t(a), uint8_t(b), uint8_t(len), dest);
-    if (op == "W") return CMD_Write(uint8_t(a), uint8_t(b), uint8_t(len), data);
-    if (op == "V") return CMD_Version(dest);
-    if (op == "D") return CMD_Device(uint8_t(a));
-    if (op == "O") return CMD_Output(uint8_t(a));
+    if (op == "R") return CMD_Read(link, uint8_t(a), uint8_t(b), uint8_t(len), dest);
+    if (op == "W") return CMD_Write(link, uint8_t(a), uint8_t(b), uint8_t(len), data);
+    if (op == "V") return CMD_Version(link, dest);
+    if (op == "D") return CMD_Device(link, uint8_t(a));
+    if (op == "O") return CMD_Output(link, uint8_t(a));
     return '?';
 }
 
@@ -100,7 +100,7 @@ private slots:
 
         uint8_t buf[kDestSize];
         memset(buf, kCanary, sizeof buf);
-        QCOMPARE(RunCommand(op, a, b, len, src, buf), result.at(0).toLatin1());
+        QCOMPARE(RunCommand(link.link, op, a, b, len, src, buf), result.at(0).toLatin1());
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(buf), kDestSize), dest);
         QCOMPARE(link.peer.frames(), QList<QByteArray>{frame});
     }
@@ -111,7 +111,7 @@ private slots:
         link.peer.startResponder([](const QByteArray&) { return Stx("RRC3D4"); });
         std::atomic<uint8_t> image[4] = {};
         image[2].store(kCanary);
-        QCOMPARE(CMD_Read(0xB0, 0x00, 2, image), '0');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0x00, 2, image), '0');
         QCOMPARE(image[0].load(), uint8_t(0xC3));
         QCOMPARE(image[1].load(), uint8_t(0xD4));
         QCOMPARE(image[2].load(), kCanary);
@@ -120,16 +120,15 @@ private slots:
     void noPort_returnsA_andLeavesDestination() {
         uint8_t buf[4];
         memset(buf, kCanary, sizeof buf);
-        QCOMPARE(CMD_Read(0xB0, 0, 4, buf), 'A');  // no receive thread at all
-        QCOMPARE(CMD_Version(buf), 'A');
-
         LiveLink link;
-        g_ThreadUART = &link.uart;
-        QCOMPARE(CMD_Read(0xB0, 0, 4, buf), 'A');  // thread, no port
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 4, buf), 'A');  // receive thread not running, no port
+        QCOMPARE(CMD_Version(link.link, buf), 'A');
+        link.uart.start();
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 4, buf), 'A');  // thread, no port
         QVERIFY(link.connect());
-        g_UART_Connected.store(0);  // port open, link not live
-        QCOMPARE(CMD_Read(0xB0, 0, 4, buf), 'A');
-        QCOMPARE(CMD_Write(0xB0, 0, 1, buf), 'A');
+        link.link.setLive(false);  // port open, link not live
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 4, buf), 'A');
+        QCOMPARE(CMD_Write(link.link, 0xB0, 0, 1, buf), 'A');
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(buf), 4), Canaries(4));
         QVERIFY(link.peer.read(50).isEmpty());
     }
@@ -141,7 +140,7 @@ private slots:
         memset(buf, kCanary, sizeof buf);
         QElapsedTimer timer;
         timer.start();
-        QCOMPARE(CMD_Read(0xB0, 0, 2, buf), 'Z');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 2, buf), 'Z');
         const qint64 elapsed = timer.elapsed();
         QVERIFY2(elapsed >= kReplyTimeoutMs, qPrintable(QString::number(elapsed)));
         QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
@@ -155,10 +154,10 @@ private slots:
         // An earlier reply that nobody collected, and the start of another.
         const QByteArray stale = Stx("RR11") + QByteArray("\x02RR2");
         QVERIFY(link.peer.write(stale));
-        QTRY_COMPARE(g_RxWriteCount.load(), int32_t(stale.size()));
+        QTRY_COMPARE(link.link.replies.writeCount.load(), int32_t(stale.size()));
         link.peer.startResponder([](const QByteArray&) { return QByteArray("2\x03") + Stx("RR5A"); });
         uint8_t value = 0;
-        QCOMPARE(CMD_Read(0xB0, 0, 1, &value), '0');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 1, &value), '0');
         QCOMPARE(value, uint8_t(0x5A));
     }
 
@@ -168,7 +167,7 @@ private slots:
         QVERIFY(link.connect());
         const QByteArray reply = Stx("RR" + QByteArray(60, '7'));
         QVERIFY(link.peer.write(reply + reply));
-        QTRY_COMPARE(g_RxWriteCount.load(), int32_t(2 * reply.size()));
+        QTRY_COMPARE(link.link.replies.writeCount.load(), int32_t(2 * reply.size()));
 
         uint8_t small[16];
         memset(small, kCanary, sizeof small);
@@ -196,22 +195,22 @@ private slots:
         int depthInside = -1;
         QTimer::singleShot(0, [&] {
             depthInside = Link_ExchangeDepth();
-            Link_AbortExchanges(true);
+            link.link.abortExchanges(true);
         });
         uint8_t value = kCanary;
         QCOMPARE(Link_ExchangeDepth(), 0);
-        QCOMPARE(CMD_Read(0xB0, 0, 1, &value), 'Z');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 1, &value), 'Z');
         QCOMPARE(depthInside, 1);
         QCOMPARE(Link_ExchangeDepth(), 0);
 
         value = kCanary;
-        QCOMPARE(CMD_Read(0xB0, 0, 1, &value), 'A');
-        QCOMPARE(CMD_Device(1), 'A');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 1, &value), 'A');
+        QCOMPARE(CMD_Device(link.link, 1), 'A');
         QCOMPARE(value, kCanary);
 
-        Link_AbortExchanges(false);
+        link.link.abortExchanges(false);
         QTRY_COMPARE(link.peer.frames().size(), 1);
-        QCOMPARE(CMD_Read(0xB0, 0, 1, &value), '0');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 1, &value), '0');
         QCOMPARE(value, uint8_t(0x5A));
         QCOMPARE(link.peer.frames().size(), 2);  // the refused commands wrote nothing
     }
@@ -227,10 +226,10 @@ private slots:
             return Stx("RR" + frame.mid(5, 2));  // the register number as its value
         });
         uint8_t value = kCanary;
-        QCOMPARE(CMD_Read(0xB0, 0x11, 1, &value), 'Z');
-        QCOMPARE(CMD_Read(0xB0, 0x22, 1, &value), '0');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0x11, 1, &value), 'Z');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0x22, 1, &value), '0');
         QCOMPARE(value, uint8_t(0x22));
-        QCOMPARE(CMD_Read(0xB0, 0x33, 1, &value), '0');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0x33, 1, &value), '0');
         QCOMPARE(value, uint8_t(0x33));
     }
 
@@ -245,7 +244,7 @@ private slots:
             return silent ? QByteArray() : Stx("RR" + frame.mid(5, 2));
         });
         uint8_t value = kCanary;
-        QCOMPARE(CMD_Read(0xB0, 0x11, 1, &value), 'Z');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0x11, 1, &value), 'Z');
 
         std::atomic<bool> chatter{true};
         std::thread events([&] {
@@ -255,15 +254,15 @@ private slots:
             }
         });
         std::atomic<char> result{'?'};
-        std::thread next([&] { result = CMD_Read(0xB0, 0x22, 1, &value); });
+        std::thread next([&] { result = CMD_Read(link.link, 0xB0, 0x22, 1, &value); });
         // Waited on the outcome, not on a time: a wait that never ends shows
         // as a failure here instead of a hung suite.
         QTRY_VERIFY_WITH_TIMEOUT(result.load() != '?', 20000);
-        Link_AbortExchanges(true);  // frees a command still waiting, if the check failed
+        link.link.abortExchanges(true);  // frees a command still waiting, if the check failed
         next.join();
         chatter = false;
         events.join();
-        Link_AbortExchanges(false);
+        link.link.abortExchanges(false);
         QCOMPARE(result.load(), '0');
         QCOMPARE(value, uint8_t(0x22));
     }
@@ -288,26 +287,26 @@ private slots:
 
         // What counts here is that every answer is its caller's own; on a busy
         // machine the board's thread may miss 100 ms, so give it room.
-        Link_SetReplyTimeout(2000);
+        link.link.setReplyTimeout(2000);
         constexpr int kThreads = 3;
         constexpr int kRounds = 25;
         std::atomic<int> failures{0};
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t) {
-            threads.emplace_back([t, &failures] {
+            threads.emplace_back([t, &failures, &link] {
                 for (int r = 0; r < kRounds; ++r) {
                     const uint8_t reg = uint8_t(t * 0x40 + r);
                     uint8_t buf[4] = {};
-                    if (CMD_Read(0xB0, reg, 4, buf) != '0') ++failures;
+                    if (CMD_Read(link.link, 0xB0, reg, 4, buf) != '0') ++failures;
                     for (int i = 0; i < 4; ++i)
                         if (buf[i] != uint8_t(reg + i)) ++failures;
                     const uint8_t data[2] = {reg, uint8_t(t)};
-                    if (CMD_Write(0xB0, reg, 2, data) != '0') ++failures;
+                    if (CMD_Write(link.link, 0xB0, reg, 2, data) != '0') ++failures;
                 }
             });
         }
         for (auto& th : threads) th.join();
-        Link_SetReplyTimeout(kReplyTimeoutMs);
+        link.link.setReplyTimeout(kReplyTimeoutMs);
         QCOMPARE(failures.load(), 0);
 
         const QList<QByteArray> frames = link.peer.frames();
@@ -319,6 +318,44 @@ private slots:
             QVERIFY2(read || write, f.toHex().constData());
             QVERIFY2(f.endsWith('\x03') && f.count('\x02') == 1, f.toHex().constData());
         }
+    }
+
+    // Two boards served by one process: each link's replies, traffic, abort
+    // and owed reply are its own.
+    void twoLinks_areIndependent() {
+        LiveLink first;
+        LiveLink second;
+        QVERIFY(first.connect());
+        QVERIFY(second.connect());
+        first.peer.startResponder([](const QByteArray&) { return Stx("RR11"); });
+        second.peer.startResponder([](const QByteArray&) { return Stx("RR22"); });
+        uint8_t a = 0;
+        uint8_t b = 0;
+        QCOMPARE(CMD_Read(first.link, 0xB0, 0x00, 1, &a), '0');
+        QCOMPARE(CMD_Read(second.link, 0xB0, 0x00, 1, &b), '0');
+        QCOMPARE(a, uint8_t(0x11));
+        QCOMPARE(b, uint8_t(0x22));
+        const auto traffic = [](BoardLink& link) {
+            QByteArray bytes;
+            for (int32_t i = 0; i < link.traffic.writeCount.load(); ++i)
+                bytes += char(link.traffic.bytes[i & kRingMask].load());
+            return bytes;
+        };
+        QCOMPARE(traffic(first.link), Stx("RR11"));
+        QCOMPARE(traffic(second.link), Stx("RR22"));
+
+        first.link.abortExchanges(true);
+        QCOMPARE(CMD_Read(first.link, 0xB0, 0x00, 1, &a), 'A');
+        QCOMPARE(CMD_Read(second.link, 0xB0, 0x00, 1, &b), '0');
+        first.link.abortExchanges(false);
+
+        first.peer.stopResponder();
+        QCOMPARE(CMD_Read(first.link, 0xB0, 0x00, 1, &a), 'Z');
+        QVERIFY(first.link.replyOwed.load());
+        QVERIFY(!second.link.replyOwed.load());
+        QCOMPARE(CMD_Read(second.link, 0xB0, 0x00, 1, &b), '0');
+        QCOMPARE(first.peer.frames().size(), 3);
+        QCOMPARE(second.peer.frames().size(), 3);
     }
 };
 

@@ -53,7 +53,8 @@ private slots:
     void openPort_whileAnotherIsOpen_closesTheOldOne() {
         PtyPeer first;
         PtyPeer second;
-        ReceiveThread uart;
+        BoardLink link;
+        ReceiveThread& uart = *link.receiver();
         QCOMPARE(uart.Open_Port(first.slavePath()), 1);
         QVERIFY(uart.m_Port.load() > 0);
         QCOMPARE(uart.portPath(), first.slavePath());
@@ -73,7 +74,8 @@ private slots:
     void openPort_rejectsWhatIsNotASerialLine() {
         QTemporaryFile file;
         QVERIFY(file.open());
-        ReceiveThread uart;
+        BoardLink link;
+        ReceiveThread& uart = *link.receiver();
         QCOMPARE(uart.Open_Port(file.fileName()), 0);
         QCOMPARE(uart.Open_Port(QString()), 0);
         QCOMPARE(uart.m_Port.load(), 0);
@@ -87,7 +89,8 @@ private slots:
     void nestedCalls_duringTheSettleWait_winOverTheOuterOpen() {
         PtyPeer first;
         PtyPeer second;
-        ReceiveThread uart;
+        BoardLink link;
+        ReceiveThread& uart = *link.receiver();
         QTimer::singleShot(0, [&] { QCOMPARE(uart.Close_Port(), 0); });
         QCOMPARE(uart.Open_Port(first.slavePath()), 0);
         QCOMPARE(uart.m_Port.load(), 0);
@@ -109,7 +112,8 @@ private slots:
         PtyPeer peer;
         const QByteArray slave = peer.slavePath().toLocal8Bit();
         QCOMPARE(::chmod(slave.constData(), 0), 0);
-        ReceiveThread uart;
+        BoardLink link;
+        ReceiveThread& uart = *link.receiver();
         const int fsuidBefore = ::setfsuid(65534);
         const int opened = uart.Open_Port(peer.slavePath());
         const int err = uart.Open_Error();
@@ -130,7 +134,8 @@ private slots:
     }
 
     void closePort_reportsWhetherAPortWasOpen() {
-        ReceiveThread uart;
+        BoardLink link;
+        ReceiveThread& uart = *link.receiver();
         QCOMPARE(uart.Close_Port(), 0);
         PtyPeer peer;
         QCOMPARE(uart.Open_Port(peer.slavePath()), 1);
@@ -144,24 +149,24 @@ private slots:
         LiveLink link;
         SignalLog log(&link.uart);
         QVERIFY(link.connect());
-        g_UART_Connected.store(0);
+        link.link.setLive(false);
 
         // Queued while the link is not live: nothing is read yet.
         const QByteArray batch = Pattern(256);
         QVERIFY(link.peer.write(batch));
         QTRY_COMPARE(link.peer.pendingOnSlave(), 256);
-        QCOMPARE(g_RxWriteCount.load(), 0);
+        QCOMPARE(link.link.replies.writeCount.load(), 0);
 
-        Reset_Rings();
-        g_UART_Connected.store(1);
-        QTRY_COMPARE(g_RxWriteCount.load(), 256);
-        QCOMPARE(g_DebugWriteCount.load(), 256);
-        QCOMPARE(RingBytes(g_RxRing, 0, 256), batch);
-        QCOMPARE(RingBytes(g_DebugRing, 0, 256), batch);
+        link.link.resetRings();
+        link.link.setLive(true);
+        QTRY_COMPARE(link.link.replies.writeCount.load(), 256);
+        QCOMPARE(link.link.traffic.writeCount.load(), 256);
+        QCOMPARE(RingBytes(link.link.replies.bytes, 0, 256), batch);
+        QCOMPARE(RingBytes(link.link.traffic.bytes, 0, 256), batch);
         QTRY_COMPARE(log.rxBatches, 1);
         QTest::qWait(30);  // nothing more may follow
         QCOMPARE(log.rxBatches, 1);
-        QCOMPARE(g_RxWriteCount.load(), 256);
+        QCOMPARE(link.link.replies.writeCount.load(), 256);
     }
 
     void consumerTooFarBehind_readsNewestBytesInOldestSlots() {
@@ -169,13 +174,13 @@ private slots:
         QVERIFY(link.connect());
         const QByteArray bytes = Pattern(1025);
         QVERIFY(link.peer.write(bytes));
-        QTRY_COMPARE(g_RxWriteCount.load(), 1025);
-        QCOMPARE(g_DebugWriteCount.load(), 1025);
+        QTRY_COMPARE(link.link.replies.writeCount.load(), 1025);
+        QCOMPARE(link.link.traffic.writeCount.load(), 1025);
         // A consumer still at count 0 finds byte 1024 where byte 0 was.
-        QCOMPARE(g_RxRing[0].load(), uint8_t(bytes[1024]));
-        QCOMPARE(g_DebugRing[0].load(), uint8_t(bytes[1024]));
-        QCOMPARE(RingBytes(g_RxRing, 1, 1023), bytes.mid(1, 1023));
-        QCOMPARE(RingBytes(g_DebugRing, 1, 1023), bytes.mid(1, 1023));
+        QCOMPARE(link.link.replies.bytes[0].load(), uint8_t(bytes[1024]));
+        QCOMPARE(link.link.traffic.bytes[0].load(), uint8_t(bytes[1024]));
+        QCOMPARE(RingBytes(link.link.replies.bytes, 1, 1023), bytes.mid(1, 1023));
+        QCOMPARE(RingBytes(link.link.traffic.bytes, 1, 1023), bytes.mid(1, 1023));
     }
 
     void pulledBoard_isReportedOnce_withThePort() {
@@ -188,7 +193,7 @@ private slots:
         link.peer.closeMaster();
         QTRY_COMPARE(log.errPorts.size(), 1);
         QCOMPARE(log.errPorts.first(), port);
-        QCOMPARE(g_UART_Connected.load(), 0);
+        QVERIFY(!link.link.isLive());
         QTest::qWait(30);  // the loop idles now instead of reporting again
         QCOMPARE(log.errPorts.size(), 1);
         // The thread leaves the port to its owner, who can still close it.
@@ -198,8 +203,8 @@ private slots:
 
     void stop_whileIdle_endsPromptly_andCanRestart() {
         // A started thread object lives on the heap (see link_fixture.h).
-        const auto owned = std::make_unique<ReceiveThread>();
-        ReceiveThread& uart = *owned;
+        const auto owned = std::make_unique<BoardLink>();
+        ReceiveThread& uart = *owned->receiver();
         for (int round = 0; round < 2; ++round) {
             uart.start();
             QVERIFY(uart.isRunning());
@@ -216,21 +221,21 @@ private slots:
         LiveLink link;
         QVERIFY(link.connect());
         QVERIFY(link.peer.write("ab"));
-        QTRY_COMPARE(g_RxWriteCount.load(), 2);
+        QTRY_COMPARE(link.link.replies.writeCount.load(), 2);
 
         // Close while it sleeps on the port: the close must not wait for it.
-        g_UART_Connected.store(0);
+        link.link.setLive(false);
         QCOMPARE(link.uart.Close_Port(), 1);
         QVERIFY(link.peer.waitForSlaveClosed(5000));
 
         // A new port while it sleeps with none: it must start reading it.
         PtyPeer other;
         QCOMPARE(link.uart.Open_Port(other.slavePath()), 1);
-        Reset_Rings();
-        g_UART_Connected.store(1);
+        link.link.resetRings();
+        link.link.setLive(true);
         QVERIFY(other.write("xyz"));
-        QTRY_COMPARE(g_RxWriteCount.load(), 3);
-        QCOMPARE(RingBytes(g_RxRing, 0, 3), QByteArray("xyz"));
+        QTRY_COMPARE(link.link.replies.writeCount.load(), 3);
+        QCOMPARE(RingBytes(link.link.replies.bytes, 0, 3), QByteArray("xyz"));
 
         link.uart.Stop();
         QVERIFY(link.uart.wait(10000));
@@ -247,14 +252,14 @@ private slots:
             while (sending.load()) link.peer.write(QByteArray(16, 'x'));
         });
         for (int cycle = 0; cycle < 5; ++cycle) {
-            QTRY_VERIFY(g_RxWriteCount.load() > 0);
-            g_UART_Connected.store(0);
+            QTRY_VERIFY(link.link.replies.writeCount.load() > 0);
+            link.link.setLive(false);
             QCOMPARE(link.uart.Close_Port(), 1);
-            Reset_Rings();
+            link.link.resetRings();
             QCOMPARE(link.uart.Open_Port(link.peer.slavePath()), 1);
-            QCOMPARE(g_RxWriteCount.load(), 0);
-            QCOMPARE(g_DebugWriteCount.load(), 0);
-            g_UART_Connected.store(1);
+            QCOMPARE(link.link.replies.writeCount.load(), 0);
+            QCOMPARE(link.link.traffic.writeCount.load(), 0);
+            link.link.setLive(true);
         }
         sending.store(false);
         board.join();

@@ -38,11 +38,12 @@ class tst_DebugView : public QObject {
 
     // One receive batch, then the slot as its queued signal would run it.
     void Receive(const QByteArray& bytes) {
-        int32_t at = g_DebugWriteCount.load();
-        for (char c : bytes) g_DebugRing[at++ & kRingMask].store(static_cast<uint8_t>(c));
-        g_DebugWriteCount.store(at, std::memory_order_release);
+        ByteRing& ring = w->link()->traffic;
+        int32_t at = ring.writeCount.load();
+        for (char c : bytes) ring.bytes[at++ & kRingMask].store(static_cast<uint8_t>(c));
+        ring.writeCount.store(at, std::memory_order_release);
         QVERIFY(QMetaObject::invokeMethod(w, "onBytesReceived"));
-        QCOMPARE(g_DebugReadCount.load(), g_DebugWriteCount.load());
+        QCOMPARE(ring.readCount.load(), ring.writeCount.load());
     }
 
     static QByteArray F(const char* body) { return QByteArray("\x02") + body + "\x03"; }
@@ -158,12 +159,13 @@ private slots:
         Receive(F("CT01").left(5));
         w->ui->textEdit_debug->clear();
         // The receive thread ran more than a whole ring ahead of the view.
-        int32_t at = g_DebugWriteCount.load();
+        ByteRing& ring = w->link()->traffic;
+        int32_t at = ring.writeCount.load();
         const QByteArray burst = QByteArray(kRingSize + 100, 'q') + F("CT0400");
-        for (char c : burst) g_DebugRing[at++ & kRingMask].store(static_cast<uint8_t>(c));
-        g_DebugWriteCount.store(at, std::memory_order_release);
+        for (char c : burst) ring.bytes[at++ & kRingMask].store(static_cast<uint8_t>(c));
+        ring.writeCount.store(at, std::memory_order_release);
         QVERIFY(QMetaObject::invokeMethod(w, "onBytesReceived"));
-        QCOMPARE(g_DebugReadCount.load(), at);
+        QCOMPARE(ring.readCount.load(), at);
         QVERIFY(Lit(2) && !Lit(0));
         // Exactly the bytes still in the ring, none of them twice.
         QCOMPARE(w->ui->textEdit_debug->toPlainText().count('q'), kRingSize - 8);

@@ -184,9 +184,10 @@ private slots:
         const QByteArray frame(
             "\x02"
             "CE0050\x03");
-        int32_t at = g_DebugWriteCount.load();
-        for (char c : frame) g_DebugRing[at++ & kRingMask].store(static_cast<uint8_t>(c));
-        g_DebugWriteCount.store(at, std::memory_order_release);
+        ByteRing& ring = w->link()->traffic;
+        int32_t at = ring.writeCount.load();
+        for (char c : frame) ring.bytes[at++ & kRingMask].store(static_cast<uint8_t>(c));
+        ring.writeCount.store(at, std::memory_order_release);
         QVERIFY(QMetaObject::invokeMethod(w, "onBytesReceived"));
         QCOMPARE(w->sbfStatus(2), 0x05);
         QVERIFY(QMetaObject::invokeMethod(w, "showSbfStatus"));

@@ -174,7 +174,7 @@ private slots:
             w->ui->actionReplay->trigger();
             QCOMPARE(boxes.count(), 1);
         }
-        QCOMPARE(g_UART_Connected.load(), 0);
+        QVERIFY(!h.window()->link()->isLive());
         LogPlayer* player = w->logPlayer();
         QVERIFY(player);
         QVERIFY(w->windowTitle().startsWith(QStringLiteral("Replay: run.csv")));

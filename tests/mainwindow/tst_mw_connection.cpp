@@ -60,7 +60,7 @@ private slots:
         MainWindow* w = h.window();
 
         h.choosePort(h.simPath());
-        QCOMPARE(g_UART_Connected.load(), 1);
+        QVERIFY(h.window()->link()->isLive());
         QVERIFY(Shows(w->ui->label_UART_Status, kGreen));
         QCOMPARE(w->ui->comboBox_COM->currentText(), h.simPath());
         QCOMPARE(w->ui->pushButton_TEST->text(), QString("v3.2"));
@@ -80,7 +80,7 @@ private slots:
         // The combo item of the open port again: closed and opened anew.
         h.sim()->clearLog();
         h.choosePort(h.simPath());
-        QCOMPARE(g_UART_Connected.load(), 1);
+        QVERIFY(h.window()->link()->isLive());
         QCOMPARE(h.payloads('V').size(), 1);
     }
 
@@ -113,7 +113,7 @@ private slots:
         QTRY_COMPARE(boxes.count(), 1);
         QCOMPARE(boxes.titles().first(), QString("WARNING"));
         QCOMPARE(boxes.last(), "Firmware Version : " + shown + " \nThe firmware version is invalid.     ");
-        QCOMPARE(g_UART_Connected.load(), 1);
+        QVERIFY(h.window()->link()->isLive());
         QVERIFY(Shows(h.window()->ui->label_UART_Status, kGreen));
         QVERIFY(h.payloads('D').isEmpty());
     }
@@ -127,7 +127,7 @@ private slots:
         h.choosePort("/nonexistent/ttyNONE");
         QTRY_COMPARE(boxes.count(), 1);
         QCOMPARE(boxes.last(), "/nonexistent/ttyNONE" + kInvalidPort);
-        QCOMPARE(g_UART_Connected.load(), 0);
+        QVERIFY(!h.window()->link()->isLive());
         QCOMPARE(h.window()->ui->comboBox_COM->currentIndex(), 0);
         QVERIFY(Shows(h.window()->ui->label_UART_Status, kGrey));
     }
@@ -136,9 +136,9 @@ private slots:
         MwHarness h;
         QVERIFY2(h.start(), qPrintable(h.error()));
         h.choosePort("NONE");
-        QCOMPARE(g_UART_Connected.load(), 0);
+        QVERIFY(!h.window()->link()->isLive());
         QCOMPARE(g_I2C_Connected.load(), 0);
-        QCOMPARE(g_ThreadUART->m_Port.load(), 0);
+        QCOMPARE(h.window()->link()->receiver()->m_Port.load(), 0);
         QCOMPARE(h.window()->ui->comboBox_COM->currentText(), QString("NONE"));
         QVERIFY(ChipWidgetsEnabled(h.window(), false));
     }
@@ -185,7 +185,7 @@ private slots:
         QTimer::singleShot(0, w, [&] { h.sim()->hangup(); });
         w->ui->pushButton_Read->click();
         QTRY_COMPARE_WITH_TIMEOUT(boxes.count(), 1, 5000);
-        QCOMPARE(g_UART_Connected.load(), 0);
+        QVERIFY(!h.window()->link()->isLive());
         QVERIFY(!w->ui->pushButton_Read->isEnabled());
         QVERIFY(Shows(w->ui->label_UART_Status, kGrey));
         QTest::qWait(300);
@@ -219,7 +219,8 @@ private slots:
     void closeWithPortOpen_endsAllThreads() {
         MwHarness h;
         QVERIFY2(h.start(), qPrintable(h.error()));
-        QThread* threads[] = {h.window()->monitorThread(), h.window()->chipPollThread(), g_ThreadUART};
+        QThread* threads[] = {h.window()->monitorThread(), h.window()->chipPollThread(),
+                              h.window()->link()->receiver()};
         h.window()->close();
         for (QThread* t : threads) QVERIFY(t->isFinished());
         QVERIFY(!h.window()->isVisible());
@@ -231,7 +232,8 @@ private slots:
         MwHarness h;
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        QThread* threads[] = {h.window()->monitorThread(), h.window()->chipPollThread(), g_ThreadUART};
+        QThread* threads[] = {h.window()->monitorThread(), h.window()->chipPollThread(),
+                              h.window()->link()->receiver()};
         // Monitoring keeps the processing thread asking for the lock.
         g_MonChannelMask = 0x0001;
         g_SenseOn = 1;

@@ -182,10 +182,10 @@ private slots:
         QVERIFY(w->ui->groupBox_Config->isEnabled());
         QCOMPARE(w->ui->comboBox_COM->currentText(), QString("NONE"));
         QCOMPARE(w->ui->comboBox_COM->itemText(0), QString("NONE"));
-        QCOMPARE(g_UART_Connected.load(), 0);
+        QVERIFY(!h.window()->link()->isLive());
         QCOMPARE(g_I2C_Connected.load(), 0);
         QVERIFY(w->monitoringDialogIfBuilt() == nullptr);  // built on first use
-        QVERIFY(g_ThreadUART && g_ThreadUART->isRunning() && g_ThreadUART->parent() == nullptr);
+        QVERIFY(h.window()->link()->receiver()->isRunning() && h.window()->link()->receiver()->parent() == nullptr);
         QVERIFY(w->chipPollThread() && w->chipPollThread()->isRunning() && w->chipPollThread()->parent() == w);
         QVERIFY(w->monitorThread() && w->monitorThread()->isRunning() && w->monitorThread()->parent() == w);
     }

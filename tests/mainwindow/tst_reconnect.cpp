@@ -126,7 +126,7 @@ private slots:
 
         MessageBoxCatcher boxes;
         sim.write("replug 1\n");
-        QTRY_COMPARE_WITH_TIMEOUT(g_UART_Connected.load(), 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!h.window()->link()->isLive(), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(StatusText(w).contains("lost; waiting for it to come back"), 10000);
         QVERIFY(StatusText(w).contains(link));
         QVERIFY(!w->ui->pushButton_Sense->isChecked());
@@ -144,7 +144,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(StatusText(w).contains("waiting"), 10000);
         emit w->ui->comboBox_COM->textActivated(QString::fromLatin1(kNoPort));
         QTest::qWait(3500);  // the board is back by now; nothing may take it up
-        QCOMPARE(g_UART_Connected.load(), 0);
+        QVERIFY(!h.window()->link()->isLive());
         QCOMPARE(boxes.count(), 0);
 
         sim.write("quit\n");
@@ -169,12 +169,12 @@ private slots:
         QCOMPARE(box.text, peer.slavePath() + "\nThe port number is invalid.     ");
         QVERIFY2(box.reason.contains("another program holds the port"), qPrintable(box.reason));
         QVERIFY(h.readFile("Log.txt").contains("another program holds the port"));
-        QCOMPARE(g_UART_Connected.load(), 0);
+        QVERIFY(!h.window()->link()->isLive());
         ::close(held);
 
         // Let go of, it opens.
         h.choosePort(peer.slavePath());
-        QCOMPARE(g_UART_Connected.load(), 1);
+        QVERIFY(h.window()->link()->isLive());
     }
 
     // Boards plugged in and out: the list follows, the port in use stays
@@ -200,7 +200,7 @@ private slots:
         QTRY_VERIFY(!ComboItems(w).contains("/dev/ttyUSB3"));
         QCOMPARE(ComboItems(w), QStringList({"NONE", "/dev/ttyEXTRA9", h.simPath()}));
         QCOMPARE(w->ui->comboBox_COM->currentText(), h.simPath());
-        QCOMPARE(g_UART_Connected.load(), 1);
+        QVERIFY(h.window()->link()->isLive());
     }
 
     // A board known by its USB serial number is found again under another

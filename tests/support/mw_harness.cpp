@@ -97,7 +97,6 @@ bool MwHarness::start() {
     // test of something else into a test of the time-out: a firmware warning
     // while connecting, a chip lost mid-procedure. Time-outs are still tested
     // here, with a silent board, which no reply time-out saves.
-    Link_SetReplyTimeout(kReplyTimeoutMs * 5);
     m_oldCwd = QDir::currentPath();
     m_dir = std::make_unique<QTemporaryDir>();
     if (!m_dir->isValid() || !QDir::setCurrent(m_dir->path())) {
@@ -118,6 +117,7 @@ bool MwHarness::start() {
         m_sim->setAddr(m_options.simChipAddr);
     }
     m_window = new MainWindow();
+    m_window->link()->setReplyTimeout(kReplyTimeoutMs * 5);
     // Discovery lists the simulated board like a port named with --port.
     if (m_options.startSim) m_window->setCommandLinePorts({simPath()});
     m_window->show();
@@ -137,7 +137,7 @@ bool MwHarness::waitForChip(int timeoutMs) {
     QElapsedTimer t;
     t.start();
     for (;;) {
-        if (g_UART_Connected.load() == 1 && g_I2C_Connected.load() == 1 && m_window->ui->pushButton_Read->isEnabled())
+        if (m_window->link()->isLive() && g_I2C_Connected.load() == 1 && m_window->ui->pushButton_Read->isEnabled())
             return true;
         if (t.elapsed() > timeoutMs) return false;
         QTest::qWait(10);
@@ -163,7 +163,7 @@ bool MwHarness::connectBoard() {
             return false;
         }
     }
-    if (g_UART_Connected.load() != 1) {
+    if (!m_window->link()->isLive()) {
         m_error = QStringLiteral("the port did not open: ") + simPath();
         return false;
     }

@@ -25,6 +25,8 @@
 #include <memory>
 #include <string>
 
+#include "link/BoardLink.h"
+
 class MainWindow;
 class SimPtyHost;
 

@@ -21,14 +21,8 @@ void Reset_ProcessState() {
     g_WorkDir.clear();
     g_WorkDirA.clear();
 
-    g_UART_Connected = 0;
     g_I2C_Connected = 0;
-    Reset_Rings();
-    Link_AbortExchanges(false);
-    Link_SetReplyTimeout(kReplyTimeoutMs);
 
     g_SenseOn = 0;
     g_MonChannelMask = 0;
-
-    g_ThreadUART = nullptr;
 }

@@ -11,6 +11,7 @@
 
 #include "app/globals.h"
 #include "data/RegisterImage.h"
+#include "link/BoardLink.h"
 #include "link/ReceiveThread.h"
 #include "support/process_state.h"
 #include "support/pty_peer.h"
@@ -56,30 +57,25 @@ private:
     std::atomic<int> m_DelayMs{0};
 };
 
-// The receive thread on the board's pseudo-terminal, for one test.
+// The link's receive thread on the board's pseudo-terminal, for one test.
 class OpenLink {
 public:
-    explicit OpenLink(BoardWithChip& board) {
-        m_Opened = m_Uart.Open_Port(board.peer().slavePath()) == 1;
-        g_ThreadUART = &m_Uart;
-        g_UART_Connected = 1;
+    OpenLink(BoardWithChip& board, BoardLink& link) : m_Link(link) {
+        m_Opened = link.receiver()->Open_Port(board.peer().slavePath()) == 1;
+        link.setLive(true);
         g_I2C_Addr = 0xB0;
-        m_Uart.start();
+        link.receiver()->start();
     }
     ~OpenLink() {
-        g_UART_Connected = 0;
-        m_Uart.Stop();
-        m_Uart.wait();
-        m_Uart.Close_Port();
-        g_ThreadUART = nullptr;
+        m_Link.setLive(false);
+        m_Link.receiver()->Stop();
+        m_Link.receiver()->wait();
+        m_Link.receiver()->Close_Port();
     }
     bool opened() const { return m_Opened; }
 
 private:
-    // On the heap: a started thread's object must not share stack memory
-    // with what a later test builds (see link_fixture.h).
-    std::unique_ptr<ReceiveThread> m_OwnedUart = std::make_unique<ReceiveThread>();
-    ReceiveThread& m_Uart = *m_OwnedUart;
+    BoardLink& m_Link;
     bool m_Opened = false;
 };
 
@@ -112,11 +108,15 @@ private slots:
 
 private:
     RegisterImage m_Image;
+    // A fresh one per test; on the heap, like every started thread object
+    // (see link_fixture.h). Not opened, it answers every command with 'A'.
+    std::unique_ptr<BoardLink> m_Link;
 };
 
 void tst_RegisterCell::init() {
     Reset_ProcessState();
     m_Image.clear();
+    m_Link = std::make_unique<BoardLink>();
 }
 
 void tst_RegisterCell::construction_captionMaskAndInitialText_data() {
@@ -131,7 +131,7 @@ void tst_RegisterCell::construction_captionMaskAndInitialText_data() {
 void tst_RegisterCell::construction_captionMaskAndInitialText() {
     QFETCH(int, address);
     QFETCH(QString, caption);
-    RegisterCell cell(nullptr, address, &m_Image);
+    RegisterCell cell(nullptr, address, &m_Image, m_Link.get());
     QCOMPARE(cell.ui->label_Addr->text(), caption);
     QCOMPARE(cell.address(), static_cast<uint8_t>(address & 0xFF));
     // Qt reports the mask without ";" when the blank is the default space.
@@ -154,7 +154,7 @@ void tst_RegisterCell::returnOrEnter_noPort_fieldShowsRegisterImage() {
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(QString, typed);
-    RegisterCell cell(nullptr, 0x2A, &m_Image);
+    RegisterCell cell(nullptr, 0x2A, &m_Image, m_Link.get());
     m_Image.store(0x2A, 0xC5);
     m_Image.store(0x2B, 0x11);
     cell.ui->lineEdit_data->setText(typed);
@@ -167,7 +167,7 @@ void tst_RegisterCell::returnOrEnter_noPort_fieldShowsRegisterImage() {
 }
 
 void tst_RegisterCell::returnOrEnter_keyStillReachesLineEdit() {
-    RegisterCell cell(nullptr, 0x10, &m_Image);
+    RegisterCell cell(nullptr, 0x10, &m_Image, m_Link.get());
     QSignalSpy spy(cell.ui->lineEdit_data, &QLineEdit::returnPressed);
     QTest::keyClick(cell.ui->lineEdit_data, Qt::Key_Return);
     QCOMPARE(spy.count(), 1);
@@ -184,7 +184,7 @@ void tst_RegisterCell::otherKeys_sendNothingAndKeepTypedText_data() {
 
 void tst_RegisterCell::otherKeys_sendNothingAndKeepTypedText() {
     QFETCH(int, key);
-    RegisterCell cell(nullptr, 0x2A, &m_Image);
+    RegisterCell cell(nullptr, 0x2A, &m_Image, m_Link.get());
     m_Image.store(0x2A, 0xC5);
     cell.ui->lineEdit_data->setText(QStringLiteral("1F"));
     QTest::keyClick(cell.ui->lineEdit_data, Qt::Key(key));
@@ -193,7 +193,7 @@ void tst_RegisterCell::otherKeys_sendNothingAndKeepTypedText() {
 }
 
 void tst_RegisterCell::otherObjects_areIgnored() {
-    RegisterCell cell(nullptr, 0x2A, &m_Image);
+    RegisterCell cell(nullptr, 0x2A, &m_Image, m_Link.get());
     m_Image.store(0x2A, 0xC5);
     QLineEdit other;
     other.installEventFilter(&cell);
@@ -237,10 +237,10 @@ void tst_RegisterCell::returnWithBoard_writesTypedValueAndShowsReadBack() {
 
     BoardWithChip board;
     QVERIFY(board.peer().isOpen());
-    OpenLink link(board);
+    OpenLink link(board, *m_Link);
     QVERIFY(link.opened());
 
-    RegisterCell cell(nullptr, address, &m_Image);
+    RegisterCell cell(nullptr, address, &m_Image, m_Link.get());
     QSignalSpy writes(&m_Image, &RegisterImage::written);
     cell.ui->lineEdit_data->setText(typed);
     QTest::keyClick(cell.ui->lineEdit_data, Qt::Key_Return);
@@ -263,10 +263,10 @@ void tst_RegisterCell::returnWithBoard_writesTypedValueAndShowsReadBack() {
 void tst_RegisterCell::returnWithBoard_secondReturnWhileWaiting_isIgnored() {
     BoardWithChip board;
     board.setReplyDelay(20);
-    OpenLink link(board);
+    OpenLink link(board, *m_Link);
     QVERIFY(link.opened());
 
-    RegisterCell cell(nullptr, 0x10, &m_Image);
+    RegisterCell cell(nullptr, 0x10, &m_Image, m_Link.get());
     cell.ui->lineEdit_data->setText(QStringLiteral("33"));
     // Delivered by the event pumping inside the first write's wait.
     QCoreApplication::postEvent(cell.ui->lineEdit_data,
@@ -285,10 +285,10 @@ void tst_RegisterCell::returnWithBoard_secondReturnWhileWaiting_isIgnored() {
 void tst_RegisterCell::returnWithBoard_cellDeletedWhileWaiting_isSafe() {
     BoardWithChip board;
     board.setReplyDelay(20);
-    OpenLink link(board);
+    OpenLink link(board, *m_Link);
     QVERIFY(link.opened());
 
-    QPointer<RegisterCell> cell = new RegisterCell(nullptr, 0x10, &m_Image);
+    QPointer<RegisterCell> cell = new RegisterCell(nullptr, 0x10, &m_Image, m_Link.get());
     cell->ui->lineEdit_data->setText(QStringLiteral("44"));
     QTimer::singleShot(0, [&cell] { delete cell.data(); });
     SendReturn(cell->ui->lineEdit_data);

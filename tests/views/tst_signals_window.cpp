@@ -222,7 +222,7 @@ private slots:
 
         MessageBoxCatcher boxes;
         h.sim()->hangup();
-        QTRY_COMPARE_WITH_TIMEOUT(g_UART_Connected.load(), 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!h.window()->link()->isLive(), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(boxes.count(), 1, 5000);
         QVERIFY(sw && sw->isVisible());
         QVERIFY(hist.size(0) >= 1);

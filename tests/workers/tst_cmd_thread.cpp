@@ -95,11 +95,12 @@ void tst_cmd_thread::noPortOpen_sendsNothing() {
 
 void tst_cmd_thread::stop_endsWithinTheSleep() {
     RegisterImage image;
+    const auto link = std::make_unique<BoardLink>();  // never opened
     // The thread begins with a whole second's sleep. A stop 50 ms into it
     // must end the thread well before that second is up; the bound is the
     // second itself, counted from start(), so a slow machine gets all the
     // room the check can give without letting a sleep that runs out pass.
-    const auto owned = std::make_unique<ChipPollThread>(image);  // heap: see link_fixture.h
+    const auto owned = std::make_unique<ChipPollThread>(*link, image);  // heap: see link_fixture.h
     ChipPollThread& cmd = *owned;
     QElapsedTimer t;
     t.start();
@@ -121,9 +122,10 @@ void tst_cmd_thread::stop_endsWithinTheSleep() {
 
 void tst_cmd_thread::stopBeforeLoopBegins_stillEnds() {
     RegisterImage image;
+    const auto link = std::make_unique<BoardLink>();  // never opened
     for (int i = 0; i < 20; ++i) {
-        const auto ownedCmd = std::make_unique<ChipPollThread>(image);  // heap: see link_fixture.h
-        const auto ownedProc = std::make_unique<MonitorThread>(image);
+        const auto ownedCmd = std::make_unique<ChipPollThread>(*link, image);  // heap: see link_fixture.h
+        const auto ownedProc = std::make_unique<MonitorThread>(*link, image);
         ChipPollThread& cmd = *ownedCmd;
         MonitorThread& proc = *ownedProc;
         cmd.start();
@@ -137,8 +139,9 @@ void tst_cmd_thread::stopBeforeLoopBegins_stillEnds() {
 
 void tst_cmd_thread::destroyingRunningThread_stopsIt() {
     RegisterImage image;
-    auto* cmd = new ChipPollThread(image);
-    auto* proc = new MonitorThread(image);
+    const auto link = std::make_unique<BoardLink>();  // never opened
+    auto* cmd = new ChipPollThread(*link, image);
+    auto* proc = new MonitorThread(*link, image);
     QSignalSpy cmdDone(cmd, &QThread::finished);
     QSignalSpy procDone(proc, &QThread::finished);
     cmd->start();

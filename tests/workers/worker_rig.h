@@ -40,12 +40,12 @@ public:
             qWarning("simulated board: %s", error.c_str());
             return false;
         }
-        uart = new ReceiveThread;
-        g_ThreadUART = uart;
+        link = std::make_unique<BoardLink>();
+        uart = link->receiver();
         if (openPort) {
             if (uart->Open_Port(QString::fromStdString(host.slavePath())) != 1) return false;
-            Reset_Rings();
-            g_UART_Connected = 1;
+            link->resetRings();
+            link->setLive(true);
         }
         g_DeviceType = m_family;
         g_SizeOfChannel = m_channels;
@@ -64,7 +64,7 @@ public:
     // Starts the processing thread and records, on that thread, every channel
     // it publishes.
     MonitorThread* startProc() {
-        proc = new MonitorThread(image);
+        proc = new MonitorThread(*link, image);
         QObject::connect(
             proc, &MonitorThread::sampleReady, proc,
             [this](const MonitorSample& s) {
@@ -78,7 +78,7 @@ public:
     }
 
     ChipPollThread* startCmd() {
-        cmd = new ChipPollThread(image);
+        cmd = new ChipPollThread(*link, image);
         cmd->start();
         return cmd;
     }
@@ -106,15 +106,11 @@ public:
         proc = nullptr;
         delete cmd;
         cmd = nullptr;
-        if (uart != nullptr) {
-            uart->Stop();
-            uart->wait();
-            g_UART_Connected = 0;
-            uart->Close_Port();
-            delete uart;
+        if (link) {
+            link->setLive(false);
+            link.reset();  // stops the receive thread and closes the port
             uart = nullptr;
         }
-        g_ThreadUART = nullptr;
         host.stop();
         ResetWorkerGlobals();
     }
@@ -130,7 +126,9 @@ public:
     SimPtyHost host;
     // The workers' register image; declared before them, so it outlives them.
     RegisterImage image;
-    ReceiveThread* uart = nullptr;
+    // On the heap, like every started thread object (see link_fixture.h).
+    std::unique_ptr<BoardLink> link;
+    ReceiveThread* uart = nullptr;  // the link's
     MonitorThread* proc = nullptr;
     ChipPollThread* cmd = nullptr;
     // Called on the processing thread with each published channel.
