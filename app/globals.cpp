@@ -9,9 +9,4 @@ QString g_RegFilePath;
 QString g_WorkDir;
 QByteArray g_WorkDirA;
 
-std::atomic<int> g_I2C_Connected{0};
-
-std::atomic<uint8_t> g_SenseOn{0};
-std::atomic<uint16_t> g_MonChannelMask{0};
-
 uint8_t Chip_AddressByte() { return static_cast<uint8_t>(g_I2C_Addr.load(std::memory_order_acquire) & 0xFF); }

@@ -24,12 +24,5 @@ extern QString g_RegFilePath;              // GUI thread only
 extern QString g_WorkDir;                  // working directory captured at start
 extern QByteArray g_WorkDirA;              // the same in the local 8-bit encoding
 
-// --- connection --------------------------------------------------------------
-extern std::atomic<int> g_I2C_Connected;   // chip answers at g_I2C_Addr
-
-// --- monitoring ----------------------------------------------------------------
-extern std::atomic<uint8_t> g_SenseOn;
-extern std::atomic<uint16_t> g_MonChannelMask;
-
 // The chip address as it goes out on the wire: the low byte of g_I2C_Addr.
 uint8_t Chip_AddressByte();

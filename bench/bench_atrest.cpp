@@ -28,6 +28,7 @@
 #include "mainwindow/startup.h"
 #include "sim/SimPtyHost.h"
 #include "ui_MainWindow.h"
+#include "workers/BoardSession.h"
 
 namespace {
 
@@ -45,9 +46,9 @@ int MonitoringChild(int argc, char** argv) {
     QTimer::singleShot(0, w, [w] { w->Connect_FirstCmdLinePort(); });
     auto* poll = new QTimer(w);
     QObject::connect(poll, &QTimer::timeout, w, [w, poll] {
-        if (g_I2C_Connected.load() != 1 || !w->ui->pushButton_Sense->isEnabled()) return;
+        if (!w->session()->chipPresent() || !w->ui->pushButton_Sense->isEnabled()) return;
         poll->stop();
-        g_MonChannelMask = 0xFF;  // all boxes of the monitoring selection ticked
+        w->session()->setMonitoredChannels(0xFF);  // all boxes of the monitoring selection ticked
         w->ui->pushButton_Sense->setChecked(true);
     });
     poll->start(50);

@@ -34,12 +34,12 @@
 #include "bench/bench_support.h"
 #include "data/LogPlayer.h"
 #include "data/LogRecorder.h"
-#include "data/RegisterImage.h"
 #include "data/SampleStream.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "sim/SimChip.h"
 #include "sim/SimPtyHost.h"
+#include "workers/BoardSession.h"
 #include "workers/MonitorThread.h"
 
 namespace {
@@ -75,7 +75,8 @@ bool Live(int seconds, const QString& dir) {
     g_SizeOfChannel = kChannels;
     g_SizeOfSBF = 4;
     g_I2C_Addr = 0xB0;
-    auto link = std::make_unique<BoardLink>();
+    auto session = std::make_unique<BoardSession>();
+    BoardLink* link = &session->link();
     ReceiveThread* uart = link->receiver();
     if (uart->Open_Port(QString::fromStdString(host.slavePath())) != 1) return false;
     link->resetRings();
@@ -84,15 +85,15 @@ bool Live(int seconds, const QString& dir) {
     CMD_Device(*link, static_cast<uint8_t>(g_DeviceType.load()));
 
     SampleStream stream;
-    stream.setLink(link.get());
+    stream.setMonitoredSource(
+        [&session] { return session->monitoringWanted() ? session->monitoredChannels() : uint16_t(0); });
     LogRecorder recorder(&stream);
-    RegisterImage image;
-    auto* proc = new MonitorThread(*link, image);
+    auto* proc = new MonitorThread(*session);
     QObject::connect(proc, &MonitorThread::sampleReady, &stream, &SampleStream::publishLive);
     stream.restart();
-    g_I2C_Connected = 1;
-    g_MonChannelMask = (1u << kChannels) - 1;
-    g_SenseOn = 1;
+    session->setChipPresent(true);
+    session->setMonitoredChannels((1u << kChannels) - 1);
+    session->setSensing(true);
     proc->start();
     Spin(1000);
 
@@ -154,14 +155,14 @@ bool Live(int seconds, const QString& dir) {
     std::sort(pairRatios.begin(), pairRatios.end());
     const double medianPair = pairRatios.empty() ? 0.0 : pairRatios[pairRatios.size() / 2];
 
-    g_SenseOn = 0;
-    g_I2C_Connected = 0;
+    session->setSensing(false);
+    session->setChipPresent(false);
     proc->Stop();
     proc->wait();
     delete proc;
-    stream.setLink(nullptr);
+    stream.setMonitoredSource({});
     link->setLive(false);
-    link.reset();  // stops the receive thread and closes the port
+    session.reset();  // stops the receive thread and closes the port
     host.stop();
 
     const double ratio = off.pubsPerS > 0 ? on.pubsPerS / off.pubsPerS : 0.0;

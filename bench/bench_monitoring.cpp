@@ -23,11 +23,11 @@
 
 #include "app/globals.h"
 #include "bench/bench_support.h"
-#include "data/RegisterImage.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "sim/SimChip.h"
 #include "sim/SimPtyHost.h"
+#include "workers/BoardSession.h"
 #include "workers/MonitorThread.h"
 #include "workers/decode.h"
 
@@ -108,7 +108,8 @@ Result Run(const char* model, int seconds) {
     g_SizeOfSBF = 4;
     g_I2C_Addr = 0xB0;
 
-    auto link = std::make_unique<BoardLink>();
+    auto session = std::make_unique<BoardSession>();
+    BoardLink* link = &session->link();
     ReceiveThread* uart = link->receiver();
     if (uart->Open_Port(QString::fromStdString(host.slavePath())) != 1) {
         std::fprintf(stderr, "could not open %s\n", host.slavePath().c_str());
@@ -120,13 +121,12 @@ Result Run(const char* model, int seconds) {
     const bool device = CMD_Device(*link, static_cast<uint8_t>(family)) == '0';
 
     std::atomic<long> published{0};
-    RegisterImage image;
-    auto* proc = new MonitorThread(*link, image);
+    auto* proc = new MonitorThread(*session);
     QObject::connect(
         proc, &MonitorThread::sampleReady, proc, [&] { published.fetch_add(1); }, Qt::DirectConnection);
-    g_I2C_Connected = 1;
-    g_MonChannelMask = (1u << kChannels) - 1;
-    g_SenseOn = 1;
+    session->setChipPresent(true);
+    session->setMonitoredChannels((1u << kChannels) - 1);
+    session->setSensing(true);
     if (device) {
         proc->start();
         // Let the first round settle (the first channel needs a selection cycle).
@@ -143,14 +143,14 @@ Result Run(const char* model, int seconds) {
         std::fprintf(stderr, "the board did not take the chip family\n");
     }
 
-    g_SenseOn = 0;
-    g_MonChannelMask = 0;
-    g_I2C_Connected = 0;
+    session->setSensing(false);
+    session->setMonitoredChannels(0);
+    session->setChipPresent(false);
     proc->Stop();
     proc->wait();
     delete proc;
     link->setLive(false);
-    link.reset();  // stops the receive thread and closes the port
+    session.reset();  // stops the receive thread and closes the port
     host.stop();
     if (!device || res.cycles.publishing == 0 || res.cycles.spanMs <= 0.0) return res;
 

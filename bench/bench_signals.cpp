@@ -38,6 +38,7 @@
 #include "sim/SimPtyHost.h"
 #include "ui_MainWindow.h"
 #include "views/SignalsWindow.h"
+#include "workers/BoardSession.h"
 #include "workers/MonitorThread.h"
 
 namespace {
@@ -224,9 +225,9 @@ int ToolChild(int argc, char** argv, bool signalsWindow) {
     QTimer::singleShot(0, w, [w] { w->Connect_FirstCmdLinePort(); });
     auto* poll = new QTimer(w);
     QObject::connect(poll, &QTimer::timeout, w, [w, poll, signalsWindow] {
-        if (g_I2C_Connected.load() != 1 || !w->ui->pushButton_Sense->isEnabled()) return;
+        if (!w->session()->chipPresent() || !w->ui->pushButton_Sense->isEnabled()) return;
         poll->stop();
-        g_MonChannelMask = 0xFF;
+        w->session()->setMonitoredChannels(0xFF);
         w->ui->pushButton_Sense->setChecked(true);
         if (signalsWindow) w->Show_SignalsWindow();
     });

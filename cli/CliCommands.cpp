@@ -28,6 +28,7 @@
 #include "tuning/SnrProcedure.h"
 #include "tuning/SnrReport.h"
 #include "workers/BoardOps.h"
+#include "workers/BoardSession.h"
 #include "workers/ChipFamily.h"
 
 namespace {
@@ -375,8 +376,8 @@ int Cli_CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
     QObject::connect(&writer, &LogWriter::failedWith, &live,
                      [&](const QString& m) { live.quit(readerGone() ? kExitOk : out->fail(kExitFile, m)); });
     live.start();
-    g_MonChannelMask.store(mask, std::memory_order_release);
-    g_SenseOn.store(1, std::memory_order_release);
+    s.board().setMonitoredChannels(mask);
+    s.board().setSensing(true);
 
     // The live line only where someone watches it.
     const bool tty = ::isatty(STDERR_FILENO) != 0;
@@ -394,7 +395,7 @@ int Cli_CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
     code = live.exec(limitMs);
     summary.stop();
     if (tty) std::fputs("\n", stderr);
-    g_SenseOn.store(0, std::memory_order_release);
+    s.board().setSensing(false);
     writer.close();
     if (code == kExitOk && writer.failed() && !readerGone()) code = out->fail(kExitFile, writer.error());
     out->set("file", target == QLatin1String("-") ? QJsonValue() : QJsonValue(path));
@@ -434,9 +435,9 @@ int Cli_CmdAutosen(const CliArgs& a, CliOutput* out, CliSession& s) {
 
     CliLive live(&s, out);
     live.start();
-    MonitorNarrowing narrowing;
+    MonitorNarrowing narrowing(&s.board());
     SensitivityProcedure run(live.stream(), &narrowing, g_DeviceType.load(), ch);
-    run.setLink(&s.link());
+    run.setSession(&s.board());
     run.setMargin(g_AutoSen_Margin.load());
     const bool write = a.has("write");
     using State = SensitivityProcedure::State;
@@ -502,7 +503,7 @@ int Cli_CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
     const int channels = MonitorChannels(out, &code);
     if (code != kExitOk) return code;
     QStringList messages;
-    SnrSettings settings = Snr_DefaultSettings(&messages);
+    SnrSettings settings = Snr_DefaultSettings(s.board().monitoredChannels(), &messages);
     for (const QString& m : messages) CliOutput::note(QStringLiteral("tkeval-cli: warning: ") + m);
     QString why;
     if (a.has("channels")) {
@@ -536,7 +537,7 @@ int Cli_CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
     CliLive live(&s, out);
     live.start();
     SnrProcedure test(live.stream());
-    test.setLink(&s.link());
+    test.setSession(&s.board());
     QString shown;
     QObject::connect(&test, &SnrProcedure::changed, &live, [&] {
         const QString prompt = test.prompt();

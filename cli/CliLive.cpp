@@ -14,6 +14,7 @@
 #include "cli/CliSession.h"
 #include "data/SampleStream.h"
 #include "link/ReceiveThread.h"
+#include "workers/BoardSession.h"
 #include "workers/ChipPollThread.h"
 #include "workers/MonitorThread.h"
 
@@ -29,7 +30,8 @@ constexpr int kInterruptPollMs = 20;
 
 CliLive::CliLive(CliSession* session, CliOutput* out)
     : QObject(nullptr), m_Session(session), m_Out(out), m_Stream(new SampleStream(this)) {
-    m_Stream->setLink(&session->link());
+    m_Stream->setMonitoredSource(
+        [board = &session->board()] { return board->monitoringWanted() ? board->monitoredChannels() : uint16_t(0); });
     // Ctrl+C and a polite kill end the loop, so the port is closed and the log
     // ends on a whole row.
     struct sigaction sa = {};
@@ -40,8 +42,8 @@ CliLive::CliLive(CliSession* session, CliOutput* out)
 }
 
 CliLive::~CliLive() {
-    g_SenseOn.store(0, std::memory_order_release);
-    g_MonChannelMask.store(0, std::memory_order_release);
+    m_Session->board().setSensing(false);
+    m_Session->board().setMonitoredChannels(0);
     // Each destructor stops and waits for its thread.
     delete m_Monitor;
     delete m_ChipPoll;
@@ -51,14 +53,14 @@ CliLive::~CliLive() {
 
 void CliLive::start() {
     m_Stream->restart();
-    m_Monitor = new MonitorThread(m_Session->link(), m_Session->image());
-    m_ChipPoll = new ChipPollThread(m_Session->link(), m_Session->image());
+    m_Monitor = new MonitorThread(m_Session->board());
+    m_ChipPoll = new ChipPollThread(m_Session->board());
     connect(m_Monitor, &MonitorThread::sampleReady, m_Stream, &SampleStream::publishLive);
     connect(m_Session->link().receiver(), &ReceiveThread::bytesReceived, this, &CliLive::takeReceivedBytes);
     connect(m_Session->link().receiver(), &ReceiveThread::lineFailed, this,
             [this] { quit(m_Out->fail(kExitPort, QStringLiteral("%1: the port failed").arg(m_Session->port()))); });
     connect(m_ChipPoll, &ChipPollThread::chipLost, this, [this] {
-        g_I2C_Connected.store(0, std::memory_order_release);
+        m_Session->board().setChipPresent(false);
         if (m_Session->portFailed() || !m_Session->link().isLive()) return;  // reported as the port's failure
         quit(m_Out->fail(kExitBoard, QStringLiteral("%1: the chip at I2C address %2 stopped answering")
                                          .arg(m_Session->port(), Hex2Upper(m_Session->dev()))));

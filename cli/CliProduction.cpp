@@ -27,6 +27,7 @@
 #include "production/ResultStats.h"
 #include "production/ResultStore.h"
 #include "workers/BoardOps.h"
+#include "workers/BoardSession.h"
 #include "workers/ChipFamily.h"
 
 namespace {
@@ -268,7 +269,7 @@ int TestOneBoard(const ProdArgs& a) {
         CliLive live(&session, &out);
         live.start();
         ProductionTest test(limits, live.stream());
-        test.setLink(&session.link());
+        test.setSession(&session.board());
         test.setTouchPhase(a.has("touch"));
         TestRecord& r = test.record();
         const QDateTime started = record.started;

@@ -7,10 +7,12 @@
 #include "app/config.h"
 #include "app/globals.h"
 #include "cli/CliOutput.h"
+#include "data/RegisterImage.h"
 #include "link/BoardLink.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "workers/BoardOps.h"
+#include "workers/BoardSession.h"
 
 namespace {
 
@@ -40,22 +42,26 @@ QString OpenFailureReason(const QString& path) {
 QString Cli_UserPath(const QString& path) { return QDir::current().absoluteFilePath(path); }
 
 CliSession::CliSession(const CliArgs& args, CliOutput* out)
-    : QObject(nullptr), m_Args(args), m_Out(out), m_Link(std::make_unique<BoardLink>()) {
+    : QObject(nullptr), m_Args(args), m_Out(out), m_Board(std::make_unique<BoardSession>()), m_Link(m_Board->link()) {
     // Under the test suites the simulated board is another process on a
     // machine the suites keep busy: it gets the room the window suites'
     // harness gives their boards. A real board answers well within 100 ms.
-    if (qEnvironmentVariableIsSet("TKEVAL_TEST")) m_Link->setReplyTimeout(kReplyTimeoutMs * 5);
+    if (qEnvironmentVariableIsSet("TKEVAL_TEST")) m_Link.setReplyTimeout(kReplyTimeoutMs * 5);
 }
 
 CliSession::~CliSession() {
-    if (!m_Link->receiver()->isRunning()) return;
-    g_I2C_Connected.store(0, std::memory_order_release);
+    if (!m_Link.receiver()->isRunning()) return;
+    m_Board->setChipPresent(false);
     // First, so that the receive thread starts no further read of the port.
-    m_Link->setLive(false);
-    m_Link->receiver()->Close_Port();
-    m_Link->receiver()->Stop();
-    m_Link->receiver()->wait();
+    m_Link.setLive(false);
+    m_Link.receiver()->Close_Port();
+    m_Link.receiver()->Stop();
+    m_Link.receiver()->wait();
 }
+
+RegisterImage& CliSession::image() { return m_Board->image(); }
+
+BoardLink& CliSession::link() { return m_Link; }
 
 uint8_t CliSession::dev() const { return Chip_AddressByte(); }
 
@@ -86,7 +92,7 @@ int CliSession::connectBoard() {
         return m_Out->fail(kExitUsage, QStringLiteral("'%1' needs --port PATH").arg(m_Args.command));
     m_Port = m_Args.value("port");
 
-    ReceiveThread* receiver = m_Link->receiver();
+    ReceiveThread* receiver = m_Link.receiver();
     // Direct: the flag must be up before the failed exchange returns.
     connect(
         receiver, &ReceiveThread::lineFailed, this,
@@ -94,11 +100,11 @@ int CliSession::connectBoard() {
     receiver->start();
     if (receiver->Open_Port(m_Port) != 1)
         return m_Out->fail(kExitPort, QStringLiteral("%1: %2").arg(m_Port, OpenFailureReason(m_Port)));
-    m_Link->resetRings();
-    m_Link->setLive(true);
+    m_Link.resetRings();
+    m_Link.setLive(true);
     m_Open = true;
 
-    const char result = retried([this] { return CMD_Version(*m_Link, &m_Firmware); });
+    const char result = retried([this] { return CMD_Version(m_Link, &m_Firmware); });
     if (result != '0') return exchangeFailed(QStringLiteral("firmware version request"), result);
     if (!Firmware_Accepted(m_Firmware) && !m_Args.has("any-firmware")) {
         return m_Out->fail(kExitBoard, QStringLiteral("%1: firmware %2 is not supported (v3.0 to v3.9); "
@@ -106,15 +112,15 @@ int CliSession::connectBoard() {
                                            .arg(m_Port, Firmware_Text(m_Firmware)));
     }
     const char device =
-        retried([this] { return CMD_Device(*m_Link, static_cast<uint8_t>(g_DeviceType.load() & 0xFF)); });
+        retried([this] { return CMD_Device(m_Link, static_cast<uint8_t>(g_DeviceType.load() & 0xFF)); });
     if (device != '0') return exchangeFailed(QStringLiteral("device family command"), device);
     return kExitOk;
 }
 
 bool CliSession::probeChip() {
     uint8_t v = 0;
-    const bool answers = retried([&] { return CMD_Read(*m_Link, dev(), 0x00, 1, &v); }) == '0';
-    g_I2C_Connected.store(answers ? 1 : 0, std::memory_order_release);
+    const bool answers = retried([&] { return CMD_Read(m_Link, dev(), 0x00, 1, &v); }) == '0';
+    m_Board->setChipPresent(answers);
     return answers;
 }
 
@@ -122,7 +128,7 @@ int CliSession::connectChip() {
     const int code = connectBoard();
     if (code != kExitOk) return code;
     if (probeChip()) return kExitOk;
-    if (portFailed() || !m_Link->isLive()) return exchangeFailed(QStringLiteral("chip probe"), 'A');
+    if (portFailed() || !m_Link.isLive()) return exchangeFailed(QStringLiteral("chip probe"), 'A');
     return m_Out->fail(kExitBoard,
                        QStringLiteral("%1: no chip answers at I2C address %2").arg(m_Port, Hex2Upper(dev())));
 }
@@ -135,7 +141,7 @@ char CliSession::retried(const std::function<char()>& exchange) {
 }
 
 int CliSession::exchangeFailed(const QString& what, char result) {
-    if (portFailed() || (m_Open && !m_Link->isLive()))
+    if (portFailed() || (m_Open && !m_Link.isLive()))
         return m_Out->fail(kExitPort, QStringLiteral("%1: the port failed (%2)").arg(m_Port, what));
     return m_Out->fail(kExitBoard, QStringLiteral("%1: %2: %3").arg(m_Port, what, DescribeResult(result)));
 }
@@ -147,7 +153,7 @@ int CliSession::readRegisters(const QVector<int>& regs, const std::function<void
         while (i + len < regs.size() && len < kMaxRegsPerFrame && regs[i + len] == regs[i] + len) ++len;
         uint8_t buf[kMaxRegsPerFrame] = {};
         const char r = retried(
-            [&] { return CMD_Read(*m_Link, dev(), static_cast<uint8_t>(regs[i]), static_cast<uint8_t>(len), buf); });
+            [&] { return CMD_Read(m_Link, dev(), static_cast<uint8_t>(regs[i]), static_cast<uint8_t>(len), buf); });
         if (r != '0') {
             const QString what =
                 len == 1

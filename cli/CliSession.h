@@ -12,9 +12,10 @@
 #include <memory>
 
 #include "cli/CliArgs.h"
-#include "data/RegisterImage.h"
 
 class BoardLink;
+class BoardSession;
+class RegisterImage;
 class CliOutput;
 
 class CliSession : public QObject {
@@ -54,9 +55,11 @@ public:
     int readRegisters(const QVector<int>& regs, const std::function<void(int reg, uint8_t value)>& take);
     bool portFailed() const { return m_PortFailed.load(std::memory_order_acquire); }
     // This run's copy of the chip's registers.
-    RegisterImage& image() { return m_Image; }
+    // The board: its link, register image and state.
+    BoardSession& board() { return *m_Board; }
+    RegisterImage& image();
     // The board link; its receive thread runs once connectBoard has begun.
-    BoardLink& link() { return *m_Link; }
+    BoardLink& link();
 
 private:
     const CliArgs& m_Args;
@@ -67,8 +70,8 @@ private:
     uint8_t m_Firmware = 0;
     bool m_Open = false;
     std::atomic<bool> m_PortFailed{false};
-    RegisterImage m_Image;
-    std::unique_ptr<BoardLink> m_Link;
+    std::unique_ptr<BoardSession> m_Board;
+    BoardLink& m_Link;  // the board's
 };
 
 // A file argument as the user meant it: relative to the directory tkeval-cli

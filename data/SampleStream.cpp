@@ -1,7 +1,5 @@
 #include "data/SampleStream.h"
 
-#include "link/BoardLink.h"
-
 SampleStream::SampleStream(QObject* parent) : QObject(parent), m_OriginMs(Steady_Ms()), m_HistoryOriginMs(m_OriginMs) {
     qRegisterMetaType<MonitorSample>();
     qRegisterMetaType<TouchEvent>();
@@ -12,9 +10,7 @@ SampleStream::SampleStream(QObject* parent) : QObject(parent), m_OriginMs(Steady
 void SampleStream::watchMonitoring() {
     // What the processing thread's cycle reads: anything shorter than a
     // poll is shorter than a cycle and cannot leave a channel unread.
-    const bool wanted = m_Link != nullptr && m_Link->isLive() && g_I2C_Connected.load(std::memory_order_acquire) != 0 &&
-                        g_SenseOn.load(std::memory_order_acquire) != 0;
-    setMonitoredChannels(wanted ? g_MonChannelMask.load(std::memory_order_acquire) : 0);
+    setMonitoredChannels(m_MonitoredSource ? m_MonitoredSource() : 0);
 }
 
 void SampleStream::setMonitoredChannels(uint16_t mask) {

@@ -11,11 +11,10 @@
 #include <QObject>
 #include <QTimer>
 #include <atomic>
+#include <functional>
 
 #include "data/MonitorSample.h"
 #include "data/SampleHistory.h"
-
-class BoardLink;
 
 class SampleStream : public QObject {
     Q_OBJECT
@@ -47,12 +46,16 @@ public:
     // History ms of a time on the stream's axis (tMs since the origin).
     qint64 historyMs(qint64 streamMs) const { return streamMs + m_HistoryShiftMs; }
 
-    // Channels being read now. A live stream watches the monitoring globals
+    // Channels being read now. A live stream asks its monitored source
     // itself (every kWatchMs from its first live restart); a source that
     // knows better may say so here.
     static constexpr int kWatchMs = 100;
     uint16_t monitoredChannels() const { return m_Monitored; }
     void setMonitoredChannels(uint16_t mask);
+    // What the live source reads now: its board's monitored channels while
+    // the link is live, the chip answers and Sense is on, 0 otherwise.
+    // Without one nothing counts as monitored.
+    void setMonitoredSource(std::function<uint16_t()> source) { m_MonitoredSource = std::move(source); }
     // The source jumped to streamMs (a replay seek): every line breaks there,
     // and a jump back continues the history's axis rather than running it
     // backwards.
@@ -77,10 +80,6 @@ signals:
     // The history was emptied (a replay started); views drop what they drew.
     void historyCleared();
 
-    // The link whose board the live samples come from; monitoring counts
-    // as off without one.
-    void setLink(const BoardLink* link) { m_Link = link; }
-
 private:
     void watchMonitoring();
 
@@ -94,5 +93,5 @@ private:
     std::atomic<quint64> m_SampleCount{0};
     uint16_t m_Monitored = 0;
     QTimer m_Watch;
-    const BoardLink* m_Link = nullptr;
+    std::function<uint16_t()> m_MonitoredSource;
 };

@@ -34,6 +34,7 @@
 #include "views/SignalsWindow.h"
 #include "views/SnrDialog.h"
 #include "workers/BoardOps.h"
+#include "workers/BoardSession.h"
 #include "workers/ChipPollThread.h"
 #include "workers/MonitorThread.h"
 
@@ -50,11 +51,9 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     ui->setupUi(this);
 
     ui->lineEdit_I2C_ADDR->installEventFilter(this);
-    // Before the cells and the threads that use it; a child, so it outlives
-    // them both (the destructor's body stops the threads).
-    m_Image = new RegisterImage(this);
-    // The link likewise; the destructor deletes it after the threads.
-    m_Link = new BoardLink;
+    // The board: its link, register image and state. Before the cells and
+    // the threads that use it; the destructor deletes it after the threads.
+    m_Session = new BoardSession(this);
 
     WorkDir_CaptureA();
     Log_Write("START", "========================================", __FILE__, __LINE__, 0);
@@ -100,20 +99,22 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     // otherwise in the monitoring dialog (which has no boxes without an SBF).
     const int sbfCount = qBound(0, g_SizeOfSBF.load(), kMaxSbf);
     if (sbfCount > 0)
-        g_MonChannelMask.fetch_or(static_cast<uint16_t>((1u << qBound(0, g_SizeOfChannel.load(), kMaxChannels)) - 1u));
+        m_Session->setMonitoredChannels(static_cast<uint16_t>(
+            m_Session->monitoredChannels() | ((1u << qBound(0, g_SizeOfChannel.load(), kMaxChannels)) - 1u)));
     m_Stream = new SampleStream(this);
-    m_Narrowing = new MonitorNarrowing(this);
+    m_Narrowing = new MonitorNarrowing(m_Session, this);
     m_Stream->setHistorySeconds(Config_ReadHistorySeconds(SampleHistory::kDefaultSeconds));
 
-    m_Stream->setLink(m_Link);
-    m_Link->receiver()->start();
-    m_ChipPoll = new ChipPollThread(*m_Link, *m_Image, this);
+    m_Stream->setMonitoredSource(
+        [session = m_Session] { return session->monitoringWanted() ? session->monitoredChannels() : uint16_t(0); });
+    m_Session->link().receiver()->start();
+    m_ChipPoll = new ChipPollThread(*m_Session, this);
     m_ChipPoll->start();
-    m_Monitor = new MonitorThread(*m_Link, *m_Image, this);
+    m_Monitor = new MonitorThread(*m_Session, this);
     m_Monitor->start();
 
-    connect(m_Link->receiver(), &ReceiveThread::bytesReceived, this, &MainWindow::onBytesReceived);
-    connect(m_Link->receiver(), &ReceiveThread::lineFailed, this, &MainWindow::onLineFailed);
+    connect(m_Session->link().receiver(), &ReceiveThread::bytesReceived, this, &MainWindow::onBytesReceived);
+    connect(m_Session->link().receiver(), &ReceiveThread::lineFailed, this, &MainWindow::onLineFailed);
     connect(m_ChipPoll, &ChipPollThread::chipFound, this, &MainWindow::onChipFound);
     connect(m_ChipPoll, &ChipPollThread::chipLost, this, &MainWindow::onChipLost);
     connect(m_Monitor, &MonitorThread::sampleReady, m_Stream, &SampleStream::publishLive);
@@ -137,7 +138,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
         auto* w = findChild<ProductionWindow*>();
         if (!w) {
             w = new ProductionWindow(m_Stream, m_Device, this);
-            w->setLink(m_Link);
+            w->setSession(m_Session);
             w->setPortSource([this] { return m_PortPath; });
             w->setFirmwareSource([this] { return firmwareText(); });
             w->setSenseSwitch([this](bool on) { onSenseToggled(on); });
@@ -156,8 +157,8 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
 
     onPortSearchClicked();
     onChipLost();
-    m_Link->setLive(false);
-    m_Link->receiver()->Close_Port();
+    m_Session->link().setLive(false);
+    m_Session->link().receiver()->Close_Port();
     ui->comboBox_COM->setCurrentIndex(0);
     ui->label_UART_Status->setPixmap(QPixmap(QStringLiteral(":/NV_EV_Kit/Resources/grey_circle.png")));
 
@@ -174,8 +175,12 @@ void MainWindow::Show_StartNote(const QString& note) {
     ui->statusBar->showMessage(text);
 }
 
+RegisterImage* MainWindow::registerImage() const { return &m_Session->image(); }
+
+BoardLink* MainWindow::link() const { return &m_Session->link(); }
+
 QString MainWindow::firmwareText() const {
-    return m_Link->isLive() && Firmware_Accepted(m_Firmware) ? Firmware_Text(m_Firmware) : QString();
+    return m_Session->link().isLive() && Firmware_Accepted(m_Firmware) ? Firmware_Text(m_Firmware) : QString();
 }
 
 void MainWindow::showRegister(int reg) {
@@ -197,7 +202,7 @@ void MainWindow::Build_RegisterCells() {
     int row = 0;
     int column = 0;
     for (const HintEntry& entry : HintFile_Read(&hint)) {
-        auto* cell = new RegisterCell(ui->tab_reg, entry.address, m_Image, m_Link);
+        auto* cell = new RegisterCell(ui->tab_reg, entry.address, &m_Session->image(), &m_Session->link());
         m_RegCells[entry.address] = cell;
         cell->ui->label_Addr->setToolTip(QString::fromLatin1(entry.hint));
         grid->addWidget(cell, row, column);
@@ -225,10 +230,10 @@ MainWindow::~MainWindow() {
     m_MonitoringDialog = nullptr;
     // Its test may still be exchanging on its own thread.
     delete findChild<ProductionWindow*>();
-    // Last of the threads: the workers exchange over it.
-    m_Stream->setLink(nullptr);
-    delete m_Link;
-    m_Link = nullptr;
+    // After the threads: the workers exchange over its link.
+    m_Stream->setMonitoredSource({});
+    delete m_Session;
+    m_Session = nullptr;
 }
 
 void MainWindow::Connect_FirstCmdLinePort() {
@@ -261,7 +266,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         // end, and waiting for the worker here would hang. Cut the exchange
         // short and close again once it has unwound.
         event->ignore();
-        m_Link->abortExchanges(true);
+        m_Session->link().abortExchanges(true);
         if (!m_ClosePending) {
             m_ClosePending = true;
             QTimer::singleShot(0, this, [this] {
@@ -276,7 +281,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (m_SnrDialog) m_SnrDialog->endTest();
     // Anything still unwinding below us (a reset's pause, a message box) must
     // not start exchanges with threads that are gone.
-    m_Link->abortExchanges(true);
+    m_Session->link().abortExchanges(true);
     Stop_Replay();
     m_Recorder->stop();
     if (m_Monitor != nullptr) {
@@ -287,8 +292,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         m_ChipPoll->Stop();
         m_ChipPoll->wait();
     }
-    m_Link->receiver()->Stop();
-    m_Link->receiver()->wait();
+    m_Session->link().receiver()->Stop();
+    m_Session->link().receiver()->wait();
     // Closed, not just left behind, so that it keeps its place for next time.
     if (m_Signals && m_Signals->isVisible()) m_Signals->close();
     event->accept();
@@ -296,7 +301,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::onSnrTriggered() {
     if (!m_SnrDialog) {
-        m_SnrDialog = new SnrDialog(m_Stream, m_Narrowing, m_Image, m_Link, m_Device, this);
+        m_SnrDialog = new SnrDialog(m_Stream, m_Narrowing, m_Session, m_Device, this);
         m_SnrDialog->setSenseSwitch([this](bool on) { onSenseToggled(on); });
         m_SnrDialog->setFirmwareSource([this] { return firmwareText(); });
         connect(m_SnrDialog, &SnrDialog::registerReadBack, this, &MainWindow::showRegister);
@@ -309,6 +314,6 @@ void MainWindow::onSnrTriggered() {
 }
 
 MonitoringDialog* MainWindow::monitoringDialog() {
-    if (m_MonitoringDialog == nullptr) m_MonitoringDialog = new MonitoringDialog(this);
+    if (m_MonitoringDialog == nullptr) m_MonitoringDialog = new MonitoringDialog(this, m_Session);
     return m_MonitoringDialog;
 }

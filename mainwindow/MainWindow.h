@@ -27,6 +27,7 @@ class SnrDialog;
 class SignalsWindow;
 struct MonitorSample;
 class BoardLink;
+class BoardSession;
 class ChannelIndicator;
 class ChipPollThread;
 class RegisterCell;
@@ -107,9 +108,11 @@ public:
     MonitorThread* monitorThread() const { return m_Monitor; }
 
     // The window's copy of the chip's registers.
-    RegisterImage* registerImage() const { return m_Image; }
+    // The window's board: its link, register image and state.
+    BoardSession* session() const { return m_Session; }
+    RegisterImage* registerImage() const;
     // The board link: its receive thread, rings and exchanges.
-    BoardLink* link() const { return m_Link; }
+    BoardLink* link() const;
     // The cell of a register address, null where hint.txt names none.
     RegisterCell* registerCell(int reg) const { return m_RegCells[reg & 0xFF]; }
     // Shows what the register image holds for reg in reg's cell, if it has one.
@@ -241,8 +244,7 @@ private:
     bool m_HaveSnr = false;
     SnrReportFile m_LastSnr;
 
-    RegisterImage* m_Image = nullptr;
-    BoardLink* m_Link = nullptr;
+    BoardSession* m_Session = nullptr;
     ChipPollThread* m_ChipPoll = nullptr;
     MonitorThread* m_Monitor = nullptr;
     uint8_t m_Firmware = 0;  // version x 10 the board reported at connect; 0 before the answer

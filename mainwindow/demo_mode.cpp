@@ -12,6 +12,7 @@
 #include "views/MonitoringDialog.h"
 #include "views/ProductionWindow.h"
 #include "views/SbfColumn.h"
+#include "workers/BoardSession.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ void Demo_MonitorWhenReady(MainWindow* window) {
     QObject::connect(timer, &QTimer::timeout, window, [window, timer, signalsTrigger] {
         // The chip widgets come alive only after the polling thread has seen
         // the chip and the table has been read.
-        if (g_I2C_Connected.load() == 0 || !window->ui->pushButton_Sense->isEnabled()) return;
+        if (!window->session()->chipPresent() || !window->ui->pushButton_Sense->isEnabled()) return;
         timer->stop();
         timer->deleteLater();
         const QString production = qEnvironmentVariable("TKEVAL_DEMO_PRODUCTION");

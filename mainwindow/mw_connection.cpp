@@ -11,6 +11,7 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "data/SampleStream.h"
+#include "link/BoardLink.h"
 #include "link/PortDiscovery.h"
 #include "link/PortFailure.h"
 #include "link/PortWatcher.h"
@@ -20,6 +21,7 @@
 #include "platform/ini.h"
 #include "ui_MainWindow.h"
 #include "workers/BoardOps.h"
+#include "workers/BoardSession.h"
 
 namespace {
 
@@ -42,8 +44,8 @@ void MainWindow::onPortSearchClicked() {
     const QStringList ports = Discover_PortList(stdout);
     ui->comboBox_COM->clear();
     ui->comboBox_COM->addItems(ports);
-    const bool open = m_Link->receiver()->m_Port.load() > 0;
-    ui->comboBox_COM->setCurrentIndex(open ? Port_IndexToSelect(ports, m_Link->receiver()->portPath()) : 0);
+    const bool open = m_Session->link().receiver()->m_Port.load() > 0;
+    ui->comboBox_COM->setCurrentIndex(open ? Port_IndexToSelect(ports, m_Session->link().receiver()->portPath()) : 0);
 }
 
 void MainWindow::Refresh_PortList() {
@@ -56,8 +58,8 @@ void MainWindow::Refresh_PortList() {
         ui->comboBox_COM->clear();
         ui->comboBox_COM->addItems(ports);
     }
-    const bool open = m_Link->receiver()->m_Port.load() > 0;
-    const int at = open ? Port_IndexToSelect(ports, m_Link->receiver()->portPath()) : ports.indexOf(current);
+    const bool open = m_Session->link().receiver()->m_Port.load() > 0;
+    const int at = open ? Port_IndexToSelect(ports, m_Session->link().receiver()->portPath()) : ports.indexOf(current);
     ui->comboBox_COM->setCurrentIndex(at > 0 ? at : 0);
     Try_Reconnect();
 }
@@ -112,7 +114,7 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
     Stop_Replay();
 
     m_OpeningPort = true;
-    const int opened = m_Link->receiver()->Open_Port(strItem);
+    const int opened = m_Session->link().receiver()->Open_Port(strItem);
     m_OpeningPort = false;
     if (!m_PendingPort.isEmpty()) {
         const QString next = m_PendingPort;
@@ -121,7 +123,7 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
         return false;
     }
     if (opened != 1) {
-        const int err = m_Link->receiver()->Open_Error();
+        const int err = m_Session->link().receiver()->Open_Error();
         onChipLost();
         UART_Disconnection();
         // A board coming back may not be ready (or allowed) yet: the wait
@@ -138,14 +140,14 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
     const unsigned cycle = m_ConnectCycle;
     m_Firmware = 0;
     uint8_t version = 0;
-    const char result = CMD_Version(*m_Link, &version);
+    const char result = CMD_Version(m_Session->link(), &version);
     // The port failed, was changed or the window is closing while we waited
     // for the version: that has been dealt with (and reported) already.
-    if (cycle != m_ConnectCycle || !m_Link->isLive() || m_Link->exchangesAborted()) return true;
+    if (cycle != m_ConnectCycle || !m_Session->link().isLive() || m_Session->link().exchangesAborted()) return true;
     m_Firmware = result == '0' ? version : 0;
     if (result == '0' && Firmware_Accepted(version)) {
         ui->pushButton_TEST->setText(Firmware_Text(version));
-        CMD_Device(*m_Link, static_cast<uint8_t>(g_DeviceType.load() & 0xFF));
+        CMD_Device(m_Session->link(), static_cast<uint8_t>(g_DeviceType.load() & 0xFF));
         return true;
     }
     QMessageBox::warning(this, QStringLiteral("WARNING"),
@@ -199,7 +201,7 @@ void MainWindow::Try_Reconnect() {
     const bool opened = Connect_Port(found, true);
     m_Reconnecting = false;
     // The engineer chose a port meanwhile, or the board went again at once.
-    if (m_LostPath != lost || !opened || !m_Link->isLive()) return;
+    if (m_LostPath != lost || !opened || !m_Session->link().isLive()) return;
     const bool resume = m_ResumeSense;
     End_ReconnectWait();
     m_ResumeSense = resume;  // Sense comes back once the chip answers again
@@ -208,17 +210,17 @@ void MainWindow::Try_Reconnect() {
 
 void MainWindow::UART_Connection() {
     ui->label_UART_Status->setPixmap(QPixmap(kGreen));
-    m_Link->resetRings();
+    m_Session->link().resetRings();
     ++m_ConnectCycle;
     m_PortErrorShown = false;
     m_Stream->restart();
-    m_Link->setLive(true);
+    m_Session->link().setLive(true);
 }
 
 void MainWindow::UART_Disconnection() {
     // First, so that the receive thread starts no further read of the port.
-    m_Link->setLive(false);
-    m_Link->receiver()->Close_Port();
+    m_Session->link().setLive(false);
+    m_Session->link().receiver()->Close_Port();
     ++m_ConnectCycle;
     ui->comboBox_COM->setCurrentIndex(0);
     ui->label_UART_Status->setPixmap(QPixmap(kGrey));
@@ -229,14 +231,14 @@ void MainWindow::onLineFailed(int iPort) {
     // Queued from the receive thread: by now the engineer may have closed the
     // port or opened another, which owes no warning; and one failure of a
     // connection is reported once, not once per signal.
-    const bool stillFailed = !m_Link->isLive() && m_Link->receiver()->m_Port.load() > 0;
+    const bool stillFailed = !m_Session->link().isLive() && m_Session->link().receiver()->m_Port.load() > 0;
     if (!stillFailed || m_PortErrorShown) return;
     m_PortErrorShown = true;
-    const QString path = m_PortPath.isEmpty() ? m_Link->receiver()->portPath() : m_PortPath;
+    const QString path = m_PortPath.isEmpty() ? m_Session->link().receiver()->portPath() : m_PortPath;
     if (m_Reconnect) {
         // What the engineer had running comes back with the board.
         const bool sensing = ui->pushButton_Sense->isChecked();
-        m_ResumeMask = g_MonChannelMask.load();
+        m_ResumeMask = m_Session->monitoredChannels();
         onChipLost();
         UART_Disconnection();
         Log_Write("PORT", (path + QStringLiteral(": lost; waiting for it")).toLocal8Bit().constData(), __FILE__,
@@ -252,25 +254,25 @@ void MainWindow::onLineFailed(int iPort) {
 
 void MainWindow::onChipFound() {
     // A probe's signal can still be queued when the port has gone meanwhile.
-    if (!m_Link->isLive()) return;
+    if (!m_Session->link().isLive()) return;
     ui->label_I2C_Status->setPixmap(QPixmap(kGreen));
     ui->groupBox_Key->setEnabled(true);
     ui->frame_reg->setEnabled(true);
     ui->pushButton_Reset->setEnabled(!m_ResetBusy);
     ui->pushButton_Read->setEnabled(!m_ReadBusy);
     ui->pushButton_Sense->setEnabled(true);
-    g_I2C_Connected.store(1, std::memory_order_release);
+    m_Session->setChipPresent(true);
     showTouchMask(0);
     onReadClicked();
-    if (m_ResumeSense && m_LostPath.isEmpty() && g_I2C_Connected.load() != 0) {
+    if (m_ResumeSense && m_LostPath.isEmpty() && m_Session->chipPresent()) {
         m_ResumeSense = false;
-        g_MonChannelMask.store(m_ResumeMask);
+        m_Session->setMonitoredChannels(m_ResumeMask);
         ui->pushButton_Sense->setChecked(true);
     }
 }
 
 void MainWindow::onChipLost() {
-    g_I2C_Connected.store(0, std::memory_order_release);
+    m_Session->setChipPresent(false);
     if (ui->pushButton_Sense->isChecked()) ui->pushButton_Sense->setChecked(false);
     ui->groupBox_Key->setEnabled(false);
     ui->frame_reg->setEnabled(false);

@@ -6,10 +6,12 @@
 #include <QTextEdit>
 
 #include "app/globals.h"
+#include "link/BoardLink.h"
 #include "link/event_frames.h"
 #include "mainwindow/MainWindow.h"
 #include "ui_MainWindow.h"
 #include "views/MonitoringDialog.h"
+#include "workers/BoardSession.h"
 
 namespace {
 // The view is a live log, not an archive: left ticked for a day at a steady
@@ -53,7 +55,7 @@ void MainWindow::onBytesReceived() {
     const int channels = g_SizeOfChannel.load();
     // A lapped ring: drop the frame in progress rather than splice two streams.
     DebugRing_Drain(
-        m_Link->traffic, [&](uint8_t b) { Take_DebugByte(b, show, shown(), channels); },
+        m_Session->link().traffic, [&](uint8_t b) { Take_DebugByte(b, show, shown(), channels); },
         [this] { m_Frames.dropFrame(); });
 
     if (!first.isEmpty()) AppendToView(ui->textEdit_debug, first, rest);

@@ -18,6 +18,7 @@
 #include "views/MonitoringDialog.h"
 #include "views/RegisterCell.h"
 #include "views/SignalsWindow.h"
+#include "workers/BoardSession.h"
 #include "workers/ChipFamily.h"
 
 namespace {
@@ -56,7 +57,7 @@ void MainWindow::showTouchMask(int iTouchKey) {
         for (int r = 0; r < family->touchRegCount; ++r) {
             uint8_t value = static_cast<uint8_t>((iTouchKey >> (8 * r)) & 0xFF);
             if (r == 0) value &= family->touchLowMask;
-            m_Image->store(family->touchReg[r], value);
+            m_Session->image().store(family->touchReg[r], value);
             showRegister(family->touchReg[r]);
         }
     }
@@ -101,7 +102,7 @@ void MainWindow::showSbfStatus() {
 void MainWindow::onSenseToggled(bool bToggled) {
     // Nothing goes to the board here: the processing thread picks the flag up
     // at its next pass.
-    g_SenseOn.store(bToggled ? 1 : 0, std::memory_order_release);
+    m_Session->setSensing(bToggled);
 
     const QString colour = bToggled ? QStringLiteral("color: black") : QStringLiteral("color: grey");
     const int channels = std::min(g_SizeOfChannel.load(), kSinSlots);
@@ -133,8 +134,8 @@ void MainWindow::onMonitorDialogClicked() {
 
 void MainWindow::Show_SignalsWindow() {
     if (!m_Signals)
-        m_Signals = new SignalsWindow(m_Stream, m_Image, m_Device, g_SizeOfChannel.load(), g_SizeOfSBF.load(),
-                                      g_DeviceType.load(), this);
+        m_Signals = new SignalsWindow(m_Stream, &m_Session->image(), m_Device, g_SizeOfChannel.load(),
+                                      g_SizeOfSBF.load(), g_DeviceType.load(), this);
     m_Signals->show();
     m_Signals->raise();
     m_Signals->activateWindow();

@@ -27,6 +27,7 @@
 #include "views/RegisterCell.h"
 #include "views/SnrDialog.h"
 #include "workers/BoardOps.h"
+#include "workers/BoardSession.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ bool MainWindow::Compare_WithFile(const QString& name) {
     }
     // What the chip holds now, where there is a chip; the read clears any
     // earlier marks. Without one, the table as it stands.
-    if (g_I2C_Connected.load() == 1) onReadClicked();
+    if (m_Session->chipPresent()) onReadClicked();
     Clear_Comparison();
 
     int compared = 0;
@@ -128,7 +129,7 @@ void MainWindow::onExportHeaderTriggered() {
                                                       tr("C header (*.h);;JSON (*.json)"), nullptr, kDialogOptions);
     if (name.isEmpty()) return;
 
-    if (g_I2C_Connected.load() == 1) onReadClicked();
+    if (m_Session->chipPresent()) onReadClicked();
     QVector<NamedRegister> regs;
     int unreadable = 0;
     for (int a = 0; a < 256; ++a) {
@@ -153,7 +154,7 @@ void MainWindow::onExportHeaderTriggered() {
     info.device = m_Device;
     info.family = g_DeviceType.load();
     info.i2c = g_I2C_Addr.load();
-    const bool chip = g_I2C_Connected.load() == 1;
+    const bool chip = m_Session->chipPresent();
     info.firmware = firmwareText();
     info.source = chip ? tr("chip on %1 (register table)").arg(m_PortPath) : tr("register table (no chip)");
     const bool json = name.endsWith(QLatin1String(".json"), Qt::CaseInsensitive);

@@ -4,10 +4,13 @@
 
 #include "app/config.h"
 #include "app/globals.h"
+#include "data/RegisterImage.h"
+#include "link/BoardLink.h"
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
 #include "ui_MainWindow.h"
 #include "workers/BoardOps.h"
+#include "workers/BoardSession.h"
 
 void MainWindow::onSettingOkClicked() {
     // No range check: the whole value is shown and stored, its low byte sent.
@@ -22,7 +25,7 @@ void MainWindow::onSettingOkClicked() {
 void MainWindow::onSearchI2cClicked() {
     if (m_SearchBusy) return;  // a second search from inside the first's wait
     m_SearchBusy = true;
-    const int found = I2C_Search(*m_Link, *m_Image);
+    const int found = I2C_Search(m_Session->link(), m_Session->image());
     if (found >= 0) {
         g_I2C_Addr.store(found, std::memory_order_release);
         ui->lineEdit_I2C_ADDR->setText(Hex2(found));
@@ -31,4 +34,4 @@ void MainWindow::onSearchI2cClicked() {
     m_SearchBusy = false;
 }
 
-void MainWindow::onTestClicked() { CMD_Device(*m_Link, static_cast<uint8_t>(g_DeviceType.load() & 0xFF)); }
+void MainWindow::onTestClicked() { CMD_Device(m_Session->link(), static_cast<uint8_t>(g_DeviceType.load() & 0xFF)); }

@@ -16,6 +16,7 @@
 #include "data/LogRecorder.h"
 #include "data/RegisterImage.h"
 #include "data/SampleStream.h"
+#include "link/BoardLink.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
@@ -25,6 +26,7 @@
 #include "views/ChannelIndicator.h"
 #include "views/ReplayBar.h"
 #include "workers/BoardOps.h"
+#include "workers/BoardSession.h"
 #include "workers/ChipPollThread.h"
 
 namespace {
@@ -45,7 +47,7 @@ void RememberLogDir(const QString& file) {
 }  // namespace
 
 char MainWindow::Write_Register(uint8_t dev, uint8_t reg, uint8_t value) {
-    return Register_Write(*m_Link, *m_Image, dev, reg, value);
+    return Register_Write(m_Session->link(), m_Session->image(), dev, reg, value);
 }
 
 void MainWindow::Init_Logging() {
@@ -61,7 +63,7 @@ void MainWindow::Init_Logging() {
     connect(ui->actionReplay, &QAction::triggered, this, &MainWindow::onReplayTriggered);
     connect(m_Recorder, &LogRecorder::stopped, this, &MainWindow::Log_Stopped);
     connect(m_LogStatusTimer, &QTimer::timeout, this, &MainWindow::Show_LogStatus);
-    connect(m_Image, &RegisterImage::written, m_Recorder, &LogRecorder::addRegisterWrite);
+    connect(&m_Session->image(), &RegisterImage::written, m_Recorder, &LogRecorder::addRegisterWrite);
 
     // Live touches reach the lamps through showTouchMask, which publishes
     // them; replayed ones come only from the stream. Publishing the same mask
@@ -71,7 +73,7 @@ void MainWindow::Init_Logging() {
     });
 
     // Rows pause while the board is away; the log says why.
-    connect(m_Link->receiver(), &ReceiveThread::lineFailed, this,
+    connect(m_Session->link().receiver(), &ReceiveThread::lineFailed, this,
             [this] { Mark_Board(false, tr("board lost: the port %1 failed").arg(m_PortPath)); });
     connect(m_ChipPoll, &ChipPollThread::chipLost, this, [this] {
         Mark_Board(false, tr("board lost: no chip answers at I2C address %1").arg(Hex2(g_I2C_Addr.load())));
@@ -111,7 +113,7 @@ void MainWindow::onLoggingToggled(bool on) {
     header.channels = g_SizeOfChannel.load();
     header.sbf = g_SizeOfSBF.load();
     header.i2c = g_I2C_Addr.load();
-    if (m_Link->isLive()) {
+    if (m_Session->link().isLive()) {
         header.port = m_PortPath;
         header.firmware = firmwareText();
     }
@@ -121,7 +123,7 @@ void MainWindow::onLoggingToggled(bool on) {
         QMessageBox::warning(this, tr("Logging"), m_Recorder->error());
         return;
     }
-    m_LogChipSeen = g_I2C_Connected.load() == 1;
+    m_LogChipSeen = m_Session->chipPresent();
     ui->actionLogging->setText(tr("Stop logging"));
     ui->actionMark->setEnabled(true);
     m_LogLabel->show();
@@ -162,7 +164,7 @@ void MainWindow::onMarkTriggered() {
 }
 
 void MainWindow::onReplayTriggered() {
-    if (m_Link->isLive()) {
+    if (m_Session->link().isLive()) {
         const auto answer = QMessageBox::question(
             this, tr("Replay log"),
             tr("A log replays only while no board is connected.\nDisconnect from %1?").arg(m_PortPath),
@@ -175,7 +177,7 @@ void MainWindow::onReplayTriggered() {
         QFileDialog::getOpenFileName(this, tr("Replay log"), LogDir(), tr("logs (*.csv)"), nullptr, kDialogOptions);
     if (name.isEmpty()) return;
     // The port may have been chosen while the dialog was open.
-    if (m_Link->isLive()) return;
+    if (m_Session->link().isLive()) return;
     RememberLogDir(name);
     Stop_Replay();
 
@@ -214,7 +216,7 @@ void MainWindow::onReplayTriggered() {
 }
 
 void MainWindow::Show_ReplayKeys(bool replaying) {
-    ui->groupBox_Key->setEnabled(replaying || g_I2C_Connected.load() == 1);
+    ui->groupBox_Key->setEnabled(replaying || m_Session->chipPresent());
     for (ChannelIndicator* sin : channelIndicators)
         if (sin != nullptr) sin->ui->pushButton_Sensitivity->setEnabled(!replaying);
 }

@@ -7,12 +7,14 @@
 #include "app/config.h"
 #include "app/globals.h"
 #include "app/regfile.h"
+#include "link/BoardLink.h"
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
 #include "ui_MainWindow.h"
 #include "ui_RegisterCell.h"
 #include "views/RegisterCell.h"
 #include "workers/BoardOps.h"
+#include "workers/BoardSession.h"
 
 namespace {
 
@@ -91,7 +93,7 @@ void MainWindow::onLoadClicked() {
     m_LoadBusy = true;
     const uint8_t dev = Chip_AddressByte();
     const RegLoadResult r = RegFile_WriteToChip(
-        *m_Link, &reader, dev,
+        m_Session->link(), &reader, dev,
         [this](const RegFileLine& line) {
             if (RegisterCell* cell = m_RegCells[line.address])
                 cell->ui->lineEdit_data->setText(QString::fromLocal8Bit(line.valueText));

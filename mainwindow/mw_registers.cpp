@@ -5,11 +5,13 @@
 #include "app/globals.h"
 #include "data/RegisterImage.h"
 #include "data/SampleStream.h"
+#include "link/BoardLink.h"
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
 #include "ui_MainWindow.h"
 #include "views/RegisterCell.h"
 #include "workers/BoardOps.h"
+#include "workers/BoardSession.h"
 #include "workers/ChipFamily.h"
 
 void MainWindow::Read_Table() {
@@ -28,8 +30,8 @@ void MainWindow::Read_Table() {
             ++len;
         }
         const uint8_t dev = Chip_AddressByte();
-        const char result =
-            Register_Read(*m_Link, *m_Image, dev, static_cast<uint8_t>(start), static_cast<uint8_t>(len));
+        const char result = Register_Read(m_Session->link(), m_Session->image(), dev, static_cast<uint8_t>(start),
+                                          static_cast<uint8_t>(len));
         if (result != '0') continue;  // the run keeps its old texts
         for (int r = start; r < start + len; ++r) showRegister(r);
         for (int i = 0; i < family.touchRegCount; ++i)
@@ -38,8 +40,8 @@ void MainWindow::Read_Table() {
     // The chip's own touch registers are a second source of touch changes
     // besides the board's touch frames; the stream announces only changes.
     if (touchRead) {
-        int mask = m_Image->value(family.touchReg[0]) & family.touchLowMask;
-        if (family.touchRegCount > 1) mask |= m_Image->value(family.touchReg[1]) << 8;
+        int mask = m_Session->image().value(family.touchReg[0]) & family.touchLowMask;
+        if (family.touchRegCount > 1) mask |= m_Session->image().value(family.touchReg[1]) << 8;
         m_Stream->publishTouchMask(mask);
     }
 }
@@ -59,10 +61,10 @@ void MainWindow::onReadClicked() {
     do {
         m_ReadAgain = false;
         Read_Table();
-    } while (m_ReadAgain && !m_Link->exchangesAborted());
+    } while (m_ReadAgain && !m_Session->link().exchangesAborted());
     m_ReadBusy = false;
     // The chip may have gone while we read; the button follows it.
-    ui->pushButton_Read->setEnabled(g_I2C_Connected.load() == 1);
+    ui->pushButton_Read->setEnabled(m_Session->chipPresent());
 }
 
 void MainWindow::onResetClicked() {
@@ -73,10 +75,10 @@ void MainWindow::onResetClicked() {
     const int family = g_DeviceType.load();
     const uint8_t dev = Chip_AddressByte();
     // The image, not a fresh read: the register is put back as last seen.
-    Chip_Reset(*m_Link, dev, family, m_Image->value(Chip_ResetRegister(family)),
+    Chip_Reset(m_Session->link(), dev, family, m_Session->image().value(Chip_ResetRegister(family)),
                [this, dev](uint8_t reg, uint8_t value) { return Write_Register(dev, reg, value); });
     onReadClicked();
 
     m_ResetBusy = false;
-    ui->pushButton_Reset->setEnabled(g_I2C_Connected.load() == 1);
+    ui->pushButton_Reset->setEnabled(m_Session->chipPresent());
 }

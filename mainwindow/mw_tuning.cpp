@@ -4,6 +4,8 @@
 
 #include "app/globals.h"
 #include "autosen/SensitivityDialog.h"
+#include "data/RegisterImage.h"
+#include "link/BoardLink.h"
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
 #include "tuning/SensitivityProcedure.h"
@@ -11,6 +13,7 @@
 #include "views/ChannelIndicator.h"
 #include "views/RegisterCell.h"
 #include "workers/BoardOps.h"
+#include "workers/BoardSession.h"
 
 void MainWindow::openSensitivityDialog(int channel) {
     if (channel < 0 || channel >= kSinSlots || channelIndicators[channel] == nullptr) return;
@@ -19,17 +22,16 @@ void MainWindow::openSensitivityDialog(int channel) {
     QPointer<MainWindow> self(this);
     proc->setRegisterAccess(
         [self](uint8_t reg) {
-            return self ? Register_ReadValue(*self->m_Link, *self->m_Image, Chip_AddressByte(), reg) : -1;
+            return self ? Register_ReadValue(self->m_Session->link(), self->m_Session->image(), Chip_AddressByte(), reg)
+                        : -1;
         },
         // Through the window's write hook, so that the log records the run's writes.
         [self](uint8_t reg, uint8_t value) {
             return self && self->Write_Register(Chip_AddressByte(), reg, value) == '0';
         });
     proc->setSenseSwitch([self](bool on) {
-        if (self)
-            self->onSenseToggled(on);
-        else
-            g_SenseOn.store(on ? 1 : 0);
+        // Without the window its board is gone too.
+        if (self) self->onSenseToggled(on);
     });
     connect(proc, &SensitivityProcedure::registerReadBack, this, &MainWindow::showRegister);
 

@@ -25,6 +25,7 @@
 #include "views/RegisterCell.h"
 #include "views/SignalsWindow.h"
 #include "views/SnrDialog.h"
+#include "workers/BoardSession.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ void StartShortSnrTest(SnrDialog* d) {
 }
 
 std::vector<TourStep> Steps(MainWindow* w) {
-    const auto chipReady = [w] { return g_I2C_Connected.load() != 0 && w->ui->pushButton_Read->isEnabled(); };
+    const auto chipReady = [w] { return w->session()->chipPresent() && w->ui->pushButton_Read->isEnabled(); };
     const auto nothing = [] {};
     std::vector<TourStep> steps;
     steps.push_back({"main-window", nothing, chipReady, [w] { return w; }, 1500});
@@ -65,7 +66,7 @@ std::vector<TourStep> Steps(MainWindow* w) {
                      [w] {
                          if (!w->ui->pushButton_Sense->isChecked()) w->ui->pushButton_Sense->click();
                      },
-                     [] { return g_SenseOn.load() != 0; }, [w] { return w; }, 3000});
+                     [w] { return w->session()->sensing(); }, [w] { return w; }, 3000});
     steps.push_back({"monitoring-dialog", [w] { w->ui->pushButton_Dlg->click(); },
                      [w] { return w->monitoringDialog()->isVisible(); }, [w] { return w->monitoringDialog(); }, 3000});
     steps.push_back({"sensitivity-dialog",

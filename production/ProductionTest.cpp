@@ -10,6 +10,7 @@
 #include "tuning/SnrMath.h"
 #include "tuning/SnrProcedure.h"
 #include "workers/BoardOps.h"
+#include "workers/BoardSession.h"
 
 namespace {
 
@@ -50,8 +51,10 @@ QVector<Measurement> Production_EvaluateTouch(const ProductionLimits& limits, co
 
 ProductionTest::ProductionTest(const ProductionLimits& limits, SampleStream* stream, QObject* parent)
     : QObject(parent), m_Limits(limits), m_Stream(stream), m_Watch(new QTimer(this)) {
-    m_LinkOk = [this] { return portLive() && g_I2C_Connected.load() != 0; };
-    m_SetSense = [](bool on) { g_SenseOn.store(on ? 1 : 0, std::memory_order_release); };
+    m_LinkOk = [this] { return portLive() && m_Session->chipPresent(); };
+    m_SetSense = [this](bool on) {
+        if (m_Session) m_Session->setSensing(on);
+    };
     m_Record.limitsFile = limits.file;
     m_Record.limitsName = limits.name;
     m_Record.limitsSha256 = limits.sha256;
@@ -90,7 +93,7 @@ QString ProductionTest::prompt() const {
     return QString();
 }
 
-bool ProductionTest::portLive() const { return m_Link != nullptr && m_Link->isLive(); }
+bool ProductionTest::portLive() const { return m_Session != nullptr && m_Session->link().isLive(); }
 
 char ProductionTest::retried(const std::function<char()>& exchange) {
     // A reply can miss its time-out once on a busy machine; reads and
@@ -107,7 +110,7 @@ QString ProductionTest::exchangeError(const QString& what, char result) const {
 }
 
 bool ProductionTest::writeGolden(uint8_t dev) {
-    if (m_Link == nullptr) {
+    if (m_Session == nullptr) {
         fail(QStringLiteral("no chip answers: connect the board first"));
         return false;
     }
@@ -119,9 +122,9 @@ bool ProductionTest::writeGolden(uint8_t dev) {
     QMap<int, uint8_t> wanted;
     QString failure;
     const RegLoadResult r = RegFile_WriteToChip(
-        *m_Link, &reader, dev, [&](const RegFileLine& line) { wanted.insert(line.address, line.value); },
+        m_Session->link(), &reader, dev, [&](const RegFileLine& line) { wanted.insert(line.address, line.value); },
         [&](uint8_t reg, uint8_t value) {
-            const char c = retried([&] { return CMD_Write(*m_Link, dev, reg, 1, &value); });
+            const char c = retried([&] { return CMD_Write(m_Session->link(), dev, reg, 1, &value); });
             if (c != '0' && failure.isEmpty())
                 failure = exchangeError(QStringLiteral("writing register %1").arg(Hex(reg)), c);
             return c;
@@ -144,8 +147,9 @@ bool ProductionTest::writeGolden(uint8_t dev) {
         int len = 1;
         while (i + len < regs.size() && len < kMaxRegsPerFrame && regs[i + len] == regs[i] + len) ++len;
         uint8_t buf[kMaxRegsPerFrame] = {};
-        const char c = retried(
-            [&] { return CMD_Read(*m_Link, dev, static_cast<uint8_t>(regs[i]), static_cast<uint8_t>(len), buf); });
+        const char c = retried([&] {
+            return CMD_Read(m_Session->link(), dev, static_cast<uint8_t>(regs[i]), static_cast<uint8_t>(len), buf);
+        });
         if (c != '0') {
             fail(exchangeError(QStringLiteral("reading back register %1").arg(Hex(regs[i])), c));
             return false;
@@ -181,12 +185,12 @@ void ProductionTest::start(uint8_t dev) {
     }
     if (!writeGolden(dev)) return;
 
-    m_SavedMask = g_MonChannelMask.load(std::memory_order_acquire);
-    m_SavedSense = g_SenseOn.load(std::memory_order_acquire) != 0;
+    m_SavedMask = m_Session->monitoredChannels();
+    m_SavedSense = m_Session->sensing();
     m_Holding = true;
     uint16_t mask = 0;
     for (int c : m_Limits.channels) mask |= static_cast<uint16_t>(1u << c);
-    g_MonChannelMask.store(mask, std::memory_order_release);
+    m_Session->setMonitoredChannels(mask);
     m_SetSense(true);
     m_Reference = QVector<QVector<int32_t>>(m_Limits.channels.size());
     m_Diff = QVector<QVector<int32_t>>(m_Limits.channels.size());
@@ -266,7 +270,7 @@ void ProductionTest::endHandsOff() {
 void ProductionTest::beginTouch() {
     m_Phase = Phase::Touch;
     m_Snr = std::make_unique<SnrProcedure>(m_Stream);
-    m_Snr->setLink(m_Link);
+    m_Snr->setSession(m_Session);
     m_Snr->setLinkCheck(m_LinkOk);
     m_Snr->setSenseSwitch(m_SetSense);
     m_Snr->setStallTimeout(m_StallMs);
@@ -322,9 +326,9 @@ void ProductionTest::finish() {
 void ProductionTest::restore(bool useHook) {
     if (!m_Holding) return;
     m_Holding = false;
-    g_MonChannelMask.store(m_SavedMask, std::memory_order_release);
+    m_Session->setMonitoredChannels(m_SavedMask);
     if (useHook)
         m_SetSense(m_SavedSense);
     else
-        g_SenseOn.store(m_SavedSense ? 1 : 0, std::memory_order_release);
+        m_Session->setSensing(m_SavedSense);
 }

@@ -20,7 +20,7 @@
 #include "production/LimitsFile.h"
 #include "production/TestRecord.h"
 
-class BoardLink;
+class BoardSession;
 class SampleStream;
 class SnrProcedure;
 struct SnrResult;
@@ -42,12 +42,14 @@ public:
 
     // Whether the touch phase runs (the limits must have a "touch" section).
     void setTouchPhase(bool on) { m_TouchPhase = on; }
-    // How Sense is switched (the window's Sense button); by default g_SenseOn.
+    // How Sense is switched (the window's Sense button); by default the
+    // session's flag.
     // Called on the test's thread.
     void setSenseSwitch(std::function<void(bool)> f) { m_SetSense = std::move(f); }
-    // The board the registers are written and verified over, and whose
-    // link the default check follows.
-    void setLink(BoardLink* link) { m_Link = link; }
+    // The board under test: the registers are written and verified over its
+    // link, the default checks follow its link and chip, and the test
+    // narrows its monitored channels.
+    void setSession(BoardSession* session) { m_Session = session; }
     // Whether the board and chip are still there; by default the connection flags.
     void setLinkCheck(std::function<bool()> f) { m_LinkOk = std::move(f); }
     // A collection that receives no sample for this long ends as ERROR.
@@ -95,7 +97,7 @@ private:
 
     ProductionLimits m_Limits;
     SampleStream* m_Stream;
-    BoardLink* m_Link = nullptr;
+    BoardSession* m_Session = nullptr;
     TestRecord m_Record;
     Phase m_Phase = Phase::Idle;
     bool m_TouchPhase = false;

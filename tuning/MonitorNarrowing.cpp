@@ -1,6 +1,6 @@
 #include "tuning/MonitorNarrowing.h"
 
-#include "app/globals.h"
+#include "workers/BoardSession.h"
 
 bool MonitorNarrowing::claim(const QObject* owner, const QString& what) {
     if (m_Owner && m_Owner != owner) return false;
@@ -20,20 +20,20 @@ void MonitorNarrowing::release(const QObject* owner) {
 bool MonitorNarrowing::narrow(const QObject* owner, const QString& what, uint16_t mask, const SenseSwitch& sense) {
     if (!claim(owner, what)) return false;
     if (!m_Saved) {
-        m_SavedMask = g_MonChannelMask.load(std::memory_order_acquire);
-        m_SavedSense = g_SenseOn.load(std::memory_order_acquire) != 0;
+        m_SavedMask = m_Session ? m_Session->monitoredChannels() : 0;
+        m_SavedSense = m_Session && m_Session->sensing();
         m_Saved = true;
     }
-    g_MonChannelMask.store(mask, std::memory_order_release);
+    if (m_Session) m_Session->setMonitoredChannels(mask);
     if (sense)
         sense(true);
-    else
-        g_SenseOn.store(1, std::memory_order_release);
+    else if (m_Session)
+        m_Session->setSensing(true);
     return true;
 }
 
 void MonitorNarrowing::setMask(const QObject* owner, uint16_t mask) {
-    if (saved(owner)) g_MonChannelMask.store(mask, std::memory_order_release);
+    if (saved(owner) && m_Session) m_Session->setMonitoredChannels(mask);
 }
 
 void MonitorNarrowing::restore(const QObject* owner, const SenseSwitch& sense) {
@@ -41,10 +41,10 @@ void MonitorNarrowing::restore(const QObject* owner, const SenseSwitch& sense) {
         release(owner);
         return;
     }
-    g_MonChannelMask.store(m_SavedMask, std::memory_order_release);
+    if (m_Session) m_Session->setMonitoredChannels(m_SavedMask);
     if (sense)
         sense(m_SavedSense);
-    else
-        g_SenseOn.store(m_SavedSense ? 1 : 0, std::memory_order_release);
+    else if (m_Session)
+        m_Session->setSensing(m_SavedSense);
     release(owner);
 }

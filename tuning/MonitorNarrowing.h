@@ -12,14 +12,18 @@
 #include <cstdint>
 #include <functional>
 
+#include "workers/BoardSession.h"
+
 class MonitorNarrowing : public QObject {
     Q_OBJECT
 public:
     // How Sense is switched: the window's Sense slot keeps its button in
-    // step; without one, the flag alone.
+    // step; without one, the session's flag alone.
     using SenseSwitch = std::function<void(bool)>;
 
-    explicit MonitorNarrowing(QObject* parent = nullptr) : QObject(parent) {}
+    // Narrows the monitoring of session's board; without one (or once it is
+    // gone) it only keeps procedures from overlapping.
+    explicit MonitorNarrowing(BoardSession* session, QObject* parent = nullptr) : QObject(parent), m_Session(session) {}
 
     // True when it was free or is already the owner's; what names the
     // procedure in messages ("The SNR test").
@@ -44,6 +48,7 @@ public:
     bool saved(const QObject* owner) const { return heldBy(owner) && m_Saved; }
 
 private:
+    QPointer<BoardSession> m_Session;
     QPointer<const QObject> m_Owner;
     QString m_What;
     bool m_Saved = false;

@@ -21,7 +21,7 @@
 #include "data/MonitorSample.h"
 #include "tuning/MonitorNarrowing.h"
 
-class BoardLink;
+class BoardSession;
 class SampleStream;
 
 constexpr int kAutoSenMinSamples = 5;
@@ -55,7 +55,7 @@ public:
     // How registers are reached; by default plain board exchanges.
     // The board the default register access goes over (without one, reads
     // and writes fail); a window that shows registers gives its own access.
-    void setLink(BoardLink* link) { m_Link = link; }
+    void setSession(BoardSession* session) { m_Session = session; }
     void setRegisterAccess(ReadRegister read, WriteRegister write);
     void setSenseSwitch(MonitorNarrowing::SenseSwitch sense) { m_Sense = std::move(sense); }
     void setMargin(float margin) { m_Margin = margin; }
@@ -100,7 +100,7 @@ private:
     bool readInto(uint8_t reg, uint8_t* value);
 
     SampleStream* m_Stream;
-    BoardLink* m_Link = nullptr;
+    BoardSession* m_Session = nullptr;
     QPointer<MonitorNarrowing> m_Narrowing;
     int m_Family;
     int m_Channel;

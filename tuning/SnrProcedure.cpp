@@ -12,6 +12,7 @@
 #include "platform/ini.h"
 #include "tuning/MonitorNarrowing.h"
 #include "tuning/SnrRegisters.h"
+#include "workers/BoardSession.h"
 #include "workers/ChipFamily.h"
 #include "workers/ChipPollThread.h"
 
@@ -23,10 +24,10 @@ int ChannelCount() { return qBound(0, g_SizeOfChannel.load(), kMaxChannels); }
 
 }  // namespace
 
-SnrSettings Snr_DefaultSettings(QStringList* messages) {
+SnrSettings Snr_DefaultSettings(uint16_t monitored, QStringList* messages) {
     SnrSettings s;
     const int channels = ChannelCount();
-    const uint16_t mask = g_MonChannelMask.load();
+    const uint16_t mask = monitored;
     for (int c = 0; c < channels; ++c)
         if (mask & (1u << c)) s.channels.append(c);
     if (s.channels.isEmpty())
@@ -80,15 +81,17 @@ QString Snr_CheckSettings(const SnrSettings& s, int channelCount, int sbfCount) 
 }
 
 SnrProcedure::SnrProcedure(SampleStream* stream, QObject* parent) : QObject(parent), m_Stream(stream) {
-    m_SetSense = [](bool on) { g_SenseOn.store(on ? 1 : 0, std::memory_order_release); };
+    m_SetSense = [this](bool on) {
+        if (m_Session) m_Session->setSensing(on);
+    };
     // A window that shows registers gives a reader that keeps its image.
     m_ReadSensitivity = [this](int ch) {
         uint8_t v = 0;
         const uint8_t reg = ChipFamily_SensitivityRegister(g_DeviceType.load(), ch);
-        return m_Link && CMD_Read(*m_Link, Chip_AddressByte(), reg, 1, &v) == '0' ? int(v) : -1;
+        return m_Session && CMD_Read(m_Session->link(), Chip_AddressByte(), reg, 1, &v) == '0' ? int(v) : -1;
     };
-    m_LinkOk = [this] { return m_Link && m_Link->isLive() && g_I2C_Connected.load() != 0; };
-    m_PortOk = [this] { return m_Link && m_Link->isLive(); };
+    m_LinkOk = [this] { return m_Session && m_Session->link().isLive() && m_Session->chipPresent(); };
+    m_PortOk = [this] { return m_Session && m_Session->link().isLive(); };
     connect(m_Stream, &SampleStream::sampleAdded, this, &SnrProcedure::onSample);
     connect(m_Stream, &SampleStream::touchChanged, this, &SnrProcedure::onTouch);
     connect(&m_Watch, &QTimer::timeout, this, &SnrProcedure::watch);
@@ -408,14 +411,14 @@ void SnrProcedure::restore(bool useHook) {
 }
 
 int SnrProcedure::defaultChipGraceMs() const {
-    const int reply = m_Link ? m_Link->replyTimeout() : kReplyTimeoutMs;
+    const int reply = m_Session ? m_Session->link().replyTimeout() : kReplyTimeoutMs;
     return static_cast<int>(ChipPollThread::kProbeIntervalMs) + (ReceiveThread::kLateReplyPatience + 1) * reply + 900;
 }
 
 MonitorNarrowing* SnrProcedure::narrowing() {
     // Without a board owner's helper (a test, a tool of its own) the
     // procedure keeps one for itself.
-    if (!m_Narrowing) m_Narrowing = new MonitorNarrowing(this);
+    if (!m_Narrowing) m_Narrowing = new MonitorNarrowing(m_Session, this);
     return m_Narrowing;
 }
 

@@ -20,7 +20,7 @@
 #include "tuning/MonitorNarrowing.h"
 #include "tuning/SnrMath.h"
 
-class BoardLink;
+class BoardSession;
 class SampleStream;
 
 struct SnrSettings {
@@ -31,11 +31,11 @@ struct SnrSettings {
     float margin = 0.6f;
 };
 
-// Defaults from the configuration: every monitored channel (all when none
-// is), the default SBF, [SNR] SAMPLES and MIN from config.ini and the
+// Defaults from the configuration: every channel of monitored (all when it
+// is empty), the default SBF, [SNR] SAMPLES and MIN from config.ini and the
 // automatic sensitivity margin. A value that does not parse or is out of
 // range keeps its default and adds a message naming it.
-SnrSettings Snr_DefaultSettings(QStringList* messages = nullptr);
+SnrSettings Snr_DefaultSettings(uint16_t monitored, QStringList* messages = nullptr);
 // Empty when the settings can run on channelCount channels of sbfCount SBFs;
 // otherwise what is wrong.
 QString Snr_CheckSettings(const SnrSettings& settings, int channelCount, int sbfCount);
@@ -61,7 +61,12 @@ public:
     explicit SnrProcedure(SampleStream* stream, QObject* parent = nullptr);
     ~SnrProcedure() override;
 
-    // How Sense is switched (the window's Sense slot); by default g_SenseOn.
+    // The board the test runs on: its link and chip for the default checks
+    // and sensitivity reads, its Sense and monitored channels for the
+    // default switch and narrowing. Without one the link counts as gone.
+    void setSession(BoardSession* session) { m_Session = session; }
+    // How Sense is switched (the window's Sense slot); by default the
+    // session's flag.
     void setSenseSwitch(std::function<void(bool)> f) { m_SetSense = std::move(f); }
     // The board owner's narrowing helper, which saves and restores the mask
     // and Sense and keeps two procedures from narrowing at once.
@@ -73,9 +78,6 @@ public:
     void setSensitivityReader(std::function<int(int)> f) { m_ReadSensitivity = std::move(f); }
     // Whether the board and chip are still there; by default the connection
     // flags. Checked several times a second while running.
-    // The board the default checks and sensitivity reads go over; without
-    // one the link counts as gone.
-    void setLink(BoardLink* link) { m_Link = link; }
     void setLinkCheck(std::function<bool()> f) { m_LinkOk = std::move(f); }
     // Whether the port is still open; by default the port flag. A port that
     // closes ends the test at once.
@@ -146,7 +148,7 @@ private:
     MonitorNarrowing* narrowing();
 
     SampleStream* m_Stream;
-    BoardLink* m_Link = nullptr;
+    BoardSession* m_Session = nullptr;
     SnrSettings m_Settings;
     Phase m_Phase = Phase::Idle;
     QString m_Error;

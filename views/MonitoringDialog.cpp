@@ -24,7 +24,7 @@ const QString kOffsetInvalid = QStringLiteral("color: rgb(255, 0, 0);\n backgrou
 // blanking them would only lose information when sensing is stopped. The
 // touch colours of the titles are stale in the same way; the dialog does not
 // know the current mask, so whoever shows it can pass one to Update_Touch.
-MonitoringDialog::MonitoringDialog(QWidget* parent) : QDialog(parent, Qt::WindowFlags()) {
+MonitoringDialog::MonitoringDialog(QWidget* parent, BoardSession* session) : QDialog(parent, Qt::WindowFlags()) {
     ui = std::make_unique<Ui::MonitoringDialog>();
     ui->setupUi(this);
 
@@ -35,7 +35,7 @@ MonitoringDialog::MonitoringDialog(QWidget* parent) : QDialog(parent, Qt::Window
 
     m_SbfCount = std::clamp(g_SizeOfSBF.load(), 0, kMaxSbf);
     for (int s = 0; s < m_SbfCount; ++s) {
-        auto* panel = new SbfPanel(this, s);
+        auto* panel = new SbfPanel(this, s, session);
         widget_SBF[s] = panel;
         panel->ui->label_SBF->setText(QString::asprintf("- SBF %d -", s + 1));
         stack->addWidget(panel);

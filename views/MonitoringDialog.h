@@ -13,6 +13,8 @@
 class SbfPanel;
 class SbfColumn;
 
+class BoardSession;
+
 namespace Ui {
 class MonitoringDialog;
 }
@@ -24,7 +26,8 @@ public:
     // The generated form; its widgets keep the object names scripts and tests use.
     std::unique_ptr<Ui::MonitoringDialog> ui;
 
-    explicit MonitoringDialog(QWidget* parent);
+    // The check boxes show and set session's monitored channels.
+    MonitoringDialog(QWidget* parent, BoardSession* session);
     ~MonitoringDialog() override;
 
     // Each operation ignores a channel the dialog has no column for, and

@@ -12,6 +12,7 @@
 #include "production/ProductionTest.h"
 #include "production/ResultStore.h"
 #include "workers/BoardOps.h"
+#include "workers/BoardSession.h"
 #include "workers/ChipFamily.h"
 
 namespace {
@@ -157,7 +158,7 @@ bool ProductionWindow::startTest() {
         return false;
     }
     m_Test = new ProductionTest(m_Limits, m_Stream);
-    m_Test->setLink(m_Link);
+    m_Test->setSession(m_Session);
     m_Test->setTouchPhase(checkBox_Touch->isChecked() && m_Limits.hasTouch);
     TestRecord& r = m_Test->record();
     r.serial = serial;
@@ -168,9 +169,9 @@ bool ProductionWindow::startTest() {
     r.port = m_PortSource ? m_PortSource() : QString();
     r.firmware = m_FirmwareSource ? m_FirmwareSource() : QString();
     QPointer<ProductionWindow> self(this);
-    m_Test->setSenseSwitch([self](bool on) {
+    m_Test->setSenseSwitch([self, session = m_Session](bool on) {
         // The flag now, for the test; the button when the GUI thread gets to it.
-        g_SenseOn.store(on ? 1 : 0, std::memory_order_release);
+        if (session) session->setSensing(on);
         QMetaObject::invokeMethod(qApp, [self, on] {
             if (self && self->m_SenseSwitch) self->m_SenseSwitch(on);
         });

@@ -15,7 +15,7 @@
 #include "production/TestRecord.h"
 #include "ui_ProductionWindow.h"
 
-class BoardLink;
+class BoardSession;
 class ProductionTest;
 class SampleStream;
 
@@ -27,8 +27,8 @@ public:
     ProductionWindow(SampleStream* stream, const QString& device, QWidget* parent = nullptr);
     ~ProductionWindow() override;
 
-    // The window's board, over which the test writes and verifies.
-    void setLink(BoardLink* link) { m_Link = link; }
+    // The window's board, which the tests run on.
+    void setSession(BoardSession* session) { m_Session = session; }
     // Where the window's board is, for the record; asked at each start.
     void setPortSource(std::function<QString()> source) { m_PortSource = std::move(source); }
     // Where a record's firmware text comes from; empty without one.
@@ -73,7 +73,7 @@ private:
     ProductionTest* m_Test = nullptr;
     std::function<QString()> m_PortSource;
     std::function<QString()> m_FirmwareSource;
-    BoardLink* m_Link = nullptr;
+    BoardSession* m_Session = nullptr;
     std::function<void(bool)> m_SenseSwitch;
     int m_Tested = 0;
     int m_Passed = 0;

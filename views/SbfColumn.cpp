@@ -6,9 +6,10 @@
 #include "app/globals.h"
 #include "ui_MonitoringDialog.h"
 #include "ui_SbfColumn.h"
+#include "workers/BoardSession.h"
 
-SbfColumn::SbfColumn(QWidget* parent, int channel, int panel)
-    : QWidget(parent, Qt::WindowFlags()), m_Channel(channel), m_Panel(panel) {
+SbfColumn::SbfColumn(QWidget* parent, int channel, int panel, BoardSession* session)
+    : QWidget(parent, Qt::WindowFlags()), m_Session(session), m_Channel(channel), m_Panel(panel) {
     ui = std::make_unique<Ui::SbfColumn>();
     ui->setupUi(this);
     if (m_Panel != 0) return;
@@ -21,7 +22,7 @@ SbfColumn::SbfColumn(QWidget* parent, int channel, int panel)
     CheckBox_MON_En = new QCheckBox(this);
     // The box shows the mask as it stands when the dialog is built (every
     // channel at start); it changes the mask only when the engineer clicks.
-    CheckBox_MON_En->setChecked((g_MonChannelMask.load() & ChannelBit()) != 0);
+    CheckBox_MON_En->setChecked(m_Session && (m_Session->monitoredChannels() & ChannelBit()) != 0);
     CheckBox_MON_En->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     grid->addWidget(CheckBox_MON_En, 0, 0);
     connect(CheckBox_MON_En, &QCheckBox::toggled, this, &SbfColumn::onMonitorEnableToggled);
@@ -35,11 +36,7 @@ uint16_t SbfColumn::ChannelBit() const {
 }
 
 void SbfColumn::onMonitorEnableToggled(bool checked) {
-    // One atomic read-modify-write: the processing thread reads the mask on
-    // every pass and must never see another channel's bit flicker.
-    const uint16_t bit = ChannelBit();
-    if (checked)
-        g_MonChannelMask.fetch_or(bit);
-    else
-        g_MonChannelMask.fetch_and(static_cast<uint16_t>(~bit));
+    // One atomic step: the processing thread reads the mask on every pass
+    // and must never see another channel's bit flicker.
+    if (m_Session && ChannelBit() != 0) m_Session->setChannelMonitored(m_Channel, checked);
 }

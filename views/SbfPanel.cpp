@@ -8,7 +8,7 @@
 #include "ui_SbfPanel.h"
 #include "views/SbfColumn.h"
 
-SbfPanel::SbfPanel(QWidget* parent, int sbf) : QWidget(parent, Qt::WindowFlags()), m_Sbf(sbf) {
+SbfPanel::SbfPanel(QWidget* parent, int sbf, BoardSession* session) : QWidget(parent, Qt::WindowFlags()), m_Sbf(sbf) {
     ui = std::make_unique<Ui::SbfPanel>();
     ui->setupUi(this);
 
@@ -21,7 +21,7 @@ SbfPanel::SbfPanel(QWidget* parent, int sbf) : QWidget(parent, Qt::WindowFlags()
     // array safe even if a caller sets the global by hand.
     m_ChannelCount = std::clamp(g_SizeOfChannel.load(), 0, kMaxChannels);
     for (int i = 0; i < m_ChannelCount; ++i) {
-        auto* col = new SbfColumn(this, i, m_Sbf);
+        auto* col = new SbfColumn(this, i, m_Sbf, session);
         widget_sense[i] = col;
         col->ui->label_SIN_TITLE->setText(QString::asprintf("SIN %d", i + 1));
         row->addWidget(col);

@@ -14,6 +14,8 @@ namespace Ui {
 class SbfPanel;
 }
 
+class BoardSession;
+
 class SbfPanel : public QWidget {
     Q_OBJECT
 
@@ -21,7 +23,8 @@ public:
     // The generated form; its widgets keep the object names scripts and tests use.
     std::unique_ptr<Ui::SbfPanel> ui;
 
-    SbfPanel(QWidget* parent, int sbf);
+    // session: the board whose monitored channels panel 0's boxes set.
+    SbfPanel(QWidget* parent, int sbf, BoardSession* session);
     ~SbfPanel() override;
 
     int sbf() const { return m_Sbf; }

@@ -14,6 +14,7 @@
 #include "tuning/SnrProcedure.h"
 #include "tuning/SnrRegisters.h"
 #include "ui_SnrDialog.h"
+#include "workers/BoardSession.h"
 #include "workers/ChipFamily.h"
 
 namespace {
@@ -39,9 +40,9 @@ QString CheckText(SnrCheck check) {
 
 }  // namespace
 
-SnrDialog::SnrDialog(SampleStream* stream, MonitorNarrowing* narrowing, RegisterImage* image, BoardLink* link,
-                     const QString& device, QWidget* parent)
-    : QDialog(parent), m_Narrowing(narrowing), m_Image(image), m_Link(link), m_Device(device) {
+SnrDialog::SnrDialog(SampleStream* stream, MonitorNarrowing* narrowing, BoardSession* session, const QString& device,
+                     QWidget* parent)
+    : QDialog(parent), m_Narrowing(narrowing), m_Session(session), m_Device(device) {
     ui = std::make_unique<Ui::SnrDialog>();
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -49,13 +50,14 @@ SnrDialog::SnrDialog(SampleStream* stream, MonitorNarrowing* narrowing, Register
 
     m_Proc = new SnrProcedure(stream, this);
     m_Proc->setNarrowing(narrowing);
-    m_Proc->setLink(link);
-    QPointer<RegisterImage> img(image);
-    m_Proc->setSensitivityReader(
-        [img, link](int ch) { return img && link ? Snr_ReadSensitivity(*link, *img, g_DeviceType.load(), ch) : -1; });
+    m_Proc->setSession(session);
+    QPointer<BoardSession> board(session);
+    m_Proc->setSensitivityReader([board](int ch) {
+        return board ? Snr_ReadSensitivity(board->link(), board->image(), g_DeviceType.load(), ch) : -1;
+    });
 
     QStringList messages;
-    const SnrSettings defaults = Snr_DefaultSettings(&messages);
+    const SnrSettings defaults = Snr_DefaultSettings(session ? session->monitoredChannels() : 0, &messages);
     auto* row = new QHBoxLayout(ui->widget_Channels);
     row->setContentsMargins(0, 0, 0, 0);
     const int channels = qBound(0, g_SizeOfChannel.load(), kMaxChannels);
@@ -250,7 +252,7 @@ void SnrDialog::Update_Buttons() {
 void SnrDialog::setSenseSwitch(std::function<void(bool)> f) { m_Proc->setSenseSwitch(std::move(f)); }
 
 void SnrDialog::onApplyClicked() {
-    if (m_Applying || m_Results.isEmpty() || m_Proc->running() || !m_Image || !m_Link) return;
+    if (m_Applying || m_Results.isEmpty() || m_Proc->running() || !m_Session) return;
     QStringList plan;
     for (const SnrResult& r : m_Results)
         plan.append(QStringLiteral("SIN %1 = %2").arg(r.channel + 1).arg(r.recommended));
@@ -263,7 +265,8 @@ void SnrDialog::onApplyClicked() {
     m_Applying = true;
     Update_Buttons();
     QPointer<SnrDialog> self(this);
-    const SnrApplyOutcome out = Snr_ApplyRecommended(*m_Link, *m_Image, m_Results, g_DeviceType.load());
+    const SnrApplyOutcome out =
+        Snr_ApplyRecommended(m_Session->link(), m_Session->image(), m_Results, g_DeviceType.load());
     if (!self) return;
     for (uint8_t reg : out.registers) emit registerReadBack(reg);
     m_Applying = false;

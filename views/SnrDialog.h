@@ -14,11 +14,10 @@
 #include "tuning/SnrMath.h"
 #include "tuning/SnrReport.h"
 
-class BoardLink;
+class BoardSession;
 class MonitorNarrowing;
 class QCheckBox;
 class QCloseEvent;
-class RegisterImage;
 class SampleStream;
 class SnrProcedure;
 
@@ -33,10 +32,11 @@ public:
     std::unique_ptr<Ui::SnrDialog> ui;
 
     // The test collects from stream and narrows the monitoring through
-    // narrowing; Apply reads into and writes through image, over link. device
-    // names the chip in the report. All belong to the parent window.
-    SnrDialog(SampleStream* stream, MonitorNarrowing* narrowing, RegisterImage* image, BoardLink* link,
-              const QString& device, QWidget* parent);
+    // narrowing; the test runs on session's board, and Apply reads into and
+    // writes through its register image. device names the chip in the
+    // report. All belong to the parent window.
+    SnrDialog(SampleStream* stream, MonitorNarrowing* narrowing, BoardSession* session, const QString& device,
+              QWidget* parent);
     ~SnrDialog() override;
 
     SnrProcedure* procedure() const { return m_Proc; }
@@ -77,8 +77,7 @@ private:
     void Update_Buttons();
 
     QPointer<MonitorNarrowing> m_Narrowing;
-    QPointer<RegisterImage> m_Image;
-    BoardLink* m_Link;
+    QPointer<BoardSession> m_Session;
     QString m_Device;
     std::function<QString()> m_FirmwareSource;
     SnrProcedure* m_Proc = nullptr;

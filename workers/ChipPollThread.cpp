@@ -7,9 +7,10 @@
 #include "link/BoardLink.h"
 #include "link/commands.h"
 #include "workers/BoardOps.h"
+#include "workers/BoardSession.h"
 
-ChipPollThread::ChipPollThread(BoardLink& link, RegisterImage& image, QObject* parent)
-    : QThread(parent), m_Link(link), m_Image(image) {}
+ChipPollThread::ChipPollThread(BoardSession& session, QObject* parent)
+    : QThread(parent), m_Session(session), m_Link(session.link()), m_Image(session.image()) {}
 
 ChipPollThread::~ChipPollThread() {
     Stop();
@@ -41,11 +42,11 @@ void ChipPollThread::Probe() {
         const uint8_t dev = Chip_AddressByte();
         result = Register_Read(m_Link, m_Image, dev, 0x00, 1);
     }
-    // The main window's slots own g_I2C_Connected; until the queued slot has
-    // run, a second probe may repeat the same signal, which the slots accept.
-    const int connected = g_I2C_Connected.load(std::memory_order_acquire);
-    if (result == '0' && connected == 0)
+    // The owner's slots set the session's chipPresent; until the queued slot
+    // has run, a second probe may repeat the same signal, which they accept.
+    const bool present = m_Session.chipPresent();
+    if (result == '0' && !present)
         emit chipFound();
-    else if (result != '0' && connected == 1)
+    else if (result != '0' && present)
         emit chipLost();
 }

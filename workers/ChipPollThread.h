@@ -8,13 +8,15 @@
 #include "workers/interruptible_sleep.h"
 
 class BoardLink;
+class BoardSession;
 class RegisterImage;
 
 class ChipPollThread : public QThread {
     Q_OBJECT
 public:
-    // Probes go over link and land in image; both must outlive the thread.
-    ChipPollThread(BoardLink& link, RegisterImage& image, QObject* parent = nullptr);
+    // Probes session's chip over its link, into its image. The session must
+    // outlive the thread.
+    explicit ChipPollThread(BoardSession& session, QObject* parent = nullptr);
     // Stops and waits: a QThread destroyed while running aborts the process.
     ~ChipPollThread() override;
 
@@ -35,6 +37,7 @@ private:
     void Probe();
 
     Interruptible_Sleep m_Sleep;  // between passes; Stop() wakes it
+    BoardSession& m_Session;
     BoardLink& m_Link;
     RegisterImage& m_Image;
 };

@@ -6,14 +6,10 @@
 #include "data/RegisterImage.h"
 #include "link/BoardLink.h"
 #include "link/commands.h"
+#include "workers/BoardSession.h"
 #include "workers/decode.h"
 
 namespace {
-
-bool MonitoringWanted(const BoardLink& link) {
-    return link.isLive() && g_I2C_Connected.load(std::memory_order_acquire) != 0 &&
-           g_SenseOn.load(std::memory_order_acquire) != 0 && g_MonChannelMask.load(std::memory_order_acquire) != 0;
-}
 
 // Channels this cycle may visit: those configured, those the monitor arrays
 // hold and those whose data the family's channel tag can name. A channel
@@ -28,8 +24,8 @@ int ChannelLimit(int family) {
 
 }  // namespace
 
-MonitorThread::MonitorThread(BoardLink& link, RegisterImage& image, QObject* parent)
-    : QThread(parent), m_Link(link), m_Image(image) {}
+MonitorThread::MonitorThread(BoardSession& session, QObject* parent)
+    : QThread(parent), m_Session(session), m_Link(session.link()), m_Image(session.image()) {}
 
 MonitorThread::~MonitorThread() {
     Stop();
@@ -44,7 +40,7 @@ void MonitorThread::Stop() {
 void MonitorThread::run() {
     while (!m_Stop.load(std::memory_order_acquire)) {
         if (!m_Sleep.Sleep_Unless_Stopped(kCycleIntervalMs, m_Stop)) break;
-        if (MonitoringWanted(m_Link)) Proc_Cycle();
+        if (m_Session.monitoringWanted() && m_Session.monitoredChannels() != 0) Proc_Cycle();
     }
     m_Stop.store(false, std::memory_order_release);
 }
@@ -105,7 +101,7 @@ int MonitorThread::Proc_Cycle() {
     if (!decode::Has_Monitor(family)) return 0;
 
     const int limit = ChannelLimit(family);
-    const uint16_t mask = g_MonChannelMask.load(std::memory_order_acquire);
+    const uint16_t mask = m_Session.monitoredChannels();
     int ch = m_Selected.load(std::memory_order_acquire);
     // A channel no longer selected (or out of range) is neither read nor
     // published: move on to the next selected one first.
@@ -141,7 +137,7 @@ int MonitorThread::Proc_Cycle() {
     Publish(family, ch, img);
 
     // Re-read: a channel deselected while we read is not selected again.
-    const int next = decode::Next_Selected_Channel(ch, limit, g_MonChannelMask.load(std::memory_order_acquire));
+    const int next = decode::Next_Selected_Channel(ch, limit, m_Session.monitoredChannels());
     if (next >= 0) {
         m_Selected.store(static_cast<uint8_t>(next), std::memory_order_release);
         Select(dev, family, next);

@@ -11,13 +11,15 @@
 #include "workers/interruptible_sleep.h"
 
 class BoardLink;
+class BoardSession;
 class RegisterImage;
 
 class MonitorThread : public QThread {
     Q_OBJECT
 public:
-    // Reads go over link and land in image; both must outlive the thread.
-    MonitorThread(BoardLink& link, RegisterImage& image, QObject* parent = nullptr);
+    // Monitors session's board: reads go over its link and land in its
+    // image. The session must outlive the thread.
+    explicit MonitorThread(BoardSession& session, QObject* parent = nullptr);
     // Stops and waits: a QThread destroyed while running aborts the process.
     ~MonitorThread() override;
 
@@ -56,6 +58,7 @@ private:
     void Publish(int family, int ch, const uint8_t* img);
 
     Interruptible_Sleep m_Sleep;  // between passes; Stop() wakes it
+    BoardSession& m_Session;
     BoardLink& m_Link;
     RegisterImage& m_Image;
 

@@ -55,7 +55,7 @@ SensitivityDialog* ClickSen(MwHarness& h, int ch) {
 // Monitoring as the engineer left it before pressing SEN; the run must narrow
 // it and put it back.
 void SetMonitoringBefore(MwHarness& h, uint16_t mask, bool sense) {
-    g_MonChannelMask = mask;
+    h.window()->session()->setMonitoredChannels(mask);
     h.window()->onSenseToggled(sense);
 }
 
@@ -108,8 +108,8 @@ void tst_SensitivityDialog::proposal_okWritesRegister() {
                               kRunMs);
     // During the run the channel alone is monitored, sensing is on and the
     // chip holds the run value.
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(1u << ch));
-    QCOMPARE(int(g_SenseOn.load()), 1);
+    QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(1u << ch));
+    QVERIFY(h.window()->session()->sensing());
     QCOMPARE(ChipReg(h, reg), kAutoSenRunValue);
 
     QTest::mouseClick(dlg->ui->pushButton_OK, Qt::LeftButton);
@@ -118,8 +118,8 @@ void tst_SensitivityDialog::proposal_okWritesRegister() {
     QVERIFY(!h.window()->monitorNarrowing()->held());
     QCOMPARE(h.sim()->log()->writesTo(reg), (std::vector<uint8_t>{kAutoSenRunValue, uint8_t(byte)}));
     QCOMPARE(h.window()->registerCell(reg)->ui->lineEdit_data->text(), QString::asprintf("%02X", byte));
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0005));
-    QCOMPARE(int(g_SenseOn.load()), 0);
+    QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x0005));
+    QVERIFY(!h.window()->session()->sensing());
     QCOMPARE(h.window()->ui->pushButton_Sense->text(), QStringLiteral("Sense"));
 }
 
@@ -158,8 +158,8 @@ void tst_SensitivityDialog::cancelWhileSampling_restoresRegisters() {
     QVERIFY(!h.window()->monitorNarrowing()->held());
     QCOMPARE(ChipReg(h, reg), kChipDefault);
     if (family0) QCOMPARE(ChipReg(h, kControlReg), kControlDefault);
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0009));
-    QCOMPARE(int(g_SenseOn.load()), 1);
+    QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x0009));
+    QVERIFY(h.window()->session()->sensing());
     QCOMPARE(h.window()->ui->pushButton_Sense->text(), QStringLiteral("Stop"));
     if (h.window()->registerCell(reg) != nullptr)
         QCOMPARE(h.window()->registerCell(reg)->ui->lineEdit_data->text(), QStringLiteral("10"));
@@ -197,8 +197,8 @@ void tst_SensitivityDialog::diffOfTen_notAccepted_retryKeepsFirstSavedValues() {
     QVERIFY(!h.window()->monitorNarrowing()->held());
     QCOMPARE(ChipReg(h, reg), kChipDefault);
     QCOMPARE(ChipReg(h, kControlReg), kControlDefault);
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0006));
-    QCOMPARE(int(g_SenseOn.load()), 1);
+    QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x0006));
+    QVERIFY(h.window()->session()->sensing());
 }
 
 void tst_SensitivityDialog::exchangeFailure_abortsRestoresAndCloses_data() {
@@ -232,8 +232,8 @@ void tst_SensitivityDialog::exchangeFailure_abortsRestoresAndCloses() {
     QVERIFY(dlg->ui->label_msg->styleSheet().contains(QStringLiteral("color:red;")));
     QVERIFY(!dlg->ui->pushButton_OK->isVisible());
     QVERIFY(!dlg->ui->pushButton_Cancel->isVisible());
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x00F0));
-    QCOMPARE(int(g_SenseOn.load()), 0);
+    QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x00F0));
+    QVERIFY(!h.window()->session()->sensing());
     QVERIFY(!dlg->ownsRun());
     QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull(), 9000);
     // Every path hands the monitoring back, or the next SEN would be refused.
@@ -275,8 +275,8 @@ void tst_SensitivityDialog::windowClosedMidRun_cancelsAndRestores() {
     // Every path hands the monitoring back, or the next SEN would be refused.
     QVERIFY(!h.window()->monitorNarrowing()->held());
     QCOMPARE(ChipReg(h, 0x20 + ch), kChipDefault);
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0003));
-    QCOMPARE(int(g_SenseOn.load()), 0);
+    QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x0003));
+    QVERIFY(!h.window()->session()->sensing());
     QCOMPARE(h.window()->channelIndicators[ch]->findChildren<SensitivityDialog*>().size(), 0);
 }
 
@@ -296,7 +296,7 @@ void tst_SensitivityDialog::secondRun_refusedWhileOneIsActive() {
     QVERIFY(!second->ui->pushButton_OK->isVisible());
     QVERIFY(!second->ownsRun());
     QVERIFY(first->ownsRun());
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0001));
+    QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x0001));
     QVERIFY(h.sim()->log()->writesTo(0x26).empty());
 
     // Nothing to restore for the refused one: it closes at once.
@@ -306,7 +306,7 @@ void tst_SensitivityDialog::secondRun_refusedWhileOneIsActive() {
 
     QTest::mouseClick(first->ui->pushButton_Cancel, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), 5000);
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0081));
+    QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x0081));
     QCOMPARE(ChipReg(h, 0x20), kChipDefault);
     QVERIFY(h.sim()->log()->writesTo(0x26).empty());
 }
@@ -323,25 +323,25 @@ void tst_SensitivityDialog::senseButton_followsTheRun() {
     QPointer<SensitivityDialog> dlg = ClickSen(h, 3);
     QVERIFY(dlg);
     QTRY_COMPARE_WITH_TIMEOUT(dlg->state(), int(SensitivityDialog::STA_SAMPLE), 10000);
-    QCOMPARE(int(g_SenseOn.load()), 1);
+    QVERIFY(h.window()->session()->sensing());
     QVERIFY(sense->isChecked());
     QCOMPARE(sense->text(), QStringLiteral("Stop"));
     QCOMPARE(toggles.count(), 0);  // set quietly, the slot ran once
 
     // "Stop" stops.
     QTest::mouseClick(sense, Qt::LeftButton);
-    QCOMPARE(int(g_SenseOn.load()), 0);
+    QVERIFY(!h.window()->session()->sensing());
     QVERIFY(!sense->isChecked());
     QCOMPARE(sense->text(), QStringLiteral("Sense"));
 
     // Sensing on again, then the cancelled run puts back "off" as it found it.
     QTest::mouseClick(sense, Qt::LeftButton);
-    QCOMPARE(int(g_SenseOn.load()), 1);
+    QVERIFY(h.window()->session()->sensing());
     QTest::mouseClick(dlg->ui->pushButton_Cancel, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull(), 5000);
     // Every path hands the monitoring back, or the next SEN would be refused.
     QVERIFY(!h.window()->monitorNarrowing()->held());
-    QCOMPARE(int(g_SenseOn.load()), 0);
+    QVERIFY(!h.window()->session()->sensing());
     QVERIFY(!sense->isChecked());
     QCOMPARE(sense->text(), QStringLiteral("Sense"));
 }

@@ -19,6 +19,7 @@
 #include "ui_ChannelIndicator.h"
 #include "ui_MainWindow.h"
 #include "views/ChannelIndicator.h"
+#include "workers/BoardSession.h"
 
 namespace faults {
 
@@ -81,25 +82,25 @@ inline bool LampsShow(MainWindow* w, int mask) {
 
 // Monitoring as the button shows it: never on behind an unchecked button.
 inline bool SenseMatchesButton(MainWindow* w) {
-    return (g_SenseOn.load() != 0) == w->ui->pushButton_Sense->isChecked();
+    return w->session()->sensing() == w->ui->pushButton_Sense->isChecked();
 }
 
 // After a pull: both lamps grey, chip widgets off, monitoring off, "NONE".
 inline void VerifyDisconnected(MainWindow* w) {
     QVERIFY(!w->link()->isLive());
-    QCOMPARE(g_I2C_Connected.load(), 0);
+    QVERIFY(!w->session()->chipPresent());
     QVERIFY(Shows(w->ui->label_UART_Status, kGrey));
     QVERIFY(Shows(w->ui->label_I2C_Status, kGrey));
     QVERIFY(ChipWidgetsEnabled(w, false));
     QVERIFY(!w->ui->pushButton_Sense->isChecked());
-    QCOMPARE(g_SenseOn.load(), uint8_t(0));
+    QVERIFY(!w->session()->sensing());
     QCOMPARE(w->ui->comboBox_COM->currentText(), QStringLiteral("NONE"));
 }
 
 // Port open, chip answering, both lamps green, chip widgets on.
 inline void VerifyChipAnswering(MainWindow* w) {
     QVERIFY(w->link()->isLive());
-    QCOMPARE(g_I2C_Connected.load(), 1);
+    QVERIFY(w->session()->chipPresent());
     QVERIFY(Shows(w->ui->label_UART_Status, kGreen));
     QVERIFY(Shows(w->ui->label_I2C_Status, kGreen));
     QVERIFY(ChipWidgetsEnabled(w, true));

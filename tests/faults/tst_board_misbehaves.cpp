@@ -70,13 +70,13 @@ private slots:
         QVERIFY(beat.beats() > 0);
         // The next probe finds no chip: grey chip lamp, monitoring off, port
         // still open and green.
-        QTRY_COMPARE_WITH_TIMEOUT(g_I2C_Connected.load(), 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!h.window()->session()->chipPresent(), 5000);
         QVERIFY(h.window()->link()->isLive());
         QVERIFY(Shows(w->ui->label_UART_Status, kGreen));
         QVERIFY(Shows(w->ui->label_I2C_Status, kGrey));
         QVERIFY(ChipWidgetsEnabled(w, false));
         QVERIFY(!w->ui->pushButton_Sense->isChecked());
-        QCOMPARE(g_SenseOn.load(), uint8_t(0));
+        QVERIFY(!h.window()->session()->sensing());
         QVERIFY(WindowAnswers());
 
         h.sim()->setSilent(false);
@@ -97,7 +97,7 @@ private slots:
 
         w->ui->pushButton_Read->click();  // every run refused
 
-        QTRY_COMPARE_WITH_TIMEOUT(g_I2C_Connected.load(), 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!h.window()->session()->chipPresent(), 5000);
         QVERIFY(h.sim()->log()->count('R') > 0);
         for (const SimFrame& f : h.sim()->log()->frames())
             if (f.letter == 'R') QCOMPARE(f.status, 'N');
@@ -126,7 +126,7 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
         w->ui->checkBox_show->setChecked(true);
-        g_MonChannelMask = 0x00FF;
+        h.window()->session()->setMonitoredChannels(0x00FF);
         w->ui->pushButton_Sense->setChecked(true);
         w->ui->pushButton_Dlg->click();
         MessageBoxCatcher boxes;

@@ -73,7 +73,7 @@ private slots:
         MwHarness h;
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        g_MonChannelMask = 0x00FF;
+        h.window()->session()->setMonitoredChannels(0x00FF);
         w->ui->pushButton_Sense->setChecked(true);
         w->ui->pushButton_Dlg->click();  // the monitoring dialog takes updates too
         QTRY_VERIFY_WITH_TIMEOUT(h.sim()->selectionEverWritten(2), 8000);
@@ -92,7 +92,7 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
         const uint16_t maskBefore = 0x00F0;
-        g_MonChannelMask = maskBefore;
+        h.window()->session()->setMonitoredChannels(maskBefore);
         w->channelIndicators[0]->ui->pushButton_Sensitivity->click();
         QPointer<SensitivityDialog> dlg = w->channelIndicators[0]->findChild<SensitivityDialog*>();
         QVERIFY(dlg);
@@ -114,7 +114,7 @@ private slots:
         cancel.start(150);
         QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull() || !dlg->isVisible(), 15000);
         cancel.stop();
-        QCOMPARE(g_MonChannelMask.load(), maskBefore);
+        QCOMPARE(h.window()->session()->monitoredChannels(), maskBefore);
         VerifyDisconnected(w);
         QVERIFY(WindowAnswers());
         VerifyReconnect(h);

@@ -207,7 +207,7 @@ private slots:
         QCOMPARE(w->ui->pushButton_Sense->text(), QString("Sense"));
         for (bool on : {true, false, true}) {
             QVERIFY(QMetaObject::invokeMethod(w, "onSenseToggled", Q_ARG(bool, on)));
-            QCOMPARE(int(g_SenseOn.load()), on ? 1 : 0);
+            QCOMPARE(h.window()->session()->sensing(), on);
             QCOMPARE(w->ui->pushButton_Sense->text(), QString(on ? "Stop" : "Sense"));
             const QString colour = on ? "color: black" : "color: grey";
             for (int i = 0; i < 4; ++i) {

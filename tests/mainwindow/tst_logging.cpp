@@ -106,7 +106,7 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT(shown.size() >= 4 * 8,
                                   qPrintable(QStringLiteral("%1 %2 %3 %4")
                                                  .arg(shown.size())
-                                                 .arg(g_SenseOn.load())
+                                                 .arg(h.window()->session()->sensing())
                                                  .arg(w->sampleStream()->sampleCount())
                                                  .arg(w->ui->pushButton_Sense->isEnabled())),
                                   40000);

@@ -80,7 +80,7 @@ class tst_Monitoring : public QObject {
         QCheckBox* box = w->monitoringDialog()->column(0, ch)->CheckBox_MON_En;
         QVERIFY(box);
         box->setChecked(false);
-        QCOMPARE((g_MonChannelMask.load() >> ch) & 1, 0);
+        QCOMPARE((w->session()->monitoredChannels() >> ch) & 1, 0);
     }
 
 private slots:
@@ -139,7 +139,7 @@ private slots:
 
         w->ui->pushButton_Sense->click();
         QCOMPARE(w->ui->pushButton_Sense->text(), QString("Stop"));
-        QCOMPARE(int(g_SenseOn.load()), 1);
+        QVERIFY(h.window()->session()->sensing());
         for (int c = 0; c < channels; ++c) {
             QTRY_VERIFY2_WITH_TIMEOUT(IndicatorMatches(h, c), qPrintable(QString("channel %1").arg(c)), kWaitMs);
             for (int s = 0; s < 4; ++s)

@@ -137,7 +137,7 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         h.choosePort("NONE");
         QVERIFY(!h.window()->link()->isLive());
-        QCOMPARE(g_I2C_Connected.load(), 0);
+        QVERIFY(!h.window()->session()->chipPresent());
         QCOMPARE(h.window()->link()->receiver()->m_Port.load(), 0);
         QCOMPARE(h.window()->ui->comboBox_COM->currentText(), QString("NONE"));
         QVERIFY(ChipWidgetsEnabled(h.window(), false));
@@ -149,7 +149,7 @@ private slots:
         MainWindow* w = h.window();
         w->ui->lineEdit_I2C_ADDR->setText("B2");
         w->ui->pushButton_Setting_OK->click();
-        QTRY_COMPARE_WITH_TIMEOUT(g_I2C_Connected.load(), 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!h.window()->session()->chipPresent(), 5000);
         QVERIFY(Shows(w->ui->label_I2C_Status, kGrey));
         QVERIFY(Shows(w->ui->label_UART_Status, kGreen));
         QVERIFY(ChipWidgetsEnabled(w, false));
@@ -200,7 +200,7 @@ private slots:
         h.sim()->setPacing(true);
         QTimer::singleShot(0, w, [&] { QMetaObject::invokeMethod(w, "onChipLost"); });
         w->ui->pushButton_Read->click();
-        QCOMPARE(g_I2C_Connected.load(), 0);
+        QVERIFY(!h.window()->session()->chipPresent());
         QVERIFY(ChipWidgetsEnabled(w, false));
     }
 
@@ -211,7 +211,7 @@ private slots:
         MainWindow* w = h.window();
         h.choosePort("NONE");
         QMetaObject::invokeMethod(w, "onChipFound");
-        QCOMPARE(g_I2C_Connected.load(), 0);
+        QVERIFY(!h.window()->session()->chipPresent());
         QVERIFY(ChipWidgetsEnabled(w, false));
         QVERIFY(Shows(w->ui->label_I2C_Status, kGrey));
     }
@@ -235,8 +235,8 @@ private slots:
         QThread* threads[] = {h.window()->monitorThread(), h.window()->chipPollThread(),
                               h.window()->link()->receiver()};
         // Monitoring keeps the processing thread asking for the lock.
-        g_MonChannelMask = 0x0001;
-        g_SenseOn = 1;
+        h.window()->session()->setMonitoredChannels(0x0001);
+        h.window()->session()->setSensing(true);
         h.sim()->setSilent(true);
         h.sim()->clearLog();
         QTimer::singleShot(60, w, [w] { w->close(); });

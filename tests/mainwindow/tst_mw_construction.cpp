@@ -71,13 +71,13 @@ private slots:
         o.sbf = sbf;
         MwHarness h(o);
         QVERIFY2(h.start(), qPrintable(h.error()));
-        QCOMPARE(int(g_MonChannelMask.load()), mask);
+        QCOMPARE(int(h.window()->session()->monitoredChannels()), mask);
         QVERIFY(h.window()->monitoringDialogIfBuilt() == nullptr);
         h.window()->ui->pushButton_Dlg->click();
         MonitoringDialog* d = h.window()->monitoringDialogIfBuilt();
         QVERIFY(d != nullptr && d->isVisible());
         for (int c = 0; c < channels && sbf > 0; ++c) QVERIFY(d->column(0, c)->CheckBox_MON_En->isChecked());
-        QCOMPARE(int(g_MonChannelMask.load()), mask);
+        QCOMPARE(int(h.window()->session()->monitoredChannels()), mask);
     }
 
     void channels_indicatorsAndRegisterGridWidth_data() {
@@ -183,7 +183,7 @@ private slots:
         QCOMPARE(w->ui->comboBox_COM->currentText(), QString("NONE"));
         QCOMPARE(w->ui->comboBox_COM->itemText(0), QString("NONE"));
         QVERIFY(!h.window()->link()->isLive());
-        QCOMPARE(g_I2C_Connected.load(), 0);
+        QVERIFY(!h.window()->session()->chipPresent());
         QVERIFY(w->monitoringDialogIfBuilt() == nullptr);  // built on first use
         QVERIFY(h.window()->link()->receiver()->isRunning() && h.window()->link()->receiver()->parent() == nullptr);
         QVERIFY(w->chipPollThread() && w->chipPollThread()->isRunning() && w->chipPollThread()->parent() == w);

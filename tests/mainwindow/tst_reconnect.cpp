@@ -120,9 +120,9 @@ private slots:
         w->setCommandLinePorts({link});
         h.choosePort(link);
         QVERIFY(h.waitForChip(15000));
-        g_MonChannelMask.store(0x0005);
+        h.window()->session()->setMonitoredChannels(0x0005);
         w->ui->pushButton_Sense->click();
-        QVERIFY(g_SenseOn.load() != 0);
+        QVERIFY(h.window()->session()->sensing());
 
         MessageBoxCatcher boxes;
         sim.write("replug 1\n");
@@ -134,8 +134,8 @@ private slots:
         QVERIFY(h.waitForChip(30000));
         QTRY_VERIFY_WITH_TIMEOUT(w->ui->pushButton_Sense->isChecked(), 15000);
         QCOMPARE(StatusText(w), "Board on " + link + " back");
-        QCOMPARE(g_SenseOn.load(), uint8_t(1));
-        QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0005));
+        QVERIFY(h.window()->session()->sensing());
+        QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x0005));
         QCOMPARE(w->ui->comboBox_COM->currentText(), link);
         QCOMPARE(boxes.count(), 0);
 

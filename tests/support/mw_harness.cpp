@@ -137,7 +137,8 @@ bool MwHarness::waitForChip(int timeoutMs) {
     QElapsedTimer t;
     t.start();
     for (;;) {
-        if (m_window->link()->isLive() && g_I2C_Connected.load() == 1 && m_window->ui->pushButton_Read->isEnabled())
+        if (m_window->link()->isLive() && m_window->session()->chipPresent() &&
+            m_window->ui->pushButton_Read->isEnabled())
             return true;
         if (t.elapsed() > timeoutMs) return false;
         QTest::qWait(10);

@@ -26,6 +26,7 @@
 #include <string>
 
 #include "link/BoardLink.h"
+#include "workers/BoardSession.h"
 
 class MainWindow;
 class SimPtyHost;
@@ -75,7 +76,7 @@ public:
     bool connectBoard();
     // The same choice without waiting for anything.
     void choosePort(const QString& path);
-    // Waits until the chip is seen (g_I2C_Connected and the Read button back).
+    // Waits until the chip is seen (the session's chipPresent and the Read button back).
     bool waitForChip(int timeoutMs);
 
     // Payloads (the characters after the command letter) of the command frames

@@ -1,15 +1,6 @@
 #include "support/process_state.h"
 
-#include <cstring>
-
-#include "app/config.h"
 #include "app/globals.h"
-#include "link/ReceiveThread.h"
-#include "link/commands.h"
-#include "link/event_frames.h"
-#include "mainwindow/MainWindow.h"
-#include "workers/ChipPollThread.h"
-#include "workers/MonitorThread.h"
 
 void Reset_ProcessState() {
     g_I2C_Addr = 0xB0;
@@ -20,9 +11,4 @@ void Reset_ProcessState() {
     g_RegFilePath.clear();
     g_WorkDir.clear();
     g_WorkDirA.clear();
-
-    g_I2C_Connected = 0;
-
-    g_SenseOn = 0;
-    g_MonChannelMask = 0;
 }

@@ -1,10 +1,9 @@
-// The one reset of the process-wide state every suite shares: configuration,
-// connection flags, rings, register image and cells, monitor values, the
-// event frame in assembly, the sensitivity run, the command-line ports, the
-// exchange abort and the pointers to the window and the threads.
+// The one reset of the process-wide state every suite shares: the board's
+// configuration (address, family, channel and SBF counts, margin, register
+// file) and the working directory. Everything else belongs to an object the
+// suite builds.
 //
-// Call it only while no main window, sensitivity dialog or thread exists:
-// the pointers are cleared, not the objects they point to.
+// Call it only while no main window or thread exists.
 #pragma once
 
 void Reset_ProcessState();

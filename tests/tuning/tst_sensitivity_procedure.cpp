@@ -11,6 +11,7 @@
 #include "tuning/MonitorNarrowing.h"
 #include "tuning/SensitivityProcedure.h"
 #include "tuning/SensitivityProposal.h"
+#include "workers/BoardSession.h"
 
 namespace {
 
@@ -18,15 +19,16 @@ using State = SensitivityProcedure::State;
 
 struct Rig {
     SampleStream stream;
-    MonitorNarrowing narrowing;
+    BoardSession session;
+    MonitorNarrowing narrowing{&session};
     std::map<int, uint8_t> regs{{0x3A, 0x04}, {0x41, 0x10}, {0x22, 0x10}};
     std::vector<std::pair<int, int>> writes;
     bool readsFail = false;
     SensitivityProcedure proc;
 
     Rig(int family, int channel) : proc(&stream, &narrowing, family, channel) {
-        g_MonChannelMask = 0x0006;
-        g_SenseOn = 0;
+        session.setMonitoredChannels(0x0006);
+        session.setSensing(false);
         proc.setMargin(0.5f);
         proc.setRegisterAccess([this](uint8_t reg) { return readsFail ? -1 : int(regs[reg]); },
                                [this](uint8_t reg, uint8_t v) {
@@ -60,8 +62,8 @@ private slots:
         Rig r(4, 2);
         r.proc.start();
         QCOMPARE(r.proc.state(), State::Sampling);
-        QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0004));
-        QCOMPARE(int(g_SenseOn.load()), 1);
+        QCOMPARE(r.session.monitoredChannels(), uint16_t(0x0004));
+        QVERIFY(r.session.sensing());
         r.sample(2, 80);
         QTRY_COMPARE_WITH_TIMEOUT(r.proc.state(), State::AwaitRetry, 5000);
         QCOMPARE(r.proc.samples(), 1);
@@ -87,8 +89,8 @@ private slots:
         r.proc.write();
         QTRY_COMPARE(r.proc.state(), State::Done);
         QCOMPARE(r.regs[0x22], r.proc.proposal());
-        QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0006));
-        QCOMPARE(int(g_SenseOn.load()), 0);
+        QCOMPARE(r.session.monitoredChannels(), uint16_t(0x0006));
+        QVERIFY(!r.session.sensing());
         QVERIFY(!r.narrowing.held());
     }
 
@@ -106,7 +108,7 @@ private slots:
         QCOMPARE(r.proc.state(), State::Cancelled);
         QCOMPARE(r.regs[0x41], uint8_t(0x10));
         QCOMPARE(r.regs[0x3A], uint8_t(0x04));
-        QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0006));
+        QCOMPARE(r.session.monitoredChannels(), uint16_t(0x0006));
         QVERIFY(!r.narrowing.held());
     }
 
@@ -116,7 +118,7 @@ private slots:
         r.proc.start();
         QCOMPARE(r.proc.state(), State::Aborted);
         QVERIFY(r.writes.empty());
-        QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0006));
+        QCOMPARE(r.session.monitoredChannels(), uint16_t(0x0006));
         QVERIFY(!r.narrowing.held());
     }
 
@@ -130,7 +132,7 @@ private slots:
         QCOMPARE(r.proc.state(), State::Refused);
         QCOMPARE(r.proc.refusingChannel(), 5);
         QVERIFY(r.writes.empty());
-        QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0020));
+        QCOMPARE(r.session.monitoredChannels(), uint16_t(0x0020));
     }
 };
 

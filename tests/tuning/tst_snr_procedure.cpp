@@ -5,6 +5,7 @@
 #include "app/globals.h"
 #include "data/SampleStream.h"
 #include "tuning/SnrProcedure.h"
+#include "workers/BoardSession.h"
 #include "support/mw_harness.h"
 
 // The guided test fed by hand through a stream, without a board: which
@@ -15,6 +16,10 @@ namespace {
 using Phase = SnrProcedure::Phase;
 
 struct Rig {
+    // The board; a test that destroys the rig mid-run gives one that
+    // outlives it.
+    BoardSession ownSession;
+    BoardSession& session;
     SampleStream stream;
     SnrProcedure proc{&stream};
     bool linkOk = true;
@@ -22,20 +27,21 @@ struct Rig {
     int sensitivity = 16;
     QVector<bool> senseCalls;
 
-    Rig() {
+    explicit Rig(BoardSession* board = nullptr) : session(board ? *board : ownSession) {
         g_DeviceType = 4;
         g_SizeOfChannel = 8;
         g_SizeOfSBF = 4;
         g_AutoSen_Margin = 0.6f;
-        g_MonChannelMask = 0x0081;
-        g_SenseOn = 0;
+        session.setMonitoredChannels(0x0081);
+        session.setSensing(false);
+        proc.setSession(&session);
         proc.setLinkCheck([this] { return linkOk; });
         proc.setPortCheck([this] { return portOk; });
         proc.setChipGrace(400);
         proc.setSensitivityReader([this](int) { return sensitivity; });
         proc.setSenseSwitch([this](bool on) {
             senseCalls.append(on);
-            g_SenseOn = on ? 1 : 0;
+            session.setSensing(on);
         });
     }
     void sample(int ch, int32_t diff) {
@@ -80,8 +86,8 @@ void tst_snr_procedure::fullRun_chipTouchAndManualStart() {
     r.sample(1, 500);  // before the start: not part of the test
     QVERIFY(r.start({1, 3}, 3));
     QCOMPARE(r.proc.phase(), Phase::HandsOff);
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x000A));
-    QCOMPARE(int(g_SenseOn.load()), 1);
+    QCOMPARE(r.session.monitoredChannels(), uint16_t(0x000A));
+    QVERIFY(r.session.sensing());
 
     for (int i = 0; i < 3; ++i) {
         r.sample(1, i);      // 0 1 2
@@ -90,7 +96,7 @@ void tst_snr_procedure::fullRun_chipTouchAndManualStart() {
     }
     QCOMPARE(r.proc.phase(), Phase::AwaitTouch);
     QCOMPARE(r.proc.prompt(), QStringLiteral("Touch SIN 2 and hold"));
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0002));
+    QCOMPARE(r.session.monitoredChannels(), uint16_t(0x0002));
     r.sample(1, 5);  // not touched yet
     r.touch(0x0002);
     QCOMPARE(r.proc.phase(), Phase::Touching);
@@ -101,12 +107,12 @@ void tst_snr_procedure::fullRun_chipTouchAndManualStart() {
 
     // SIN 4 is set so high that the chip never reports it: started by hand.
     QCOMPARE(r.proc.phase(), Phase::AwaitTouch);
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0008));
+    QCOMPARE(r.session.monitoredChannels(), uint16_t(0x0008));
     r.proc.touchingNow();
     for (int v : {40, 44, 48}) r.sample(3, v);
     QCOMPARE(r.proc.phase(), Phase::Done);
     QCOMPARE(finished.count(), 1);
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0081));
+    QCOMPARE(r.session.monitoredChannels(), uint16_t(0x0081));
     QCOMPARE(r.senseCalls, (QVector<bool>{true, false}));
 
     const QVector<SnrResult> res = r.proc.results();
@@ -174,14 +180,15 @@ void tst_snr_procedure::endsEarly_restoreMaskAndSense_data() {
 void tst_snr_procedure::endsEarly_restoreMaskAndSense() {
     QFETCH(QString, how);
     QFETCH(int, phase);
-    auto r = std::make_unique<Rig>();
-    g_SenseOn = 1;
-    g_MonChannelMask = 0x0006;
+    BoardSession session;
+    auto r = std::make_unique<Rig>(&session);
+    session.setSensing(true);
+    session.setMonitoredChannels(0x0006);
     r->proc.setStallTimeout(300);
     QSignalSpy finished(&r->proc, &SnrProcedure::finished);
     QVERIFY(r->start({0, 7}, 5));
     r->sample(0, 1);
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0081));
+    QCOMPARE(session.monitoredChannels(), uint16_t(0x0081));
     if (how == "cancel") r->proc.cancel();
     if (how == "lost") r->linkOk = false;
     if (how == "port") r->portOk = r->linkOk = false;
@@ -192,8 +199,8 @@ void tst_snr_procedure::endsEarly_restoreMaskAndSense() {
         QVERIFY(!r->proc.prompt().isEmpty());
         QVERIFY(r->proc.results().isEmpty());
     }
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0006));
-    QCOMPARE(int(g_SenseOn.load()), 1);
+    QCOMPARE(session.monitoredChannels(), uint16_t(0x0006));
+    QVERIFY(session.sensing());
 }
 
 // A probe that misses its reply on a busy machine marks the chip gone and the
@@ -206,13 +213,13 @@ void tst_snr_procedure::chipMissesAProbe_testGoesOn() {
     r.sample(0, 1);
     r.sample(0, 2);
     r.linkOk = false;
-    g_SenseOn = 0;
+    r.session.setSensing(false);
     QTRY_VERIFY(r.proc.waitingForChip());
     QVERIFY(r.proc.prompt().contains("waiting"));
     QCOMPARE(r.proc.phase(), Phase::HandsOff);
     r.linkOk = true;
     QTRY_VERIFY(!r.proc.waitingForChip());
-    QCOMPARE(int(g_SenseOn.load()), 1);
+    QVERIFY(r.session.sensing());
     QCOMPARE(r.senseCalls.last(), true);
     r.sample(0, 3);
     QCOMPARE(r.proc.phase(), Phase::AwaitTouch);
@@ -250,7 +257,7 @@ void tst_snr_procedure::start_refused() {
     QVERIFY(!r.proc.start(s));
     QVERIFY2(r.proc.errorText().contains(message), qPrintable(r.proc.errorText()));
     QCOMPARE(r.proc.phase(), Phase::Idle);
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0081));
+    QCOMPARE(r.session.monitoredChannels(), uint16_t(0x0081));
     QVERIFY(r.senseCalls.isEmpty());
 }
 

@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QtTest>
+#include <memory>
 
 #include "app/globals.h"
 #include "ui_ChannelIndicator.h"
@@ -12,6 +13,7 @@
 #include "views/MonitoringDialog.h"
 #include "views/SbfColumn.h"
 #include "views/SbfPanel.h"
+#include "workers/BoardSession.h"
 
 namespace {
 const QString kTitleTouched = QStringLiteral("color: rgb(255, 255, 255);\n background-color: rgb(0, 255, 0);");
@@ -22,7 +24,6 @@ const QString kOffsetInvalid = QStringLiteral("color: rgb(255, 0, 0);\n backgrou
 void SetCounts(int sbfs, int channels) {
     g_SizeOfSBF = sbfs;
     g_SizeOfChannel = channels;
-    g_MonChannelMask = 0;
 }
 
 // Four SBFs of one channel, distinct per SBF so a mixed-up index shows.
@@ -48,6 +49,8 @@ class tst_MonitoringDialog : public QObject {
     Q_OBJECT
 
 private slots:
+    // A fresh board per test: its monitored channels start empty.
+    void init() { m_Session = std::make_unique<BoardSession>(); }
     void cleanup() { SetCounts(0, 0); }
 
     // one channel column
@@ -72,20 +75,23 @@ private slots:
     void updateSbfStatus_status05_threeSbfs();
     void updates_outOfRangeChannel_ignored();
     void updates_countsRaisedAfterConstruction_stayInsideBuiltColumns();
+
+private:
+    std::unique_ptr<BoardSession> m_Session;
 };
 
 void tst_MonitoringDialog::column_panel0_checkBoxDrivesOwnMaskBit() {
     SetCounts(1, 8);
-    g_MonChannelMask = 0x0101;
-    SbfColumn col(nullptr, 3, 0);
+    m_Session->setMonitoredChannels(0x0101);
+    SbfColumn col(nullptr, 3, 0, m_Session.get());
     QVERIFY(col.CheckBox_MON_En);
     QVERIFY(!col.CheckBox_MON_En->isChecked());
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0101));
+    QCOMPARE(m_Session->monitoredChannels(), uint16_t(0x0101));
 
     col.CheckBox_MON_En->setChecked(true);
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0109));
+    QCOMPARE(m_Session->monitoredChannels(), uint16_t(0x0109));
     col.CheckBox_MON_En->setChecked(false);
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0101));
+    QCOMPARE(m_Session->monitoredChannels(), uint16_t(0x0101));
 
     auto* grid = col.ui->frame_checkbox->findChild<QLayout*>(QStringLiteral("GridLayout_CheckBox"));
     QVERIFY(grid);
@@ -94,28 +100,28 @@ void tst_MonitoringDialog::column_panel0_checkBoxDrivesOwnMaskBit() {
 
 void tst_MonitoringDialog::column_otherPanel_hasNoCheckBoxAndLeavesMask() {
     SetCounts(2, 8);
-    g_MonChannelMask = 0x0101;
-    SbfColumn col(nullptr, 3, 1);
+    m_Session->setMonitoredChannels(0x0101);
+    SbfColumn col(nullptr, 3, 1, m_Session.get());
     QVERIFY(!col.CheckBox_MON_En);
     QVERIFY(!col.findChild<QCheckBox*>());
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0101));
+    QCOMPARE(m_Session->monitoredChannels(), uint16_t(0x0101));
 }
 
 void tst_MonitoringDialog::column_channel15_usesTopBit() {
     SetCounts(1, 16);
-    g_MonChannelMask = 0x8000;
-    SbfColumn col(nullptr, 15, 0);
+    m_Session->setMonitoredChannels(0x8000);
+    SbfColumn col(nullptr, 15, 0, m_Session.get());
     QVERIFY(col.CheckBox_MON_En->isChecked());
     col.CheckBox_MON_En->setChecked(false);
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0));
+    QCOMPARE(m_Session->monitoredChannels(), uint16_t(0));
 }
 
 void tst_MonitoringDialog::construction_twoSbfsEightChannels() {
     SetCounts(2, 8);
     // Built late (on first use), the boxes show the mask as it stands and
     // leave it alone.
-    g_MonChannelMask = 0x00A5;
-    MonitoringDialog dlg(nullptr);
+    m_Session->setMonitoredChannels(0x00A5);
+    MonitoringDialog dlg(nullptr, m_Session.get());
     QCOMPARE(dlg.windowTitle(), QStringLiteral(" - Monitoring"));
     QCOMPARE(dlg.ui->pushButton_enable->text(), QStringLiteral("전체 선택"));
     QCOMPARE(dlg.ui->pushButton_disable->text(), QStringLiteral("전체 해제"));
@@ -138,19 +144,19 @@ void tst_MonitoringDialog::construction_twoSbfsEightChannels() {
             if (s == 0) QCOMPARE(col->CheckBox_MON_En->isChecked(), ((0xA5 >> c) & 1) != 0);
         }
     }
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x00A5));
+    QCOMPARE(m_Session->monitoredChannels(), uint16_t(0x00A5));
     QCOMPARE(dlg.layout()->sizeConstraint(), QLayout::SetFixedSize);
 }
 
 void tst_MonitoringDialog::construction_sixteenChannelsFillColumnArray() {
     SetCounts(1, 16);
-    MonitoringDialog dlg(nullptr);
+    MonitoringDialog dlg(nullptr, m_Session.get());
     for (int c = 0; c < kMaxChannels; ++c) QVERIFY(dlg.widget_SBF[0]->widget_sense[c]);
 }
 
 void tst_MonitoringDialog::construction_countsAboveLimitsAreClamped() {
     SetCounts(7, 20);
-    MonitoringDialog dlg(nullptr);
+    MonitoringDialog dlg(nullptr, m_Session.get());
     QCOMPARE(dlg.sbfCount(), kMaxSbf);
     for (int s = 0; s < kMaxSbf; ++s) QCOMPARE(dlg.widget_SBF[s]->channelCount(), kMaxChannels);
     // Every channel the panels could be asked about lands safely.
@@ -161,36 +167,36 @@ void tst_MonitoringDialog::construction_countsAboveLimitsAreClamped() {
 
 void tst_MonitoringDialog::construction_zeroCounts_emptyPanelsAndInertButtons() {
     SetCounts(1, 0);
-    MonitoringDialog noChannels(nullptr);
+    MonitoringDialog noChannels(nullptr, m_Session.get());
     QCOMPARE(noChannels.widget_SBF[0]->channelCount(), 0);
     QVERIFY(!noChannels.widget_SBF[0]->findChild<SbfColumn*>());
 
     SetCounts(0, 8);
-    MonitoringDialog noPanels(nullptr);
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0));
-    g_MonChannelMask = 0x0005;
+    MonitoringDialog noPanels(nullptr, m_Session.get());
+    QCOMPARE(m_Session->monitoredChannels(), uint16_t(0));
+    m_Session->setMonitoredChannels(0x0005);
     noPanels.ui->pushButton_disable->click();
     noPanels.ui->pushButton_enable->click();
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0005));
+    QCOMPARE(m_Session->monitoredChannels(), uint16_t(0x0005));
 }
 
 void tst_MonitoringDialog::buttons_clearAllThenSelectAll() {
     SetCounts(2, 8);
-    MonitoringDialog dlg(nullptr);
-    g_MonChannelMask.fetch_or(0x8000);  // a bit the dialog does not own
+    MonitoringDialog dlg(nullptr, m_Session.get());
+    m_Session->setChannelMonitored(15, true);  // a bit the dialog does not own
 
     dlg.ui->pushButton_disable->click();
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x8000));
+    QCOMPARE(m_Session->monitoredChannels(), uint16_t(0x8000));
     for (int c = 0; c < 8; ++c) QVERIFY(!dlg.widget_SBF[0]->widget_sense[c]->CheckBox_MON_En->isChecked());
 
     dlg.ui->pushButton_enable->click();
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x80FF));
+    QCOMPARE(m_Session->monitoredChannels(), uint16_t(0x80FF));
     for (int c = 0; c < 8; ++c) QVERIFY(dlg.widget_SBF[0]->widget_sense[c]->CheckBox_MON_En->isChecked());
 }
 
 void tst_MonitoringDialog::updateChannel_valuesUnscaledInEveryPanel() {
     SetCounts(3, 4);
-    MonitoringDialog dlg(nullptr);
+    MonitoringDialog dlg(nullptr, m_Session.get());
     const Values v = MakeValues(0);
     dlg.Update_RefCnt(2, v.ref);
     dlg.Update_Channel(2, v.sen, v.diff, v.offset);
@@ -207,7 +213,7 @@ void tst_MonitoringDialog::updateChannel_valuesUnscaledInEveryPanel() {
 
 void tst_MonitoringDialog::updateChannel_onlyLastChannelIsRed() {
     SetCounts(2, 8);
-    MonitoringDialog dlg(nullptr);
+    MonitoringDialog dlg(nullptr, m_Session.get());
     const Values v = MakeValues(0);
     dlg.Update_Channel(3, v.sen, v.diff, v.offset);
     dlg.Update_Channel(5, v.sen, v.diff, v.offset);
@@ -220,7 +226,7 @@ void tst_MonitoringDialog::updateChannel_onlyLastChannelIsRed() {
 
 void tst_MonitoringDialog::updateChannel_sameChannelTwice_staysRed() {
     SetCounts(1, 4);
-    MonitoringDialog dlg(nullptr);
+    MonitoringDialog dlg(nullptr, m_Session.get());
     const Values v = MakeValues(0);
     dlg.Update_Channel(0, v.sen, v.diff, v.offset);
     dlg.Update_Channel(0, v.sen, v.diff, v.offset);
@@ -229,7 +235,7 @@ void tst_MonitoringDialog::updateChannel_sameChannelTwice_staysRed() {
 
 void tst_MonitoringDialog::updateTouch_mask0005_fourChannels() {
     SetCounts(3, 4);
-    MonitoringDialog dlg(nullptr);
+    MonitoringDialog dlg(nullptr, m_Session.get());
     dlg.Update_Touch(0x0005);
     for (int s = 0; s < 3; ++s)
         for (int c = 0; c < 4; ++c)
@@ -245,7 +251,7 @@ void tst_MonitoringDialog::updateTouch_mask0005_fourChannels() {
 
 void tst_MonitoringDialog::updateSbfStatus_status05_threeSbfs() {
     SetCounts(3, 4);
-    MonitoringDialog dlg(nullptr);
+    MonitoringDialog dlg(nullptr, m_Session.get());
     dlg.Update_SbfStatus(1, 0x05);
     QCOMPARE(dlg.widget_SBF[0]->widget_sense[1]->ui->label_OFFSET_PER->styleSheet(), QString());
     QCOMPARE(dlg.widget_SBF[1]->widget_sense[1]->ui->label_OFFSET_PER->styleSheet(), kOffsetInvalid);
@@ -259,7 +265,7 @@ void tst_MonitoringDialog::updateSbfStatus_status05_threeSbfs() {
 
 void tst_MonitoringDialog::updates_outOfRangeChannel_ignored() {
     SetCounts(2, 4);
-    MonitoringDialog dlg(nullptr);
+    MonitoringDialog dlg(nullptr, m_Session.get());
     const Values v = MakeValues(0);
     dlg.Update_Channel(1, v.sen, v.diff, v.offset);
 
@@ -283,7 +289,7 @@ void tst_MonitoringDialog::updates_outOfRangeChannel_ignored() {
 
 void tst_MonitoringDialog::updates_countsRaisedAfterConstruction_stayInsideBuiltColumns() {
     SetCounts(1, 2);
-    MonitoringDialog dlg(nullptr);
+    MonitoringDialog dlg(nullptr, m_Session.get());
     g_SizeOfSBF = 4;
     g_SizeOfChannel = 16;
     const Values v = MakeValues(0);
@@ -291,7 +297,7 @@ void tst_MonitoringDialog::updates_countsRaisedAfterConstruction_stayInsideBuilt
     dlg.Update_Channel(9, v.sen, v.diff, v.offset);
     dlg.Update_SbfStatus(9, 0);
     dlg.ui->pushButton_disable->click();
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0));
+    QCOMPARE(m_Session->monitoredChannels(), uint16_t(0));
     QCOMPARE(dlg.widget_SBF[0]->widget_sense[1]->ui->label_SIN_TITLE->styleSheet(), kTitleTouched);
 }
 

@@ -92,7 +92,7 @@ void tst_SnrDialog::guidedRun_reportsImpliedSnr_savesAndApplies() {
     h.sim()->setPacing(true);
     h.sim()->setLevel(1, level[1]);
     h.sim()->setLevel(2, level[2]);
-    g_MonChannelMask = 0x00F0;
+    h.window()->session()->setMonitoredChannels(0x00F0);
     h.window()->onSenseToggled(false);
 
     QPointer<SnrDialog> dlg = OpenDialog(h);
@@ -101,20 +101,20 @@ void tst_SnrDialog::guidedRun_reportsImpliedSnr_savesAndApplies() {
     Choose(dlg, {1, 2});
     dlg->ui->pushButton_Start->click();
     QVERIFY2(PhaseIs(dlg, Phase::HandsOff), qPrintable(dlg->ui->label_Status->text()));
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0006));
-    QCOMPARE(int(g_SenseOn.load()), 1);
+    QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x0006));
+    QVERIFY(h.window()->session()->sensing());
     for (int ch : {1, 2}) {
         QTRY_VERIFY2_WITH_TIMEOUT(PhaseIs(dlg, Phase::AwaitTouch, ch), Where(dlg).constData(), kPhaseMs);
         QCOMPARE(dlg->ui->label_Prompt->text(), QStringLiteral("Touch SIN %1 and hold").arg(ch + 1));
-        QCOMPARE(g_MonChannelMask.load(), uint16_t(1u << ch));
+        QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(1u << ch));
         h.sim()->touch(ch);
         QTRY_VERIFY2_WITH_TIMEOUT(PhaseIs(dlg, Phase::AwaitRelease, ch), Where(dlg).constData(), kPhaseMs);
         QCOMPARE(dlg->ui->label_Prompt->text(), QStringLiteral("Release SIN %1").arg(ch + 1));
         h.sim()->release(ch);
     }
     QTRY_VERIFY2_WITH_TIMEOUT(PhaseIs(dlg, Phase::Done), Where(dlg).constData(), 5000);
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x00F0));
-    QCOMPARE(int(g_SenseOn.load()), 0);
+    QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x00F0));
+    QVERIFY(!h.window()->session()->sensing());
 
     const QVector<SnrResult> results = dlg->results();
     QCOMPARE(results.size(), 2);
@@ -181,14 +181,15 @@ void tst_SnrDialog::endsEarly_restoresMaskAndSense() {
     QFETCH(QString, how);
     MwHarness h;
     QVERIFY2(h.start(), qPrintable(h.error()));
-    g_MonChannelMask = 0x0030;
+    h.window()->session()->setMonitoredChannels(0x0030);
     h.window()->onSenseToggled(false);
     QPointer<SnrDialog> dlg = OpenDialog(h);
     QVERIFY(dlg);
     dlg->ui->pushButton_Start->click();
     QTRY_VERIFY_WITH_TIMEOUT(dlg->procedure()->collected() > 0, kPhaseMs);
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0030));  // SIN 5 and 6 were monitored: tested by default
-    QCOMPARE(int(g_SenseOn.load()), 1);
+    QCOMPARE(h.window()->session()->monitoredChannels(),
+             uint16_t(0x0030));  // SIN 5 and 6 were monitored: tested by default
+    QVERIFY(h.window()->session()->sensing());
     MessageBoxCatcher boxes;
 
     if (how == "pull") {
@@ -202,8 +203,8 @@ void tst_SnrDialog::endsEarly_restoresMaskAndSense() {
     } else {
         h.window()->close();
     }
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0030));
-    QCOMPARE(int(g_SenseOn.load()), 0);
+    QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x0030));
+    QVERIFY(!h.window()->session()->sensing());
     QVERIFY(!h.window()->monitorNarrowing()->held());
 }
 
@@ -217,7 +218,7 @@ void tst_SnrDialog::oneNarrowingProcedureAtATime() {
     QFETCH(bool, snrFirst);
     MwHarness h;
     QVERIFY2(h.start(), qPrintable(h.error()));
-    g_MonChannelMask = 0x0003;
+    h.window()->session()->setMonitoredChannels(0x0003);
     QPointer<SnrDialog> dlg = OpenDialog(h);
     QVERIFY(dlg);
     ChannelIndicator* sin = h.window()->channelIndicators[0];
@@ -232,7 +233,7 @@ void tst_SnrDialog::oneNarrowingProcedureAtATime() {
         QTRY_VERIFY(sen->ui->label_msg->text().startsWith(QStringLiteral("The SNR test is in progress")));
         QVERIFY(!sen->ownsRun());
         QVERIFY(PhaseIs(dlg, Phase::HandsOff));
-        QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0003));
+        QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x0003));
         dlg->ui->pushButton_Cancel->click();
         QVERIFY(PhaseIs(dlg, Phase::Cancelled));
     } else {
@@ -244,16 +245,16 @@ void tst_SnrDialog::oneNarrowingProcedureAtATime() {
         QVERIFY(PhaseIs(dlg, Phase::Idle));
         QVERIFY2(dlg->ui->label_Status->text().contains(QStringLiteral("sensitivity run of SIN1")),
                  qPrintable(dlg->ui->label_Status->text()));
-        QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0001));
+        QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x0001));
         sen->ui->pushButton_Cancel->click();
         QTRY_VERIFY_WITH_TIMEOUT(sen.isNull() || !sen->isVisible(), 5000);
-        QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0003));
+        QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x0003));
         // Free again: the test starts.
         dlg->ui->pushButton_Start->click();
         QVERIFY(PhaseIs(dlg, Phase::HandsOff));
         dlg->ui->pushButton_Cancel->click();
     }
-    QCOMPARE(g_MonChannelMask.load(), uint16_t(0x0003));
+    QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x0003));
 }
 
 QTEST_MAIN(tst_SnrDialog)

@@ -281,13 +281,13 @@ private slots:
         StartSensing(w);
         const SampleHistory& hist = w->sampleStream()->history();
         QTRY_VERIFY_WITH_TIMEOUT(hist.size(2) >= 2, kWaitMs);
-        const uint16_t all = g_MonChannelMask.load();
-        g_MonChannelMask.store(0x0001);
+        const uint16_t all = h.window()->session()->monitoredChannels();
+        h.window()->session()->setMonitoredChannels(0x0001);
         const quint64 atNarrowing = hist.appended(2);
         QTRY_VERIFY_WITH_TIMEOUT(w->sampleStream()->monitoredChannels() == 0x0001, kWaitMs);
         QTest::qWait(2000);  // a pause, not a gap: other channels are read meanwhile
         QVERIFY(hist.appended(2) <= atNarrowing + 1);
-        g_MonChannelMask.store(all);
+        h.window()->session()->setMonitoredChannels(all);
         QTRY_VERIFY_WITH_TIMEOUT(hist.appended(2) >= atNarrowing + 3, kWaitMs);
 
         QCPGraph* diff = Graph(sw->diffPlot(), QStringLiteral("SIN3 SBF1 diff"));

@@ -48,7 +48,7 @@ void tst_cmd_thread::addressWithoutChip_disconnectionAtNextProbe() {
     QSignalSpy up(cmd, &ChipPollThread::chipFound);
     QSignalSpy down(cmd, &ChipPollThread::chipLost);
     QTRY_VERIFY_WITH_TIMEOUT(up.count() >= 1, 5000);
-    g_I2C_Connected = 1;  // what the main window's slot does
+    rig.session->setChipPresent(true);  // what the main window's slot does
     QVERIFY(rig.image.value(0) != 0);
     const int ups = up.count();
 
@@ -67,13 +67,13 @@ void tst_cmd_thread::silentBoard_countsAsNoChip() {
     WorkerRig rig("TK2A", 4, 4);
     QVERIFY(rig.start());
     rig.host.setSilent(true);
-    g_I2C_Connected = 1;
+    rig.session->setChipPresent(true);
     ChipPollThread* cmd = rig.startCmd();
     QSignalSpy up(cmd, &ChipPollThread::chipFound);
     QSignalSpy down(cmd, &ChipPollThread::chipLost);
     QTRY_VERIFY_WITH_TIMEOUT(down.count() >= 1, 5000);
     // Nothing was seen, so nothing is reported as seen.
-    g_I2C_Connected = 0;
+    rig.session->setChipPresent(false);
     const size_t probes = rig.host.frameCount();
     QTRY_VERIFY_WITH_TIMEOUT(rig.host.frameCount() > probes, 5000);
     rig.stopWorkers();
@@ -86,21 +86,20 @@ void tst_cmd_thread::noPortOpen_sendsNothing() {
     ChipPollThread* cmd = rig.startCmd();
     QSignalSpy up(cmd, &ChipPollThread::chipFound);
     QSignalSpy down(cmd, &ChipPollThread::chipLost);
-    g_I2C_Connected = 1;  // even a stale "connected" must not make it probe
-    QTest::qWait(2300);   // two probe periods
+    rig.session->setChipPresent(true);  // even a stale "connected" must not make it probe
+    QTest::qWait(2300);                 // two probe periods
     rig.stopWorkers();
     QCOMPARE(rig.host.frameCount(), size_t(0));
     QCOMPARE(up.count() + down.count(), 0);
 }
 
 void tst_cmd_thread::stop_endsWithinTheSleep() {
-    RegisterImage image;
-    const auto link = std::make_unique<BoardLink>();  // never opened
+    const auto session = std::make_unique<BoardSession>();  // its link never opened
     // The thread begins with a whole second's sleep. A stop 50 ms into it
     // must end the thread well before that second is up; the bound is the
     // second itself, counted from start(), so a slow machine gets all the
     // room the check can give without letting a sleep that runs out pass.
-    const auto owned = std::make_unique<ChipPollThread>(*link, image);  // heap: see link_fixture.h
+    const auto owned = std::make_unique<ChipPollThread>(*session);  // heap: see link_fixture.h
     ChipPollThread& cmd = *owned;
     QElapsedTimer t;
     t.start();
@@ -121,11 +120,10 @@ void tst_cmd_thread::stop_endsWithinTheSleep() {
 }
 
 void tst_cmd_thread::stopBeforeLoopBegins_stillEnds() {
-    RegisterImage image;
-    const auto link = std::make_unique<BoardLink>();  // never opened
+    const auto session = std::make_unique<BoardSession>();  // its link never opened
     for (int i = 0; i < 20; ++i) {
-        const auto ownedCmd = std::make_unique<ChipPollThread>(*link, image);  // heap: see link_fixture.h
-        const auto ownedProc = std::make_unique<MonitorThread>(*link, image);
+        const auto ownedCmd = std::make_unique<ChipPollThread>(*session);  // heap: see link_fixture.h
+        const auto ownedProc = std::make_unique<MonitorThread>(*session);
         ChipPollThread& cmd = *ownedCmd;
         MonitorThread& proc = *ownedProc;
         cmd.start();
@@ -138,10 +136,9 @@ void tst_cmd_thread::stopBeforeLoopBegins_stillEnds() {
 }
 
 void tst_cmd_thread::destroyingRunningThread_stopsIt() {
-    RegisterImage image;
-    const auto link = std::make_unique<BoardLink>();  // never opened
-    auto* cmd = new ChipPollThread(*link, image);
-    auto* proc = new MonitorThread(*link, image);
+    const auto session = std::make_unique<BoardSession>();  // its link never opened
+    auto* cmd = new ChipPollThread(*session);
+    auto* proc = new MonitorThread(*session);
     QSignalSpy cmdDone(cmd, &QThread::finished);
     QSignalSpy procDone(proc, &QThread::finished);
     cmd->start();

@@ -95,7 +95,7 @@ void tst_proc_thread::channelBeyondFamilyTag_isSkippedNotStalledOn() {
     QVERIFY(rig.start());
     rig.host.setSelectDelay(0);
     rig.monitor((1u << 1) | (1u << 6));
-    MonitorThread proc(rig.image);
+    MonitorThread proc(*rig.session);
     int published = 0;
     for (int i = 0; i < 8; ++i) published += proc.Proc_Cycle();
     QVERIFY(published >= 3);
@@ -108,7 +108,7 @@ void tst_proc_thread::staleProcChannel_movesToASelectedOneWithinBounds() {
     QVERIFY(rig.start());
     rig.host.setSelectDelay(0);
     rig.monitor(1u << 3);
-    MonitorThread proc(rig.image);
+    MonitorThread proc(*rig.session);
     proc.setSelectedChannel(200);
     QSignalSpy spy(&proc, &MonitorThread::sampleReady);
     QCOMPARE(proc.Proc_Cycle(), 0);  // selects channel 3 on the chip
@@ -123,11 +123,11 @@ void tst_proc_thread::noChannels_cycleEndsWithoutTraffic() {
     WorkerRig rig("TK2C", 0, 4);
     QVERIFY(rig.start());
     rig.monitor(0xFFFF);
-    MonitorThread proc(rig.image);
+    MonitorThread proc(*rig.session);
     QCOMPARE(proc.Proc_Cycle(), 0);
     // Selected bits beyond the channel count are no channels either.
     g_SizeOfChannel = 4;
-    g_MonChannelMask = 0xFFF0;
+    rig.session->setMonitoredChannels(0xFFF0);
     QCOMPARE(proc.Proc_Cycle(), 0);
     QCOMPARE(rig.host.frameCount(), size_t(0));
 }
@@ -139,7 +139,7 @@ void tst_proc_thread::maskClearedWhileRunning_noFurtherCycle() {
     rig.monitor(1u << 1);
     rig.startProc();
     QTRY_VERIFY_WITH_TIMEOUT(rig.published().size() >= 2, 10000);
-    g_MonChannelMask = 0;
+    rig.session->setMonitoredChannels(0);
     // Let a cycle that was under way finish, then nothing may follow.
     QTest::qWait(300);
     const size_t frames = rig.host.frameCount();

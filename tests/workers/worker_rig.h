@@ -17,6 +17,7 @@
 #include "link/commands.h"
 #include "sim/SimPtyHost.h"
 #include "support/process_state.h"
+#include "workers/BoardSession.h"
 #include "workers/ChipPollThread.h"
 #include "workers/MonitorThread.h"
 
@@ -40,12 +41,11 @@ public:
             qWarning("simulated board: %s", error.c_str());
             return false;
         }
-        link = std::make_unique<BoardLink>();
-        uart = link->receiver();
+        uart = session->link().receiver();
         if (openPort) {
             if (uart->Open_Port(QString::fromStdString(host.slavePath())) != 1) return false;
-            link->resetRings();
-            link->setLive(true);
+            session->link().resetRings();
+            session->link().setLive(true);
         }
         g_DeviceType = m_family;
         g_SizeOfChannel = m_channels;
@@ -56,15 +56,15 @@ public:
 
     // State "chip answering, monitoring on" with the given channels selected.
     void monitor(uint16_t mask) {
-        g_I2C_Connected = 1;
-        g_MonChannelMask = mask;
-        g_SenseOn = 1;
+        session->setChipPresent(true);
+        session->setMonitoredChannels(mask);
+        session->setSensing(true);
     }
 
     // Starts the processing thread and records, on that thread, every channel
     // it publishes.
     MonitorThread* startProc() {
-        proc = new MonitorThread(*link, image);
+        proc = new MonitorThread(*session);
         QObject::connect(
             proc, &MonitorThread::sampleReady, proc,
             [this](const MonitorSample& s) {
@@ -78,7 +78,7 @@ public:
     }
 
     ChipPollThread* startCmd() {
-        cmd = new ChipPollThread(*link, image);
+        cmd = new ChipPollThread(*session);
         cmd->start();
         return cmd;
     }
@@ -106,9 +106,11 @@ public:
         proc = nullptr;
         delete cmd;
         cmd = nullptr;
-        if (link) {
-            link->setLive(false);
-            link.reset();  // stops the receive thread and closes the port
+        if (uart != nullptr) {
+            session->link().setLive(false);
+            uart->Stop();
+            uart->wait();
+            uart->Close_Port();
             uart = nullptr;
         }
         host.stop();
@@ -125,10 +127,12 @@ public:
 
     SimPtyHost host;
     // The workers' register image; declared before them, so it outlives them.
-    RegisterImage image;
-    // On the heap, like every started thread object (see link_fixture.h).
-    std::unique_ptr<BoardLink> link;
-    ReceiveThread* uart = nullptr;  // the link's
+    // The board the workers serve; on the heap, like every started thread
+    // object (see link_fixture.h), and declared before them, so it outlives
+    // them.
+    std::unique_ptr<BoardSession> session = std::make_unique<BoardSession>();
+    RegisterImage& image = session->image();
+    ReceiveThread* uart = nullptr;  // the session link's, once started
     MonitorThread* proc = nullptr;
     ChipPollThread* cmd = nullptr;
     // Called on the processing thread with each published channel.

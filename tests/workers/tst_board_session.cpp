@@ -1,0 +1,84 @@
+// The board session: what it announces, and two boards served side by side
+// in one process.
+#include <QSignalSpy>
+#include <QtTest>
+#include <set>
+
+#include "worker_rig.h"
+#include "workers/decode.h"
+
+class tst_board_session : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { ResetWorkerGlobals(); }
+
+    // Each change is announced once, and only a real change: a receiver
+    // that follows the flags (a button, the monitoring dialog) must not be
+    // told twice or about nothing.
+    void changes_areAnnouncedOnce() {
+        BoardSession s;
+        QSignalSpy chip(&s, &BoardSession::chipPresentChanged);
+        QSignalSpy sense(&s, &BoardSession::sensingChanged);
+        QSignalSpy mask(&s, &BoardSession::monitoredChannelsChanged);
+
+        s.setChipPresent(true);
+        s.setChipPresent(true);
+        s.setSensing(false);
+        s.setSensing(true);
+        s.setSensing(true);
+        QCOMPARE(chip.size(), 1);
+        QCOMPARE(sense.size(), 1);
+
+        s.setMonitoredChannels(0x0005);
+        s.setChannelMonitored(2, true);  // already in
+        s.setChannelMonitored(3, true);
+        s.setChannelMonitored(0, false);
+        s.setChannelMonitored(16, true);  // no such channel
+        s.setChannelMonitored(-1, true);
+        QCOMPARE(s.monitoredChannels(), quint16(0x000C));
+        QCOMPARE(mask.size(), 3);
+        QCOMPARE(mask.last().at(0).value<quint16>(), quint16(0x000C));
+
+        // Monitoring needs the link as well as the chip and Sense.
+        QVERIFY(!s.monitoringWanted());
+    }
+
+    // Two boards, each monitored on its own channel at the same time: each
+    // session's monitor thread reads and publishes only its own board's
+    // channel, and each board sees only its own session's traffic.
+    void twoSessions_monitorTheirOwnBoardsAtOnce() {
+        WorkerRig first("TK2C", 8, 4);
+        WorkerRig second("TK2C", 8, 4);
+        QVERIFY(first.start());
+        QVERIFY(second.start());
+        first.host.setSelectDelay(0);
+        second.host.setSelectDelay(0);
+        first.monitor(1u << 1);
+        second.monitor(1u << 5);
+        first.startProc();
+        second.startProc();
+        QTRY_VERIFY_WITH_TIMEOUT(first.published().size() >= 3 && second.published().size() >= 3, 20000);
+        first.stopWorkers();
+        second.stopWorkers();
+
+        const std::vector<int> fromFirst = first.published();
+        const std::vector<int> fromSecond = second.published();
+        QCOMPARE(std::set<int>(fromFirst.begin(), fromFirst.end()), std::set<int>{1});
+        QCOMPARE(std::set<int>(fromSecond.begin(), fromSecond.end()), std::set<int>{5});
+        // Each board was asked for its own session's channel only: the
+        // selection writes it received name that channel and no other.
+        const int family = SimChip::familyForModel("TK2C");
+        const auto selected = [](const std::vector<SimFrame>& frames) {
+            std::set<int> values;
+            for (const SimFrame& f : frames)
+                if (f.letter == 'W' && !f.data.empty()) values.insert(f.data[0]);
+            return values;
+        };
+        QCOMPARE(selected(first.frames()), std::set<int>{decode::Selection_Value(family, 1)});
+        QCOMPARE(selected(second.frames()), std::set<int>{decode::Selection_Value(family, 5)});
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_board_session)
+#include "tst_board_session.moc"
