@@ -72,6 +72,9 @@ public:
     // The three graphs as one PNG, written atomically; false with a reason.
     bool saveImage(const QString& path, QString* error);
 
+    // A channel's colour: its lamp in the list, its lines and bars.
+    static QColor channelColour(int ch);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
