@@ -55,7 +55,12 @@ void CliLive::start() {
     m_Stream->restart();
     m_Monitor = new MonitorThread(m_Session->board());
     m_ChipPoll = new ChipPollThread(m_Session->board());
-    connect(m_Monitor, &MonitorThread::sampleReady, m_Stream, &SampleStream::publishLive);
+    // Events that came over the line before the sample's reply first (see
+    // the window's connection).
+    connect(m_Monitor, &MonitorThread::sampleReady, this, [this](const MonitorSample& sample) {
+        takeReceivedBytes();
+        m_Stream->publishLive(sample);
+    });
     connect(m_Session->link().receiver(), &ReceiveThread::bytesReceived, this, &CliLive::takeReceivedBytes);
     connect(m_Session->link().receiver(), &ReceiveThread::lineFailed, this,
             [this] { quit(m_Out->fail(kExitPort, QStringLiteral("%1: the port failed").arg(m_Session->port()))); });

@@ -117,7 +117,15 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     connect(m_Session->link().receiver(), &ReceiveThread::lineFailed, this, &MainWindow::onLineFailed);
     connect(m_ChipPoll, &ChipPollThread::chipFound, this, &MainWindow::onChipFound);
     connect(m_ChipPoll, &ChipPollThread::chipLost, this, &MainWindow::onChipLost);
-    connect(m_Monitor, &MonitorThread::sampleReady, m_Stream, &SampleStream::publishLive);
+    // The receive thread stores a batch in both rings before the monitor
+    // thread can take a reply from it, but may post bytesReceived after the
+    // sample read from that reply. Events that came over the line first (a
+    // touch) are taken before the sample, so that they are known when it
+    // comes.
+    connect(m_Monitor, &MonitorThread::sampleReady, this, [this](const MonitorSample& sample) {
+        onBytesReceived();
+        m_Stream->publishLive(sample);
+    });
     connect(m_Stream, &SampleStream::sampleAdded, this, &MainWindow::Show_MonitorSample);
     connect(ui->pushButton_TEST, &QPushButton::clicked, this, &MainWindow::onTestClicked);
     connect(ui->comboBox_COM, &QComboBox::textActivated, this, &MainWindow::onPortActivated);

@@ -17,6 +17,7 @@
 #include "views/MonitoringDialog.h"
 #include "views/RegisterCell.h"
 #include "views/SbfColumn.h"
+#include "workers/MonitorThread.h"
 
 // The main window's live display slots, driven directly, without a board.
 class tst_Display : public QObject {
@@ -174,6 +175,31 @@ private slots:
         h.window()->ui->pushButton_Dlg->click();
         Monitor(h.window(), Sample(200));  // must neither crash nor touch a column
         QCOMPARE(h.window()->monitoringDialog()->lastMarkedChannel(), 0);
+    }
+
+    // The receive thread has stored a touch frame, but its signal is still
+    // on its way when the monitor thread publishes a sample read after it:
+    // the stream must hear of the touch first, or a procedure counts a
+    // touched sample as untouched.
+    void touchBeforeSample_reachesTheStreamFirst() {
+        MwHarness h(Offline("TK2C", 4, 3));
+        QVERIFY2(h.start(), qPrintable(h.error()));
+        MainWindow* w = h.window();
+        QStringList order;
+        QObject context;
+        connect(w->sampleStream(), &SampleStream::touchChanged, &context, [&] { order << "touch"; });
+        connect(w->sampleStream(), &SampleStream::sampleAdded, &context, [&] { order << "sample"; });
+        const QByteArray frame(
+            "\x02"
+            "CT0100\x03");
+        ByteRing& ring = w->link()->traffic;
+        int32_t at = ring.writeCount.load();
+        for (char c : frame) ring.bytes[at++ & kRingMask].store(static_cast<uint8_t>(c));
+        ring.writeCount.store(at, std::memory_order_release);
+        MonitorSample sample = w->monitorThread()->latestSample(0);
+        emit w->monitorThread()->sampleReady(sample);
+        QCOMPARE(order, QStringList({"touch", "sample"}));
+        QCOMPARE(int(w->sampleStream()->touchMask()), 1);
     }
 
     void valid_pushesStatusWhileVisible() {
