@@ -4,7 +4,7 @@
 #include <QFile>
 #include <cmath>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "app/log.h"
 #include "platform/ini.h"
 #include "workers/ChipFamily.h"
@@ -38,14 +38,14 @@ QString Hex2(int value) { return QString::asprintf("%02X", static_cast<unsigned>
 
 QString Window_Title(const QString& device) { return QStringLiteral("Vantix(TM) Eval. Tool v5.10 - ") + device; }
 
-QString Clamp_Count(const char* key, int* value, int lo, int hi) {
+QString Clamp_Count(const QString& workDir, const char* key, int* value, int lo, int hi) {
     const int read = *value;
     if (read >= lo && read <= hi) return QString();
     *value = read < lo ? lo : hi;
     const QByteArray detail = QByteArray(key) + " = " + QByteArray::number(read) + " is outside " +
                               QByteArray::number(lo) + ".." + QByteArray::number(hi) + ", using " +
                               QByteArray::number(*value);
-    Log_Write("CONFIG", detail.constData(), __FILE__, __LINE__, 1);
+    Log_Write(workDir, "CONFIG", detail.constData(), __FILE__, __LINE__, 1);
     return QStringLiteral("system.ini: %1 = %2 is outside %3..%4, using %5")
         .arg(QLatin1String(key))
         .arg(read)
@@ -54,69 +54,67 @@ QString Clamp_Count(const char* key, int* value, int lo, int hi) {
         .arg(*value);
 }
 
-void WorkDir_CaptureA() { g_WorkDirA = QFile::encodeName(QDir::currentPath()); }
-
-void WorkDir_Capture() { g_WorkDir = QDir::currentPath(); }
-
-QString WorkDir_TextFile(const char* name) {
-    const QString dir = QFile::decodeName(g_WorkDirA);
+QString WorkDir_File(const QString& dir, const char* name) {
     return dir.isEmpty() ? QString::fromLatin1(name) : QDir(dir).filePath(QString::fromLatin1(name));
 }
 
-QString WorkDir_IniFile(const char* name) {
-    return g_WorkDir.isEmpty() ? QString::fromLatin1(name) : QDir(g_WorkDir).filePath(QString::fromLatin1(name));
+BoardConfig Config_Read(const QString& workDir, QStringList* messages) {
+    BoardConfig config;
+    config.workDir = workDir;
+    Config_ReadSystem(&config, messages);
+    Config_ReadI2C(&config);
+    Config_ReadUser(&config);
+    return config;
 }
 
-QString Config_ReadSystem(QStringList* messages) {
-    const QString file = WorkDir_IniFile("system.ini");
-    const QString device =
-        Ini_GetString(file, QStringLiteral("SYSTEM"), QStringLiteral("DEVICE"), QStringLiteral("No Info"))
-            .left(kMaxTextValue);
+void Config_ReadSystem(BoardConfig* config, QStringList* messages) {
+    const QString file = WorkDir_File(config->workDir, "system.ini");
+    config->device = Ini_GetString(file, QStringLiteral("SYSTEM"), QStringLiteral("DEVICE"), QStringLiteral("No Info"))
+                         .left(kMaxTextValue);
     int channels = Ini_GetInt(file, QStringLiteral("SYSTEM"), QStringLiteral("SIZEOFCHANNEL"), 0);
     int sbfs = Ini_GetInt(file, QStringLiteral("SYSTEM"), QStringLiteral("SIZEOFSBF"), 0);
 
     // Every channel and SBF loop indexes fixed 16 x 4 arrays; a larger count
     // from the file would run past them.
-    for (const QString& m :
-         {Clamp_Count("SIZEOFCHANNEL", &channels, 0, kMaxChannels), Clamp_Count("SIZEOFSBF", &sbfs, 0, kMaxSbf)}) {
+    for (const QString& m : {Clamp_Count(config->workDir, "SIZEOFCHANNEL", &channels, 0, kMaxChannels),
+                             Clamp_Count(config->workDir, "SIZEOFSBF", &sbfs, 0, kMaxSbf)}) {
         if (!m.isEmpty() && messages) messages->append(m);
     }
-    g_SizeOfChannel.store(channels);
-    g_SizeOfSBF.store(sbfs);
-    g_DeviceType.store(Device_Lookup(device, g_DeviceType.load()));
-    return device;
+    config->channels = channels;
+    config->sbfs = sbfs;
+    config->family = Device_Lookup(config->device, config->family);
 }
 
-void Config_ReadI2C() {
-    const QString text = Ini_GetString(WorkDir_IniFile("config.ini"), QStringLiteral("I2C"), QStringLiteral("I2C_ADDR"),
-                                       QStringLiteral("B0"));
-    g_I2C_Addr.store(Parse_Hex(text));
+void Config_ReadI2C(BoardConfig* config) {
+    const QString text = Ini_GetString(WorkDir_File(config->workDir, "config.ini"), QStringLiteral("I2C"),
+                                       QStringLiteral("I2C_ADDR"), QStringLiteral("B0"));
+    config->i2cAddress = Parse_Hex(text);
 }
 
-void Config_ReadUser() {
-    const QString file = WorkDir_IniFile("config.ini");
-    g_RegFilePath =
+void Config_ReadUser(BoardConfig* config) {
+    const QString file = WorkDir_File(config->workDir, "config.ini");
+    config->registerFile =
         Ini_GetString(file, QStringLiteral("PATH"), QStringLiteral("REG_FILE"), QString()).left(kMaxTextValue);
-    g_AutoSen_Margin.store(
-        Parse_Margin(Ini_GetString(file, QStringLiteral("AutoSen"), QStringLiteral("MARGIN"), QStringLiteral("0.6"))));
+    config->margin =
+        Parse_Margin(Ini_GetString(file, QStringLiteral("AutoSen"), QStringLiteral("MARGIN"), QStringLiteral("0.6")));
 }
 
-bool Config_ReadReconnect() {
-    return Ini_GetInt(WorkDir_IniFile("config.ini"), QStringLiteral("PORT"), QStringLiteral("RECONNECT"), 0) != 0;
+bool Config_ReadReconnect(const QString& workDir) {
+    return Ini_GetInt(WorkDir_File(workDir, "config.ini"), QStringLiteral("PORT"), QStringLiteral("RECONNECT"), 0) != 0;
 }
 
-int Config_ReadHistorySeconds(int def) {
+int Config_ReadHistorySeconds(const QString& workDir, int def) {
     bool ok = false;
-    const int v = Ini_ParseInt(Config_ReadKey(QStringLiteral("PLOT"), QStringLiteral("HISTORY_S")), &ok);
+    const int v = Ini_ParseInt(Config_ReadKey(workDir, QStringLiteral("PLOT"), QStringLiteral("HISTORY_S")), &ok);
     return ok ? v : def;
 }
 
-QString Config_ReadKey(const QString& section, const QString& key) {
-    return Ini_GetString(WorkDir_IniFile("config.ini"), section, key, QString());
+QString Config_ReadKey(const QString& workDir, const QString& section, const QString& key) {
+    return Ini_GetString(WorkDir_File(workDir, "config.ini"), section, key, QString());
 }
 
-bool Config_WriteKey(const QString& section, const QString& key, const QString& value) {
-    return Ini_WriteString(WorkDir_IniFile("config.ini"), section, key, value);
+bool Config_WriteKey(const QString& workDir, const QString& section, const QString& key, const QString& value) {
+    return Ini_WriteString(WorkDir_File(workDir, "config.ini"), section, key, value);
 }
 
 QStringList Parse_PortArgs(const QStringList& args) {

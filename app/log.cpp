@@ -13,7 +13,7 @@ void Log_FormatTime(char* out, int size, int year, int month, int day, int hour,
                   second, msec);
 }
 
-int Log_Write(const char* text, const char* detail, const char* file, int line, int append) {
+int Log_Write(const QString& workDir, const char* text, const char* detail, const char* file, int line, int append) {
     const QDateTime now = QDateTime::currentDateTime();
     const QDate d = now.date();
     const QTime t = now.time();
@@ -33,7 +33,7 @@ int Log_Write(const char* text, const char* detail, const char* file, int line, 
     record += QByteArray::number(line);
     record += '\n';
 
-    const QString path = WorkDir_TextFile("Log.txt");
+    const QString path = WorkDir_File(workDir, "Log.txt");
     if (append != 0) {
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) return 0;

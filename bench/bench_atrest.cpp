@@ -22,7 +22,7 @@
 #include <thread>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "bench/bench_support.h"
 #include "mainwindow/MainWindow.h"
 #include "mainwindow/startup.h"

@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "bench/bench_support.h"
 #include "link/event_frames.h"
 #include "mainwindow/MainWindow.h"

@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "bench/bench_support.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"
@@ -62,9 +62,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     host.setNoise(0, 1);
-    g_DeviceType = 4;
-    g_SizeOfChannel = 8;
-    g_SizeOfSBF = 4;
 
     auto link = std::make_unique<BoardLink>();
     ReceiveThread* uart = link->receiver();

@@ -30,7 +30,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "bench/bench_support.h"
 #include "data/LogPlayer.h"
 #include "data/LogRecorder.h"
@@ -71,18 +71,19 @@ bool Live(int seconds, const QString& dir) {
         return false;
     }
     host.setPacing(false);
-    g_DeviceType = SimChip::familyForModel("TK2C");
-    g_SizeOfChannel = kChannels;
-    g_SizeOfSBF = 4;
-    g_I2C_Addr = 0xB0;
     auto session = std::make_unique<BoardSession>();
+    BoardConfig config;
+    config.family = SimChip::familyForModel("TK2C");
+    config.channels = kChannels;
+    config.sbfs = 4;
+    session->setConfig(config);
     BoardLink* link = &session->link();
     ReceiveThread* uart = link->receiver();
     if (uart->Open_Port(QString::fromStdString(host.slavePath())) != 1) return false;
     link->resetRings();
     link->setLive(true);
     uart->start();
-    CMD_Device(*link, static_cast<uint8_t>(g_DeviceType.load()));
+    CMD_Device(*link, static_cast<uint8_t>(session->family()));
 
     SampleStream stream;
     stream.setMonitoredSource(

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "bench/bench_support.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"
@@ -103,12 +103,12 @@ Result Run(const char* model, int seconds) {
     }
     host.setPacing(true);
 
-    g_DeviceType = family;
-    g_SizeOfChannel = kChannels;
-    g_SizeOfSBF = 4;
-    g_I2C_Addr = 0xB0;
-
     auto session = std::make_unique<BoardSession>();
+    BoardConfig config;
+    config.family = family;
+    config.channels = kChannels;
+    config.sbfs = 4;
+    session->setConfig(config);
     BoardLink* link = &session->link();
     ReceiveThread* uart = link->receiver();
     if (uart->Open_Port(QString::fromStdString(host.slavePath())) != 1) {

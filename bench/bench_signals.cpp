@@ -29,7 +29,7 @@
 #include <thread>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "bench/bench_support.h"
 #include "data/RegisterImage.h"
 #include "data/SampleStream.h"
@@ -83,7 +83,13 @@ void Feed(SampleStream& stream, quint64* n, qint64 tMs) {
 }
 
 SignalsWindow* OpenWindow(SampleStream& stream, const RegisterImage& image) {
-    auto* w = new SignalsWindow(&stream, &image, QStringLiteral("TK2C"), kChannels, kSbfs, 4);
+    BoardConfig config;
+    config.workDir = QDir::currentPath();
+    config.device = QStringLiteral("TK2C");
+    config.channels = kChannels;
+    config.sbfs = kSbfs;
+    config.family = 4;
+    auto* w = new SignalsWindow(&stream, &image, config);
     w->setSbfChoice(-1);
     w->setSpanSeconds(600);
     w->resize(1400, 900);

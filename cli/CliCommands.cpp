@@ -11,8 +11,8 @@
 #include <cstdio>
 
 #include "app/config.h"
-#include "app/globals.h"
 #include "app/hintfile.h"
+#include "app/limits.h"
 #include "app/regfile.h"
 #include "cli/CliCommand.h"
 #include "cli/CliLive.h"
@@ -80,9 +80,9 @@ int Usage(CliOutput* out, const QString& message) { return out->fail(kExitUsage,
 
 // --- commands -----------------------------------------------------------------
 
-int Cli_CmdPorts(const CliArgs& a, CliOutput* out, CliSession&) {
+int Cli_CmdPorts(const CliArgs& a, CliOutput* out, CliSession& s) {
     const QStringList extra = Split_PortList(
-        Ini_GetString(WorkDir_IniFile("config.ini"), QStringLiteral("PORT"), QStringLiteral("EXTRA"), QString()));
+        Ini_GetString(s.board().workFile("config.ini"), QStringLiteral("PORT"), QStringLiteral("EXTRA"), QString()));
     QStringList cmdLine;
     if (a.has("port")) cmdLine << a.value("port");
     QStringList ports = Discover_Ports(QString::fromLatin1(kSysClassTty), extra, cmdLine, nullptr);
@@ -100,17 +100,17 @@ int Cli_CmdInfo(const CliArgs&, CliOutput* out, CliSession& s) {
     const QString addr = Hex2Upper(s.dev());
     out->line(QStringLiteral("firmware %1").arg(Firmware_Text(s.firmware())));
     out->line(QStringLiteral("device %1").arg(s.device()));
-    out->line(QStringLiteral("family %1").arg(g_DeviceType.load()));
-    out->line(QStringLiteral("channels %1").arg(g_SizeOfChannel.load()));
-    out->line(QStringLiteral("sbfs %1").arg(g_SizeOfSBF.load()));
+    out->line(QStringLiteral("family %1").arg(s.board().family()));
+    out->line(QStringLiteral("channels %1").arg(s.board().channelCount()));
+    out->line(QStringLiteral("sbfs %1").arg(s.board().sbfCount()));
     out->line(QStringLiteral("address %1").arg(addr));
     out->line(chip ? QStringLiteral("chip answers") : QStringLiteral("chip does not answer"));
     out->set("port", s.port());
     out->set("firmware", Firmware_Text(s.firmware()));
     out->set("device", s.device());
-    out->set("family", g_DeviceType.load());
-    out->set("channels", g_SizeOfChannel.load());
-    out->set("sbfs", g_SizeOfSBF.load());
+    out->set("family", s.board().family());
+    out->set("channels", s.board().channelCount());
+    out->set("sbfs", s.board().sbfCount());
     out->set("address", addr);
     out->set("chip_answers", chip);
     if (!chip)
@@ -175,7 +175,7 @@ int Cli_CmdDump(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = kExitOk;
     QVector<int> regs;
     if (a.has("hinted")) {
-        QFile hint(WorkDir_TextFile("hint.txt"));
+        QFile hint(s.board().workFile("hint.txt"));
         if (!hint.open(QIODevice::ReadOnly | QIODevice::Text))
             return out->fail(kExitFile,
                              QStringLiteral("%1: cannot be read: %2").arg(hint.fileName(), hint.errorString()));
@@ -272,7 +272,7 @@ int Cli_CmdLoad(const CliArgs& a, CliOutput* out, CliSession& s) {
 int Cli_CmdReset(const CliArgs&, CliOutput* out, CliSession& s) {
     int code = s.connectChip();
     if (code != kExitOk) return code;
-    const int family = g_DeviceType.load();
+    const int family = s.board().family();
     const uint8_t reg = Chip_ResetRegister(family);
     // The window puts the register back as its table last showed it; here
     // that is a fresh read.
@@ -296,13 +296,13 @@ int Cli_CmdSearch(const CliArgs& a, CliOutput* out, CliSession& s) {
         return out->fail(kExitBoard,
                          QStringLiteral("%1: no chip answers at any I2C address %2 to %3")
                              .arg(s.port(), Hex2Upper(kI2CSearchFirst), Hex2Upper(kI2CSearchEnd - kI2CSearchStep)));
-    g_I2C_Addr.store(found, std::memory_order_release);
+    s.board().setI2cAddress(found);
     out->line(Hex2Upper(found));
     out->set("address", Hex2Upper(found));
     if (a.has("save")) {
-        if (!Config_WriteKey(QStringLiteral("I2C"), QStringLiteral("I2C_ADDR"), Hex2(found)))
-            return out->fail(kExitFile,
-                             QStringLiteral("%1: the address could not be saved").arg(WorkDir_IniFile("config.ini")));
+        if (!Config_WriteKey(s.workDir(), QStringLiteral("I2C"), QStringLiteral("I2C_ADDR"), Hex2(found)))
+            return out->fail(
+                kExitFile, QStringLiteral("%1: the address could not be saved").arg(s.board().workFile("config.ini")));
         out->set("saved", true);
     }
     return kExitOk;
@@ -311,13 +311,13 @@ int Cli_CmdSearch(const CliArgs& a, CliOutput* out, CliSession& s) {
 namespace {
 
 // The channels a monitor cycle of the configured family can visit.
-int MonitorChannels(CliOutput* out, int* code) {
-    const ChipFamily* f = ChipFamily_Find(g_DeviceType.load());
+int MonitorChannels(const CliSession& s, CliOutput* out, int* code) {
+    const ChipFamily* f = ChipFamily_Find(s.board().family());
     if (f == nullptr || f->selectionReg < 0) {
-        *code = out->fail(kExitUsage, QStringLiteral("family %1 has no monitoring cycle").arg(g_DeviceType.load()));
+        *code = out->fail(kExitUsage, QStringLiteral("family %1 has no monitoring cycle").arg(s.board().family()));
         return 0;
     }
-    return qMin(qBound(0, g_SizeOfChannel.load(), kMaxChannels), f->monitorChannels);
+    return qMin(s.board().channelCount(), f->monitorChannels);
 }
 
 }  // namespace
@@ -332,7 +332,7 @@ int Cli_CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
             return Usage(out, QStringLiteral("--seconds %1: not a positive number").arg(a.value("seconds")));
         limitMs = static_cast<qint64>(secs * 1000.0);
     }
-    const int channels = MonitorChannels(out, &code);
+    const int channels = MonitorChannels(s, out, &code);
     if (code != kExitOk) return code;
     uint16_t mask = static_cast<uint16_t>((1u << channels) - 1u);
     QString why;
@@ -348,9 +348,9 @@ int Cli_CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
     LogHeader header;
     header.started = QDateTime::currentDateTime();
     header.device = s.device();
-    header.family = g_DeviceType.load();
-    header.channels = g_SizeOfChannel.load();
-    header.sbf = g_SizeOfSBF.load();
+    header.family = s.board().family();
+    header.channels = s.board().channelCount();
+    header.sbf = s.board().sbfCount();
     header.i2c = s.dev();
     header.firmware = Firmware_Text(s.firmware());
     header.port = s.port();
@@ -423,7 +423,7 @@ QString SnrLine(const SnrResult& r) {
 
 int Cli_CmdAutosen(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = kExitOk;
-    const int channels = MonitorChannels(out, &code);
+    const int channels = MonitorChannels(s, out, &code);
     if (code != kExitOk) return code;
     int sin = 0;
     if (!Cli_ParseCount(a.positional.value(0), &sin) || sin < 1 || sin > channels)
@@ -436,9 +436,9 @@ int Cli_CmdAutosen(const CliArgs& a, CliOutput* out, CliSession& s) {
     CliLive live(&s, out);
     live.start();
     MonitorNarrowing narrowing(&s.board());
-    SensitivityProcedure run(live.stream(), &narrowing, g_DeviceType.load(), ch);
+    SensitivityProcedure run(live.stream(), &narrowing, s.board().family(), ch);
     run.setSession(&s.board());
-    run.setMargin(g_AutoSen_Margin.load());
+    run.setMargin(s.board().margin());
     const bool write = a.has("write");
     using State = SensitivityProcedure::State;
     QObject::connect(&run, &SensitivityProcedure::stateChanged, &live, [&](State state) {
@@ -500,10 +500,10 @@ int Cli_CmdAutosen(const CliArgs& a, CliOutput* out, CliSession& s) {
 
 int Cli_CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = kExitOk;
-    const int channels = MonitorChannels(out, &code);
+    const int channels = MonitorChannels(s, out, &code);
     if (code != kExitOk) return code;
     QStringList messages;
-    SnrSettings settings = Snr_DefaultSettings(s.board().monitoredChannels(), &messages);
+    SnrSettings settings = Snr_DefaultSettings(s.board().config(), s.board().monitoredChannels(), &messages);
     for (const QString& m : messages) CliOutput::note(QStringLiteral("tkeval-cli: warning: ") + m);
     QString why;
     if (a.has("channels")) {
@@ -528,7 +528,7 @@ int Cli_CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
         settings.minSnr = a.value("min").toDouble(&ok);
         if (!ok) return Usage(out, QStringLiteral("--min %1: not a number").arg(a.value("min")));
     }
-    why = Snr_CheckSettings(settings, channels, qBound(0, g_SizeOfSBF.load(), kMaxSbf));
+    why = Snr_CheckSettings(settings, channels, s.board().sbfCount());
     if (!why.isEmpty()) return Usage(out, why);
 
     code = s.connectChip();

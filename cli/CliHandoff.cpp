@@ -7,7 +7,7 @@
 #include <QVector>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "app/regfile.h"
 #include "cli/CliOutput.h"
 #include "cli/CliSession.h"
@@ -20,6 +20,7 @@
 #include "handoff/TuningReport.h"
 #include "link/commands.h"
 #include "workers/BoardOps.h"
+#include "workers/BoardSession.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ HandoffInfo BaseInfo(const CliSession& s) {
     info.toolVersion = Handoff_ToolVersion();
     info.date = QDateTime::currentDateTimeUtc();
     info.device = s.device();
-    info.family = g_DeviceType.load();
+    info.family = s.board().family();
     info.i2c = s.dev();
     return info;
 }
@@ -66,7 +67,7 @@ int CmdExport(const CliArgs& a, CliOutput* out, CliSession& s) {
     const QString bad = Header_CheckPrefix(prefix);
     if (!bad.isEmpty()) return Usage(out, QStringLiteral("--prefix: ") + bad);
 
-    const QMap<int, QString> hints = RegName_ReadHints(WorkDir_TextFile("hint.txt"));
+    const QMap<int, QString> hints = RegName_ReadHints(s.board().workFile("hint.txt"));
     QVector<int> regs;
     if (a.has("all")) {
         for (int r = 0; r < 256; ++r) regs.append(r);
@@ -75,7 +76,7 @@ int CmdExport(const CliArgs& a, CliOutput* out, CliSession& s) {
         if (regs.isEmpty())
             return out->fail(
                 kExitFile,
-                QStringLiteral("%1 names no register; --all exports all 256").arg(WorkDir_TextFile("hint.txt")));
+                QStringLiteral("%1 names no register; --all exports all 256").arg(s.board().workFile("hint.txt")));
     }
 
     HandoffInfo info = BaseInfo(s);
@@ -144,7 +145,7 @@ int CmdDiff(const CliArgs& a, CliOutput* out, CliSession& s) {
     const QVector<RegisterDifference> diffs = RegisterSet_Compare(setA, setB);
     QVector<NamedRegister> named;
     for (const RegisterDifference& d : diffs) named.append({d.reg, 0, QString(), QString()});
-    RegName_Assign(&named, RegName_ReadHints(WorkDir_TextFile("hint.txt")));
+    RegName_Assign(&named, RegName_ReadHints(s.board().workFile("hint.txt")));
     auto value = [](int v) { return v < 0 ? QStringLiteral("--") : Hex2Upper(v); };
     QJsonArray rows;
     for (int i = 0; i < diffs.size(); ++i) {
@@ -174,7 +175,7 @@ int CmdReport(const CliArgs& a, CliOutput* out, CliSession& s) {
     TuningReport report;
     report.info = BaseInfo(s);
     report.info.note = a.value("note");
-    int sbfCount = g_SizeOfSBF.load();
+    int sbfCount = s.board().sbfCount();
     QString error;
     if (a.has("snr")) {
         if (!SnrReport_Read(Cli_UserPath(a.value("snr")), &report.snr, &error)) return out->fail(kExitFile, error);
@@ -189,7 +190,7 @@ int CmdReport(const CliArgs& a, CliOutput* out, CliSession& s) {
         RegisterSet set;
         if (!RegisterSet_Read(path, &set, &error)) return out->fail(kExitFile, error);
         report.registers = Named(set, QVector<int>(set.keyBegin(), set.keyEnd()),
-                                 RegName_ReadHints(WorkDir_TextFile("hint.txt")), QStringList());
+                                 RegName_ReadHints(s.board().workFile("hint.txt")), QStringList());
         report.info.source = QStringLiteral("file %1").arg(QFileInfo(path).fileName());
     }
     if (a.has("log")) {

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <csignal>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "cli/CliArgs.h"
 #include "cli/CliOutput.h"
 #include "cli/CliSession.h"
@@ -107,7 +107,7 @@ void CliLive::quit(int code) {
 void CliLive::takeReceivedBytes() {
     // The debug ring carries every byte the receive thread took; the event
     // frames are mixed into it with the replies.
-    const int channels = g_SizeOfChannel.load();
+    const int channels = m_Session->board().channelCount();
     DebugRing_Drain(
         m_Session->link().traffic,
         [this, channels](uint8_t b) {

@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "cli/CliArgs.h"
 #include "cli/CliLive.h"
 #include "cli/CliOutput.h"
@@ -232,11 +232,12 @@ int TestOneBoard(const ProdArgs& a) {
     int code = session.loadConfig();
     if (code != kExitOk) return code;
 
-    const ChipFamily* family = ChipFamily_Find(g_DeviceType.load());
+    const BoardSession& board = session.board();
+    const ChipFamily* family = ChipFamily_Find(board.family());
     LimitsTarget target;
     target.device = session.device();
-    target.channels = family ? qMin(qBound(0, g_SizeOfChannel.load(), kMaxChannels), family->monitorChannels) : 0;
-    target.sbfs = qBound(0, g_SizeOfSBF.load(), kMaxSbf);
+    target.channels = family ? qMin(board.channelCount(), family->monitorChannels) : 0;
+    target.sbfs = board.sbfCount();
     ProductionLimits limits;
     QString why;
     if (!Limits_Load(Cli_UserPath(a.value("limits")), target, &limits, &why)) return out.fail(kExitFile, why);

@@ -5,7 +5,7 @@
 #include <QFileInfo>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "cli/CliOutput.h"
 #include "data/RegisterImage.h"
 #include "link/BoardLink.h"
@@ -42,48 +42,47 @@ QString OpenFailureReason(const QString& path) {
 QString Cli_UserPath(const QString& path) { return QDir::current().absoluteFilePath(path); }
 
 CliSession::CliSession(const CliArgs& args, CliOutput* out)
-    : QObject(nullptr), m_Args(args), m_Out(out), m_Board(std::make_unique<BoardSession>()), m_Link(m_Board->link()) {
+    : QObject(nullptr), m_Args(args), m_Out(out), m_Board(std::make_unique<BoardSession>()) {
     // Under the test suites the simulated board is another process on a
     // machine the suites keep busy: it gets the room the window suites'
     // harness gives their boards. A real board answers well within 100 ms.
-    if (qEnvironmentVariableIsSet("TKEVAL_TEST")) m_Link.setReplyTimeout(kReplyTimeoutMs * 5);
+    if (qEnvironmentVariableIsSet("TKEVAL_TEST")) link().setReplyTimeout(kReplyTimeoutMs * 5);
 }
 
 CliSession::~CliSession() {
-    if (!m_Link.receiver()->isRunning()) return;
+    if (!link().receiver()->isRunning()) return;
     m_Board->setChipPresent(false);
     // First, so that the receive thread starts no further read of the port.
-    m_Link.setLive(false);
-    m_Link.receiver()->Close_Port();
-    m_Link.receiver()->Stop();
-    m_Link.receiver()->wait();
+    link().setLive(false);
+    link().receiver()->Close_Port();
+    link().receiver()->Stop();
+    link().receiver()->wait();
 }
 
 RegisterImage& CliSession::image() { return m_Board->image(); }
 
-BoardLink& CliSession::link() { return m_Link; }
+BoardLink& CliSession::link() { return m_Board->link(); }
 
-uint8_t CliSession::dev() const { return Chip_AddressByte(); }
+uint8_t CliSession::dev() const { return m_Board->chipAddress(); }
+
+QString CliSession::device() const { return m_Board->device(); }
+
+QString CliSession::workDir() const { return m_Board->workDir(); }
 
 int CliSession::loadConfig() {
     const QString dir = m_Args.has("workdir") ? m_Args.value("workdir") : QDir::currentPath();
     const QFileInfo info(dir);
     if (!info.isDir()) return m_Out->fail(kExitFile, QStringLiteral("%1: no such working directory").arg(dir));
-    m_WorkDir = info.absoluteFilePath();
-    g_WorkDir = m_WorkDir;
-    g_WorkDirA = QFile::encodeName(m_WorkDir);
-
     QStringList messages;
-    m_Device = Config_ReadSystem(&messages);
+    BoardConfig config = Config_Read(info.absoluteFilePath(), &messages);
     for (const QString& m : messages) CliOutput::note(QStringLiteral("tkeval-cli: warning: ") + m);
-    Config_ReadI2C();
-    Config_ReadUser();
     if (m_Args.has("addr")) {
         int addr = 0;
         if (!Cli_ParseHexByte(m_Args.value("addr"), &addr))
             return m_Out->fail(kExitUsage, QStringLiteral("--addr %1: not a hex byte").arg(m_Args.value("addr")));
-        g_I2C_Addr.store(addr, std::memory_order_release);
+        config.i2cAddress = addr;
     }
+    m_Board->setConfig(config);
     return kExitOk;
 }
 
@@ -92,7 +91,7 @@ int CliSession::connectBoard() {
         return m_Out->fail(kExitUsage, QStringLiteral("'%1' needs --port PATH").arg(m_Args.command));
     m_Port = m_Args.value("port");
 
-    ReceiveThread* receiver = m_Link.receiver();
+    ReceiveThread* receiver = link().receiver();
     // Direct: the flag must be up before the failed exchange returns.
     connect(
         receiver, &ReceiveThread::lineFailed, this,
@@ -100,26 +99,25 @@ int CliSession::connectBoard() {
     receiver->start();
     if (receiver->Open_Port(m_Port) != 1)
         return m_Out->fail(kExitPort, QStringLiteral("%1: %2").arg(m_Port, OpenFailureReason(m_Port)));
-    m_Link.resetRings();
-    m_Link.setLive(true);
+    link().resetRings();
+    link().setLive(true);
     m_Open = true;
 
-    const char result = retried([this] { return CMD_Version(m_Link, &m_Firmware); });
+    const char result = retried([this] { return CMD_Version(link(), &m_Firmware); });
     if (result != '0') return exchangeFailed(QStringLiteral("firmware version request"), result);
     if (!Firmware_Accepted(m_Firmware) && !m_Args.has("any-firmware")) {
         return m_Out->fail(kExitBoard, QStringLiteral("%1: firmware %2 is not supported (v3.0 to v3.9); "
                                                       "--any-firmware uses it all the same")
                                            .arg(m_Port, Firmware_Text(m_Firmware)));
     }
-    const char device =
-        retried([this] { return CMD_Device(m_Link, static_cast<uint8_t>(g_DeviceType.load() & 0xFF)); });
+    const char device = retried([this] { return CMD_Device(link(), static_cast<uint8_t>(m_Board->family() & 0xFF)); });
     if (device != '0') return exchangeFailed(QStringLiteral("device family command"), device);
     return kExitOk;
 }
 
 bool CliSession::probeChip() {
     uint8_t v = 0;
-    const bool answers = retried([&] { return CMD_Read(m_Link, dev(), 0x00, 1, &v); }) == '0';
+    const bool answers = retried([&] { return CMD_Read(link(), dev(), 0x00, 1, &v); }) == '0';
     m_Board->setChipPresent(answers);
     return answers;
 }
@@ -128,7 +126,7 @@ int CliSession::connectChip() {
     const int code = connectBoard();
     if (code != kExitOk) return code;
     if (probeChip()) return kExitOk;
-    if (portFailed() || !m_Link.isLive()) return exchangeFailed(QStringLiteral("chip probe"), 'A');
+    if (portFailed() || !link().isLive()) return exchangeFailed(QStringLiteral("chip probe"), 'A');
     return m_Out->fail(kExitBoard,
                        QStringLiteral("%1: no chip answers at I2C address %2").arg(m_Port, Hex2Upper(dev())));
 }
@@ -141,7 +139,7 @@ char CliSession::retried(const std::function<char()>& exchange) {
 }
 
 int CliSession::exchangeFailed(const QString& what, char result) {
-    if (portFailed() || (m_Open && !m_Link.isLive()))
+    if (portFailed() || (m_Open && !link().isLive()))
         return m_Out->fail(kExitPort, QStringLiteral("%1: the port failed (%2)").arg(m_Port, what));
     return m_Out->fail(kExitBoard, QStringLiteral("%1: %2: %3").arg(m_Port, what, DescribeResult(result)));
 }
@@ -153,7 +151,7 @@ int CliSession::readRegisters(const QVector<int>& regs, const std::function<void
         while (i + len < regs.size() && len < kMaxRegsPerFrame && regs[i + len] == regs[i] + len) ++len;
         uint8_t buf[kMaxRegsPerFrame] = {};
         const char r = retried(
-            [&] { return CMD_Read(m_Link, dev(), static_cast<uint8_t>(regs[i]), static_cast<uint8_t>(len), buf); });
+            [&] { return CMD_Read(link(), dev(), static_cast<uint8_t>(regs[i]), static_cast<uint8_t>(len), buf); });
         if (r != '0') {
             const QString what =
                 len == 1

@@ -36,9 +36,10 @@ public:
     int connectChip();
 
     QString port() const { return m_Port; }
-    QString device() const { return m_Device; }
-    QString workDir() const { return m_WorkDir; }
+    QString device() const;
+    QString workDir() const;
     uint8_t firmware() const { return m_Firmware; }
+    // The chip address byte as it goes out on the wire.
     uint8_t dev() const;
 
     // Runs an exchange that may safely be repeated (a read, the version
@@ -54,9 +55,10 @@ public:
     // each value to take. An exit code; a failed run is reported.
     int readRegisters(const QVector<int>& regs, const std::function<void(int reg, uint8_t value)>& take);
     bool portFailed() const { return m_PortFailed.load(std::memory_order_acquire); }
-    // This run's copy of the chip's registers.
-    // The board: its link, register image and state.
+    // The board: its configuration, link, register image and state.
     BoardSession& board() { return *m_Board; }
+    const BoardSession& board() const { return *m_Board; }
+    // This run's copy of the chip's registers.
     RegisterImage& image();
     // The board link; its receive thread runs once connectBoard has begun.
     BoardLink& link();
@@ -65,13 +67,10 @@ private:
     const CliArgs& m_Args;
     CliOutput* m_Out;
     QString m_Port;
-    QString m_Device;
-    QString m_WorkDir;
     uint8_t m_Firmware = 0;
     bool m_Open = false;
     std::atomic<bool> m_PortFailed{false};
     std::unique_ptr<BoardSession> m_Board;
-    BoardLink& m_Link;  // the board's
 };
 
 // A file argument as the user meant it: relative to the directory tkeval-cli

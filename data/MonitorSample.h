@@ -6,7 +6,7 @@
 #include <QMetaType>
 #include <cstdint>
 
-#include "app/globals.h"
+#include "app/limits.h"
 
 // One publication of the processing thread: one channel's values of every
 // configured SBF, exactly as the monitoring dialog shows them.

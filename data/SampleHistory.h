@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/MonitorSample.h"
 
 // A fixed-bound ring that allocates as it fills: index 0 is the oldest entry.

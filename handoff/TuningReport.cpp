@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "handoff/SvgChart.h"
 #include "tuning/SnrMath.h"
 #include "workers/ChipFamily.h"

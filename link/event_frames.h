@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "link/BoardLink.h"
 
 constexpr int kEventFrameSize = 32;

@@ -1,6 +1,7 @@
 #include "mainwindow/MainWindow.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -9,8 +10,8 @@
 #include <QTimer>
 
 #include "app/config.h"
-#include "app/globals.h"
 #include "app/hintfile.h"
+#include "app/limits.h"
 #include "app/log.h"
 #include "data/LogRecorder.h"
 #include "data/RegisterImage.h"
@@ -55,27 +56,25 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     // the threads that use it; the destructor deletes it after the threads.
     m_Session = new BoardSession(this);
 
-    WorkDir_CaptureA();
-    Log_Write("START", "========================================", __FILE__, __LINE__, 0);
-    WorkDir_Capture();
+    // The working directory is where the tool was started: Log.txt, the INI
+    // files and hint.txt are there.
+    const QString workDir = QDir::currentPath();
+    Log_Write(workDir, "START", "========================================", __FILE__, __LINE__, 0);
 
     QStringList messages;
-    const QString device = Config_ReadSystem(&messages);
-    m_Device = device;
-    m_Title = Window_Title(device);
+    m_Session->setConfig(Config_Read(workDir, &messages));
+    m_Title = Window_Title(m_Session->device());
     setWindowTitle(m_Title);
-    Config_ReadI2C();
-    ui->lineEdit_I2C_ADDR->setText(Hex2(g_I2C_Addr.load()));
-    Config_ReadUser();
+    ui->lineEdit_I2C_ADDR->setText(Hex2(m_Session->i2cAddress()));
 
     auto* sinGrid = new QGridLayout(ui->frame_SIN);
     sinGrid->setVerticalSpacing(0);
     sinGrid->setHorizontalSpacing(0);
     sinGrid->setContentsMargins(0, 3, 0, 3);
     sinGrid->setObjectName(QStringLiteral("QGridLayout_SIN"));
-    const int channels = qBound(0, g_SizeOfChannel.load(), kSinSlots - 1);
+    const int channels = qMin(m_Session->channelCount(), kSinSlots - 1);
     for (int i = 0; i < channels; ++i) {
-        channelIndicators[i] = new ChannelIndicator(this, i);
+        channelIndicators[i] = new ChannelIndicator(this, i, m_Session->family());
         channelIndicators[i]->ui->label_SIN_TITLE->setText(QString::asprintf("SIN %d", i + 1));
         connect(channelIndicators[i], &ChannelIndicator::sensitivityRequested, this,
                 &MainWindow::openSensitivityDialog);
@@ -83,7 +82,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     }
 
     // Only the marker's presence counts; its content is never read.
-    if (!QFile::exists(WorkDir_TextFile("DEBUG.txt"))) {
+    if (!QFile::exists(m_Session->workFile("DEBUG.txt"))) {
         ui->tabWidget->removeTab(1);
         ui->pushButton_TEST->hide();
     }
@@ -97,13 +96,12 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
 
     // Every channel takes part in monitoring until the engineer says
     // otherwise in the monitoring dialog (which has no boxes without an SBF).
-    const int sbfCount = qBound(0, g_SizeOfSBF.load(), kMaxSbf);
-    if (sbfCount > 0)
-        m_Session->setMonitoredChannels(static_cast<uint16_t>(
-            m_Session->monitoredChannels() | ((1u << qBound(0, g_SizeOfChannel.load(), kMaxChannels)) - 1u)));
+    if (m_Session->sbfCount() > 0)
+        m_Session->setMonitoredChannels(
+            static_cast<uint16_t>(m_Session->monitoredChannels() | ((1u << m_Session->channelCount()) - 1u)));
     m_Stream = new SampleStream(this);
     m_Narrowing = new MonitorNarrowing(m_Session, this);
-    m_Stream->setHistorySeconds(Config_ReadHistorySeconds(SampleHistory::kDefaultSeconds));
+    m_Stream->setHistorySeconds(Config_ReadHistorySeconds(workDir, SampleHistory::kDefaultSeconds));
 
     m_Stream->setMonitoredSource(
         [session = m_Session] { return session->monitoringWanted() ? session->monitoredChannels() : uint16_t(0); });
@@ -145,8 +143,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     connect(ui->actionProductionTest, &QAction::triggered, this, [this] {
         auto* w = findChild<ProductionWindow*>();
         if (!w) {
-            w = new ProductionWindow(m_Stream, m_Device, this);
-            w->setSession(m_Session);
+            w = new ProductionWindow(m_Stream, m_Session, this);
             w->setPortSource([this] { return m_PortPath; });
             w->setFirmwareSource([this] { return firmwareText(); });
             w->setSenseSwitch([this](bool on) { onSenseToggled(on); });
@@ -159,7 +156,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     m_SysfsRoot = QString::fromLatin1(kSysClassTty);
     m_PortWatcher = new PortWatcher(this);
     connect(m_PortWatcher, &PortWatcher::portsChanged, this, &MainWindow::Refresh_PortList);
-    m_Reconnect = Config_ReadReconnect();
+    m_Reconnect = Config_ReadReconnect(workDir);
     ui->actionReconnect->setChecked(m_Reconnect);
     connect(ui->actionReconnect, &QAction::toggled, this, &MainWindow::onReconnectToggled);
 
@@ -178,10 +175,12 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
 
 void MainWindow::Show_StartNote(const QString& note) {
     if (note.isEmpty()) return;
-    Log_Write("WORKDIR", note.toLocal8Bit().constData(), __FILE__, __LINE__, 1);
+    Log_Write(m_Session->workDir(), "WORKDIR", note.toLocal8Bit().constData(), __FILE__, __LINE__, 1);
     const QString text = m_ConfigMessage.isEmpty() ? note : m_ConfigMessage + QStringLiteral("; ") + note;
     ui->statusBar->showMessage(text);
 }
+
+QString MainWindow::deviceName() const { return m_Session->device(); }
 
 RegisterImage* MainWindow::registerImage() const { return &m_Session->image(); }
 
@@ -203,14 +202,14 @@ void MainWindow::Build_RegisterCells() {
     grid->setObjectName(QStringLiteral("GLayout"));
 
     for (auto*& cell : m_RegCells) cell = nullptr;
-    QFile hint(WorkDir_TextFile("hint.txt"));
+    QFile hint(m_Session->workFile("hint.txt"));
     if (!hint.open(QIODevice::ReadOnly | QIODevice::Text)) return;
 
-    const int channels = g_SizeOfChannel.load();
+    const int channels = m_Session->channelCount();
     int row = 0;
     int column = 0;
     for (const HintEntry& entry : HintFile_Read(&hint)) {
-        auto* cell = new RegisterCell(ui->tab_reg, entry.address, &m_Session->image(), &m_Session->link());
+        auto* cell = new RegisterCell(ui->tab_reg, entry.address, m_Session);
         m_RegCells[entry.address] = cell;
         cell->ui->label_Addr->setToolTip(QString::fromLatin1(entry.hint));
         grid->addWidget(cell, row, column);
@@ -309,7 +308,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::onSnrTriggered() {
     if (!m_SnrDialog) {
-        m_SnrDialog = new SnrDialog(m_Stream, m_Narrowing, m_Session, m_Device, this);
+        m_SnrDialog = new SnrDialog(m_Stream, m_Narrowing, m_Session, m_Session->device(), this);
         m_SnrDialog->setSenseSwitch([this](bool on) { onSenseToggled(on); });
         m_SnrDialog->setFirmwareSource([this] { return firmwareText(); });
         connect(m_SnrDialog, &SnrDialog::registerReadBack, this, &MainWindow::showRegister);

@@ -82,7 +82,7 @@ public:
     // test, one at a time.
     MonitorNarrowing* monitorNarrowing() const { return m_Narrowing; }
     // DEVICE of system.ini as read at start.
-    QString deviceName() const { return m_Device; }
+    QString deviceName() const;
     // The log being recorded (always there, recording or not) and the one
     // being replayed (null when none).
     LogRecorder* logRecorder() const { return m_Recorder; }
@@ -187,7 +187,6 @@ private:
     SampleStream* m_Stream = nullptr;
     MonitorNarrowing* m_Narrowing = nullptr;
     QPointer<SnrDialog> m_SnrDialog;
-    QString m_Device;
     void Read_Table();
     void Warn_InvalidPort(const QString& path, const QString& reason);
     QStringList Discover_PortList(FILE* trace) const;

@@ -6,7 +6,7 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "mainwindow/MainWindow.h"
 #include "ui_MainWindow.h"
 #include "views/MonitoringDialog.h"

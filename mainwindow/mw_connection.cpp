@@ -8,7 +8,7 @@
 #include <cerrno>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "app/log.h"
 #include "data/SampleStream.h"
 #include "link/BoardLink.h"
@@ -36,7 +36,7 @@ constexpr int kReconnectLookMs = 500;
 
 QStringList MainWindow::Discover_PortList(FILE* trace) const {
     const QStringList extra = Split_PortList(
-        Ini_GetString(WorkDir_IniFile("config.ini"), QStringLiteral("PORT"), QStringLiteral("EXTRA"), QString()));
+        Ini_GetString(m_Session->workFile("config.ini"), QStringLiteral("PORT"), QStringLiteral("EXTRA"), QString()));
     return Discover_Ports(m_SysfsRoot, extra, m_CmdLinePorts, trace);
 }
 
@@ -83,7 +83,7 @@ void MainWindow::Use_PortSource(const QString& sysfsRoot, PortWatcher* watcher) 
 void MainWindow::Warn_InvalidPort(const QString& path, const QString& reason) {
     if (!reason.isEmpty()) {
         const QByteArray record = (path + QStringLiteral(": ") + reason).toLocal8Bit();
-        Log_Write("PORT", record.constData(), __FILE__, __LINE__, 1);
+        Log_Write(m_Session->workDir(), "PORT", record.constData(), __FILE__, __LINE__, 1);
     }
     QMessageBox box(QMessageBox::Warning, QStringLiteral("WARNING"),
                     path + QStringLiteral("\n") + tr("The port number is invalid.     "), QMessageBox::Ok, this);
@@ -147,7 +147,7 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
     m_Firmware = result == '0' ? version : 0;
     if (result == '0' && Firmware_Accepted(version)) {
         ui->pushButton_TEST->setText(Firmware_Text(version));
-        CMD_Device(m_Session->link(), static_cast<uint8_t>(g_DeviceType.load() & 0xFF));
+        CMD_Device(m_Session->link(), static_cast<uint8_t>(m_Session->family() & 0xFF));
         return true;
     }
     QMessageBox::warning(this, QStringLiteral("WARNING"),
@@ -159,7 +159,7 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
 
 void MainWindow::onReconnectToggled(bool on) {
     m_Reconnect = on;
-    Config_WriteKey(QStringLiteral("PORT"), QStringLiteral("RECONNECT"),
+    Config_WriteKey(m_Session->workDir(), QStringLiteral("PORT"), QStringLiteral("RECONNECT"),
                     on ? QStringLiteral("1") : QStringLiteral("0"));
     if (!on && !m_LostPath.isEmpty()) {
         End_ReconnectWait();
@@ -241,8 +241,8 @@ void MainWindow::onLineFailed(int iPort) {
         m_ResumeMask = m_Session->monitoredChannels();
         onChipLost();
         UART_Disconnection();
-        Log_Write("PORT", (path + QStringLiteral(": lost; waiting for it")).toLocal8Bit().constData(), __FILE__,
-                  __LINE__, 1);
+        Log_Write(m_Session->workDir(), "PORT",
+                  (path + QStringLiteral(": lost; waiting for it")).toLocal8Bit().constData(), __FILE__, __LINE__, 1);
         Begin_ReconnectWait(path, m_PortSerial);
         m_ResumeSense = sensing;
         return;

@@ -5,7 +5,7 @@
 #include <QTextDocument>
 #include <QTextEdit>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "link/BoardLink.h"
 #include "link/event_frames.h"
 #include "mainwindow/MainWindow.h"
@@ -52,7 +52,7 @@ void MainWindow::onBytesReceived() {
     QString rest;
     auto shown = [&]() -> QString& { return first.isEmpty() ? first : rest; };
 
-    const int channels = g_SizeOfChannel.load();
+    const int channels = m_Session->channelCount();
     // A lapped ring: drop the frame in progress rather than splice two streams.
     DebugRing_Drain(
         m_Session->link().traffic, [&](uint8_t b) { Take_DebugByte(b, show, shown(), channels); },

@@ -7,7 +7,7 @@
 #include <QSignalBlocker>
 #include <algorithm>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "data/SampleStream.h"
 #include "mainwindow/MainWindow.h"
@@ -43,11 +43,11 @@ constexpr int kIndicatorSbf = 2;
 }  // namespace
 
 void MainWindow::showTouchMask(int iTouchKey) {
-    if (const ChipFamily* family = ChipFamily_Find(g_DeviceType.load())) {
+    if (const ChipFamily* family = ChipFamily_Find(m_Session->family())) {
         const LampImages& lamps = Lamps();
         const QPixmap& touched = family->mediumLamps ? lamps.touchedMedium : lamps.touchedLarge;
         const QPixmap& idle = family->mediumLamps ? lamps.idleMedium : lamps.idleLarge;
-        const int channels = std::min(g_SizeOfChannel.load(), kSinSlots);
+        const int channels = std::min(m_Session->channelCount(), kSinSlots);
         for (int i = 0; i < channels; ++i) {
             if (!channelIndicators[i]) continue;
             const bool on = i < 32 && ((static_cast<unsigned>(iTouchKey) >> i) & 1u);
@@ -69,7 +69,7 @@ void MainWindow::Show_MonitorSample(const MonitorSample& sample) {
     const int c = sample.channel;
     // Live samples only name channels below the channel count; a replayed
     // log may name any, and anything else would index past the indicators.
-    if (c < 0 || c >= std::min(g_SizeOfChannel.load(), kMaxChannels)) return;
+    if (c < 0 || c >= std::min(m_Session->channelCount(), kMaxChannels)) return;
 
     if (ChannelIndicator* sin = channelIndicators[c]) {
         sin->ui->label_RIN_CNT->setNum(static_cast<int>(sample.ref[kIndicatorSbf]));
@@ -95,7 +95,7 @@ void MainWindow::Show_MonitorSample(const MonitorSample& sample) {
 
 void MainWindow::showSbfStatus() {
     if (!m_MonitoringDialog || !m_MonitoringDialog->isVisible()) return;
-    const int channels = std::min(g_SizeOfChannel.load(), kMaxChannels);
+    const int channels = std::min(m_Session->channelCount(), kMaxChannels);
     for (int i = 0; i < channels; ++i) m_MonitoringDialog->Update_SbfStatus(static_cast<uint8_t>(i), m_SbfStatus[i]);
 }
 
@@ -105,7 +105,7 @@ void MainWindow::onSenseToggled(bool bToggled) {
     m_Session->setSensing(bToggled);
 
     const QString colour = bToggled ? QStringLiteral("color: black") : QStringLiteral("color: grey");
-    const int channels = std::min(g_SizeOfChannel.load(), kSinSlots);
+    const int channels = std::min(m_Session->channelCount(), kSinSlots);
     for (int i = 0; i < channels; ++i) {
         if (ChannelIndicator* sin = channelIndicators[i]) {
             sin->ui->label_RIN_CNT->setStyleSheet(colour);
@@ -133,9 +133,7 @@ void MainWindow::onMonitorDialogClicked() {
 }
 
 void MainWindow::Show_SignalsWindow() {
-    if (!m_Signals)
-        m_Signals = new SignalsWindow(m_Stream, &m_Session->image(), m_Device, g_SizeOfChannel.load(),
-                                      g_SizeOfSBF.load(), g_DeviceType.load(), this);
+    if (!m_Signals) m_Signals = new SignalsWindow(m_Stream, &m_Session->image(), m_Session->config(), this);
     m_Signals->show();
     m_Signals->raise();
     m_Signals->activateWindow();

@@ -9,7 +9,7 @@
 #include <QStatusBar>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "app/regfile.h"
 #include "data/LogPlayer.h"
 #include "data/LogRecorder.h"
@@ -40,7 +40,9 @@ int CellValue(const RegisterCell* cell) {
     return ok && v <= 0xFF ? static_cast<int>(v) : -1;
 }
 
-QString StartDir() { return g_RegFilePath.isEmpty() ? g_WorkDir : QFileInfo(g_RegFilePath).absolutePath(); }
+QString StartDir(const BoardSession& session) {
+    return session.registerFile().isEmpty() ? session.workDir() : QFileInfo(session.registerFile()).absolutePath();
+}
 
 }  // namespace
 
@@ -58,9 +60,9 @@ void MainWindow::Keep_SnrResult() {
         if (proc->phase() != SnrProcedure::Phase::Done) return;
         m_LastSnr.results = proc->results();
         m_LastSnr.info.date = QDateTime::currentDateTime();
-        m_LastSnr.info.device = m_Device;
+        m_LastSnr.info.device = m_Session->device();
         m_LastSnr.info.firmware = firmwareText();
-        m_LastSnr.info.i2c = g_I2C_Addr.load();
+        m_LastSnr.info.i2c = m_Session->i2cAddress();
         m_LastSnr.info.margin = proc->settings().margin;
         m_HaveSnr = true;
     });
@@ -73,7 +75,7 @@ void MainWindow::Clear_Comparison() {
 }
 
 void MainWindow::onCompareTriggered() {
-    const QString name = QFileDialog::getOpenFileName(this, tr("Compare with file"), StartDir(),
+    const QString name = QFileDialog::getOpenFileName(this, tr("Compare with file"), StartDir(*m_Session),
                                                       tr("register files (*.sf)"), nullptr, kDialogOptions);
     if (!name.isEmpty()) Compare_WithFile(name);
 }
@@ -116,7 +118,7 @@ bool MainWindow::Compare_WithFile(const QString& name) {
 void MainWindow::onExportHeaderTriggered() {
     bool ok = false;
     const QString prefix = QInputDialog::getText(this, tr("Export C header"), tr("Prefix of every name in the header:"),
-                                                 QLineEdit::Normal, Header_DefaultPrefix(m_Device), &ok)
+                                                 QLineEdit::Normal, Header_DefaultPrefix(m_Session->device()), &ok)
                                .trimmed();
     if (!ok) return;
     const QString bad = Header_CheckPrefix(prefix);
@@ -124,7 +126,7 @@ void MainWindow::onExportHeaderTriggered() {
         QMessageBox::warning(this, tr("Export C header"), tr("Not exported: %1.").arg(bad));
         return;
     }
-    const QString start = QDir(StartDir()).filePath(prefix.toLower() + QStringLiteral("_tuning.h"));
+    const QString start = QDir(StartDir(*m_Session)).filePath(prefix.toLower() + QStringLiteral("_tuning.h"));
     const QString name = QFileDialog::getSaveFileName(this, tr("Export C header"), start,
                                                       tr("C header (*.h);;JSON (*.json)"), nullptr, kDialogOptions);
     if (name.isEmpty()) return;
@@ -146,14 +148,14 @@ void MainWindow::onExportHeaderTriggered() {
         return;
     }
     // hint.txt again rather than the cells' tool tips, for its UTF-8.
-    RegName_Assign(&regs, RegName_ReadHints(WorkDir_TextFile("hint.txt")), Header_ReservedNames());
+    RegName_Assign(&regs, RegName_ReadHints(m_Session->workFile("hint.txt")), Header_ReservedNames());
 
     HandoffInfo info;
     info.toolVersion = Handoff_ToolVersion();
     info.date = QDateTime::currentDateTimeUtc();
-    info.device = m_Device;
-    info.family = g_DeviceType.load();
-    info.i2c = g_I2C_Addr.load();
+    info.device = m_Session->device();
+    info.family = m_Session->family();
+    info.i2c = m_Session->i2cAddress();
     const bool chip = m_Session->chipPresent();
     info.firmware = firmwareText();
     info.source = chip ? tr("chip on %1 (register table)").arg(m_PortPath) : tr("register table (no chip)");
@@ -176,7 +178,7 @@ void MainWindow::onReportTriggered() {
         this, tr("Tuning report"), tr("A note for the report (board, purpose, findings):"), QString(), &ok);
     if (!ok) return;
     const QString start =
-        QDir(StartDir())
+        QDir(StartDir(*m_Session))
             .filePath(
                 QStringLiteral("tuning-report-%1.html").arg(QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss")));
     const QString name =
@@ -186,10 +188,10 @@ void MainWindow::onReportTriggered() {
     TuningReport report;
     report.info.toolVersion = Handoff_ToolVersion();
     report.info.date = QDateTime::currentDateTimeUtc();
-    report.info.device = m_Device;
-    report.info.family = g_DeviceType.load();
+    report.info.device = m_Session->device();
+    report.info.family = m_Session->family();
     report.info.firmware = firmwareText();
-    report.info.i2c = g_I2C_Addr.load();
+    report.info.i2c = m_Session->i2cAddress();
     report.info.note = note;
     report.info.source = tr("register table");
     for (int a = 0; a < 256; ++a) {
@@ -198,12 +200,12 @@ void MainWindow::onReportTriggered() {
         if (v < 0) continue;
         report.registers.append({a, static_cast<uint8_t>(v), QString(), QString()});
     }
-    RegName_Assign(&report.registers, RegName_ReadHints(WorkDir_TextFile("hint.txt")));
+    RegName_Assign(&report.registers, RegName_ReadHints(m_Session->workFile("hint.txt")));
     report.haveSnr = m_HaveSnr;
     report.snr = m_LastSnr;
 
-    const int family = g_DeviceType.load();
-    KeyTraceBuilder traces(family, TuningReport_SbfOf(report, g_SizeOfSBF.load()),
+    const int family = m_Session->family();
+    KeyTraceBuilder traces(family, TuningReport_SbfOf(report, m_Session->sbfCount()),
                            TuningReport_Thresholds(report, family));
     // The log being written or replayed covers more than the history does.
     const QString log = m_Player ? m_Player->path() : m_Recorder->isRecording() ? m_Recorder->path() : QString();
@@ -215,7 +217,7 @@ void MainWindow::onReportTriggered() {
         }
         report.traceSource = tr("log %1").arg(QFileInfo(log).fileName());
     } else {
-        traces.readHistory(m_Stream->history(), g_SizeOfChannel.load());
+        traces.readHistory(m_Stream->history(), m_Session->channelCount());
         report.traceSource = tr("Signals history");
     }
     report.traces = traces.finish();

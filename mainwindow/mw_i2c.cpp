@@ -3,7 +3,7 @@
 #include <QStatusBar>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "link/BoardLink.h"
 #include "link/commands.h"
@@ -15,9 +15,9 @@
 void MainWindow::onSettingOkClicked() {
     // No range check: the whole value is shown and stored, its low byte sent.
     const int addr = Parse_Hex(ui->lineEdit_I2C_ADDR->text());
-    g_I2C_Addr.store(addr, std::memory_order_release);
+    m_Session->setI2cAddress(addr);
     const QString text = Hex2(addr);
-    if (!Config_WriteKey(QStringLiteral("I2C"), QStringLiteral("I2C_ADDR"), text))
+    if (!Config_WriteKey(m_Session->workDir(), QStringLiteral("I2C"), QStringLiteral("I2C_ADDR"), text))
         ui->statusBar->showMessage(tr("The address could not be saved in config.ini."));
     ui->lineEdit_I2C_ADDR->setText(text);
 }
@@ -27,11 +27,11 @@ void MainWindow::onSearchI2cClicked() {
     m_SearchBusy = true;
     const int found = I2C_Search(m_Session->link(), m_Session->image());
     if (found >= 0) {
-        g_I2C_Addr.store(found, std::memory_order_release);
+        m_Session->setI2cAddress(found);
         ui->lineEdit_I2C_ADDR->setText(Hex2(found));
         onSettingOkClicked();
     }
     m_SearchBusy = false;
 }
 
-void MainWindow::onTestClicked() { CMD_Device(m_Session->link(), static_cast<uint8_t>(g_DeviceType.load() & 0xFF)); }
+void MainWindow::onTestClicked() { CMD_Device(m_Session->link(), static_cast<uint8_t>(m_Session->family() & 0xFF)); }

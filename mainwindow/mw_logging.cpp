@@ -11,7 +11,7 @@
 #include <QToolBar>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/LogPlayer.h"
 #include "data/LogRecorder.h"
 #include "data/RegisterImage.h"
@@ -34,14 +34,13 @@ namespace {
 constexpr QFileDialog::Options kDialogOptions = QFileDialog::DontUseNativeDialog;
 constexpr int kMaxProblemsShown = 8;
 
-QString LogDir() {
-    const QString dir =
-        Ini_GetString(WorkDir_IniFile("config.ini"), QStringLiteral("LOG"), QStringLiteral("DIR"), QString());
-    return dir.isEmpty() || !QDir(dir).exists() ? g_WorkDir : dir;
+QString LogDir(const BoardSession& session) {
+    const QString dir = Config_ReadKey(session.workDir(), QStringLiteral("LOG"), QStringLiteral("DIR"));
+    return dir.isEmpty() || !QDir(dir).exists() ? session.workDir() : dir;
 }
 
-void RememberLogDir(const QString& file) {
-    Config_WriteKey(QStringLiteral("LOG"), QStringLiteral("DIR"), QFileInfo(file).absolutePath());
+void RememberLogDir(const BoardSession& session, const QString& file) {
+    Config_WriteKey(session.workDir(), QStringLiteral("LOG"), QStringLiteral("DIR"), QFileInfo(file).absolutePath());
 }
 
 }  // namespace
@@ -76,10 +75,10 @@ void MainWindow::Init_Logging() {
     connect(m_Session->link().receiver(), &ReceiveThread::lineFailed, this,
             [this] { Mark_Board(false, tr("board lost: the port %1 failed").arg(m_PortPath)); });
     connect(m_ChipPoll, &ChipPollThread::chipLost, this, [this] {
-        Mark_Board(false, tr("board lost: no chip answers at I2C address %1").arg(Hex2(g_I2C_Addr.load())));
+        Mark_Board(false, tr("board lost: no chip answers at I2C address %1").arg(Hex2(m_Session->i2cAddress())));
     });
     connect(m_ChipPoll, &ChipPollThread::chipFound, this, [this] {
-        Mark_Board(true, tr("board back: the chip answers at I2C address %1").arg(Hex2(g_I2C_Addr.load())));
+        Mark_Board(true, tr("board back: the chip answers at I2C address %1").arg(Hex2(m_Session->i2cAddress())));
     });
     connect(ui->pushButton_Sense, &QPushButton::toggled, this,
             [this](bool on) { m_Recorder->addMark(on ? tr("monitoring on") : tr("monitoring off: logging paused")); });
@@ -96,7 +95,7 @@ void MainWindow::onLoggingToggled(bool on) {
         m_Recorder->stop();
         return;
     }
-    const QString proposal = QDir(LogDir()).filePath(Log_DefaultFileName(QDateTime::currentDateTime()));
+    const QString proposal = QDir(LogDir(*m_Session)).filePath(Log_DefaultFileName(QDateTime::currentDateTime()));
     const QString name =
         QFileDialog::getSaveFileName(this, tr("Start logging"), proposal, tr("logs (*.csv)"), nullptr, kDialogOptions);
     if (name.isEmpty()) {
@@ -104,15 +103,15 @@ void MainWindow::onLoggingToggled(bool on) {
         ui->actionLogging->setChecked(false);
         return;
     }
-    RememberLogDir(name);
+    RememberLogDir(*m_Session, name);
 
     LogHeader header;
     header.started = QDateTime::currentDateTime();
-    header.device = m_Device;
-    header.family = g_DeviceType.load();
-    header.channels = g_SizeOfChannel.load();
-    header.sbf = g_SizeOfSBF.load();
-    header.i2c = g_I2C_Addr.load();
+    header.device = m_Session->device();
+    header.family = m_Session->family();
+    header.channels = m_Session->channelCount();
+    header.sbf = m_Session->sbfCount();
+    header.i2c = m_Session->i2cAddress();
     if (m_Session->link().isLive()) {
         header.port = m_PortPath;
         header.firmware = firmwareText();
@@ -173,12 +172,12 @@ void MainWindow::onReplayTriggered() {
         onChipLost();
         UART_Disconnection();
     }
-    const QString name =
-        QFileDialog::getOpenFileName(this, tr("Replay log"), LogDir(), tr("logs (*.csv)"), nullptr, kDialogOptions);
+    const QString name = QFileDialog::getOpenFileName(this, tr("Replay log"), LogDir(*m_Session), tr("logs (*.csv)"),
+                                                      nullptr, kDialogOptions);
     if (name.isEmpty()) return;
     // The port may have been chosen while the dialog was open.
     if (m_Session->link().isLive()) return;
-    RememberLogDir(name);
+    RememberLogDir(*m_Session, name);
     Stop_Replay();
 
     auto* player = new LogPlayer(m_Stream, this);

@@ -5,7 +5,7 @@
 #include <QStatusBar>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "app/regfile.h"
 #include "link/BoardLink.h"
 #include "link/commands.h"
@@ -24,9 +24,9 @@ constexpr QFileDialog::Options kDialogOptions = QFileDialog::DontUseNativeDialog
 
 // The path is remembered before the file is opened, so that the next dialog
 // starts there even when this attempt fails.
-bool Remember_Path(const QString& path) {
-    g_RegFilePath = path;
-    return Config_WriteKey(QStringLiteral("PATH"), QStringLiteral("REG_FILE"), path);
+bool Remember_Path(BoardSession& session, const QString& path) {
+    session.setRegisterFile(path);
+    return Config_WriteKey(session.workDir(), QStringLiteral("PATH"), QStringLiteral("REG_FILE"), path);
 }
 
 // "1 register", "2 registers".
@@ -41,10 +41,10 @@ QString NotRememberedNote(bool remembered) {
 }  // namespace
 
 void MainWindow::onSaveClicked() {
-    const QString name =
-        QFileDialog::getSaveFileName(this, tr(""), g_RegFilePath, tr("register files (*.sf)"), nullptr, kDialogOptions);
+    const QString name = QFileDialog::getSaveFileName(this, tr(""), m_Session->registerFile(),
+                                                      tr("register files (*.sf)"), nullptr, kDialogOptions);
     if (name.isEmpty()) return;
-    const bool remembered = Remember_Path(name);
+    const bool remembered = Remember_Path(*m_Session, name);
 
     // What the cells show, typed-but-unconfirmed text included: Save does not
     // talk to the chip.
@@ -76,10 +76,10 @@ void MainWindow::onLoadClicked() {
         ui->statusBar->showMessage(tr("A register file is still being loaded"));
         return;
     }
-    const QString name =
-        QFileDialog::getOpenFileName(this, tr(""), g_RegFilePath, tr("register files (*.sf)"), nullptr, kDialogOptions);
+    const QString name = QFileDialog::getOpenFileName(this, tr(""), m_Session->registerFile(),
+                                                      tr("register files (*.sf)"), nullptr, kDialogOptions);
     if (name.isEmpty()) return;
-    const bool remembered = Remember_Path(name);
+    const bool remembered = Remember_Path(*m_Session, name);
 
     RegFileReader reader;
     if (!reader.open(name)) {
@@ -91,7 +91,7 @@ void MainWindow::onLoadClicked() {
     }
 
     m_LoadBusy = true;
-    const uint8_t dev = Chip_AddressByte();
+    const uint8_t dev = m_Session->chipAddress();
     const RegLoadResult r = RegFile_WriteToChip(
         m_Session->link(), &reader, dev,
         [this](const RegFileLine& line) {

@@ -2,7 +2,7 @@
 // the chip.
 #include <QPointer>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "data/SampleStream.h"
 #include "link/BoardLink.h"
@@ -15,7 +15,7 @@
 #include "workers/ChipFamily.h"
 
 void MainWindow::Read_Table() {
-    const ChipFamily& family = ChipFamily_Rules(g_DeviceType.load());
+    const ChipFamily& family = ChipFamily_Rules(m_Session->family());
     bool touchRead = false;
     int a = 0;
     while (a < 256) {
@@ -29,7 +29,7 @@ void MainWindow::Read_Table() {
             ++a;
             ++len;
         }
-        const uint8_t dev = Chip_AddressByte();
+        const uint8_t dev = m_Session->chipAddress();
         const char result = Register_Read(m_Session->link(), m_Session->image(), dev, static_cast<uint8_t>(start),
                                           static_cast<uint8_t>(len));
         if (result != '0') continue;  // the run keeps its old texts
@@ -72,8 +72,8 @@ void MainWindow::onResetClicked() {
     m_ResetBusy = true;
     ui->pushButton_Reset->setEnabled(false);
 
-    const int family = g_DeviceType.load();
-    const uint8_t dev = Chip_AddressByte();
+    const int family = m_Session->family();
+    const uint8_t dev = m_Session->chipAddress();
     // The image, not a fresh read: the register is put back as last seen.
     Chip_Reset(m_Session->link(), dev, family, m_Session->image().value(Chip_ResetRegister(family)),
                [this, dev](uint8_t reg, uint8_t value) { return Write_Register(dev, reg, value); });

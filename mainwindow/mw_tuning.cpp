@@ -2,7 +2,7 @@
 // board, the register table and the log.
 #include <QPointer>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "autosen/SensitivityDialog.h"
 #include "data/RegisterImage.h"
 #include "link/BoardLink.h"
@@ -17,17 +17,18 @@
 
 void MainWindow::openSensitivityDialog(int channel) {
     if (channel < 0 || channel >= kSinSlots || channelIndicators[channel] == nullptr) return;
-    auto* proc = new SensitivityProcedure(m_Stream, m_Narrowing, g_DeviceType.load(), channel);
-    proc->setMargin(g_AutoSen_Margin.load());
+    auto* proc = new SensitivityProcedure(m_Stream, m_Narrowing, m_Session->family(), channel);
+    proc->setMargin(m_Session->margin());
     QPointer<MainWindow> self(this);
     proc->setRegisterAccess(
         [self](uint8_t reg) {
-            return self ? Register_ReadValue(self->m_Session->link(), self->m_Session->image(), Chip_AddressByte(), reg)
+            return self ? Register_ReadValue(self->m_Session->link(), self->m_Session->image(),
+                                             self->m_Session->chipAddress(), reg)
                         : -1;
         },
         // Through the window's write hook, so that the log records the run's writes.
         [self](uint8_t reg, uint8_t value) {
-            return self && self->Write_Register(Chip_AddressByte(), reg, value) == '0';
+            return self && self->Write_Register(self->m_Session->chipAddress(), reg, value) == '0';
         });
     proc->setSenseSwitch([self](bool on) {
         // Without the window its board is gone too.

@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "app/regfile.h"
 #include "autosen/SensitivityDialog.h"
 #include "data/RegisterImage.h"
@@ -91,7 +91,7 @@ std::vector<TourStep> Steps(MainWindow* w) {
     steps.push_back({"register-compare",
                      [w] {
                          // A file that differs from the chip in three registers.
-                         const QString path = QDir(g_WorkDir).filePath(QStringLiteral("compare.sf"));
+                         const QString path = QDir(w->session()->workDir()).filePath(QStringLiteral("compare.sf"));
                          QByteArray text;
                          for (int a = 0; a < 256; ++a) {
                              if (w->registerCell(a) == nullptr) continue;

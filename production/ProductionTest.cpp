@@ -2,7 +2,7 @@
 
 #include <QMap>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "app/regfile.h"
 #include "data/SampleStream.h"
 #include "link/BoardLink.h"
@@ -289,7 +289,7 @@ void ProductionTest::beginTouch() {
     s.sbf = m_Limits.sbf;
     s.samples = m_Limits.samples;
     s.minSnr = 0.0;  // the limits file judges
-    s.margin = g_AutoSen_Margin.load();
+    s.margin = m_Session ? m_Session->margin() : 0.0f;
     emit changed();
     if (!m_Snr->start(s)) fail(QStringLiteral("touch phase: %1").arg(m_Snr->errorText()));
 }

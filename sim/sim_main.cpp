@@ -26,11 +26,13 @@
 
 namespace {
 
-int g_signalPipe[2] = {-1, -1};
+// The self-pipe a signal handler may write to: the one thing a handler can
+// reach has to live at namespace scope.
+int signalPipe[2] = {-1, -1};
 
 void onSignal(int) {
     const char c = 1;
-    const ssize_t ignored = ::write(g_signalPipe[1], &c, 1);
+    const ssize_t ignored = ::write(signalPipe[1], &c, 1);
     (void)ignored;
 }
 
@@ -241,7 +243,7 @@ int main(int argc, char** argv) {
         usage(stderr);
         return 2;
     }
-    if (::pipe(g_signalPipe) != 0) {
+    if (::pipe(signalPipe) != 0) {
         std::perror("tkeval-sim: pipe");
         return 1;
     }
@@ -277,7 +279,7 @@ int main(int argc, char** argv) {
     bool stdinOpen = true;
     bool quit = false;
     while (!quit) {
-        pollfd fds[2] = {{g_signalPipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        pollfd fds[2] = {{signalPipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
         const int n = ::poll(fds, stdinOpen ? 2 : 1, -1);
         if (n < 0 && errno != EINTR) break;
         if (fds[0].revents != 0) break;

@@ -1,6 +1,6 @@
 #include "tuning/SensitivityProcedure.h"
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/SampleStream.h"
 #include "link/commands.h"
 #include "workers/BoardSession.h"
@@ -23,10 +23,10 @@ SensitivityProcedure::SensitivityProcedure(SampleStream* stream, MonitorNarrowin
     // A window that shows registers gives access that keeps its image.
     m_Read = [this](uint8_t reg) {
         uint8_t v = 0;
-        return m_Session && CMD_Read(m_Session->link(), Chip_AddressByte(), reg, 1, &v) == '0' ? int(v) : -1;
+        return m_Session && CMD_Read(m_Session->link(), m_Session->chipAddress(), reg, 1, &v) == '0' ? int(v) : -1;
     };
     m_Write = [this](uint8_t reg, uint8_t value) {
-        return m_Session && CMD_Write(m_Session->link(), Chip_AddressByte(), reg, 1, &value) == '0';
+        return m_Session && CMD_Write(m_Session->link(), m_Session->chipAddress(), reg, 1, &value) == '0';
     };
     m_Tick.setInterval(kTickMs);
     connect(&m_Tick, &QTimer::timeout, this, &SensitivityProcedure::onTick);

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/SampleStream.h"
 #include "link/BoardLink.h"
 #include "link/ReceiveThread.h"
@@ -20,22 +20,20 @@ namespace {
 
 constexpr int kWatchMs = 100;
 
-int ChannelCount() { return qBound(0, g_SizeOfChannel.load(), kMaxChannels); }
-
 }  // namespace
 
-SnrSettings Snr_DefaultSettings(uint16_t monitored, QStringList* messages) {
+SnrSettings Snr_DefaultSettings(const BoardConfig& config, uint16_t monitored, QStringList* messages) {
     SnrSettings s;
-    const int channels = ChannelCount();
+    const int channels = qBound(0, config.channels, kMaxChannels);
     const uint16_t mask = monitored;
     for (int c = 0; c < channels; ++c)
         if (mask & (1u << c)) s.channels.append(c);
     if (s.channels.isEmpty())
         for (int c = 0; c < channels; ++c) s.channels.append(c);
-    s.sbf = Snr_DefaultSbf(qBound(0, g_SizeOfSBF.load(), kMaxSbf));
-    s.margin = g_AutoSen_Margin.load();
+    s.sbf = Snr_DefaultSbf(qBound(0, config.sbfs, kMaxSbf));
+    s.margin = config.margin;
 
-    const QString file = WorkDir_IniFile("config.ini");
+    const QString file = WorkDir_File(config.workDir, "config.ini");
     const QString samples = Ini_GetString(file, QStringLiteral("SNR"), QStringLiteral("SAMPLES"), QString());
     if (!samples.isEmpty()) {
         bool ok = false;
@@ -87,8 +85,9 @@ SnrProcedure::SnrProcedure(SampleStream* stream, QObject* parent) : QObject(pare
     // A window that shows registers gives a reader that keeps its image.
     m_ReadSensitivity = [this](int ch) {
         uint8_t v = 0;
-        const uint8_t reg = ChipFamily_SensitivityRegister(g_DeviceType.load(), ch);
-        return m_Session && CMD_Read(m_Session->link(), Chip_AddressByte(), reg, 1, &v) == '0' ? int(v) : -1;
+        if (!m_Session) return -1;
+        const uint8_t reg = ChipFamily_SensitivityRegister(m_Session->family(), ch);
+        return CMD_Read(m_Session->link(), m_Session->chipAddress(), reg, 1, &v) == '0' ? int(v) : -1;
     };
     m_LinkOk = [this] { return m_Session && m_Session->link().isLive() && m_Session->chipPresent(); };
     m_PortOk = [this] { return m_Session && m_Session->link().isLive(); };
@@ -113,14 +112,18 @@ bool SnrProcedure::start(const SnrSettings& settings) {
         m_Error = QStringLiteral("The test is already running.");
         return false;
     }
-    const int family = g_DeviceType.load();
+    if (!m_Session) {
+        m_Error = QStringLiteral("No chip answers: connect the board first.");
+        return false;
+    }
+    const int family = m_Session->family();
     const ChipFamily* traits = ChipFamily_Find(family);
     if (traits == nullptr || traits->selectionReg < 0) {
         m_Error = QStringLiteral("This chip family has no monitoring cycle, so it cannot be measured.");
         return false;
     }
-    m_Error = Snr_CheckSettings(settings, qMin(ChannelCount(), traits->monitorChannels),
-                                qBound(0, g_SizeOfSBF.load(), kMaxSbf));
+    m_Error =
+        Snr_CheckSettings(settings, qMin(m_Session->channelCount(), traits->monitorChannels), m_Session->sbfCount());
     if (!m_Error.isEmpty()) return false;
     if (!m_LinkOk()) {
         m_Error = QStringLiteral("No chip answers: connect the board first.");

@@ -20,6 +20,8 @@
 #include "tuning/MonitorNarrowing.h"
 #include "tuning/SnrMath.h"
 
+struct BoardConfig;
+
 class BoardSession;
 class SampleStream;
 
@@ -35,7 +37,7 @@ struct SnrSettings {
 // is empty), the default SBF, [SNR] SAMPLES and MIN from config.ini and the
 // automatic sensitivity margin. A value that does not parse or is out of
 // range keeps its default and adds a message naming it.
-SnrSettings Snr_DefaultSettings(uint16_t monitored, QStringList* messages = nullptr);
+SnrSettings Snr_DefaultSettings(const BoardConfig& config, uint16_t monitored, QStringList* messages = nullptr);
 // Empty when the settings can run on channelCount channels of sbfCount SBFs;
 // otherwise what is wrong.
 QString Snr_CheckSettings(const SnrSettings& settings, int channelCount, int sbfCount);

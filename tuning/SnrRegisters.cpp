@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "link/commands.h"
 #include "workers/ChipFamily.h"
@@ -25,8 +25,8 @@ QString RegName(int channel, uint8_t reg) {
 }
 
 // The register's value after a read, or -1 with the reason in *why.
-int ReadReg(BoardLink& link, RegisterImage& image, uint8_t reg, QString* why) {
-    const char result = Register_Read(link, image, Chip_AddressByte(), reg, 1);
+int ReadReg(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, QString* why) {
+    const char result = Register_Read(link, image, dev, reg, 1);
     if (result != '0') {
         *why = ResultText(result);
         return -1;
@@ -34,9 +34,9 @@ int ReadReg(BoardLink& link, RegisterImage& image, uint8_t reg, QString* why) {
     return image.value(reg);
 }
 
-bool WriteReg(BoardLink& link, RegisterImage& image, uint8_t reg, uint8_t value, QString* why,
+bool WriteReg(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t value, QString* why,
               const RegisterWrite& write) {
-    const char result = write ? write(reg, value) : Register_Write(link, image, Chip_AddressByte(), reg, value);
+    const char result = write ? write(reg, value) : Register_Write(link, image, dev, reg, value);
     if (result != '0') *why = ResultText(result);
     return result == '0';
 }
@@ -49,13 +49,13 @@ struct Changed {
 
 }  // namespace
 
-int Snr_ReadSensitivity(BoardLink& link, RegisterImage& image, int family, int channel) {
+int Snr_ReadSensitivity(BoardLink& link, RegisterImage& image, uint8_t dev, int family, int channel) {
     QString why;
-    return ReadReg(link, image, ChipFamily_SensitivityRegister(family, channel), &why);
+    return ReadReg(link, image, dev, ChipFamily_SensitivityRegister(family, channel), &why);
 }
 
-SnrApplyOutcome Snr_ApplyRecommended(BoardLink& link, RegisterImage& image, const QVector<SnrResult>& results,
-                                     int family, const RegisterWrite& write) {
+SnrApplyOutcome Snr_ApplyRecommended(BoardLink& link, RegisterImage& image, uint8_t dev,
+                                     const QVector<SnrResult>& results, int family, const RegisterWrite& write) {
     SnrApplyOutcome out;
     QVector<Changed> changed;
     QStringList written;
@@ -64,7 +64,7 @@ SnrApplyOutcome Snr_ApplyRecommended(BoardLink& link, RegisterImage& image, cons
         const uint8_t reg = ChipFamily_SensitivityRegister(family, r.channel);
         const auto value = static_cast<uint8_t>(r.recommended);
         QString why;
-        const int old = ReadReg(link, image, reg, &why);
+        const int old = ReadReg(link, image, dev, reg, &why);
         if (old < 0) {
             failure = QStringLiteral("Reading %1 failed: %2.").arg(RegName(r.channel, reg), why);
             break;
@@ -72,11 +72,11 @@ SnrApplyOutcome Snr_ApplyRecommended(BoardLink& link, RegisterImage& image, cons
         out.registers.append(reg);
         // A write that failed may still have reached the chip.
         changed.append({r.channel, reg, static_cast<uint8_t>(old)});
-        if (!WriteReg(link, image, reg, value, &why, write)) {
+        if (!WriteReg(link, image, dev, reg, value, &why, write)) {
             failure = QStringLiteral("Writing %1 failed: %2.").arg(RegName(r.channel, reg), why);
             break;
         }
-        const int back = ReadReg(link, image, reg, &why);
+        const int back = ReadReg(link, image, dev, reg, &why);
         if (back < 0) {
             failure = QStringLiteral("Reading back %1 failed: %2.").arg(RegName(r.channel, reg), why);
             break;
@@ -102,7 +102,8 @@ SnrApplyOutcome Snr_ApplyRecommended(BoardLink& link, RegisterImage& image, cons
     for (int i = changed.size() - 1; i >= 0; --i) {
         const Changed& c = changed[i];
         QString why;
-        const bool ok = WriteReg(link, image, c.reg, c.old, &why, write) && ReadReg(link, image, c.reg, &why) == c.old;
+        const bool ok =
+            WriteReg(link, image, dev, c.reg, c.old, &why, write) && ReadReg(link, image, dev, c.reg, &why) == c.old;
         const QString name = QStringLiteral("%1 = %2").arg(RegName(c.channel, c.reg)).arg(c.old);
         if (ok)
             restored.prepend(name);

@@ -13,9 +13,9 @@
 class BoardLink;
 class RegisterImage;
 
-// The channel's sensitivity register value, read into the image; -1 when the
-// read failed.
-int Snr_ReadSensitivity(BoardLink& link, RegisterImage& image, int family, int channel);
+// The channel's sensitivity register value of the chip at dev, read into the
+// image; -1 when the read failed.
+int Snr_ReadSensitivity(BoardLink& link, RegisterImage& image, uint8_t dev, int family, int channel);
 
 struct SnrApplyOutcome {
     bool ok = false;
@@ -29,5 +29,5 @@ struct SnrApplyOutcome {
 // says which failed and which were restored. Reads land in the image and
 // acknowledged writes are announced by it; write, when given, sends the
 // writes instead.
-SnrApplyOutcome Snr_ApplyRecommended(BoardLink& link, RegisterImage& image, const QVector<SnrResult>& results,
-                                     int family, const RegisterWrite& write = {});
+SnrApplyOutcome Snr_ApplyRecommended(BoardLink& link, RegisterImage& image, uint8_t dev,
+                                     const QVector<SnrResult>& results, int family, const RegisterWrite& write = {});

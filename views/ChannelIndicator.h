@@ -17,15 +17,16 @@ public:
     // The generated form; its widgets keep the object names scripts and tests use.
     std::unique_ptr<Ui::ChannelIndicator> ui;
 
-    ChannelIndicator(QWidget* parent, int channel);
+    // A lamp of the given chip family, idle.
+    ChannelIndicator(QWidget* parent, int channel, int family);
     ~ChannelIndicator() override;
 
     int channel() const { return m_Channel; }
 
-    // Lamp images of the family in g_DeviceType; the main window swaps them
-    // on every touch mask.
-    static QString IdleImagePath();
-    static QString TouchedImagePath();
+    // Lamp images of a chip family; the main window swaps them on every
+    // touch mask.
+    static QString IdleImagePath(int family);
+    static QString TouchedImagePath(int family);
 
 signals:
     // SEN was pressed: whoever owns the board opens the sensitivity run.

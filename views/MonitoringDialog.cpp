@@ -10,6 +10,7 @@
 #include "ui_SbfPanel.h"
 #include "views/SbfColumn.h"
 #include "views/SbfPanel.h"
+#include "workers/BoardSession.h"
 
 namespace {
 const QString kTitleTouched = QStringLiteral("color: rgb(255, 255, 255);\n background-color: rgb(0, 255, 0);");
@@ -33,7 +34,7 @@ MonitoringDialog::MonitoringDialog(QWidget* parent, BoardSession* session) : QDi
     stack->setSpacing(0);
     stack->setContentsMargins(0, 0, 0, 0);
 
-    m_SbfCount = std::clamp(g_SizeOfSBF.load(), 0, kMaxSbf);
+    m_SbfCount = session ? session->sbfCount() : 0;
     for (int s = 0; s < m_SbfCount; ++s) {
         auto* panel = new SbfPanel(this, s, session);
         widget_SBF[s] = panel;

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/globals.h"
+#include "app/limits.h"
 
 class SbfPanel;
 class SbfColumn;

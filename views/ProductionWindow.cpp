@@ -7,7 +7,7 @@
 #include <QSysInfo>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/SampleStream.h"
 #include "production/ProductionTest.h"
 #include "production/ResultStore.h"
@@ -38,8 +38,13 @@ QString FailingText(const TestRecord& r) {
 
 }  // namespace
 
-ProductionWindow::ProductionWindow(SampleStream* stream, const QString& device, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_Stream(stream), m_Device(device), m_WorkerContext(new QObject) {
+ProductionWindow::ProductionWindow(SampleStream* stream, BoardSession* session, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      m_Stream(stream),
+      m_Session(session),
+      m_Device(session->device()),
+      m_WorkDir(session->workDir()),
+      m_WorkerContext(new QObject) {
     setupUi(this);
     qRegisterMetaType<TestRecord>();
     m_WorkerContext->moveToThread(&m_Worker);
@@ -63,10 +68,11 @@ ProductionWindow::ProductionWindow(SampleStream* stream, const QString& device, 
     pushButton_Held->setEnabled(false);
     pushButton_Held->setVisible(false);
 
-    lineEdit_Station->setText(Config_ReadKey(QLatin1String(kSection), QStringLiteral("STATION")));
+    lineEdit_Station->setText(Config_ReadKey(m_WorkDir, QLatin1String(kSection), QStringLiteral("STATION")));
     if (lineEdit_Station->text().isEmpty()) lineEdit_Station->setText(QSysInfo::machineHostName());
-    lineEdit_Operator->setText(Config_ReadKey(QLatin1String(kSection), QStringLiteral("OPERATOR")));
-    checkBox_Touch->setChecked(Config_ReadKey(QLatin1String(kSection), QStringLiteral("TOUCH")) == QLatin1String("1"));
+    lineEdit_Operator->setText(Config_ReadKey(m_WorkDir, QLatin1String(kSection), QStringLiteral("OPERATOR")));
+    checkBox_Touch->setChecked(Config_ReadKey(m_WorkDir, QLatin1String(kSection), QStringLiteral("TOUCH")) ==
+                               QLatin1String("1"));
     connect(lineEdit_Station, &QLineEdit::editingFinished, this, &ProductionWindow::saveSettings);
     connect(lineEdit_Operator, &QLineEdit::editingFinished, this, &ProductionWindow::saveSettings);
     connect(checkBox_Touch, &QCheckBox::toggled, this, &ProductionWindow::saveSettings);
@@ -81,7 +87,7 @@ ProductionWindow::ProductionWindow(SampleStream* stream, const QString& device, 
         connect(e, &QLineEdit::editingFinished, lineEdit_Serial, [this] { lineEdit_Serial->setFocus(); });
 
     showVerdict(QString(), tr("Choose a limits file, then scan a serial number"));
-    const QString limits = Config_ReadKey(QLatin1String(kSection), QStringLiteral("LIMITS"));
+    const QString limits = Config_ReadKey(m_WorkDir, QLatin1String(kSection), QStringLiteral("LIMITS"));
     if (!limits.isEmpty()) setLimitsFile(limits);
     lineEdit_Serial->setFocus();
 }
@@ -103,9 +109,10 @@ ProductionWindow::~ProductionWindow() {
 }
 
 void ProductionWindow::saveSettings() {
-    Config_WriteKey(QLatin1String(kSection), QStringLiteral("STATION"), lineEdit_Station->text());
-    Config_WriteKey(QLatin1String(kSection), QStringLiteral("OPERATOR"), lineEdit_Operator->text());
-    Config_WriteKey(QLatin1String(kSection), QStringLiteral("TOUCH"), checkBox_Touch->isChecked() ? "1" : "0");
+    Config_WriteKey(m_WorkDir, QLatin1String(kSection), QStringLiteral("STATION"), lineEdit_Station->text());
+    Config_WriteKey(m_WorkDir, QLatin1String(kSection), QStringLiteral("OPERATOR"), lineEdit_Operator->text());
+    Config_WriteKey(m_WorkDir, QLatin1String(kSection), QStringLiteral("TOUCH"),
+                    checkBox_Touch->isChecked() ? "1" : "0");
 }
 
 void ProductionWindow::browse() {
@@ -116,11 +123,11 @@ void ProductionWindow::browse() {
 }
 
 bool ProductionWindow::setLimitsFile(const QString& path) {
-    const ChipFamily* family = ChipFamily_Find(g_DeviceType.load());
+    const ChipFamily* family = ChipFamily_Find(m_Session->family());
     LimitsTarget target;
     target.device = m_Device;
-    target.channels = family ? qMin(qBound(0, g_SizeOfChannel.load(), kMaxChannels), family->monitorChannels) : 0;
-    target.sbfs = qBound(0, g_SizeOfSBF.load(), kMaxSbf);
+    target.channels = family ? qMin(m_Session->channelCount(), family->monitorChannels) : 0;
+    target.sbfs = m_Session->sbfCount();
     ProductionLimits limits;
     QString error;
     lineEdit_Limits->setText(path);
@@ -134,7 +141,7 @@ bool ProductionWindow::setLimitsFile(const QString& path) {
     m_HaveLimits = true;
     lineEdit_Limits->setText(limits.file);
     checkBox_Touch->setEnabled(limits.hasTouch);
-    Config_WriteKey(QLatin1String(kSection), QStringLiteral("LIMITS"), limits.file);
+    Config_WriteKey(m_WorkDir, QLatin1String(kSection), QStringLiteral("LIMITS"), limits.file);
     setWindowTitle(QStringLiteral("Production test - ") + limits.name);
     showVerdict(QString(), tr("Scan a serial number"));
     return true;
@@ -182,7 +189,7 @@ bool ProductionWindow::startTest() {
     connect(pushButton_Held, &QPushButton::clicked, m_Test, &ProductionTest::touchingNow);
     setBusy(true);
     showVerdict(QStringLiteral("TESTING"), serial);
-    const uint8_t dev = Chip_AddressByte();
+    const uint8_t dev = m_Session->chipAddress();
     QMetaObject::invokeMethod(m_Test, [t = m_Test, dev] { t->start(dev); });
     return true;
 }
@@ -197,9 +204,10 @@ void ProductionWindow::onTestFinished() {
     m_Test = nullptr;
     StoreTarget target;
     QString why;
-    const QString workDir = g_WorkDir;
+    const QString workDir = m_WorkDir;
     // The line's database when config.ini names one, else results.db here.
-    if (!Store_ParseUrl(Config_ReadKey(QLatin1String(kSection), QStringLiteral("DB")), workDir, &target, &why)) {
+    if (!Store_ParseUrl(Config_ReadKey(m_WorkDir, QLatin1String(kSection), QStringLiteral("DB")), workDir, &target,
+                        &why)) {
         label_Storage->setText(QStringLiteral("config.ini [PRODUCTION] DB: %1; using results.db").arg(why));
         Store_ParseUrl(QString(), workDir, &target, &why);
     }

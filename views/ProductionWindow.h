@@ -24,11 +24,11 @@ class ProductionWindow : public QWidget, private Ui::ProductionWindow {
 public:
     static constexpr int kRunsShown = 20;
 
-    ProductionWindow(SampleStream* stream, const QString& device, QWidget* parent = nullptr);
+    // Tests run on session's board; its working directory holds the
+    // station's settings and, unless config.ini names a database, results.db.
+    ProductionWindow(SampleStream* stream, BoardSession* session, QWidget* parent = nullptr);
     ~ProductionWindow() override;
 
-    // The window's board, which the tests run on.
-    void setSession(BoardSession* session) { m_Session = session; }
     // Where the window's board is, for the record; asked at each start.
     void setPortSource(std::function<QString()> source) { m_PortSource = std::move(source); }
     // Where a record's firmware text comes from; empty without one.
@@ -65,7 +65,9 @@ private:
     void setBusy(bool busy);
 
     SampleStream* m_Stream;
+    BoardSession* m_Session;  // the window's board, which the tests run on
     QString m_Device;
+    QString m_WorkDir;
     ProductionLimits m_Limits;
     bool m_HaveLimits = false;
     QThread m_Worker;
@@ -73,7 +75,6 @@ private:
     ProductionTest* m_Test = nullptr;
     std::function<QString()> m_PortSource;
     std::function<QString()> m_FirmwareSource;
-    BoardSession* m_Session = nullptr;
     std::function<void(bool)> m_SenseSwitch;
     int m_Tested = 0;
     int m_Passed = 0;

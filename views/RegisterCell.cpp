@@ -4,16 +4,17 @@
 #include <QPointer>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "ui_RegisterCell.h"
 #include "workers/BoardOps.h"
+#include "workers/BoardSession.h"
 
-RegisterCell::RegisterCell(QWidget* parent, int address, RegisterImage* image, BoardLink* link)
+RegisterCell::RegisterCell(QWidget* parent, int address, BoardSession* session)
     : QWidget(parent, Qt::WindowFlags()),
       m_Address(static_cast<uint8_t>(address & 0xFF)),
-      m_Image(image),
-      m_Link(link) {
+      m_Session(session),
+      m_Image(&session->image()) {
     ui = std::make_unique<Ui::RegisterCell>();
     ui->setupUi(this);
     ui->lineEdit_data->installEventFilter(this);
@@ -68,9 +69,9 @@ void RegisterCell::WriteAndReadBack() {
     // The exchanges pump events and the cell may go meanwhile; the image and
     // the link outlive it.
     RegisterImage& image = *m_Image;
-    BoardLink& link = *m_Link;
+    BoardLink& link = m_Session->link();
     const uint8_t address = m_Address;
-    const uint8_t dev = Chip_AddressByte();
+    const uint8_t dev = m_Session->chipAddress();
 
     // An empty field converts to 0 and one typed digit to its own value; the
     // chip gets exactly what the field shows.

@@ -12,7 +12,7 @@
 namespace Ui {
 class RegisterCell;
 }
-class BoardLink;
+class BoardSession;
 class RegisterImage;
 
 class RegisterCell : public QWidget {
@@ -22,9 +22,9 @@ public:
     // The generated form; its widgets keep the object names scripts and tests use.
     std::unique_ptr<Ui::RegisterCell> ui;
 
-    // image holds the chip's registers, written and read over link; both
-    // must outlive the cell.
-    RegisterCell(QWidget* parent, int address, RegisterImage* image, BoardLink* link);
+    // The session's image holds the chip's registers, written and read over
+    // its link at its chip address; the session must outlive the cell.
+    RegisterCell(QWidget* parent, int address, BoardSession* session);
     ~RegisterCell() override;
 
     uint8_t address() const { return m_Address; }
@@ -45,9 +45,9 @@ private:
     void WriteAndReadBack();
 
     uint8_t m_Address;
-    RegisterImage* m_Image;
-    BoardLink* m_Link;
-    bool m_Busy = false;  // a write/read-back of this cell is waiting for the board
+    BoardSession* m_Session;
+    RegisterImage* m_Image;  // the session's
+    bool m_Busy = false;     // a write/read-back of this cell is waiting for the board
     int m_Comparison = -1;
     QPalette m_PlainPalette;  // the field's own, while marked
 };

@@ -3,7 +3,7 @@
 #include <QCheckBox>
 #include <QGridLayout>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "ui_MonitoringDialog.h"
 #include "ui_SbfColumn.h"
 #include "workers/BoardSession.h"

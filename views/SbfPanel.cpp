@@ -7,6 +7,7 @@
 #include "ui_SbfColumn.h"
 #include "ui_SbfPanel.h"
 #include "views/SbfColumn.h"
+#include "workers/BoardSession.h"
 
 SbfPanel::SbfPanel(QWidget* parent, int sbf, BoardSession* session) : QWidget(parent, Qt::WindowFlags()), m_Sbf(sbf) {
     ui = std::make_unique<Ui::SbfPanel>();
@@ -17,9 +18,8 @@ SbfPanel::SbfPanel(QWidget* parent, int sbf, BoardSession* session) : QWidget(pa
     row->setSpacing(0);
     row->setContentsMargins(0, 0, 0, 0);
 
-    // The count is clamped at start-up already; clamping again keeps the
-    // array safe even if a caller sets the global by hand.
-    m_ChannelCount = std::clamp(g_SizeOfChannel.load(), 0, kMaxChannels);
+    // The session keeps the count within the array.
+    m_ChannelCount = session ? session->channelCount() : 0;
     for (int i = 0; i < m_ChannelCount; ++i) {
         auto* col = new SbfColumn(this, i, m_Sbf, session);
         widget_sense[i] = col;

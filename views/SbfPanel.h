@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "app/globals.h"
+#include "app/limits.h"
 
 class SbfColumn;
 

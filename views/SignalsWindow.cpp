@@ -34,16 +34,17 @@ QString Name(int ch, int sbf, const char* what) {
 
 }  // namespace
 
-SignalsWindow::SignalsWindow(SampleStream* stream, const RegisterImage* image, const QString& device, int channels,
-                             int sbfs, int family, QWidget* parent)
+SignalsWindow::SignalsWindow(SampleStream* stream, const RegisterImage* image, const BoardConfig& config,
+                             QWidget* parent)
     : QWidget(parent, Qt::Window),
       m_Stream(stream),
-      m_Channels(std::clamp(channels, 0, kMaxChannels)),
-      m_Sbfs(std::clamp(sbfs, 1, kMaxSbf)),
-      m_Family(family) {
+      m_Channels(std::clamp(config.channels, 0, kMaxChannels)),
+      m_Sbfs(std::clamp(config.sbfs, 1, kMaxSbf)),
+      m_Family(config.family),
+      m_WorkDir(config.workDir) {
     m_Image = image;
     setupUi(this);
-    setWindowTitle(QStringLiteral("Signals - ") + device);
+    setWindowTitle(QStringLiteral("Signals - ") + config.device);
 
     for (int s : kSpans) comboBox_Span->addItem(s < 60 ? tr("%1 s").arg(s) : tr("%1 min").arg(s / 60), s);
     comboBox_Span->setCurrentIndex(1);
@@ -94,7 +95,8 @@ SignalsWindow::SignalsWindow(SampleStream* stream, const RegisterImage* image, c
     m_Tick.setInterval(kRedrawIntervalMs);
     connect(&m_Tick, &QTimer::timeout, this, &SignalsWindow::tick);
 
-    const QByteArray geometry = QByteArray::fromBase64(Config_ReadKey(kConfigSection, kGeometryKey).toLatin1());
+    const QByteArray geometry =
+        QByteArray::fromBase64(Config_ReadKey(m_WorkDir, kConfigSection, kGeometryKey).toLatin1());
     if (geometry.isEmpty() || !restoreGeometry(geometry)) resize(1100, 800);
 }
 
@@ -284,7 +286,7 @@ bool SignalsWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void SignalsWindow::saveGeometryToConfig() {
-    Config_WriteKey(kConfigSection, kGeometryKey, QString::fromLatin1(saveGeometry().toBase64()));
+    Config_WriteKey(m_WorkDir, kConfigSection, kGeometryKey, QString::fromLatin1(saveGeometry().toBase64()));
 }
 
 bool SignalsWindow::pollThresholds() {

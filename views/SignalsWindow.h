@@ -20,7 +20,7 @@
 #include <QWidget>
 #include <cstdint>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/SpanStats.h"
 #include "ui_SignalsWindow.h"
 
@@ -32,15 +32,19 @@ class QCPTextElement;
 class QMouseEvent;
 
 class RegisterImage;
+struct BoardConfig;
+
 class SignalsWindow : public QWidget, private Ui::SignalsWindow {
     Q_OBJECT
 public:
     static constexpr int kRedrawIntervalMs = 40;
 
-    // channels and sbfs as configured; family picks the sensitivity registers,
-    // whose values in image (when given) are drawn as threshold lines.
-    SignalsWindow(SampleStream* stream, const RegisterImage* image, const QString& device, int channels, int sbfs,
-                  int family, QWidget* parent = nullptr);
+    // The board's channels and SBFs as configured; its family picks the
+    // sensitivity registers, whose values in image (when given) are drawn as
+    // threshold lines. The window keeps its place in config.ini of the
+    // board's working directory.
+    SignalsWindow(SampleStream* stream, const RegisterImage* image, const BoardConfig& config,
+                  QWidget* parent = nullptr);
     ~SignalsWindow() override;
 
     QCustomPlot* diffPlot() const { return plot_Diff; }
@@ -109,6 +113,7 @@ private:
     int m_Channels;
     int m_Sbfs;
     int m_Family;
+    QString m_WorkDir;
     QTimer m_Tick;
     int m_SpanS = 30;
     int m_SbfChoice = 0;

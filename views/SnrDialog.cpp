@@ -8,7 +8,7 @@
 #include <QHeaderView>
 #include <QMessageBox>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "tuning/MonitorNarrowing.h"
 #include "tuning/SnrProcedure.h"
@@ -53,14 +53,17 @@ SnrDialog::SnrDialog(SampleStream* stream, MonitorNarrowing* narrowing, BoardSes
     m_Proc->setSession(session);
     QPointer<BoardSession> board(session);
     m_Proc->setSensitivityReader([board](int ch) {
-        return board ? Snr_ReadSensitivity(board->link(), board->image(), g_DeviceType.load(), ch) : -1;
+        return board ? Snr_ReadSensitivity(board->link(), board->image(), board->chipAddress(), board->family(), ch)
+                     : -1;
     });
 
     QStringList messages;
-    const SnrSettings defaults = Snr_DefaultSettings(session ? session->monitoredChannels() : 0, &messages);
+    const BoardConfig config = session ? session->config() : BoardConfig();
+    const SnrSettings defaults =
+        Snr_DefaultSettings(config, session ? session->monitoredChannels() : uint16_t(0), &messages);
     auto* row = new QHBoxLayout(ui->widget_Channels);
     row->setContentsMargins(0, 0, 0, 0);
-    const int channels = qBound(0, g_SizeOfChannel.load(), kMaxChannels);
+    const int channels = qBound(0, config.channels, kMaxChannels);
     for (int c = 0; c < channels; ++c) {
         auto* box = new QCheckBox(QStringLiteral("SIN %1").arg(c + 1), ui->widget_Channels);
         box->setObjectName(QStringLiteral("checkBox_SIN%1").arg(c + 1));
@@ -69,7 +72,7 @@ SnrDialog::SnrDialog(SampleStream* stream, MonitorNarrowing* narrowing, BoardSes
         m_ChannelBoxes.append(box);
     }
     row->addStretch();
-    const int sbfs = qBound(0, g_SizeOfSBF.load(), kMaxSbf);
+    const int sbfs = qBound(0, config.sbfs, kMaxSbf);
     for (int k = 0; k < sbfs; ++k) ui->comboBox_Sbf->addItem(QStringLiteral("SBF %1").arg(k + 1), k);
     ui->comboBox_Sbf->setCurrentIndex(qMin(defaults.sbf, sbfs - 1));
     ui->spinBox_Samples->setRange(kSnrMinSamples, kSnrMaxSamples);
@@ -118,7 +121,7 @@ void SnrDialog::onStartClicked() {
     s.sbf = ui->comboBox_Sbf->currentData().toInt();
     s.samples = ui->spinBox_Samples->value();
     s.minSnr = ui->doubleSpinBox_Min->value();
-    s.margin = g_AutoSen_Margin.load();
+    s.margin = m_Session ? m_Session->margin() : 0.0f;
 
     MonitorNarrowing* narrowing = m_Narrowing;
     if (!narrowing->claim(m_Proc, SnrProcedure::kName)) {
@@ -177,7 +180,7 @@ void SnrDialog::Test_Finished() {
             m_Info.date = QDateTime::currentDateTime();
             m_Info.device = m_Device;
             m_Info.firmware = m_FirmwareSource ? m_FirmwareSource() : QString();
-            m_Info.i2c = g_I2C_Addr.load();
+            m_Info.i2c = m_Session ? m_Session->i2cAddress() : 0;
             m_Info.margin = m_Proc->settings().margin;
             Show_Results();
             Show_Status(QString(), false);
@@ -265,8 +268,8 @@ void SnrDialog::onApplyClicked() {
     m_Applying = true;
     Update_Buttons();
     QPointer<SnrDialog> self(this);
-    const SnrApplyOutcome out =
-        Snr_ApplyRecommended(m_Session->link(), m_Session->image(), m_Results, g_DeviceType.load());
+    const SnrApplyOutcome out = Snr_ApplyRecommended(m_Session->link(), m_Session->image(), m_Session->chipAddress(),
+                                                     m_Results, m_Session->family());
     if (!self) return;
     for (uint8_t reg : out.registers) emit registerReadBack(reg);
     m_Applying = false;
@@ -277,8 +280,8 @@ void SnrDialog::onApplyClicked() {
 
 void SnrDialog::onSaveClicked() {
     if (m_Results.isEmpty()) return;
-    const QString suggested =
-        QDir(g_WorkDir).filePath(m_Info.date.toString(QStringLiteral("'snr-'yyyyMMdd-HHmmss'.csv'")));
+    const QString suggested = QDir(m_Session ? m_Session->workDir() : QString())
+                                  .filePath(m_Info.date.toString(QStringLiteral("'snr-'yyyyMMdd-HHmmss'.csv'")));
     const QString path =
         QFileDialog::getSaveFileName(this, QStringLiteral("Save SNR report"), suggested,
                                      QStringLiteral("CSV files (*.csv)"), nullptr, QFileDialog::DontUseNativeDialog);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "link/commands.h"
 #include "platform/timing.h"

@@ -1,6 +1,8 @@
 #include "workers/BoardSession.h"
 
-#include "app/globals.h"
+#include <algorithm>
+
+#include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "link/BoardLink.h"
 
@@ -28,6 +30,36 @@ void BoardSession::setChannelMonitored(int channel, bool monitored) {
                                      : m_Monitored.fetch_and(static_cast<quint16>(~bit), std::memory_order_acq_rel);
     const quint16 after = monitored ? static_cast<quint16>(before | bit) : static_cast<quint16>(before & ~bit);
     if (after != before) emit monitoredChannelsChanged(after);
+}
+
+void BoardSession::setConfig(const BoardConfig& config) {
+    m_WorkDir = config.workDir;
+    m_Device = config.device;
+    m_RegisterFile = config.registerFile;
+    m_Family.store(config.family, std::memory_order_release);
+    m_Channels.store(std::clamp(config.channels, 0, kMaxChannels), std::memory_order_release);
+    m_Sbfs.store(std::clamp(config.sbfs, 0, kMaxSbf), std::memory_order_release);
+    m_Margin.store(config.margin, std::memory_order_release);
+    setI2cAddress(config.i2cAddress);
+}
+
+BoardConfig BoardSession::config() const {
+    BoardConfig c;
+    c.workDir = m_WorkDir;
+    c.device = m_Device;
+    c.family = family();
+    c.channels = channelCount();
+    c.sbfs = sbfCount();
+    c.i2cAddress = i2cAddress();
+    c.margin = margin();
+    c.registerFile = m_RegisterFile;
+    return c;
+}
+
+QString BoardSession::workFile(const char* name) const { return WorkDir_File(m_WorkDir, name); }
+
+void BoardSession::setI2cAddress(int address) {
+    if (m_I2cAddress.exchange(address, std::memory_order_acq_rel) != address) emit i2cAddressChanged(address);
 }
 
 bool BoardSession::monitoringWanted() const { return m_Link->isLive() && chipPresent() && sensing(); }

@@ -1,18 +1,25 @@
 // One evaluation board as the tool serves it: its link, the register image of
-// its chip, and what the tool knows and wants of it now (whether the chip
-// answers, whether sensing is on, which channels are monitored). The window
+// its chip, its configuration (working directory, family, channel and SBF
+// counts, chip address, margin, register file), and what the tool knows and
+// wants of it now (whether the chip answers, whether sensing is on, which
+// channels are monitored). The window
 // and each tkeval-cli run own one; nothing of it is process-wide, so one
 // process can serve several boards. Widget-free.
 //
-// The worker threads read the flags on every pass, so they are atomics; a
+// The worker threads read the flags and the numbers of the configuration on
+// every pass, so they are atomics; the texts of the configuration belong to
+// the owner's thread. A
 // change is announced on the thread that made it (queued to receivers on
 // other threads), and only when the value really changed.
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+
+#include "app/config.h"
 
 class BoardLink;
 class RegisterImage;
@@ -23,6 +30,7 @@ class BoardSession : public QObject {
     Q_PROPERTY(bool sensing READ sensing WRITE setSensing NOTIFY sensingChanged)
     Q_PROPERTY(
         quint16 monitoredChannels READ monitoredChannels WRITE setMonitoredChannels NOTIFY monitoredChannelsChanged)
+    Q_PROPERTY(int i2cAddress READ i2cAddress WRITE setI2cAddress NOTIFY i2cAddressChanged)
 
 public:
     explicit BoardSession(QObject* parent = nullptr);
@@ -32,6 +40,27 @@ public:
 
     BoardLink& link() const { return *m_Link; }
     RegisterImage& image() const { return *m_Image; }
+
+    // The configuration in use; counts are clamped to what the arrays hold.
+    // Set before the worker threads start (the address may change later).
+    void setConfig(const BoardConfig& config);
+    BoardConfig config() const;
+    QString workDir() const { return m_WorkDir; }
+    QString device() const { return m_Device; }
+    // A file of the working directory (config.ini, hint.txt, Log.txt...).
+    QString workFile(const char* name) const;
+    int family() const { return m_Family.load(std::memory_order_acquire); }
+    int channelCount() const { return m_Channels.load(std::memory_order_acquire); }
+    int sbfCount() const { return m_Sbfs.load(std::memory_order_acquire); }
+    float margin() const { return m_Margin.load(std::memory_order_acquire); }
+    // Where the register-file dialogs start: the file last saved or loaded.
+    QString registerFile() const { return m_RegisterFile; }
+    void setRegisterFile(const QString& path) { m_RegisterFile = path; }
+    // The 8-bit chip address as configured, and its low byte, as it goes out
+    // on the wire.
+    int i2cAddress() const { return m_I2cAddress.load(std::memory_order_acquire); }
+    void setI2cAddress(int address);
+    uint8_t chipAddress() const { return static_cast<uint8_t>(i2cAddress() & 0xFF); }
 
     // The chip answers at the configured address: the owner's verdict on
     // the chip-poll thread's probes (or its own probe).
@@ -55,6 +84,7 @@ signals:
     void chipPresentChanged(bool present);
     void sensingChanged(bool on);
     void monitoredChannelsChanged(quint16 mask);
+    void i2cAddressChanged(int address);
 
 private:
     std::unique_ptr<BoardLink> m_Link;
@@ -62,4 +92,12 @@ private:
     std::atomic<bool> m_ChipPresent{false};
     std::atomic<bool> m_Sensing{false};
     std::atomic<quint16> m_Monitored{0};
+    std::atomic<int> m_Family{0};
+    std::atomic<int> m_Channels{0};
+    std::atomic<int> m_Sbfs{0};
+    std::atomic<int> m_I2cAddress{0xB0};
+    std::atomic<float> m_Margin{0.0f};
+    QString m_WorkDir;
+    QString m_Device;
+    QString m_RegisterFile;
 };

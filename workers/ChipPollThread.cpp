@@ -2,7 +2,7 @@
 
 #include <QMutexLocker>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "link/BoardLink.h"
 #include "link/commands.h"
@@ -39,7 +39,7 @@ void ChipPollThread::Probe() {
         // Held around the whole exchange so the address and the reply belong
         // together even when the GUI thread sends commands of its own.
         QMutexLocker lock(&m_Link.exchangeLock());
-        const uint8_t dev = Chip_AddressByte();
+        const uint8_t dev = m_Session.chipAddress();
         result = Register_Read(m_Link, m_Image, dev, 0x00, 1);
     }
     // The owner's slots set the session's chipPresent; until the queued slot

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "link/BoardLink.h"
 #include "link/commands.h"
@@ -15,8 +15,8 @@ namespace {
 // hold and those whose data the family's channel tag can name. A channel
 // beyond the tag never passes the check; visiting it would stall the cycle on
 // it and starve every other selected channel.
-int ChannelLimit(int family) {
-    int limit = g_SizeOfChannel.load(std::memory_order_acquire);
+int ChannelLimit(int family, int configured) {
+    int limit = configured;
     if (limit > kMaxChannels) limit = kMaxChannels;
     if (limit > decode::Channel_Limit(family)) limit = decode::Channel_Limit(family);
     return limit < 0 ? 0 : limit;
@@ -84,7 +84,7 @@ MonitorSample MonitorThread::latestSample(int ch) const {
     s.wallMs = Wall_Ms();
     s.channel = ch;
     if (ch < 0 || ch >= kMaxChannels) return s;
-    s.sbfCount = std::clamp(g_SizeOfSBF.load(std::memory_order_acquire), 0, kMaxSbf);
+    s.sbfCount = m_Session.sbfCount();
     // All four, whatever the SBF count: the indicators show the third SBF even
     // on a chip configured with fewer.
     for (int k = 0; k < kMaxSbf; ++k) {
@@ -97,10 +97,10 @@ MonitorSample MonitorThread::latestSample(int ch) const {
 }
 
 int MonitorThread::Proc_Cycle() {
-    const int family = g_DeviceType.load(std::memory_order_acquire);
+    const int family = m_Session.family();
     if (!decode::Has_Monitor(family)) return 0;
 
-    const int limit = ChannelLimit(family);
+    const int limit = ChannelLimit(family, m_Session.channelCount());
     const uint16_t mask = m_Session.monitoredChannels();
     int ch = m_Selected.load(std::memory_order_acquire);
     // A channel no longer selected (or out of range) is neither read nor
@@ -111,7 +111,7 @@ int MonitorThread::Proc_Cycle() {
         m_Selected.store(static_cast<uint8_t>(ch), std::memory_order_release);
     }
 
-    const uint8_t dev = Chip_AddressByte();
+    const uint8_t dev = m_Session.chipAddress();
     const decode::CyclePlan plan = decode::Plan(family, ch);
     uint8_t img[256] = {};
 
@@ -130,7 +130,7 @@ int MonitorThread::Proc_Cycle() {
     for (int i = 0; i < plan.tagCount; ++i)
         if (!ReadRegs(dev, plan.tags[i].reg, plan.tags[i].len, img)) return 0;
     // Not yet switched over: the next cycle retries.
-    if (!decode::Channel_Check(family, img, ch, g_SizeOfSBF.load(std::memory_order_acquire))) return 0;
+    if (!decode::Channel_Check(family, img, ch, m_Session.sbfCount())) return 0;
     for (int i = 0; i < plan.dataCount; ++i)
         if (!ReadRegs(dev, plan.data[i].reg, plan.data[i].len, img)) return 0;
 

@@ -4,55 +4,60 @@
 #include <QtTest>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "platform/ini.h"
-#include "support/mw_harness.h"
+#include "workers/BoardSession.h"
 
-// Reads the configuration the way the main window does, in a scratch
+// Reads the configuration the way the main window does, from a scratch
 // working directory.
 class tst_Config : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString m_oldCwd;
 
     void Put(const char* name, const QByteArray& content) {
         QFile f(m_dir.filePath(QString::fromLatin1(name)));
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(content);
     }
-    QString ReadAll(QStringList* messages = nullptr) {
-        WorkDir_CaptureA();
-        WorkDir_Capture();
-        const QString device = Config_ReadSystem(messages);
-        Config_ReadI2C();
-        Config_ReadUser();
-        return device;
-    }
+    BoardConfig ReadAll(QStringList* messages = nullptr) { return Config_Read(m_dir.path(), messages); }
 
 private slots:
-    void initTestCase() {
-        m_oldCwd = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir.path()));
-    }
-    void cleanupTestCase() { QDir::setCurrent(m_oldCwd); }
     void init() {
         for (const char* f : {"system.ini", "config.ini", "Log.txt"})
             QFile::remove(m_dir.filePath(QString::fromLatin1(f)));
-        MwHarness::ResetGlobals();
     }
 
     void noFiles_defaults() {
-        const QString device = ReadAll();
-        QCOMPARE(device, QString("No Info"));
-        QCOMPARE(Window_Title(device), QString("Vantix(TM) Eval. Tool v5.10 - No Info"));
-        QCOMPARE(g_DeviceType.load(), 0);
-        QCOMPARE(g_SizeOfChannel.load(), 0);
-        QCOMPARE(g_SizeOfSBF.load(), 0);
-        QCOMPARE(g_I2C_Addr.load(), 0xB0);
-        QCOMPARE(Hex2(g_I2C_Addr), QString("B0"));
-        QCOMPARE(g_RegFilePath, QString());
-        QCOMPARE(g_AutoSen_Margin.load(), 0.6f);
+        const BoardConfig c = ReadAll();
+        QCOMPARE(c.workDir, m_dir.path());
+        QCOMPARE(c.device, QString("No Info"));
+        QCOMPARE(Window_Title(c.device), QString("Vantix(TM) Eval. Tool v5.10 - No Info"));
+        QCOMPARE(c.family, 0);
+        QCOMPARE(c.channels, 0);
+        QCOMPARE(c.sbfs, 0);
+        QCOMPARE(c.i2cAddress, 0xB0);
+        QCOMPARE(Hex2(c.i2cAddress), QString("B0"));
+        QCOMPARE(c.registerFile, QString());
+        QCOMPARE(c.margin, 0.6f);
+    }
+
+    // The files of the directory given are read, not those of the current
+    // directory: two boards of one process may have two working directories.
+    void readsTheGivenDirectory_notTheCurrentOne() {
+        Put("system.ini", "[SYSTEM]\nDEVICE=TK2C\nSIZEOFCHANNEL=8\nSIZEOFSBF=4\n");
+        QTemporaryDir other;
+        QFile f(other.filePath("system.ini"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[SYSTEM]\nDEVICE=TK1B\nSIZEOFCHANNEL=3\nSIZEOFSBF=1\n");
+        f.close();
+        const QString oldCwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(other.path()));
+        const BoardConfig c = ReadAll();
+        QDir::setCurrent(oldCwd);
+        QCOMPARE(c.device, QString("TK2C"));
+        QCOMPARE(c.family, 4);
+        QCOMPARE(c.channels, 8);
     }
 
     void deviceTable_data() {
@@ -69,12 +74,12 @@ private slots:
         QFETCH(QString, model);
         QFETCH(int, type);
         Put("system.ini", "[SYSTEM]\nDEVICE=" + model.toLatin1() + "\nSIZEOFCHANNEL=8\nSIZEOFSBF=4\n");
-        const QString device = ReadAll();
-        QCOMPARE(device, model);
-        QCOMPARE(g_DeviceType.load(), type);
-        QCOMPARE(Window_Title(device), "Vantix(TM) Eval. Tool v5.10 - " + model);
-        QCOMPARE(g_SizeOfChannel.load(), 8);
-        QCOMPARE(g_SizeOfSBF.load(), 4);
+        const BoardConfig c = ReadAll();
+        QCOMPARE(c.device, model);
+        QCOMPARE(c.family, type);
+        QCOMPARE(Window_Title(c.device), "Vantix(TM) Eval. Tool v5.10 - " + model);
+        QCOMPARE(c.channels, 8);
+        QCOMPARE(c.sbfs, 4);
     }
 
     void unknownDevice_keepsTheFamilyItHad() {
@@ -98,9 +103,9 @@ private slots:
         QFETCH(int, addr);
         QFETCH(QString, shown);
         Put("config.ini", "[I2C]\n" + line + "\n");
-        ReadAll();
-        QCOMPARE(g_I2C_Addr.load(), addr);
-        QCOMPARE(Hex2(g_I2C_Addr), shown);
+        const BoardConfig c = ReadAll();
+        QCOMPARE(c.i2cAddress, addr);
+        QCOMPARE(Hex2(c.i2cAddress), shown);
     }
 
     void margin_data() {
@@ -117,14 +122,12 @@ private slots:
         QFETCH(QByteArray, line);
         QFETCH(float, margin);
         Put("config.ini", "[AutoSen]\n" + line + "\n");
-        ReadAll();
-        QCOMPARE(g_AutoSen_Margin.load(), margin);
+        QCOMPARE(ReadAll().margin, margin);
     }
 
     void regFile_isTakenRaw() {
         Put("config.ini", "[PATH]\nREG_FILE = /data/regs, \"v2\"\\a.sf \n");
-        ReadAll();
-        QCOMPARE(g_RegFilePath, QString("/data/regs, \"v2\"\\a.sf"));
+        QCOMPARE(ReadAll().registerFile, QString("/data/regs, \"v2\"\\a.sf"));
     }
 
     void outOfRangeCounts_clampedLoggedAndReported_data() {
@@ -147,9 +150,9 @@ private slots:
         Put("system.ini", "[SYSTEM]\nDEVICE=TK2C\n" + counts + "\n");
         Put("Log.txt", "earlier record\n");
         QStringList messages;
-        ReadAll(&messages);
-        QCOMPARE(g_SizeOfChannel.load(), channels);
-        QCOMPARE(g_SizeOfSBF.load(), sbfs);
+        const BoardConfig c = ReadAll(&messages);
+        QCOMPARE(c.channels, channels);
+        QCOMPARE(c.sbfs, sbfs);
         QCOMPARE(messages, expected);
 
         QFile log(m_dir.filePath("Log.txt"));
@@ -167,13 +170,12 @@ private slots:
 
     void writeKey_goesToConfigIniOfTheWorkDir() {
         Put("config.ini", "# user notes\n[I2C]\nI2C_ADDR=B0\n");
-        WorkDir_Capture();
-        QVERIFY(Config_WriteKey("I2C", "I2C_ADDR", Hex2(0x5A)));
+        QVERIFY(Config_WriteKey(m_dir.path(), "I2C", "I2C_ADDR", Hex2(0x5A)));
         QCOMPARE(Ini_GetString(m_dir.filePath("config.ini"), "I2C", "I2C_ADDR", ""), QString("5A"));
-        QVERIFY(Config_WriteKey("PATH", "REG_FILE", "/tmp/a,b.sf"));
-        ReadAll();
-        QCOMPARE(g_I2C_Addr.load(), 0x5A);
-        QCOMPARE(g_RegFilePath, QString("/tmp/a,b.sf"));
+        QVERIFY(Config_WriteKey(m_dir.path(), "PATH", "REG_FILE", "/tmp/a,b.sf"));
+        const BoardConfig c = ReadAll();
+        QCOMPARE(c.i2cAddress, 0x5A);
+        QCOMPARE(c.registerFile, QString("/tmp/a,b.sf"));
     }
 
     void portArguments_data() {

@@ -5,7 +5,7 @@
 #include <QtTest>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "app/log.h"
 
 class tst_Log : public QObject {
@@ -19,8 +19,6 @@ class tst_Log : public QObject {
     }
 
 private slots:
-    void init() { g_WorkDirA = QFile::encodeName(m_dir.path()); }
-
     void timeStamp_millisecondsAfterAColon() {
         char out[64];
         Log_FormatTime(out, sizeof out, 2020, 3, 2, 9, 5, 3, 7);
@@ -29,7 +27,7 @@ private slots:
 
     void record_exactLayout() {
         QCOMPARE(
-            Log_Write("START", "========================================", "mainwindow/MainWindow.cpp", 42, 0), 1);
+            Log_Write(m_dir.path(), "START", "========================================", "mainwindow/MainWindow.cpp", 42, 0), 1);
         const QByteArray text = LogText();
         static const QRegularExpression re(
             "^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}:\\d{3}\tSTART\t={40}\t\tmainwindow/MainWindow.cpp\t42\n$");
@@ -37,11 +35,11 @@ private slots:
     }
 
     void appendZero_recreates_appendOne_adds() {
-        QCOMPARE(Log_Write("START", "first", "a.cpp", 1, 0), 1);
-        QCOMPARE(Log_Write("NOTE", "more", "a.cpp", 2, 1), 1);
+        QCOMPARE(Log_Write(m_dir.path(), "START", "first", "a.cpp", 1, 0), 1);
+        QCOMPARE(Log_Write(m_dir.path(), "NOTE", "more", "a.cpp", 2, 1), 1);
         QCOMPARE(LogText().count('\n'), 2);
         // A second start leaves only its own record.
-        QCOMPARE(Log_Write("START", "second", "a.cpp", 3, 0), 1);
+        QCOMPARE(Log_Write(m_dir.path(), "START", "second", "a.cpp", 3, 0), 1);
         const QByteArray text = LogText();
         QCOMPARE(text.count('\n'), 1);
         QVERIFY(text.contains("\tSTART\tsecond\t\ta.cpp\t3\n"));
@@ -49,7 +47,7 @@ private slots:
 
     void longTextsAndNulls_writtenWhole() {
         const QByteArray detail(3000, 'x');
-        QCOMPARE(Log_Write(nullptr, detail.constData(), nullptr, -1, 0), 1);
+        QCOMPARE(Log_Write(m_dir.path(), nullptr, detail.constData(), nullptr, -1, 0), 1);
         QVERIFY(LogText().endsWith("\t\t" + detail + "\t\t\t-1\n"));
     }
 
@@ -57,8 +55,7 @@ private slots:
         QString deep = m_dir.path();
         while (deep.size() < 400) deep += "/a_rather_long_directory_name";
         QVERIFY(QDir().mkpath(deep));
-        g_WorkDirA = QFile::encodeName(deep);
-        QCOMPARE(Log_Write("START", "deep", "f", 1, 0), 1);
+        QCOMPARE(Log_Write(deep, "START", "deep", "f", 1, 0), 1);
         QVERIFY(QFile::exists(deep + "/Log.txt"));
     }
 
@@ -69,9 +66,8 @@ private slots:
         QFile f(file);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.close();
-        g_WorkDirA = QFile::encodeName(file);
-        QCOMPARE(Log_Write("START", "x", "f", 1, 0), 0);
-        QCOMPARE(Log_Write("START", "x", "f", 1, 1), 0);
+        QCOMPARE(Log_Write(file, "START", "x", "f", 1, 0), 0);
+        QCOMPARE(Log_Write(file, "START", "x", "f", 1, 1), 0);
     }
 };
 

@@ -11,10 +11,10 @@
 #include <QTextEdit>
 #include <QtTest>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "mainwindow/MainWindow.h"
-#include "support/process_state.h"
 #include "ui_MainWindow.h"
+#include "workers/BoardSession.h"
 
 // The main window right after construction, each case in a fresh working
 // directory with its own INI files.
@@ -35,7 +35,6 @@ private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir::setCurrent(m_dir->path()));
-        Reset_ProcessState();
     }
     void cleanup() {
         QDir::setCurrent(m_oldCwd);
@@ -48,9 +47,9 @@ private slots:
         Put("Log.txt", "left from the run before\n");
         MainWindow w;
         QCOMPARE(w.windowTitle(), QString("Vantix(TM) Eval. Tool v5.10 - TK2C"));
-        QCOMPARE(g_DeviceType.load(), 4);
+        QCOMPARE(w.session()->family(), 4);
         QCOMPARE(w.ui->lineEdit_I2C_ADDR->text(), QString("B2"));
-        QCOMPARE(g_WorkDir, QDir::currentPath());
+        QCOMPARE(w.session()->workDir(), QDir::currentPath());
         QVERIFY(w.m_ConfigMessage.isEmpty());
 
         QFile log(m_dir->filePath("Log.txt"));
@@ -70,14 +69,14 @@ private slots:
         MainWindow w;
         QCOMPARE(w.windowTitle(), QString("Vantix(TM) Eval. Tool v5.10 - No Info"));
         QCOMPARE(w.ui->lineEdit_I2C_ADDR->text(), QString("B0"));
-        QCOMPARE(g_DeviceType.load(), 0);
+        QCOMPARE(w.session()->family(), 0);
     }
 
     void clampedCounts_shownInStatusBar() {
         Put("system.ini", "[SYSTEM]\nDEVICE=TK2C\nSIZEOFCHANNEL=17\nSIZEOFSBF=5\n");
         MainWindow w;
-        QCOMPARE(g_SizeOfChannel.load(), 16);
-        QCOMPARE(g_SizeOfSBF.load(), 4);
+        QCOMPARE(w.session()->channelCount(), 16);
+        QCOMPARE(w.session()->sbfCount(), 4);
         const QString shown = w.ui->statusBar->currentMessage();
         QVERIFY2(shown.contains("SIZEOFCHANNEL = 17") && shown.contains("SIZEOFSBF = 5"), qPrintable(shown));
     }

@@ -4,7 +4,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "autosen/SensitivityDialog.h"
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
@@ -17,6 +17,7 @@
 #include "ui_SnrDialog.h"
 #include "views/ChannelIndicator.h"
 #include "views/RegisterCell.h"
+#include "workers/BoardSession.h"
 #include "workers/MonitorThread.h"
 
 // The dialog driven through its buttons against the simulated board, with the

@@ -5,13 +5,14 @@
 #include <QTabWidget>
 #include <QtTest>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "platform/ini.h"
 #include "ui_MainWindow.h"
 #include "ui_RegisterCell.h"
 #include "ui_SnrDialog.h"
 #include "views/RegisterCell.h"
 #include "workdir_fixture.h"
+#include "workers/BoardSession.h"
 
 namespace {
 
@@ -53,8 +54,8 @@ private slots:
         MainWindow* w = wd.open();
         QVERIFY(w);
 
-        QCOMPARE(g_SizeOfChannel.load(), 8);
-        QCOMPARE(g_I2C_Addr.load(), 0xB4);
+        QCOMPARE(w->session()->channelCount(), 8);
+        QCOMPARE(w->session()->i2cAddress(), 0xB4);
         QVERIFY(w->registerCell(0) && !w->registerCell(1) && w->registerCell(2));
         QCOMPARE(w->ui->tabWidget->count(), 2);  // DEBUG.txt seen: the Debug tab stays
         QVERIFY(!wd.read("Log.txt").isEmpty());

@@ -6,7 +6,7 @@
 #include <QToolTip>
 #include <QtTest>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "platform/ini.h"
 #include "sim/SimPtyHost.h"
 #include "ui_MainWindow.h"
@@ -14,6 +14,7 @@
 #include "views/ChannelIndicator.h"
 #include "views/RegisterCell.h"
 #include "workdir_fixture.h"
+#include "workers/BoardSession.h"
 
 namespace {
 
@@ -79,8 +80,8 @@ private slots:
         QVERIFY(wd.write("system.ini", ini));
         MainWindow* w = wd.open();
         QVERIFY(w);
-        QCOMPARE(g_SizeOfChannel.load(), channels);
-        QCOMPARE(g_SizeOfSBF.load(), sbf);
+        QCOMPARE(w->session()->channelCount(), channels);
+        QCOMPARE(w->session()->sbfCount(), sbf);
         QCOMPARE(SinCount(w), channels);
         QCOMPARE(StatusText(w).contains(QStringLiteral("outside")), corrected);
         QVERIFY(wd.read("Log.txt").size() > 0);
@@ -96,9 +97,9 @@ private slots:
         QVERIFY(wd.write("config.ini", before));
         MainWindow* w = wd.open();
         QVERIFY(w);
-        QCOMPARE(g_I2C_Addr.load(), 0);  // unparsable: 0, as typed text would give
-        QCOMPARE(g_AutoSen_Margin.load(), 0.0f);
-        QVERIFY(g_RegFilePath.size() <= 1024);
+        QCOMPARE(w->session()->i2cAddress(), 0);  // unparsable: 0, as typed text would give
+        QCOMPARE(w->session()->margin(), 0.0f);
+        QVERIFY(w->session()->registerFile().size() <= 1024);
 
         w->ui->lineEdit_I2C_ADDR->setText(QStringLiteral("B2"));
         w->ui->pushButton_Setting_OK->click();

@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "mainwindow/MainWindow.h"
 #include "support/file_dialogs.h"
 #include "support/mw_harness.h"
@@ -30,7 +30,6 @@ public:
             m_window->close();
             delete m_window;
         }
-        MwHarness::ResetGlobals();
         if (!m_oldCwd.isEmpty()) QDir::setCurrent(m_oldCwd);
     }
     WorkdirWindow(const WorkdirWindow&) = delete;
@@ -49,7 +48,6 @@ public:
 
     // Starts the window with the directory as the working directory.
     MainWindow* open() {
-        MwHarness::ResetGlobals();
         m_oldCwd = QDir::currentPath();
         if (!QDir::setCurrent(m_path)) return nullptr;
         m_window = new MainWindow();

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "link/BoardLink.h"
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
@@ -70,9 +70,10 @@ inline bool ChipWidgetsEnabled(MainWindow* w, bool enabled) {
 
 // Every lamp shows whether its bit of mask is set.
 inline bool LampsShow(MainWindow* w, int mask) {
-    const QImage on = QPixmap(ChannelIndicator::TouchedImagePath()).toImage();
-    const QImage off = QPixmap(ChannelIndicator::IdleImagePath()).toImage();
-    for (int i = 0; i < g_SizeOfChannel.load() && i < kSinSlots; ++i) {
+    const int family = w->session()->family();
+    const QImage on = QPixmap(ChannelIndicator::TouchedImagePath(family)).toImage();
+    const QImage off = QPixmap(ChannelIndicator::IdleImagePath(family)).toImage();
+    for (int i = 0; i < w->session()->channelCount() && i < kSinSlots; ++i) {
         if (w->channelIndicators[i] == nullptr) continue;
         const QImage shown = w->channelIndicators[i]->ui->label_SIN_ICON->pixmap().toImage();
         if (shown != (((mask >> i) & 1) ? on : off)) return false;

@@ -10,6 +10,7 @@
 #include "fault_fixture.h"
 #include "ui_MainWindow.h"
 #include "views/RegisterCell.h"
+#include "workers/BoardSession.h"
 
 using namespace faults;
 
@@ -107,7 +108,7 @@ private slots:
 
         w->ui->pushButton_Setting_SearchI2C->click();
 
-        QCOMPARE(g_I2C_Addr.load(), 0xB6);
+        QCOMPARE(w->session()->i2cAddress(), 0xB6);
         QCOMPARE(w->ui->lineEdit_I2C_ADDR->text(), QStringLiteral("B6"));
         QVERIFY(h.waitForChip(8000));
         VerifyChipAnswering(w);

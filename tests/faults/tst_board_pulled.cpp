@@ -15,6 +15,7 @@
 #include "ui_SensitivityDialog.h"
 #include "ui_SnrDialog.h"
 #include "views/RegisterCell.h"
+#include "workers/BoardSession.h"
 
 using namespace faults;
 
@@ -164,7 +165,7 @@ private slots:
         QVERIFY(pull.pulled());
         QVERIFY(beat.beats() > 0);
         // No candidate answered: the address and the field are as they were.
-        QCOMPARE(g_I2C_Addr.load(), 0xB0);
+        QCOMPARE(w->session()->i2cAddress(), 0xB0);
         QCOMPARE(w->ui->lineEdit_I2C_ADDR->text(), QStringLiteral("B0"));
         VerifyOneWarning(boxes, h.simPath());
         VerifyDisconnected(w);

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
 #include "app/hintfile.h"
+#include "app/limits.h"
 #include "app/regfile.h"
 #include "data/LogReader.h"
 #include "link/BoardLink.h"

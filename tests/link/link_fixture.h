@@ -2,7 +2,7 @@
 // open on the peer's slave side, the rings reset and the link marked live.
 #pragma once
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "link/BoardLink.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"

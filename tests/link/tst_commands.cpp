@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "link/link_fixture.h"
-#include "support/process_state.h"
 
 namespace {
 
@@ -32,8 +31,6 @@ class tst_Commands : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { Reset_ProcessState(); }
-
     void exchange_data() {
         QTest::addColumn<QString>("op");
         QTest::addColumn<int>("a");

@@ -13,7 +13,6 @@
 
 #include "link/PortFailure.h"
 #include "link/link_fixture.h"
-#include "support/process_state.h"
 
 namespace {
 
@@ -48,8 +47,6 @@ class tst_ReceiveThread : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { Reset_ProcessState(); }
-
     void openPort_whileAnotherIsOpen_closesTheOldOne() {
         PtyPeer first;
         PtyPeer second;

@@ -5,7 +5,7 @@
 #include <QTextEdit>
 #include <QtTest>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "mainwindow/MainWindow.h"
 #include "support/mw_harness.h"
 #include "ui_ChannelIndicator.h"
@@ -14,6 +14,7 @@
 #include "views/ChannelIndicator.h"
 #include "views/MonitoringDialog.h"
 #include "views/SbfColumn.h"
+#include "workers/BoardSession.h"
 
 // The Debug tab's view and the event frames it decodes, with bytes put into
 // the debug ring the way the receive thread puts them there.
@@ -50,7 +51,7 @@ class tst_DebugView : public QObject {
 
     bool Lit(int ch) const {
         return w->channelIndicators[ch]->ui->label_SIN_ICON->pixmap().toImage() ==
-               QPixmap(ChannelIndicator::TouchedImagePath()).toImage();
+               QPixmap(ChannelIndicator::TouchedImagePath(w->session()->family())).toImage();
     }
 
     // What the view holds after inserting the bytes one by one, each at the

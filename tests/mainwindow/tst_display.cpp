@@ -3,7 +3,7 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/MonitorSample.h"
 #include "data/RegisterImage.h"
 #include "data/SampleStream.h"
@@ -17,6 +17,7 @@
 #include "views/MonitoringDialog.h"
 #include "views/RegisterCell.h"
 #include "views/SbfColumn.h"
+#include "workers/BoardSession.h"
 #include "workers/MonitorThread.h"
 
 // The main window's live display slots, driven directly, without a board.
@@ -42,12 +43,12 @@ class tst_Display : public QObject {
     }
     // A publication of channel ch as the monitoring thread makes it, values
     // still to be filled in.
-    static MonitorSample Sample(int ch) {
+    static MonitorSample Sample(const MainWindow* w, int ch) {
         MonitorSample s;
         s.tMs = Steady_Ms();
         s.wallMs = Wall_Ms();
         s.channel = ch;
-        s.sbfCount = g_SizeOfSBF.load();
+        s.sbfCount = w->session()->sbfCount();
         return s;
     }
     // Into the window's sample stream, as the monitoring thread publishes.
@@ -124,7 +125,7 @@ private slots:
         MwHarness h(Offline("TK2C", 8, 3));
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
-        MonitorSample five = Sample(5);
+        MonitorSample five = Sample(h.window(), 5);
         for (int s = 0; s < kMaxSbf; ++s) {
             five.ref[s] = static_cast<uint16_t>(1000 + s);
             five.sense[s] = static_cast<uint16_t>(2000 + s);
@@ -158,7 +159,7 @@ private slots:
     void monitor_oneSbf_indicatorStillIndexTwo() {
         MwHarness h(Offline("TK2C", 4, 1));
         QVERIFY2(h.start(), qPrintable(h.error()));
-        MonitorSample one = Sample(1);
+        MonitorSample one = Sample(h.window(), 1);
         one.ref[0] = 1;
         one.ref[2] = 333;
         one.sense[2] = 444;
@@ -173,7 +174,7 @@ private slots:
         MwHarness h(Offline("TK2C", 4, 4));
         QVERIFY2(h.start(), qPrintable(h.error()));
         h.window()->ui->pushButton_Dlg->click();
-        Monitor(h.window(), Sample(200));  // must neither crash nor touch a column
+        Monitor(h.window(), Sample(h.window(), 200));  // must neither crash nor touch a column
         QCOMPARE(h.window()->monitoringDialog()->lastMarkedChannel(), 0);
     }
 

@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/SampleStream.h"
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"

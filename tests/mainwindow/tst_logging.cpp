@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/LogPlayer.h"
 #include "data/LogReader.h"
 #include "data/LogRecorder.h"
@@ -25,6 +25,7 @@
 #include "views/MonitoringDialog.h"
 #include "views/ReplayBar.h"
 #include "views/SbfColumn.h"
+#include "workers/BoardSession.h"
 
 namespace {
 
@@ -188,7 +189,7 @@ private slots:
         QCOMPARE(int(w->sampleStream()->touchMask()), 0x4);
         QVERIFY(w->channelIndicators[2]->ui->label_SIN_ICON->isEnabled());  // drawn green, not greyed
         QCOMPARE(w->channelIndicators[2]->ui->label_SIN_ICON->pixmap().toImage(),
-                 QPixmap(ChannelIndicator::TouchedImagePath()).toImage());
+                 QPixmap(ChannelIndicator::TouchedImagePath(w->session()->family())).toImage());
 
         // Stopping returns to the plain disconnected window.
         auto* bar = w->findChild<ReplayBar*>();

@@ -5,7 +5,7 @@
 #include <QtTest>
 #include <functional>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/SampleStream.h"
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
@@ -18,6 +18,7 @@
 #include "views/MonitoringDialog.h"
 #include "views/RegisterCell.h"
 #include "views/SbfColumn.h"
+#include "workers/BoardSession.h"
 
 // Live touch and monitoring against the simulated board, from the board's
 // event frames and the processing thread's publications to the lamps, the
@@ -43,7 +44,7 @@ class tst_Monitoring : public QObject {
 
     static bool Lit(MainWindow* w, int ch) {
         return w->channelIndicators[ch]->ui->label_SIN_ICON->pixmap().toImage() ==
-               QPixmap(ChannelIndicator::TouchedImagePath()).toImage();
+               QPixmap(ChannelIndicator::TouchedImagePath(w->session()->family())).toImage();
     }
 
     // The indicator of ch shows the simulator's values of the third SBF.

@@ -1,7 +1,7 @@
 #include <QtTest>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "link/ReceiveThread.h"
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
@@ -9,6 +9,7 @@
 #include "ui_MainWindow.h"
 #include "ui_RegisterCell.h"
 #include "views/RegisterCell.h"
+#include "workers/BoardSession.h"
 #include "workers/ChipPollThread.h"
 #include "workers/MonitorThread.h"
 

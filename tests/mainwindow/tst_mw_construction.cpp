@@ -2,7 +2,7 @@
 #include <QtTest>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "link/ReceiveThread.h"
 #include "mainwindow/MainWindow.h"
 #include "support/mw_harness.h"
@@ -14,6 +14,7 @@
 #include "views/MonitoringDialog.h"
 #include "views/RegisterCell.h"
 #include "views/SbfColumn.h"
+#include "workers/BoardSession.h"
 #include "workers/ChipPollThread.h"
 #include "workers/MonitorThread.h"
 
@@ -225,7 +226,7 @@ private slots:
         QCOMPARE(field->text(), QString("b4"));
         QTest::keyClick(field, Qt::Key(key));
         QCOMPARE(field->text(), QString("B4"));
-        QCOMPARE(g_I2C_Addr.load(), 0xB4);
+        QCOMPARE(h.window()->session()->i2cAddress(), 0xB4);
         QVERIFY(h.readFile("config.ini").contains("[I2C]\nI2C_ADDR=B4\n"));
     }
 };

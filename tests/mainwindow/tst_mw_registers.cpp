@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
@@ -8,6 +8,7 @@
 #include "ui_MainWindow.h"
 #include "ui_RegisterCell.h"
 #include "views/RegisterCell.h"
+#include "workers/BoardSession.h"
 
 namespace {
 
@@ -137,7 +138,7 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         h.window()->ui->lineEdit_I2C_ADDR->setText(typed);
         h.window()->ui->pushButton_Setting_OK->click();
-        QCOMPARE(g_I2C_Addr.load(), addr);
+        QCOMPARE(h.window()->session()->i2cAddress(), addr);
         QCOMPARE(h.window()->ui->lineEdit_I2C_ADDR->text(), shown);
         QVERIFY(h.readFile("config.ini").contains("[I2C]\nI2C_ADDR=" + shown.toLatin1() + "\n"));
         if (addr == 0x1B0) {
@@ -157,7 +158,7 @@ private slots:
         // A second search from inside the first's waits is not run.
         QTimer::singleShot(0, h.window(), [&] { h.window()->onSearchI2cClicked(); });
         h.window()->ui->pushButton_Setting_SearchI2C->click();
-        QCOMPARE(g_I2C_Addr.load(), 0xB6);
+        QCOMPARE(h.window()->session()->i2cAddress(), 0xB6);
         QCOMPARE(h.window()->ui->lineEdit_I2C_ADDR->text(), QString("B6"));
         QVERIFY(h.readFile("config.ini").contains("I2C_ADDR=B6\n"));
         const QList<int> probes = Probes(h);
@@ -173,7 +174,7 @@ private slots:
         h.sim()->setAddr(0xC0);
         const QByteArray config = h.readFile("config.ini");
         h.window()->ui->pushButton_Setting_SearchI2C->click();
-        QCOMPARE(g_I2C_Addr.load(), 0xB0);
+        QCOMPARE(h.window()->session()->i2cAddress(), 0xB0);
         QCOMPARE(h.window()->ui->lineEdit_I2C_ADDR->text(), QString("B0"));
         QCOMPARE(h.readFile("config.ini"), config);
         QCOMPARE(Probes(h).count(0xBE), 1);

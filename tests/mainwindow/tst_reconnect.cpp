@@ -13,13 +13,14 @@
 #include <QtTest>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "link/PortDiscovery.h"
 #include "link/PortWatcher.h"
 #include "mainwindow/MainWindow.h"
 #include "support/mw_harness.h"
 #include "support/pty_peer.h"
 #include "ui_MainWindow.h"
+#include "workers/BoardSession.h"
 
 namespace {
 

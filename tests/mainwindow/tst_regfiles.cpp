@@ -14,7 +14,7 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "mainwindow/MainWindow.h"
 #include "platform/ini.h"
 #include "sim/SimPtyHost.h"
@@ -24,6 +24,7 @@
 #include "ui_RegisterCell.h"
 #include "ui_SnrDialog.h"
 #include "views/RegisterCell.h"
+#include "workers/BoardSession.h"
 
 namespace {
 
@@ -92,7 +93,7 @@ private slots:
             QVERIFY(dlg.saving());
             QCOMPARE(dlg.parent(), w);
             QCOMPARE(dlg.filters(), QStringList{"register files (*.sf)"});
-            QCOMPARE(g_RegFilePath, QString());
+            QCOMPARE(w->session()->registerFile(), QString());
             QCOMPARE(RememberedPath(h), QString("<missing>"));
             QCOMPARE(w->ui->lineEdit_File->text(), QString());
         }
@@ -103,7 +104,7 @@ private slots:
         QVERIFY(dlg.seen());
         QCOMPARE(ReadAll(path), QByteArray("w05A0\nw100F\nw20\n"));
         QCOMPARE(w->ui->lineEdit_File->text(), path);
-        QCOMPARE(g_RegFilePath, path);
+        QCOMPARE(w->session()->registerFile(), path);
         QCOMPARE(RememberedPath(h), path);
         QVERIFY2(StatusText(w).contains("3 register"), qPrintable(StatusText(w)));
     }

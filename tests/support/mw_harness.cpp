@@ -11,12 +11,12 @@
 #include <QTest>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
-#include "support/process_state.h"
 #include "ui_MainWindow.h"
+#include "workers/BoardSession.h"
 
 QVector<int> MwOptions::DefaultHintAddrs() {
     QVector<int> addrs;
@@ -90,7 +90,6 @@ bool MwHarness::writeFiles() {
 }
 
 bool MwHarness::start() {
-    ResetGlobals();
     // The board here lives in this process and shares its cores with the
     // window, the tool's threads and whatever else the machine runs, so it can
     // miss the 100 ms a real board never misses. A missed reply would turn a
@@ -185,15 +184,12 @@ void MwHarness::tearDown() {
         m_sim->stop();
         m_sim.reset();
     }
-    ResetGlobals();
     if (!m_oldCwd.isEmpty()) {
         QDir::setCurrent(m_oldCwd);
         m_oldCwd.clear();
     }
     m_dir.reset();
 }
-
-void MwHarness::ResetGlobals() { Reset_ProcessState(); }
 
 // --- message boxes ----------------------------------------------------------------
 

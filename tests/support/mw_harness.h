@@ -91,13 +91,10 @@ public:
     QByteArray readFile(const QString& name) const;
     bool writeFile(const QString& name, const QByteArray& content) const;
 
-    // Closes and deletes the window, stops the board, restores the globals and
-    // the previous working directory. Called by the destructor; safe twice.
+    // Closes and deletes the window, stops the board and restores the
+    // previous working directory. Called by the destructor; safe twice.
     void tearDown();
 
-    // Puts every process-wide value back to its start value
-    // (Reset_ProcessState).
-    static void ResetGlobals();
     // "[Rxx]" lines for the given addresses, empty lines elsewhere, up to the
     // highest address.
     static QByteArray HintFor(const QVector<int>& addrs);

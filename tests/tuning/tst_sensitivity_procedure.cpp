@@ -5,9 +5,8 @@
 #include <QtTest>
 #include <map>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/SampleStream.h"
-#include "support/mw_harness.h"
 #include "tuning/MonitorNarrowing.h"
 #include "tuning/SensitivityProcedure.h"
 #include "tuning/SensitivityProposal.h"
@@ -54,8 +53,6 @@ class tst_SensitivityProcedure : public QObject {
     Q_OBJECT
 
 private slots:
-    void cleanup() { MwHarness::ResetGlobals(); }
-
     // A channel that stops being read must not keep feeding the proposal: its
     // one sample counts once, however long the window waits.
     void stalledChannel_countsItsSampleOnce() {

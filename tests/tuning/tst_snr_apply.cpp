@@ -95,7 +95,7 @@ void tst_snr_apply::apply() {
     RegisterImage image;
     QSignalSpy written(&image, &RegisterImage::written);
     const SnrApplyOutcome out =
-        Snr_ApplyRecommended(link.link, image, {Recommend(0, 30), Recommend(1, 40), Recommend(2, 50)}, 4);
+        Snr_ApplyRecommended(link.link, image, 0xB0, {Recommend(0, 30), Recommend(1, 40), Recommend(2, 50)}, 4);
     link.peer.stopResponder();
     QCOMPARE(out.ok, ok);
     for (const QString& s : says) QVERIFY2(out.message.contains(s), qPrintable(out.message));

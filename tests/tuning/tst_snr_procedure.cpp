@@ -2,11 +2,10 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/SampleStream.h"
 #include "tuning/SnrProcedure.h"
 #include "workers/BoardSession.h"
-#include "support/mw_harness.h"
 
 // The guided test fed by hand through a stream, without a board: which
 // samples count, when phases change, and that the mask and Sense always go
@@ -28,10 +27,12 @@ struct Rig {
     QVector<bool> senseCalls;
 
     explicit Rig(BoardSession* board = nullptr) : session(board ? *board : ownSession) {
-        g_DeviceType = 4;
-        g_SizeOfChannel = 8;
-        g_SizeOfSBF = 4;
-        g_AutoSen_Margin = 0.6f;
+        BoardConfig config;
+        config.family = 4;
+        config.channels = 8;
+        config.sbfs = 4;
+        config.margin = 0.6f;
+        session.setConfig(config);
         session.setMonitoredChannels(0x0081);
         session.setSensing(false);
         proc.setSession(&session);
@@ -68,8 +69,6 @@ class tst_snr_procedure : public QObject {
     Q_OBJECT
 
 private slots:
-    void cleanup() { MwHarness::ResetGlobals(); }
-
     void fullRun_chipTouchAndManualStart();
     void releaseEarly_pausesKeepingSamples();
     void touchWhileHandsOff_restartsCollection();

@@ -2,8 +2,7 @@
 #include <QLabel>
 #include <QtTest>
 
-#include "app/globals.h"
-#include "support/process_state.h"
+#include "app/limits.h"
 #include "ui_ChannelIndicator.h"
 #include "ui_SbfColumn.h"
 #include "views/ChannelIndicator.h"
@@ -13,7 +12,6 @@ class tst_ChannelIndicator : public QObject {
 
 private slots:
     void initTestCase() { Q_INIT_RESOURCE(resources); }
-    void cleanup() { Reset_ProcessState(); }
 
     void construction_titleCarriesChannelNumber_data();
     void construction_titleCarriesChannelNumber();
@@ -31,7 +29,7 @@ void tst_ChannelIndicator::construction_titleCarriesChannelNumber_data() {
 void tst_ChannelIndicator::construction_titleCarriesChannelNumber() {
     QFETCH(int, channel);
     QFETCH(QString, title);
-    ChannelIndicator sin(nullptr, channel);
+    ChannelIndicator sin(nullptr, channel, 0);
     QCOMPARE(sin.ui->label_SIN_TITLE->text(), title);
     QCOMPARE(sin.channel(), channel);
 }
@@ -57,11 +55,10 @@ void tst_ChannelIndicator::construction_lampIsIdleImageOfFamily() {
     QFETCH(QString, idle);
     QFETCH(QString, touched);
     QFETCH(int, size);
-    g_DeviceType = family;
-    QCOMPARE(ChannelIndicator::IdleImagePath(), idle);
-    QCOMPARE(ChannelIndicator::TouchedImagePath(), touched);
+    QCOMPARE(ChannelIndicator::IdleImagePath(family), idle);
+    QCOMPARE(ChannelIndicator::TouchedImagePath(family), touched);
 
-    ChannelIndicator sin(nullptr, 0);
+    ChannelIndicator sin(nullptr, 0, family);
     // Both sides go through QPixmap so that they share its pixel format.
     const QImage expected = QPixmap(idle).toImage();
     QVERIFY2(!expected.isNull(), "lamp image missing from the resources");

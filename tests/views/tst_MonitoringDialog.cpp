@@ -5,7 +5,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "ui_ChannelIndicator.h"
 #include "ui_MonitoringDialog.h"
 #include "ui_SbfColumn.h"
@@ -21,9 +21,11 @@ const QString kTitleIdle = QStringLiteral("color: rgb(255, 255, 255);\n backgrou
 const QString kDiffMarked = QStringLiteral("color: rgb(255, 0, 0);");
 const QString kOffsetInvalid = QStringLiteral("color: rgb(255, 0, 0);\n background-color: rgb(0, 0, 0);");
 
-void SetCounts(int sbfs, int channels) {
-    g_SizeOfSBF = sbfs;
-    g_SizeOfChannel = channels;
+void SetCounts(BoardSession& session, int sbfs, int channels) {
+    BoardConfig config = session.config();
+    config.sbfs = sbfs;
+    config.channels = channels;
+    session.setConfig(config);
 }
 
 // Four SBFs of one channel, distinct per SBF so a mixed-up index shows.
@@ -51,7 +53,6 @@ class tst_MonitoringDialog : public QObject {
 private slots:
     // A fresh board per test: its monitored channels start empty.
     void init() { m_Session = std::make_unique<BoardSession>(); }
-    void cleanup() { SetCounts(0, 0); }
 
     // one channel column
     void column_panel0_checkBoxDrivesOwnMaskBit();
@@ -81,7 +82,7 @@ private:
 };
 
 void tst_MonitoringDialog::column_panel0_checkBoxDrivesOwnMaskBit() {
-    SetCounts(1, 8);
+    SetCounts(*m_Session, 1, 8);
     m_Session->setMonitoredChannels(0x0101);
     SbfColumn col(nullptr, 3, 0, m_Session.get());
     QVERIFY(col.CheckBox_MON_En);
@@ -99,7 +100,7 @@ void tst_MonitoringDialog::column_panel0_checkBoxDrivesOwnMaskBit() {
 }
 
 void tst_MonitoringDialog::column_otherPanel_hasNoCheckBoxAndLeavesMask() {
-    SetCounts(2, 8);
+    SetCounts(*m_Session, 2, 8);
     m_Session->setMonitoredChannels(0x0101);
     SbfColumn col(nullptr, 3, 1, m_Session.get());
     QVERIFY(!col.CheckBox_MON_En);
@@ -108,7 +109,7 @@ void tst_MonitoringDialog::column_otherPanel_hasNoCheckBoxAndLeavesMask() {
 }
 
 void tst_MonitoringDialog::column_channel15_usesTopBit() {
-    SetCounts(1, 16);
+    SetCounts(*m_Session, 1, 16);
     m_Session->setMonitoredChannels(0x8000);
     SbfColumn col(nullptr, 15, 0, m_Session.get());
     QVERIFY(col.CheckBox_MON_En->isChecked());
@@ -117,7 +118,7 @@ void tst_MonitoringDialog::column_channel15_usesTopBit() {
 }
 
 void tst_MonitoringDialog::construction_twoSbfsEightChannels() {
-    SetCounts(2, 8);
+    SetCounts(*m_Session, 2, 8);
     // Built late (on first use), the boxes show the mask as it stands and
     // leave it alone.
     m_Session->setMonitoredChannels(0x00A5);
@@ -149,13 +150,13 @@ void tst_MonitoringDialog::construction_twoSbfsEightChannels() {
 }
 
 void tst_MonitoringDialog::construction_sixteenChannelsFillColumnArray() {
-    SetCounts(1, 16);
+    SetCounts(*m_Session, 1, 16);
     MonitoringDialog dlg(nullptr, m_Session.get());
     for (int c = 0; c < kMaxChannels; ++c) QVERIFY(dlg.widget_SBF[0]->widget_sense[c]);
 }
 
 void tst_MonitoringDialog::construction_countsAboveLimitsAreClamped() {
-    SetCounts(7, 20);
+    SetCounts(*m_Session, 7, 20);
     MonitoringDialog dlg(nullptr, m_Session.get());
     QCOMPARE(dlg.sbfCount(), kMaxSbf);
     for (int s = 0; s < kMaxSbf; ++s) QCOMPARE(dlg.widget_SBF[s]->channelCount(), kMaxChannels);
@@ -166,12 +167,12 @@ void tst_MonitoringDialog::construction_countsAboveLimitsAreClamped() {
 }
 
 void tst_MonitoringDialog::construction_zeroCounts_emptyPanelsAndInertButtons() {
-    SetCounts(1, 0);
+    SetCounts(*m_Session, 1, 0);
     MonitoringDialog noChannels(nullptr, m_Session.get());
     QCOMPARE(noChannels.widget_SBF[0]->channelCount(), 0);
     QVERIFY(!noChannels.widget_SBF[0]->findChild<SbfColumn*>());
 
-    SetCounts(0, 8);
+    SetCounts(*m_Session, 0, 8);
     MonitoringDialog noPanels(nullptr, m_Session.get());
     QCOMPARE(m_Session->monitoredChannels(), uint16_t(0));
     m_Session->setMonitoredChannels(0x0005);
@@ -181,7 +182,7 @@ void tst_MonitoringDialog::construction_zeroCounts_emptyPanelsAndInertButtons() 
 }
 
 void tst_MonitoringDialog::buttons_clearAllThenSelectAll() {
-    SetCounts(2, 8);
+    SetCounts(*m_Session, 2, 8);
     MonitoringDialog dlg(nullptr, m_Session.get());
     m_Session->setChannelMonitored(15, true);  // a bit the dialog does not own
 
@@ -195,7 +196,7 @@ void tst_MonitoringDialog::buttons_clearAllThenSelectAll() {
 }
 
 void tst_MonitoringDialog::updateChannel_valuesUnscaledInEveryPanel() {
-    SetCounts(3, 4);
+    SetCounts(*m_Session, 3, 4);
     MonitoringDialog dlg(nullptr, m_Session.get());
     const Values v = MakeValues(0);
     dlg.Update_RefCnt(2, v.ref);
@@ -212,7 +213,7 @@ void tst_MonitoringDialog::updateChannel_valuesUnscaledInEveryPanel() {
 }
 
 void tst_MonitoringDialog::updateChannel_onlyLastChannelIsRed() {
-    SetCounts(2, 8);
+    SetCounts(*m_Session, 2, 8);
     MonitoringDialog dlg(nullptr, m_Session.get());
     const Values v = MakeValues(0);
     dlg.Update_Channel(3, v.sen, v.diff, v.offset);
@@ -225,7 +226,7 @@ void tst_MonitoringDialog::updateChannel_onlyLastChannelIsRed() {
 }
 
 void tst_MonitoringDialog::updateChannel_sameChannelTwice_staysRed() {
-    SetCounts(1, 4);
+    SetCounts(*m_Session, 1, 4);
     MonitoringDialog dlg(nullptr, m_Session.get());
     const Values v = MakeValues(0);
     dlg.Update_Channel(0, v.sen, v.diff, v.offset);
@@ -234,7 +235,7 @@ void tst_MonitoringDialog::updateChannel_sameChannelTwice_staysRed() {
 }
 
 void tst_MonitoringDialog::updateTouch_mask0005_fourChannels() {
-    SetCounts(3, 4);
+    SetCounts(*m_Session, 3, 4);
     MonitoringDialog dlg(nullptr, m_Session.get());
     dlg.Update_Touch(0x0005);
     for (int s = 0; s < 3; ++s)
@@ -250,7 +251,7 @@ void tst_MonitoringDialog::updateTouch_mask0005_fourChannels() {
 }
 
 void tst_MonitoringDialog::updateSbfStatus_status05_threeSbfs() {
-    SetCounts(3, 4);
+    SetCounts(*m_Session, 3, 4);
     MonitoringDialog dlg(nullptr, m_Session.get());
     dlg.Update_SbfStatus(1, 0x05);
     QCOMPARE(dlg.widget_SBF[0]->widget_sense[1]->ui->label_OFFSET_PER->styleSheet(), QString());
@@ -264,7 +265,7 @@ void tst_MonitoringDialog::updateSbfStatus_status05_threeSbfs() {
 }
 
 void tst_MonitoringDialog::updates_outOfRangeChannel_ignored() {
-    SetCounts(2, 4);
+    SetCounts(*m_Session, 2, 4);
     MonitoringDialog dlg(nullptr, m_Session.get());
     const Values v = MakeValues(0);
     dlg.Update_Channel(1, v.sen, v.diff, v.offset);
@@ -288,10 +289,9 @@ void tst_MonitoringDialog::updates_outOfRangeChannel_ignored() {
 }
 
 void tst_MonitoringDialog::updates_countsRaisedAfterConstruction_stayInsideBuiltColumns() {
-    SetCounts(1, 2);
+    SetCounts(*m_Session, 1, 2);
     MonitoringDialog dlg(nullptr, m_Session.get());
-    g_SizeOfSBF = 4;
-    g_SizeOfChannel = 16;
+    SetCounts(*m_Session, 4, 16);
     const Values v = MakeValues(0);
     dlg.Update_Touch(0xFFFF);
     dlg.Update_Channel(9, v.sen, v.diff, v.offset);

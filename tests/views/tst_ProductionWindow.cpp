@@ -5,12 +5,13 @@
 #include <QtTest>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
 #include "support/mw_harness.h"
 #include "ui_MainWindow.h"
 #include "views/ProductionWindow.h"
+#include "workers/BoardSession.h"
 
 class tst_ProductionWindow : public QObject {
     Q_OBJECT
@@ -81,7 +82,7 @@ void tst_ProductionWindow::passThenFail_countsAndStoresEachRun() {
     delete w;
     ProductionWindow* again = open(h);
     QCOMPARE(again->windowTitle(), QStringLiteral("Production test - panel B"));
-    QCOMPARE(Config_ReadKey("PRODUCTION", "LIMITS"), h.filePath("limits.json"));
+    QCOMPARE(Config_ReadKey(h.dir(), "PRODUCTION", "LIMITS"), h.filePath("limits.json"));
 }
 
 void tst_ProductionWindow::refusedLimits_showTheReasonAndStartNothing() {

@@ -9,14 +9,14 @@
 #include <memory>
 #include <thread>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "link/BoardLink.h"
 #include "link/ReceiveThread.h"
-#include "support/process_state.h"
 #include "support/pty_peer.h"
 #include "ui_RegisterCell.h"
 #include "views/RegisterCell.h"
+#include "workers/BoardSession.h"
 
 namespace {
 // A chip behind the pseudo-terminal board whose register 0x2A keeps only its
@@ -63,7 +63,6 @@ public:
     OpenLink(BoardWithChip& board, BoardLink& link) : m_Link(link) {
         m_Opened = link.receiver()->Open_Port(board.peer().slavePath()) == 1;
         link.setLive(true);
-        g_I2C_Addr = 0xB0;
         link.receiver()->start();
     }
     ~OpenLink() {
@@ -107,16 +106,17 @@ private slots:
     void returnWithBoard_cellDeletedWhileWaiting_isSafe();
 
 private:
-    RegisterImage m_Image;
-    // A fresh one per test; on the heap, like every started thread object
-    // (see link_fixture.h). Not opened, it answers every command with 'A'.
-    std::unique_ptr<BoardLink> m_Link;
+    // A fresh board per test. Its link is not opened unless a test opens
+    // it: it answers every command with 'A'.
+    std::unique_ptr<BoardSession> m_Session;
+    RegisterImage* m_Image = nullptr;
+    BoardLink* m_Link = nullptr;
 };
 
 void tst_RegisterCell::init() {
-    Reset_ProcessState();
-    m_Image.clear();
-    m_Link = std::make_unique<BoardLink>();
+    m_Session = std::make_unique<BoardSession>();
+    m_Image = &m_Session->image();
+    m_Link = &m_Session->link();
 }
 
 void tst_RegisterCell::construction_captionMaskAndInitialText_data() {
@@ -131,7 +131,7 @@ void tst_RegisterCell::construction_captionMaskAndInitialText_data() {
 void tst_RegisterCell::construction_captionMaskAndInitialText() {
     QFETCH(int, address);
     QFETCH(QString, caption);
-    RegisterCell cell(nullptr, address, &m_Image, m_Link.get());
+    RegisterCell cell(nullptr, address, m_Session.get());
     QCOMPARE(cell.ui->label_Addr->text(), caption);
     QCOMPARE(cell.address(), static_cast<uint8_t>(address & 0xFF));
     // Qt reports the mask without ";" when the blank is the default space.
@@ -154,20 +154,20 @@ void tst_RegisterCell::returnOrEnter_noPort_fieldShowsRegisterImage() {
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(QString, typed);
-    RegisterCell cell(nullptr, 0x2A, &m_Image, m_Link.get());
-    m_Image.store(0x2A, 0xC5);
-    m_Image.store(0x2B, 0x11);
+    RegisterCell cell(nullptr, 0x2A, m_Session.get());
+    m_Image->store(0x2A, 0xC5);
+    m_Image->store(0x2B, 0x11);
     cell.ui->lineEdit_data->setText(typed);
 
     QTest::keyClick(cell.ui->lineEdit_data, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
 
     QCOMPARE(cell.ui->lineEdit_data->text(), QStringLiteral("C5"));
-    QCOMPARE(m_Image.value(0x2A), uint8_t(0xC5));
-    QCOMPARE(m_Image.value(0x2B), uint8_t(0x11));
+    QCOMPARE(m_Image->value(0x2A), uint8_t(0xC5));
+    QCOMPARE(m_Image->value(0x2B), uint8_t(0x11));
 }
 
 void tst_RegisterCell::returnOrEnter_keyStillReachesLineEdit() {
-    RegisterCell cell(nullptr, 0x10, &m_Image, m_Link.get());
+    RegisterCell cell(nullptr, 0x10, m_Session.get());
     QSignalSpy spy(cell.ui->lineEdit_data, &QLineEdit::returnPressed);
     QTest::keyClick(cell.ui->lineEdit_data, Qt::Key_Return);
     QCOMPARE(spy.count(), 1);
@@ -184,8 +184,8 @@ void tst_RegisterCell::otherKeys_sendNothingAndKeepTypedText_data() {
 
 void tst_RegisterCell::otherKeys_sendNothingAndKeepTypedText() {
     QFETCH(int, key);
-    RegisterCell cell(nullptr, 0x2A, &m_Image, m_Link.get());
-    m_Image.store(0x2A, 0xC5);
+    RegisterCell cell(nullptr, 0x2A, m_Session.get());
+    m_Image->store(0x2A, 0xC5);
     cell.ui->lineEdit_data->setText(QStringLiteral("1F"));
     QTest::keyClick(cell.ui->lineEdit_data, Qt::Key(key));
     // Had an exchange run, the field would now show the image's C5.
@@ -193,8 +193,8 @@ void tst_RegisterCell::otherKeys_sendNothingAndKeepTypedText() {
 }
 
 void tst_RegisterCell::otherObjects_areIgnored() {
-    RegisterCell cell(nullptr, 0x2A, &m_Image, m_Link.get());
-    m_Image.store(0x2A, 0xC5);
+    RegisterCell cell(nullptr, 0x2A, m_Session.get());
+    m_Image->store(0x2A, 0xC5);
     QLineEdit other;
     other.installEventFilter(&cell);
     cell.ui->lineEdit_data->setText(QStringLiteral("1F"));
@@ -240,8 +240,8 @@ void tst_RegisterCell::returnWithBoard_writesTypedValueAndShowsReadBack() {
     OpenLink link(board, *m_Link);
     QVERIFY(link.opened());
 
-    RegisterCell cell(nullptr, address, &m_Image, m_Link.get());
-    QSignalSpy writes(&m_Image, &RegisterImage::written);
+    RegisterCell cell(nullptr, address, m_Session.get());
+    QSignalSpy writes(m_Image, &RegisterImage::written);
     cell.ui->lineEdit_data->setText(typed);
     QTest::keyClick(cell.ui->lineEdit_data, Qt::Key_Return);
 
@@ -257,7 +257,7 @@ void tst_RegisterCell::returnWithBoard_writesTypedValueAndShowsReadBack() {
                                    "CRB0") +
                             QByteArray::number(address, 16).rightJustified(2, '0').toUpper() + QByteArray("01\x03"));
     QCOMPARE(cell.ui->lineEdit_data->text(), shown);
-    QCOMPARE(m_Image.value(address), uint8_t(shown.toUInt(nullptr, 16)));
+    QCOMPARE(m_Image->value(address), uint8_t(shown.toUInt(nullptr, 16)));
 }
 
 void tst_RegisterCell::returnWithBoard_secondReturnWhileWaiting_isIgnored() {
@@ -266,7 +266,7 @@ void tst_RegisterCell::returnWithBoard_secondReturnWhileWaiting_isIgnored() {
     OpenLink link(board, *m_Link);
     QVERIFY(link.opened());
 
-    RegisterCell cell(nullptr, 0x10, &m_Image, m_Link.get());
+    RegisterCell cell(nullptr, 0x10, m_Session.get());
     cell.ui->lineEdit_data->setText(QStringLiteral("33"));
     // Delivered by the event pumping inside the first write's wait.
     QCoreApplication::postEvent(cell.ui->lineEdit_data,
@@ -288,7 +288,7 @@ void tst_RegisterCell::returnWithBoard_cellDeletedWhileWaiting_isSafe() {
     OpenLink link(board, *m_Link);
     QVERIFY(link.opened());
 
-    QPointer<RegisterCell> cell = new RegisterCell(nullptr, 0x10, &m_Image, m_Link.get());
+    QPointer<RegisterCell> cell = new RegisterCell(nullptr, 0x10, m_Session.get());
     cell->ui->lineEdit_data->setText(QStringLiteral("44"));
     QTimer::singleShot(0, [&cell] { delete cell.data(); });
     SendReturn(cell->ui->lineEdit_data);
@@ -296,7 +296,7 @@ void tst_RegisterCell::returnWithBoard_cellDeletedWhileWaiting_isSafe() {
     QVERIFY(cell.isNull());
     // The exchange itself still finished: the image holds the chip's value.
     QCOMPARE(board.peer().frames().size(), 2);
-    QCOMPARE(m_Image.value(0x10), uint8_t(0x44));
+    QCOMPARE(m_Image->value(0x10), uint8_t(0x44));
 }
 
 QTEST_MAIN(tst_RegisterCell)

@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QtTest>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "autosen/SensitivityDialog.h"
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
@@ -21,6 +21,7 @@
 #include "views/ChannelIndicator.h"
 #include "views/RegisterCell.h"
 #include "views/SnrDialog.h"
+#include "workers/BoardSession.h"
 
 // The guided test through its window against the simulated board, whose
 // noise and touch level are known.

@@ -12,7 +12,7 @@
 #include <QtTest>
 
 #include "app/config.h"
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "data/SampleStream.h"
 #include "data/SpanStats.h"
@@ -29,6 +29,7 @@
 #include "views/RegisterCell.h"
 #include "views/SbfColumn.h"
 #include "views/SignalsWindow.h"
+#include "workers/BoardSession.h"
 #include "workers/ChipFamily.h"
 
 // The Signals window against the simulated board: what the stream carries is
@@ -95,7 +96,12 @@ class tst_SignalsWindow : public QObject {
         Standalone() {
             QDir::setCurrent(dir.path());
             stream.restart(SampleStream::Source::Replay);
-            window.reset(new SignalsWindow(&stream, &image, QStringLiteral("TK2C"), 4, 2, g_DeviceType.load()));
+            BoardConfig config;
+            config.workDir = dir.path();
+            config.device = QStringLiteral("TK2C");
+            config.channels = 4;
+            config.sbfs = 2;
+            window.reset(new SignalsWindow(&stream, &image, config));
             window->resize(1000, 760);
         }
         ~Standalone() {
@@ -191,7 +197,7 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
         SignalsWindow* sw = Open(w);
-        const int reg = ChipFamily_SensitivityRegister(g_DeviceType.load(), 4);
+        const int reg = ChipFamily_SensitivityRegister(w->session()->family(), 4);
         QVERIFY(h.window()->registerCell(reg));
         QCPGraph* line = Graph(sw->diffPlot(), QStringLiteral("SIN5 threshold"));
         QVERIFY(line);
@@ -415,7 +421,7 @@ private slots:
             if (!near) (held ? touched : untouched).append(diff + 1);
         }
         s.stream.publish(At(3, 500, 3));
-        s.image.store(ChipFamily_SensitivityRegister(g_DeviceType.load(), 2), 0x21);
+        s.image.store(ChipFamily_SensitivityRegister(0, 2), 0x21);
         QVERIFY(s.drawn());
         const SnrResult want = Snr_Evaluate(2, 1, untouched, touched, kSnrDefaultMin, 1.0f, 0x21);
         const QStringList row = s.row(3, 2);

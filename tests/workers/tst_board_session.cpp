@@ -11,8 +11,6 @@ class tst_board_session : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { ResetWorkerGlobals(); }
-
     // Each change is announced once, and only a real change: a receiver
     // that follows the flags (a button, the monitoring dialog) must not be
     // told twice or about nothing.
@@ -42,20 +40,52 @@ private slots:
 
         // Monitoring needs the link as well as the chip and Sense.
         QVERIFY(!s.monitoringWanted());
+
+        // The address: announced when it changes, its low byte on the wire.
+        QSignalSpy address(&s, &BoardSession::i2cAddressChanged);
+        s.setI2cAddress(0xB0);  // the start value
+        s.setI2cAddress(0x1B4);
+        s.setI2cAddress(0x1B4);
+        QCOMPARE(address.size(), 1);
+        QCOMPARE(s.chipAddress(), uint8_t(0xB4));
     }
 
-    // Two boards, each monitored on its own channel at the same time: each
-    // session's monitor thread reads and publishes only its own board's
-    // channel, and each board sees only its own session's traffic.
+    // A configuration given by hand (not read from system.ini) cannot make
+    // the worker threads index past their 16 x 4 arrays.
+    void config_countsKeptWithinTheArrays() {
+        BoardSession s;
+        BoardConfig c;
+        c.workDir = QStringLiteral("/somewhere");
+        c.channels = 40;
+        c.sbfs = -2;
+        c.i2cAddress = 0xB6;
+        s.setConfig(c);
+        QCOMPARE(s.channelCount(), kMaxChannels);
+        QCOMPARE(s.sbfCount(), 0);
+        QCOMPARE(s.chipAddress(), uint8_t(0xB6));
+        QCOMPARE(s.workFile("hint.txt"), QStringLiteral("/somewhere/hint.txt"));
+        QCOMPARE(s.config().channels, kMaxChannels);
+    }
+
+    // Two boards of different families at different chip addresses, each
+    // monitored on its own channel at the same time: each session's monitor
+    // thread reads and publishes only its own board's channel, and each board
+    // sees only its own session's traffic, addressed to its own chip.
     void twoSessions_monitorTheirOwnBoardsAtOnce() {
         WorkerRig first("TK2C", 8, 4);
-        WorkerRig second("TK2C", 8, 4);
+        WorkerRig second("TK2A", 4, 2);
         QVERIFY(first.start());
         QVERIFY(second.start());
+        second.host.setAddr(0xB4);
+        second.session->setI2cAddress(0xB4);
+        QCOMPARE(first.session->family(), SimChip::familyForModel("TK2C"));
+        QCOMPARE(second.session->family(), SimChip::familyForModel("TK2A"));
+        QVERIFY(first.session->family() != second.session->family());
+        QCOMPARE(first.session->chipAddress(), uint8_t(0xB0));
         first.host.setSelectDelay(0);
         second.host.setSelectDelay(0);
         first.monitor(1u << 1);
-        second.monitor(1u << 5);
+        second.monitor(1u << 3);
         first.startProc();
         second.startProc();
         QTRY_VERIFY_WITH_TIMEOUT(first.published().size() >= 3 && second.published().size() >= 3, 20000);
@@ -65,18 +95,26 @@ private slots:
         const std::vector<int> fromFirst = first.published();
         const std::vector<int> fromSecond = second.published();
         QCOMPARE(std::set<int>(fromFirst.begin(), fromFirst.end()), std::set<int>{1});
-        QCOMPARE(std::set<int>(fromSecond.begin(), fromSecond.end()), std::set<int>{5});
-        // Each board was asked for its own session's channel only: the
-        // selection writes it received name that channel and no other.
-        const int family = SimChip::familyForModel("TK2C");
+        QCOMPARE(std::set<int>(fromSecond.begin(), fromSecond.end()), std::set<int>{3});
+        // Each board was asked for its own session's channel only, in its
+        // own family's terms: the selection writes it received name that
+        // channel and no other, and every exchange went to its own address.
         const auto selected = [](const std::vector<SimFrame>& frames) {
             std::set<int> values;
             for (const SimFrame& f : frames)
                 if (f.letter == 'W' && !f.data.empty()) values.insert(f.data[0]);
             return values;
         };
-        QCOMPARE(selected(first.frames()), std::set<int>{decode::Selection_Value(family, 1)});
-        QCOMPARE(selected(second.frames()), std::set<int>{decode::Selection_Value(family, 5)});
+        const auto addresses = [](const std::vector<SimFrame>& frames) {
+            std::set<int> values;
+            for (const SimFrame& f : frames)
+                if (f.dev >= 0) values.insert(f.dev);
+            return values;
+        };
+        QCOMPARE(selected(first.frames()), std::set<int>{decode::Selection_Value(first.session->family(), 1)});
+        QCOMPARE(selected(second.frames()), std::set<int>{decode::Selection_Value(second.session->family(), 3)});
+        QCOMPARE(addresses(first.frames()), std::set<int>{0xB0});
+        QCOMPARE(addresses(second.frames()), std::set<int>{0xB4});
     }
 };
 

@@ -9,8 +9,6 @@
 class tst_cmd_thread : public QObject {
     Q_OBJECT
 private slots:
-    void init() { ResetWorkerGlobals(); }
-
     void chipAnswers_connectionAboutASecondAfterPortOpens();
     void addressWithoutChip_disconnectionAtNextProbe();
     void silentBoard_countsAsNoChip();
@@ -52,7 +50,7 @@ void tst_cmd_thread::addressWithoutChip_disconnectionAtNextProbe() {
     QVERIFY(rig.image.value(0) != 0);
     const int ups = up.count();
 
-    g_I2C_Addr = 0x1A0;  // only the low byte goes out
+    rig.session->setI2cAddress(0x1A0);  // only the low byte goes out
     QTRY_VERIFY_WITH_TIMEOUT(down.count() >= 1, 5000);
     rig.stopWorkers();
 

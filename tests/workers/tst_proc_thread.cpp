@@ -5,6 +5,7 @@
 #include <set>
 
 #include "worker_rig.h"
+#include "workers/BoardSession.h"
 
 namespace {
 
@@ -29,8 +30,6 @@ std::set<int> Values(const std::vector<uint8_t>& v) { return std::set<int>(v.beg
 class tst_proc_thread : public QObject {
     Q_OBJECT
 private slots:
-    void init() { ResetWorkerGlobals(); }
-
     // --- selection and publication order ---------------------------------------
     void oneChannel_publishesOnlyItAndSelectsItEveryCycle();
     void twoOfEight_alternateAndOthersAreNeverSelected();
@@ -126,7 +125,9 @@ void tst_proc_thread::noChannels_cycleEndsWithoutTraffic() {
     MonitorThread proc(*rig.session);
     QCOMPARE(proc.Proc_Cycle(), 0);
     // Selected bits beyond the channel count are no channels either.
-    g_SizeOfChannel = 4;
+    BoardConfig config = rig.session->config();
+    config.channels = 4;
+    rig.session->setConfig(config);
     rig.session->setMonitoredChannels(0xFFF0);
     QCOMPARE(proc.Proc_Cycle(), 0);
     QCOMPARE(rig.host.frameCount(), size_t(0));

@@ -11,24 +11,19 @@
 #include <memory>
 #include <vector>
 
-#include "app/globals.h"
+#include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "sim/SimPtyHost.h"
-#include "support/process_state.h"
 #include "workers/BoardSession.h"
 #include "workers/ChipPollThread.h"
 #include "workers/MonitorThread.h"
 
-inline void ResetWorkerGlobals() { Reset_ProcessState(); }
-
 class WorkerRig {
 public:
     WorkerRig(const std::string& model, int channels, int sbf)
-        : host(model, channels, sbf), m_family(SimChip::familyForModel(model)), m_channels(channels), m_sbf(sbf) {
-        ResetWorkerGlobals();
-    }
+        : host(model, channels, sbf), m_family(SimChip::familyForModel(model)), m_channels(channels), m_sbf(sbf) {}
     ~WorkerRig() { shutdown(); }
     WorkerRig(const WorkerRig&) = delete;
     WorkerRig& operator=(const WorkerRig&) = delete;
@@ -47,9 +42,11 @@ public:
             session->link().resetRings();
             session->link().setLive(true);
         }
-        g_DeviceType = m_family;
-        g_SizeOfChannel = m_channels;
-        g_SizeOfSBF = m_sbf;
+        BoardConfig config;
+        config.family = m_family;
+        config.channels = m_channels;
+        config.sbfs = m_sbf;
+        session->setConfig(config);
         uart->start();
         return true;
     }
@@ -114,7 +111,6 @@ public:
             uart = nullptr;
         }
         host.stop();
-        ResetWorkerGlobals();
     }
 
     SimChip chipCopy() {
