@@ -145,22 +145,18 @@ int CliSession::exchangeFailed(const QString& what, char result) {
 }
 
 int CliSession::readRegisters(const QVector<int>& regs, const std::function<void(int reg, uint8_t value)>& take) {
-    int i = 0;
-    while (i < regs.size()) {
-        int len = 1;
-        while (i + len < regs.size() && len < kMaxRegsPerFrame && regs[i + len] == regs[i] + len) ++len;
+    for (const RegisterRun& run : Register_Runs(regs)) {
         uint8_t buf[kMaxRegsPerFrame] = {};
-        const char r = retried(
-            [&] { return CMD_Read(link(), dev(), static_cast<uint8_t>(regs[i]), static_cast<uint8_t>(len), buf); });
+        const char r = retried([&] {
+            return CMD_Read(link(), dev(), static_cast<uint8_t>(run.first), static_cast<uint8_t>(run.count), buf);
+        });
         if (r != '0') {
-            const QString what =
-                len == 1
-                    ? QStringLiteral("reading register %1").arg(Hex2Upper(regs[i]))
-                    : QStringLiteral("reading registers %1-%2").arg(Hex2Upper(regs[i]), Hex2Upper(regs[i] + len - 1));
+            const QString what = run.count == 1 ? QStringLiteral("reading register %1").arg(Hex2Upper(run.first))
+                                                : QStringLiteral("reading registers %1-%2")
+                                                      .arg(Hex2Upper(run.first), Hex2Upper(run.first + run.count - 1));
             return exchangeFailed(what, r);
         }
-        for (int k = 0; k < len; ++k) take(regs[i] + k, buf[k]);
-        i += len;
+        for (int k = 0; k < run.count; ++k) take(run.first + k, buf[k]);
     }
     return kExitOk;
 }

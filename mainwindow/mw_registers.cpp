@@ -17,25 +17,17 @@
 void MainWindow::Read_Table() {
     const ChipFamily& family = ChipFamily_Rules(m_Session->family());
     bool touchRead = false;
-    int a = 0;
-    while (a < 256) {
-        if (m_RegCells[a] == nullptr) {
-            ++a;
-            continue;
-        }
-        const int start = a;
-        int len = 0;
-        while (a < 256 && m_RegCells[a] != nullptr && len < kMaxRegsPerFrame) {
-            ++a;
-            ++len;
-        }
+    QVector<int> shown;
+    for (int a = 0; a < 256; ++a)
+        if (m_RegCells[a] != nullptr) shown.append(a);
+    for (const RegisterRun& run : Register_Runs(shown)) {
         const uint8_t dev = m_Session->chipAddress();
-        const char result = Register_Read(m_Session->link(), m_Session->image(), dev, static_cast<uint8_t>(start),
-                                          static_cast<uint8_t>(len));
+        const char result = Register_Read(m_Session->link(), m_Session->image(), dev, static_cast<uint8_t>(run.first),
+                                          static_cast<uint8_t>(run.count));
         if (result != '0') continue;  // the run keeps its old texts
-        for (int r = start; r < start + len; ++r) showRegister(r);
+        for (int r = run.first; r < run.first + run.count; ++r) showRegister(r);
         for (int i = 0; i < family.touchRegCount; ++i)
-            touchRead |= family.touchReg[i] >= start && family.touchReg[i] < start + len;
+            touchRead |= family.touchReg[i] >= run.first && family.touchReg[i] < run.first + run.count;
     }
     // The chip's own touch registers are a second source of touch changes
     // besides the board's touch frames; the stream announces only changes.

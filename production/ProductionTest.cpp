@@ -141,27 +141,23 @@ bool ProductionTest::writeGolden(uint8_t dev) {
         fail(failure);
         return false;
     }
-    const QVector<int> regs(wanted.keyBegin(), wanted.keyEnd());
-    int i = 0;
-    while (i < regs.size()) {
-        int len = 1;
-        while (i + len < regs.size() && len < kMaxRegsPerFrame && regs[i + len] == regs[i] + len) ++len;
+    for (const RegisterRun& run : Register_Runs(QVector<int>(wanted.keyBegin(), wanted.keyEnd()))) {
         uint8_t buf[kMaxRegsPerFrame] = {};
         const char c = retried([&] {
-            return CMD_Read(m_Session->link(), dev, static_cast<uint8_t>(regs[i]), static_cast<uint8_t>(len), buf);
+            return CMD_Read(m_Session->link(), dev, static_cast<uint8_t>(run.first), static_cast<uint8_t>(run.count),
+                            buf);
         });
         if (c != '0') {
-            fail(exchangeError(QStringLiteral("reading back register %1").arg(Hex(regs[i])), c));
+            fail(exchangeError(QStringLiteral("reading back register %1").arg(Hex(run.first)), c));
             return false;
         }
-        for (int k = 0; k < len; ++k) {
-            const int reg = regs[i] + k;
+        for (int k = 0; k < run.count; ++k) {
+            const int reg = run.first + k;
             if (buf[k] == wanted.value(reg))
                 ++m_Record.registersVerified;
             else
                 m_Record.mismatched.append({reg, wanted.value(reg), buf[k]});
         }
-        i += len;
     }
     return true;
 }

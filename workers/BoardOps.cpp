@@ -29,6 +29,17 @@ int Register_ReadValue(BoardLink& link, RegisterImage& image, uint8_t dev, uint8
     return Register_Read(link, image, dev, reg, 1) == '0' ? int(image.value(reg)) : -1;
 }
 
+QVector<RegisterRun> Register_Runs(const QVector<int>& regs) {
+    QVector<RegisterRun> runs;
+    for (int i = 0; i < regs.size();) {
+        int count = 1;
+        while (i + count < regs.size() && count < kMaxRegsPerFrame && regs[i + count] == regs[i] + count) ++count;
+        runs.append({regs[i], count});
+        i += count;
+    }
+    return runs;
+}
+
 char Register_Write(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t value) {
     const char result = CMD_Write(link, dev, reg, 1, &value);
     if (result == '0') image.noteWritten(reg, value);

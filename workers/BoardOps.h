@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QVector>
 #include <cstdint>
 #include <functional>
 
@@ -32,6 +33,15 @@ constexpr int kI2CSearchStep = 2;
 char Register_Read(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t len);
 // The register's value after a read into the image, -1 when the read failed.
 int Register_ReadValue(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg);
+// Consecutive registers that one read frame carries.
+struct RegisterRun {
+    int first = 0;
+    int count = 0;
+};
+// The registers of regs (ascending) in runs of consecutive addresses of at
+// most one frame each, in order: what a table read or a read-back asks for.
+QVector<RegisterRun> Register_Runs(const QVector<int>& regs);
+
 // One register write; one the board acknowledged is announced by the image's
 // written() (the log records it from there). The command's result.
 char Register_Write(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t value);
