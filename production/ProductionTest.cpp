@@ -7,6 +7,7 @@
 #include "data/SampleStream.h"
 #include "link/BoardLink.h"
 #include "link/commands.h"
+#include "tuning/MonitorNarrowing.h"
 #include "tuning/SnrMath.h"
 #include "tuning/SnrProcedure.h"
 #include "workers/BoardOps.h"
@@ -181,13 +182,12 @@ void ProductionTest::start(uint8_t dev) {
     }
     if (!writeGolden(dev)) return;
 
-    m_SavedMask = m_Session->monitoredChannels();
-    m_SavedSense = m_Session->sensing();
-    m_Holding = true;
     uint16_t mask = 0;
     for (int c : m_Limits.channels) mask |= static_cast<uint16_t>(1u << c);
-    m_Session->setMonitoredChannels(mask);
-    m_SetSense(true);
+    // A narrowing of its own: the test runs on its own thread, beside the
+    // window's procedures, and puts back what it found when it ends.
+    if (!m_Narrowing) m_Narrowing = new MonitorNarrowing(m_Session, this);
+    m_Narrowing->narrow(this, QStringLiteral("The production test"), mask, m_SetSense);
     m_Reference = QVector<QVector<int32_t>>(m_Limits.channels.size());
     m_Diff = QVector<QVector<int32_t>>(m_Limits.channels.size());
     // Samples read before the settle time is over are not taken.
@@ -320,11 +320,5 @@ void ProductionTest::finish() {
 }
 
 void ProductionTest::restore(bool useHook) {
-    if (!m_Holding) return;
-    m_Holding = false;
-    m_Session->setMonitoredChannels(m_SavedMask);
-    if (useHook)
-        m_SetSense(m_SavedSense);
-    else
-        m_Session->setSensing(m_SavedSense);
+    if (m_Narrowing) m_Narrowing->restore(this, useHook ? m_SetSense : MonitorNarrowing::SenseSwitch());
 }

@@ -21,6 +21,7 @@
 #include "production/TestRecord.h"
 
 class BoardSession;
+class MonitorNarrowing;
 class SampleStream;
 class SnrProcedure;
 struct SnrResult;
@@ -105,9 +106,7 @@ private:
     std::function<void(bool)> m_SetSense;
     int m_StallMs = 10000;
 
-    bool m_Holding = false;
-    uint16_t m_SavedMask = 0;
-    bool m_SavedSense = false;
+    MonitorNarrowing* m_Narrowing = nullptr;  // a child, made at the first start
 
     qint64 m_FromMs = 0;
     bool m_KeyBusy = false;

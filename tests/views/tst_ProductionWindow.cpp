@@ -45,6 +45,7 @@ void tst_ProductionWindow::passThenFail_countsAndStoresEachRun() {
     QVERIFY2(h.start(), qPrintable(h.error()));
     h.sim()->setNoise(1, 3);
     writeLimits(h, "[1, 2]");
+    const quint16 monitoredBefore = h.window()->session()->monitoredChannels();
     ProductionWindow* w = open(h);
     QVERIFY(w);
     QVERIFY(w->setLimitsFile(h.filePath("limits.json")));
@@ -77,6 +78,7 @@ void tst_ProductionWindow::passThenFail_countsAndStoresEachRun() {
     QVERIFY(QFile::exists(h.filePath("results.db")));
     // Monitoring is back as the test found it.
     QVERIFY(!h.window()->session()->sensing());
+    QCOMPARE(h.window()->session()->monitoredChannels(), monitoredBefore);
 
     // A window opened later remembers the limits file.
     delete w;
