@@ -1,25 +1,16 @@
 #include "cli/CliProduction.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QEventLoop>
-#include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
-#include <QMultiMap>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSysInfo>
 #include <cmath>
 #include <cstdio>
-#include <memory>
 
 #include "app/limits.h"
 #include "cli/CliArgs.h"
 #include "cli/CliLive.h"
 #include "cli/CliOutput.h"
+#include "cli/CliProductionParts.h"
 #include "cli/CliSession.h"
 #include "link/BoardLink.h"
 #include "production/LimitsFile.h"
@@ -29,6 +20,8 @@
 #include "workers/BoardOps.h"
 #include "workers/BoardSession.h"
 #include "workers/ChipFamily.h"
+
+using namespace cliprod;
 
 namespace {
 
@@ -41,21 +34,6 @@ const QStringList& FlagOptions() {
     static const QStringList f = {"json", "touch", "csv", "any-firmware", "help"};
     return f;
 }
-
-struct ProdArgs {
-    QString command;
-    QMultiMap<QString, QString> opts;  // repeated --port and --serial keep their order through values()
-    QStringList positional;
-
-    bool has(const char* n) const { return opts.contains(QLatin1String(n)); }
-    QString value(const char* n) const { return opts.value(QLatin1String(n)); }
-    // In the order given.
-    QStringList values(const char* n) const {
-        QStringList v = opts.values(QLatin1String(n));
-        std::reverse(v.begin(), v.end());
-        return v;
-    }
-};
 
 // The first argument that is neither an option nor an option's value.
 QString CommandOf(const QStringList& args, int* index) {
@@ -153,20 +131,6 @@ QString Usage() {
         "Exit codes of test: 0 PASS, 5 FAIL, 1 usage, 2 port, 3 board or chip, 4 file.\n");
 }
 
-void Print(const QByteArray& bytes) {
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
-}
-
-bool WriteFile(const QString& path, const QByteArray& content, QString* error) {
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size() || !f.commit()) {
-        *error = QStringLiteral("%1: not written: %2").arg(path, f.errorString());
-        return false;
-    }
-    return true;
-}
-
 QString Bounds(const Measurement& m) {
     if (m.min && m.max) return QStringLiteral("%1..%2").arg(*m.min).arg(*m.max);
     if (m.min) return QStringLiteral("min %1").arg(*m.min);
@@ -177,39 +141,6 @@ QString Bounds(const Measurement& m) {
 QString Number(double v) {
     if (std::isinf(v)) return v > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
     return QString::number(v, 'g', 6);
-}
-
-QStringList SummaryLines(const TestRecord& r) {
-    QStringList lines;
-    lines << QStringLiteral("%1  %2  %3  (station %4, %5 s)")
-                 .arg(r.outcome, r.serial, r.limitsName, r.station)
-                 .arg(r.started.msecsTo(r.ended) / 1000.0, 0, 'f', 1);
-    if (r.outcome == QLatin1String("ERROR")) lines << QStringLiteral("  error: %1").arg(r.error);
-    for (const RegisterMismatch& m : r.mismatched)
-        lines << QStringLiteral("  FAIL register %1: wrote %2, read back %3")
-                     .arg(Hex2Upper(m.reg), Hex2Upper(m.wrote), Hex2Upper(m.read));
-    for (const Measurement& m : r.failingFirst())
-        lines << QStringLiteral("  %1 SIN %2 %3 = %4 %5 (%6)")
-                     .arg(m.pass ? QStringLiteral("pass") : QStringLiteral("FAIL"))
-                     .arg(m.channel)
-                     .arg(m.name, Number(m.value), m.unit, Bounds(m));
-    lines << QStringLiteral("  registers: %1 written, %2 verified, %3 differ")
-                 .arg(r.registersWritten)
-                 .arg(r.registersVerified)
-                 .arg(r.mismatched.size());
-    return lines;
-}
-
-QString SinceTimestamp(const QString& text, bool* ok) {
-    QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);
-    if (!t.isValid()) {
-        const QDate d = QDate::fromString(text, Qt::ISODate);
-        if (d.isValid()) t = QDateTime(d, QTime(0, 0), Qt::UTC);
-    } else if (t.timeSpec() == Qt::LocalTime) {
-        t.setTimeSpec(Qt::UTC);
-    }
-    *ok = t.isValid();
-    return *ok ? Record_Timestamp(t) : QString();
 }
 
 // --- test, one board ---------------------------------------------------------------
@@ -325,109 +256,6 @@ int TestOneBoard(const ProdArgs& a) {
     return code;
 }
 
-// --- test, several boards ---------------------------------------------------------
-
-QString PerBoardPath(const QString& path, const QString& serial) {
-    const QFileInfo f(path);
-    QString safe = serial;
-    safe.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
-    const QString suffix = f.suffix().isEmpty() ? QString() : QLatin1Char('.') + f.suffix();
-    return f.dir().filePath(f.completeBaseName() + QLatin1Char('-') + safe + suffix);
-}
-
-int TestSeveralBoards(const ProdArgs& a) {
-    const QStringList ports = a.values("port");
-    const QStringList serials = a.values("serial");
-    CliOutput out(false);
-    if (ports.size() != serials.size())
-        return out.fail(kExitUsage, QStringLiteral("%1 ports but %2 serial numbers: give --port P --serial S pairs")
-                                        .arg(ports.size())
-                                        .arg(serials.size()));
-    if (a.has("touch")) return out.fail(kExitUsage, QStringLiteral("--touch tests one board at a time"));
-    for (int i = 0; i < ports.size(); ++i)
-        for (int j = i + 1; j < ports.size(); ++j)
-            if (ports[i] == ports[j] || serials[i] == serials[j])
-                return out.fail(
-                    kExitUsage,
-                    QStringLiteral("board %1 and board %2 share a port or a serial number").arg(i + 1).arg(j + 1));
-
-    // The board state is process-wide, so each board gets a process of its own.
-    QStringList common = {QStringLiteral("test"), QStringLiteral("--json"), QStringLiteral("--limits"),
-                          Cli_UserPath(a.value("limits"))};
-    common << QStringLiteral("--workdir")
-           << (a.has("workdir") ? Cli_UserPath(a.value("workdir")) : QDir::currentPath());
-    for (const char* k : {"station", "operator", "db", "addr"})
-        if (a.has(k)) common << QStringLiteral("--%1").arg(QLatin1String(k)) << a.value(k);
-    if (a.has("db") && a.value("db").startsWith(QLatin1String("sqlite:")))
-        common.last() = QStringLiteral("sqlite:") + Cli_UserPath(a.value("db").mid(7));
-    if (a.has("any-firmware")) common << QStringLiteral("--any-firmware");
-
-    std::vector<std::unique_ptr<QProcess>> children;
-    QEventLoop loop;
-    int running = 0;
-    for (int i = 0; i < ports.size(); ++i) {
-        auto p = std::make_unique<QProcess>();
-        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p->setInputChannelMode(QProcess::ManagedInputChannel);
-        QStringList args = common;
-        args << QStringLiteral("--port") << ports[i] << QStringLiteral("--serial") << serials[i];
-        if (a.has("record"))
-            args << QStringLiteral("--record") << PerBoardPath(Cli_UserPath(a.value("record")), serials[i]);
-        QObject::connect(p.get(), &QProcess::finished, &loop, [&] {
-            if (--running == 0) loop.quit();
-        });
-        // A child that never started sends no finished().
-        QObject::connect(p.get(), &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError e) {
-            if (e == QProcess::FailedToStart && --running == 0) loop.quit();
-        });
-        ++running;
-        p->start(QCoreApplication::applicationFilePath(), args);
-        p->closeWriteChannel();
-        children.push_back(std::move(p));
-    }
-    if (running > 0) loop.exec();
-
-    QVector<TestRecord> records;
-    QJsonArray docs;
-    QStringList lines;
-    bool anyFail = false;
-    int firstError = kExitOk;
-    for (size_t i = 0; i < children.size(); ++i) {
-        QProcess& p = *children[i];
-        const int code =
-            p.exitStatus() == QProcess::NormalExit && p.error() != QProcess::FailedToStart ? p.exitCode() : kExitBoard;
-        const QJsonObject doc = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
-        TestRecord r;
-        QString why;
-        if (TestRecord::fromJson(doc, &r, &why)) {
-            records << r;
-            docs << doc;
-            const QStringList board = SummaryLines(r);
-            lines << QStringLiteral("%1: %2").arg(ports[int(i)], board.first());
-            for (const QString& l : board.mid(1))
-                if (l.startsWith(QLatin1String("  FAIL")) || l.startsWith(QLatin1String("  error"))) lines << l;
-        } else {
-            lines
-                << QStringLiteral("%1: ERROR  %2  (no record: exit %3)").arg(ports[int(i)], serials[int(i)]).arg(code);
-        }
-        if (code == kExitTest)
-            anyFail = true;
-        else if (code != kExitOk && firstError == kExitOk)
-            firstError = code;
-    }
-    int code = firstError != kExitOk ? firstError : anyFail ? kExitTest : kExitOk;
-    QString why;
-    if (a.has("junit") && !WriteFile(Cli_UserPath(a.value("junit")), Record_JUnit(records), &why)) {
-        out.fail(kExitFile, why);
-        if (code == kExitOk) code = kExitFile;
-    }
-    if (a.has("json"))
-        Print(QJsonDocument(QJsonObject{{"runs", docs}, {"exit_code", code}}).toJson(QJsonDocument::Indented));
-    else
-        Print((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLocal8Bit());
-    return code;
-}
-
 int CmdTest(const ProdArgs& a) {
     CliOutput out(false);
     if (!a.has("limits"))
@@ -439,105 +267,46 @@ int CmdTest(const ProdArgs& a) {
     return TestOneBoard(a);
 }
 
-// --- results ------------------------------------------------------------------------
-
-QJsonValue Opt(const std::optional<double>& v) { return v ? QJsonValue(*v) : QJsonValue(QJsonValue::Null); }
-QString OptText(const std::optional<double>& v, int decimals = 2) {
-    return v ? QString::number(*v, 'f', decimals) : QStringLiteral("-");
-}
-
-int CmdResults(const ProdArgs& a) {
-    CliOutput out(false);
-    if (a.has("json") && a.has("csv")) return out.fail(kExitUsage, QStringLiteral("--json and --csv do not mix"));
-    const QString dir = a.has("workdir") ? a.value("workdir") : QDir::currentPath();
-    if (!QFileInfo(dir).isDir()) return out.fail(kExitFile, QStringLiteral("%1: no such working directory").arg(dir));
-    StoreTarget target;
-    QString why;
-    if (!Store_ParseUrl(a.value("db"), QFileInfo(dir).absoluteFilePath(), &target, &why))
-        return out.fail(kExitUsage, why);
-    ResultFilter filter;
-    if (a.has("since")) {
-        bool ok = false;
-        filter.since = SinceTimestamp(a.value("since"), &ok);
-        if (!ok)
-            return out.fail(
-                kExitUsage,
-                QStringLiteral("--since %1: not a date (2026-12-01 or 2026-12-01T08:00:00Z)").arg(a.value("since")));
-    }
-    filter.station = a.value("station");
-    if (target.kind == StoreTarget::Kind::Sqlite && !QFileInfo::exists(target.path))
-        return out.fail(kExitFile, QStringLiteral("%1: no results yet").arg(target.path));
-    ResultStore store;
-    QVector<TestRecord> runs;
-    if (!store.open(target, &why) || !store.runs(filter, &runs, &why)) return out.fail(kExitFile, why);
-    const YieldSummary y = Stats_Summarise(runs);
-
-    if (a.has("json")) {
-        QJsonArray ms;
-        for (const MeasurementStats& s : y.measurements)
-            ms << QJsonObject{{"name", s.name},     {"channel", s.channel},  {"count", s.count},
-                              {"min", s.min},       {"mean", s.mean},        {"max", s.max},
-                              {"stddev", s.stddev}, {"lower", Opt(s.lower)}, {"upper", Opt(s.upper)},
-                              {"cpk", Opt(s.cpk)}};
-        Print(QJsonDocument(QJsonObject{{"runs", y.runs},
-                                        {"passes", y.passes},
-                                        {"fails", y.fails},
-                                        {"errors", y.errors},
-                                        {"serials", y.serials},
-                                        {"first_pass_serials", y.firstPassSerials},
-                                        {"first_pass_yield", y.firstPassYield()},
-                                        {"measurements", ms}})
-                  .toJson(QJsonDocument::Indented));
-        return kExitOk;
-    }
-    if (a.has("csv")) {
-        QByteArray csv = "name,channel,count,min,mean,max,stddev,lower,upper,cpk\n";
-        const auto num = [](const std::optional<double>& v) { return v ? QString::number(*v, 'g', 10) : QString(); };
-        for (const MeasurementStats& s : y.measurements)
-            csv += QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9,%10\n")
-                       .arg(s.name)
-                       .arg(s.channel)
-                       .arg(s.count)
-                       .arg(num(s.min), num(s.mean), num(s.max), num(s.stddev), num(s.lower), num(s.upper), num(s.cpk))
-                       .toUtf8();
-        Print(csv);
-        return kExitOk;
-    }
-    QStringList lines;
-    lines << QStringLiteral("runs %1, passes %2, fails %3, errors %4")
-                 .arg(y.runs)
-                 .arg(y.passes)
-                 .arg(y.fails)
-                 .arg(y.errors);
-    lines << QStringLiteral("first-pass yield %1% (%2 of %3 serials)")
-                 .arg(y.firstPassYield() * 100.0, 0, 'f', 1)
-                 .arg(y.firstPassSerials)
-                 .arg(y.serials);
-    lines << QString();
-    lines << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
-                 .arg(QStringLiteral("measurement"), -15)
-                 .arg(QStringLiteral("SIN"), 4)
-                 .arg(QStringLiteral("count"), 6)
-                 .arg(QStringLiteral("min"), 10)
-                 .arg(QStringLiteral("mean"), 10)
-                 .arg(QStringLiteral("max"), 10)
-                 .arg(QStringLiteral("stddev"), 9)
-                 .arg(QStringLiteral("Cpk"), 7);
-    for (const MeasurementStats& s : y.measurements)
-        lines << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
-                     .arg(s.name, -15)
-                     .arg(s.channel, 4)
-                     .arg(s.count, 6)
-                     .arg(s.min, 10, 'f', 2)
-                     .arg(s.mean, 10, 'f', 2)
-                     .arg(s.max, 10, 'f', 2)
-                     .arg(s.stddev, 9, 'f', 2)
-                     .arg(OptText(s.cpk), 7);
-    Print((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLocal8Bit());
-    return kExitOk;
-}
-
 }  // namespace
+
+namespace cliprod {
+
+void Print(const QByteArray& bytes) {
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+bool WriteFile(const QString& path, const QByteArray& content, QString* error) {
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size() || !f.commit()) {
+        *error = QStringLiteral("%1: not written: %2").arg(path, f.errorString());
+        return false;
+    }
+    return true;
+}
+
+QStringList SummaryLines(const TestRecord& r) {
+    QStringList lines;
+    lines << QStringLiteral("%1  %2  %3  (station %4, %5 s)")
+                 .arg(r.outcome, r.serial, r.limitsName, r.station)
+                 .arg(r.started.msecsTo(r.ended) / 1000.0, 0, 'f', 1);
+    if (r.outcome == QLatin1String("ERROR")) lines << QStringLiteral("  error: %1").arg(r.error);
+    for (const RegisterMismatch& m : r.mismatched)
+        lines << QStringLiteral("  FAIL register %1: wrote %2, read back %3")
+                     .arg(Hex2Upper(m.reg), Hex2Upper(m.wrote), Hex2Upper(m.read));
+    for (const Measurement& m : r.failingFirst())
+        lines << QStringLiteral("  %1 SIN %2 %3 = %4 %5 (%6)")
+                     .arg(m.pass ? QStringLiteral("pass") : QStringLiteral("FAIL"))
+                     .arg(m.channel)
+                     .arg(m.name, Number(m.value), m.unit, Bounds(m));
+    lines << QStringLiteral("  registers: %1 written, %2 verified, %3 differ")
+                 .arg(r.registersWritten)
+                 .arg(r.registersVerified)
+                 .arg(r.mismatched.size());
+    return lines;
+}
+
+}  // namespace cliprod
 
 bool Cli_IsProductionCommand(const QStringList& args) {
     const QString c = CommandOf(args, nullptr);
