@@ -141,9 +141,19 @@ char ReceiveThread::Get_Reply(uint8_t* dest, int destSize, char letter, int time
     const uint32_t start = GetTickCount();
     for (;;) {
         ByteRing& ring = m_Link.replies;
-        const int32_t written = ring.writeCount.load(std::memory_order_acquire);
         int32_t rd = ring.readCount.load(std::memory_order_relaxed);
-        while (rd != written) {
+        for (;;) {
+            const int32_t written = ring.writeCount.load(std::memory_order_acquire);
+            if (rd == written) break;
+            // Held up long enough for the board to fill the whole ring, this
+            // thread would read slots overwritten since: a frame spliced from
+            // two laps could pass for a reply with the wrong data. The lost
+            // bytes are skipped and the frame being collected is dropped; a
+            // reply that was among them counts as not received.
+            if (static_cast<uint32_t>(written) - static_cast<uint32_t>(rd) > static_cast<uint32_t>(kRingSize)) {
+                rd = static_cast<int32_t>(static_cast<uint32_t>(written) - kRingSize);
+                k = 0;
+            }
             const uint8_t b = ring.bytes[rd & kRingMask].load(std::memory_order_relaxed);
             rd = NextCount(rd, 1);
             ring.readCount.store(rd, std::memory_order_release);

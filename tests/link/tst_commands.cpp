@@ -179,6 +179,29 @@ private slots:
         QCOMPARE(got.mid(29), Canaries(64 - 29));
     }
 
+    // The collector fell a whole ring behind: what it would read first is
+    // overwritten. A frame spliced from the old and the new lap ("RR11") must
+    // not pass for the reply; the newest bytes hold the real one ("RR5A").
+    void lappedRing_splicedFrameIsNotTakenForTheReply() {
+        LiveLink link;
+        QVERIFY(link.connect());
+        ByteRing& ring = link.link.replies;
+        for (auto& b : ring.bytes) b.store('x');
+        const auto put = [&ring](int at, const QByteArray& bytes) {
+            for (int i = 0; i < bytes.size(); ++i) ring.bytes[at + i].store(static_cast<uint8_t>(bytes[i]));
+        };
+        put(1020, "\x02RR5");  // the reply, wrapping round to slot 0
+        put(0, "A\x03");
+        put(2, "\x02RR11\x03");  // slots 2..7: read only from before the lap
+        ring.readCount.store(0);
+        ring.writeCount.store(kRingSize + 6);
+
+        uint8_t data[16] = {};
+        QCOMPARE(link.uart.Get_Reply(data, sizeof data, 'R', 100), 'R');
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(data)), QByteArray("5A"));
+        QCOMPARE(ring.readCount.load(), int32_t(kRingSize + 2));  // just past the reply
+    }
+
     void abort_endsWaitingExchange_andRefusesNewOnes() {
         LiveLink link;
         QVERIFY(link.connect());
