@@ -27,3 +27,25 @@ void BoardLink::resetRings() {
     replies.reset();
     traffic.reset();
 }
+
+void ExchangeLock::lock() {
+    std::unique_lock<std::mutex> hold(m_Lock);
+    if (m_Depth > 0 && m_Owner == std::this_thread::get_id()) {
+        ++m_Depth;
+        return;
+    }
+    const uint64_t ticket = m_NextTicket++;
+    m_Turn.wait(hold, [this, ticket] { return m_Depth == 0 && m_Serving == ticket; });
+    m_Owner = std::this_thread::get_id();
+    m_Depth = 1;
+}
+
+void ExchangeLock::unlock() {
+    {
+        std::lock_guard<std::mutex> hold(m_Lock);
+        if (--m_Depth > 0) return;
+        m_Owner = std::thread::id();
+        ++m_Serving;
+    }
+    m_Turn.notify_all();
+}

@@ -6,9 +6,11 @@
 // side. Widget-free.
 #pragma once
 
-#include <QRecursiveMutex>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
+#include <thread>
 
 constexpr int kRingSize = 1024;  // both receive rings
 constexpr int kRingMask = kRingSize - 1;
@@ -26,6 +28,25 @@ struct ByteRing {
 
     // Only while the link is not live: the receive thread is not writing.
     void reset();
+};
+
+// The lock of a link's exchanges: re-entrant for the thread that holds it,
+// and handed on in the order it was asked for. A thread that takes it again
+// right after letting it go (the queue of the owner's exchanges, working
+// through a table read) queues behind the chip probe and the monitor instead
+// of starving them.
+class ExchangeLock {
+public:
+    void lock();
+    void unlock();
+
+private:
+    std::mutex m_Lock;
+    std::condition_variable m_Turn;
+    std::thread::id m_Owner;  // under m_Lock, as the rest
+    int m_Depth = 0;
+    uint64_t m_NextTicket = 0;
+    uint64_t m_Serving = 0;
 };
 
 class BoardLink {
@@ -52,7 +73,7 @@ public:
 
     // One exchange at a time, re-entrant for the thread that holds it. A
     // caller holds it around several exchanges that belong together.
-    QRecursiveMutex& exchangeLock() const { return m_ExchangeLock; }
+    ExchangeLock& exchangeLock() const { return m_ExchangeLock; }
 
     // While set, a reply being awaited gives up at its next look ('Z') and
     // new commands return 'A' without touching the port. The window sets it
@@ -74,7 +95,7 @@ public:
 private:
     ReceiveThread* m_Receiver;
     std::atomic<bool> m_Live{false};
-    mutable QRecursiveMutex m_ExchangeLock;
+    mutable ExchangeLock m_ExchangeLock;
     std::atomic<bool> m_Aborted{false};
     std::atomic<int> m_ReplyTimeoutMs{kReplyTimeoutMs};
 };

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
+#include "link/BoardLink.h"
 #include "link/ReceiveThread.h"
 #include "platform/timing.h"
 
@@ -30,7 +32,7 @@ Outcome Exchange(BoardLink& link, char letter, const char* payload) {
     Outcome out;
     DepthGuard depth;
     if (link.exchangesAborted()) return out;
-    QMutexLocker lock(&link.exchangeLock());
+    std::lock_guard<ExchangeLock> lock(link.exchangeLock());
     // Checked again: the abort may have come while we waited for the lock.
     ReceiveThread* uart = link.receiver();
     if (link.exchangesAborted()) return out;

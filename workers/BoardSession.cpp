@@ -5,9 +5,13 @@
 #include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "link/BoardLink.h"
+#include "link/ExchangeQueue.h"
 
 BoardSession::BoardSession(QObject* parent)
-    : QObject(parent), m_Link(std::make_unique<BoardLink>()), m_Image(new RegisterImage(this)) {}
+    : QObject(parent),
+      m_Link(std::make_unique<BoardLink>()),
+      m_Exchanges(std::make_unique<ExchangeQueue>(*m_Link)),
+      m_Image(new RegisterImage(this)) {}
 
 BoardSession::~BoardSession() = default;
 

@@ -22,6 +22,7 @@
 #include "app/config.h"
 
 class BoardLink;
+class ExchangeQueue;
 class RegisterImage;
 
 class BoardSession : public QObject {
@@ -40,6 +41,9 @@ public:
 
     BoardLink& link() const { return *m_Link; }
     RegisterImage& image() const { return *m_Image; }
+    // The owner's exchanges with the board, run off the owner's thread; the
+    // worker threads make theirs themselves.
+    ExchangeQueue& exchanges() const { return *m_Exchanges; }
 
     // The configuration in use; counts are clamped to what the arrays hold.
     // Set before the worker threads start (the address may change later).
@@ -88,7 +92,8 @@ signals:
 
 private:
     std::unique_ptr<BoardLink> m_Link;
-    RegisterImage* m_Image;  // a child
+    std::unique_ptr<ExchangeQueue> m_Exchanges;  // goes before the link
+    RegisterImage* m_Image;                      // a child
     std::atomic<bool> m_ChipPresent{false};
     std::atomic<bool> m_Sensing{false};
     std::atomic<quint16> m_Monitored{0};

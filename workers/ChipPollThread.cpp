@@ -1,6 +1,6 @@
 #include "workers/ChipPollThread.h"
 
-#include <QMutexLocker>
+#include <mutex>
 
 #include "app/limits.h"
 #include "data/RegisterImage.h"
@@ -38,7 +38,7 @@ void ChipPollThread::Probe() {
     {
         // Held around the whole exchange so the address and the reply belong
         // together even when the GUI thread sends commands of its own.
-        QMutexLocker lock(&m_Link.exchangeLock());
+        std::lock_guard<ExchangeLock> lock(m_Link.exchangeLock());
         const uint8_t dev = m_Session.chipAddress();
         result = Register_Read(m_Link, m_Image, dev, 0x00, 1);
     }
