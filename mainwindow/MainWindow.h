@@ -10,10 +10,13 @@
 #include <QStringList>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
+#include "handoff/RegisterSet.h"
 #include "handoff/SnrReportReader.h"
 #include "link/event_frames.h"
+#include "workers/BoardOps.h"
 
 class MonitoringDialog;
 class MonitorThread;
@@ -88,11 +91,6 @@ public:
     LogRecorder* logRecorder() const { return m_Recorder; }
     LogPlayer* logPlayer() const { return m_Player; }
 
-    // A register write the engineer asked for (a cell, Load, Reset, the
-    // sensitivity dialog): sent like any other and, when the board took it,
-    // announced by the register image's written() so that the log records it.
-    char Write_Register(uint8_t dev, uint8_t reg, uint8_t value);
-
     // Ports named with --port: listed by every port search, the first one
     // connected by Connect_FirstCmdLinePort. Takes effect at the next search.
     void setCommandLinePorts(const QStringList& ports) { m_CmdLinePorts = ports; }
@@ -147,7 +145,8 @@ public slots:
     // report (mw_handoff.cpp).
     void onCompareTriggered();
     // Marks the cells whose value differs from the register file at path,
-    // after a fresh read where a chip answers. False when the file is refused.
+    // once a fresh read has finished where a chip answers. False when the
+    // file is refused.
     bool Compare_WithFile(const QString& path);
     void Clear_Comparison();
     void onExportHeaderTriggered();
@@ -177,6 +176,13 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // What a Load sent: the counts, and each write line's address and value
+    // text for the cells.
+    struct RegFileLoad {
+        RegLoadResult result;
+        QVector<QPair<uint8_t, QByteArray>> written;
+    };
+
     void Build_RegisterCells();
     void Init_Logging();
     void Show_LogStatus();
@@ -188,6 +194,14 @@ private:
     MonitorNarrowing* m_Narrowing = nullptr;
     QPointer<SnrDialog> m_SnrDialog;
     void Read_Table();
+    void End_TableRead(bool touchRead);
+    // Runs next once a fresh read of the table has finished, or now when no
+    // chip answers (the table as it stands).
+    void Read_TableThen(std::function<void()> next);
+    void Mark_Comparison(const RegisterSet& file, const QString& name);
+    void Export_Header(const QString& prefix, const QString& name);
+    void End_Connect(unsigned cycle, int version);
+    void End_Load(const RegFileReader& reader, const QString& name, bool remembered, const RegFileLoad& load);
     void Warn_InvalidPort(const QString& path, const QString& reason);
     QStringList Discover_PortList(FILE* trace) const;
     QStringList Current_PortList() const;
@@ -201,7 +215,8 @@ private:
     // Exchanges wait with the GUI's events flowing, so these slots can be
     // entered again from inside themselves; the flags keep each one single.
     bool m_ReadBusy = false;
-    bool m_ReadAgain = false;  // a read was asked for while one was running
+    bool m_ReadAgain = false;                    // a read was asked for while one was running
+    QVector<std::function<void()>> m_AfterRead;  // what waits for the running read
     bool m_ResetBusy = false;
     bool m_LoadBusy = false;  // a register file's writes are going out
     bool m_SearchBusy = false;

@@ -12,6 +12,7 @@
 #include "app/log.h"
 #include "data/SampleStream.h"
 #include "link/BoardLink.h"
+#include "link/ExchangeQueue.h"
 #include "link/PortDiscovery.h"
 #include "link/PortFailure.h"
 #include "link/PortWatcher.h"
@@ -139,22 +140,31 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
 
     const unsigned cycle = m_ConnectCycle;
     m_Firmware = 0;
-    uint8_t version = 0;
-    const char result = CMD_Version(m_Session->link(), &version);
+    m_Session->exchanges().post(
+        this,
+        [](BoardLink& link) {
+            uint8_t version = 0;
+            const char result = CMD_Version(link, &version);
+            return result == '0' ? int(version) : -1;
+        },
+        [this, cycle](int version) { End_Connect(cycle, version); });
+    return true;
+}
+
+void MainWindow::End_Connect(unsigned cycle, int version) {
     // The port failed, was changed or the window is closing while we waited
     // for the version: that has been dealt with (and reported) already.
-    if (cycle != m_ConnectCycle || !m_Session->link().isLive() || m_Session->link().exchangesAborted()) return true;
-    m_Firmware = result == '0' ? version : 0;
-    if (result == '0' && Firmware_Accepted(version)) {
+    if (cycle != m_ConnectCycle || !m_Session->link().isLive() || m_Session->link().exchangesAborted()) return;
+    m_Firmware = version > 0 ? version : 0;
+    if (version >= 0 && Firmware_Accepted(version)) {
         ui->pushButton_TEST->setText(Firmware_Text(version));
-        CMD_Device(m_Session->link(), static_cast<uint8_t>(m_Session->family() & 0xFF));
-        return true;
+        onTestClicked();  // tells the board the chip family
+        return;
     }
     QMessageBox::warning(this, QStringLiteral("WARNING"),
-                         QStringLiteral("Firmware Version : ") + Firmware_Text(version) + QStringLiteral(" \n") +
+                         QStringLiteral("Firmware Version : ") + Firmware_Text(m_Firmware) + QStringLiteral(" \n") +
                              tr("The firmware version is invalid.     "),
                          QMessageBox::Ok, QMessageBox::Ok);
-    return true;
 }
 
 void MainWindow::onReconnectToggled(bool on) {

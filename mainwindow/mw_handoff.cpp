@@ -90,9 +90,12 @@ bool MainWindow::Compare_WithFile(const QString& name) {
     }
     // What the chip holds now, where there is a chip; the read clears any
     // earlier marks. Without one, the table as it stands.
-    if (m_Session->chipPresent()) onReadClicked();
-    Clear_Comparison();
+    Read_TableThen([this, file, name] { Mark_Comparison(file, name); });
+    return true;
+}
 
+void MainWindow::Mark_Comparison(const RegisterSet& file, const QString& name) {
+    Clear_Comparison();
     int compared = 0;
     int differing = 0;
     int withoutCell = 0;
@@ -112,7 +115,6 @@ bool MainWindow::Compare_WithFile(const QString& name) {
                                   : tr("%1 of %2 registers differ from %3").arg(differing).arg(compared).arg(name);
     if (withoutCell > 0) text += tr(" (%1 registers of the file have no cell)").arg(withoutCell);
     ui->statusBar->showMessage(text);
-    return true;
 }
 
 void MainWindow::onExportHeaderTriggered() {
@@ -130,8 +132,10 @@ void MainWindow::onExportHeaderTriggered() {
     const QString name = QFileDialog::getSaveFileName(this, tr("Export C header"), start,
                                                       tr("C header (*.h);;JSON (*.json)"), nullptr, kDialogOptions);
     if (name.isEmpty()) return;
+    Read_TableThen([this, prefix, name] { Export_Header(prefix, name); });
+}
 
-    if (m_Session->chipPresent()) onReadClicked();
+void MainWindow::Export_Header(const QString& prefix, const QString& name) {
     QVector<NamedRegister> regs;
     int unreadable = 0;
     for (int a = 0; a < 256; ++a) {

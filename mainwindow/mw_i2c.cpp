@@ -6,6 +6,7 @@
 #include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "link/BoardLink.h"
+#include "link/ExchangeQueue.h"
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
 #include "ui_MainWindow.h"
@@ -23,15 +24,22 @@ void MainWindow::onSettingOkClicked() {
 }
 
 void MainWindow::onSearchI2cClicked() {
-    if (m_SearchBusy) return;  // a second search from inside the first's wait
+    if (m_SearchBusy) return;  // one search at a time; its answer is the one shown
     m_SearchBusy = true;
-    const int found = I2C_Search(m_Session->link(), m_Session->image());
-    if (found >= 0) {
-        m_Session->setI2cAddress(found);
-        ui->lineEdit_I2C_ADDR->setText(Hex2(found));
-        onSettingOkClicked();
-    }
-    m_SearchBusy = false;
+    RegisterImage* image = &m_Session->image();
+    m_Session->exchanges().post(
+        this, [image](BoardLink& link) { return I2C_Search(link, *image); },
+        [this](int found) {
+            m_SearchBusy = false;
+            if (found < 0) return;
+            m_Session->setI2cAddress(found);
+            ui->lineEdit_I2C_ADDR->setText(Hex2(found));
+            onSettingOkClicked();
+        });
 }
 
-void MainWindow::onTestClicked() { CMD_Device(m_Session->link(), static_cast<uint8_t>(m_Session->family() & 0xFF)); }
+void MainWindow::onTestClicked() {
+    const auto family = static_cast<uint8_t>(m_Session->family() & 0xFF);
+    m_Session->exchanges().post(
+        this, [family](BoardLink& link) { CMD_Device(link, family); }, [] {});
+}

@@ -25,7 +25,6 @@
 #include "ui_MainWindow.h"
 #include "views/ChannelIndicator.h"
 #include "views/ReplayBar.h"
-#include "workers/BoardOps.h"
 #include "workers/BoardSession.h"
 #include "workers/ChipPollThread.h"
 
@@ -44,10 +43,6 @@ void RememberLogDir(const BoardSession& session, const QString& file) {
 }
 
 }  // namespace
-
-char MainWindow::Write_Register(uint8_t dev, uint8_t reg, uint8_t value) {
-    return Register_Write(m_Session->link(), m_Session->image(), dev, reg, value);
-}
 
 void MainWindow::Init_Logging() {
     m_Recorder = new LogRecorder(m_Stream, this);

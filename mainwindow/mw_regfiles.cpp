@@ -7,8 +7,9 @@
 #include "app/config.h"
 #include "app/limits.h"
 #include "app/regfile.h"
+#include "data/RegisterImage.h"
 #include "link/BoardLink.h"
-#include "link/commands.h"
+#include "link/ExchangeQueue.h"
 #include "mainwindow/MainWindow.h"
 #include "ui_MainWindow.h"
 #include "ui_RegisterCell.h"
@@ -69,9 +70,8 @@ void MainWindow::onSaveClicked() {
 }
 
 void MainWindow::onLoadClicked() {
-    // Each write pumps events while it waits for the board, so a second click
-    // would start another Load in the middle of this one and interleave the
-    // two files' writes.
+    // One file at a time: the status and the read that end a Load speak of
+    // one file.
     if (m_LoadBusy) {
         ui->statusBar->showMessage(tr("A register file is still being loaded"));
         return;
@@ -92,19 +92,33 @@ void MainWindow::onLoadClicked() {
 
     m_LoadBusy = true;
     const uint8_t dev = m_Session->chipAddress();
-    const RegLoadResult r = RegFile_WriteToChip(
-        m_Session->link(), &reader, dev,
-        [this](const RegFileLine& line) {
-            if (RegisterCell* cell = m_RegCells[line.address])
-                cell->ui->lineEdit_data->setText(QString::fromLocal8Bit(line.valueText));
+    RegisterImage* image = &m_Session->image();
+    auto file = std::make_shared<RegFileReader>(std::move(reader));
+    m_Session->exchanges().post(
+        this,
+        [file, image, dev](BoardLink& link) {
+            RegFileLoad load;
+            load.result = RegFile_WriteToChip(
+                link, file.get(), dev,
+                [&load](const RegFileLine& line) {
+                    load.written.append({line.address, line.valueText});
+                },
+                [&link, image, dev](uint8_t reg, uint8_t value) {
+                    return Register_Write(link, *image, dev, reg, value);
+                });
+            return load;
         },
-        [this, dev](uint8_t reg, uint8_t value) { return Write_Register(dev, reg, value); });
-    const int written = r.written;
-    const int refused = r.refused;
-    const int skipped = r.skipped;
-    const bool aborted = r.aborted;
+        [this, file, name, remembered](const RegFileLoad& load) { End_Load(*file, name, remembered, load); });
+}
+
+void MainWindow::End_Load(const RegFileReader& reader, const QString& name, bool remembered, const RegFileLoad& load) {
     m_LoadBusy = false;
-    if (aborted) return;
+    if (load.result.aborted) return;
+    for (const auto& [address, text] : load.written)
+        if (RegisterCell* cell = m_RegCells[address]) cell->ui->lineEdit_data->setText(QString::fromLocal8Bit(text));
+    const int written = load.result.written;
+    const int refused = load.result.refused;
+    const int skipped = load.result.skipped;
 
     QString status = tr("Loaded %1: %2 written, %3 skipped")
                          .arg(name, Counted(written, "register", "registers"), Counted(skipped, "line", "lines"));

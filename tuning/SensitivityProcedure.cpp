@@ -2,7 +2,8 @@
 
 #include "app/limits.h"
 #include "data/SampleStream.h"
-#include "link/commands.h"
+#include "link/ExchangeQueue.h"
+#include "workers/BoardOps.h"
 #include "workers/BoardSession.h"
 #include "tuning/SensitivityProposal.h"
 #include "workers/ChipFamily.h"
@@ -20,14 +21,9 @@ constexpr int kSampledSbf = 2;
 SensitivityProcedure::SensitivityProcedure(SampleStream* stream, MonitorNarrowing* narrowing, int family, int channel,
                                            QObject* parent)
     : QObject(parent), m_Stream(stream), m_Narrowing(narrowing), m_Family(family), m_Channel(channel) {
-    // A window that shows registers gives access that keeps its image.
-    m_Read = [this](uint8_t reg) {
-        uint8_t v = 0;
-        return m_Session && CMD_Read(m_Session->link(), m_Session->chipAddress(), reg, 1, &v) == '0' ? int(v) : -1;
-    };
-    m_Write = [this](uint8_t reg, uint8_t value) {
-        return m_Session && CMD_Write(m_Session->link(), m_Session->chipAddress(), reg, 1, &value) == '0';
-    };
+    // Without a session every read and write fails.
+    m_Read = [](uint8_t) { return -1; };
+    m_Write = [](uint8_t, uint8_t) { return false; };
     m_Tick.setInterval(kTickMs);
     connect(&m_Tick, &QTimer::timeout, this, &SensitivityProcedure::onTick);
     connect(m_Stream, &SampleStream::sampleAdded, this, &SensitivityProcedure::onSample);
@@ -37,6 +33,29 @@ SensitivityProcedure::~SensitivityProcedure() {
     // Destroyed mid-run (with its window, at exit): the monitoring goes back;
     // whoever switches Sense may be going away too, so only the flag.
     if (m_Narrowing) m_Narrowing->restore(this, {});
+}
+
+void SensitivityProcedure::setSession(BoardSession* session) {
+    m_Session = session;
+    if (session == nullptr) return;
+    // Through the session's image: the read-backs show in whatever shows it,
+    // and the writes the board takes are announced to the log. Only values
+    // are captured: the exchanges may run on the session's exchange thread.
+    m_Read = [session](uint8_t reg) {
+        return Register_ReadValue(session->link(), session->image(), session->chipAddress(), reg);
+    };
+    m_Write = [session](uint8_t reg, uint8_t value) {
+        return Register_Write(session->link(), session->image(), session->chipAddress(), reg, value) == '0';
+    };
+}
+
+template <typename Steps, typename Then>
+void SensitivityProcedure::runSteps(Steps steps, Then then) {
+    if (m_Exchanges != nullptr) {
+        m_Exchanges->post(this, [steps](BoardLink&) mutable { return steps(); }, then);
+        return;
+    }
+    then(steps());
 }
 
 void SensitivityProcedure::setRegisterAccess(ReadRegister read, WriteRegister write) {
@@ -78,13 +97,6 @@ void SensitivityProcedure::cancel() {
     if (m_State == State::Sampling || m_State == State::AwaitWrite || m_State == State::AwaitRetry) finish();
 }
 
-bool SensitivityProcedure::readInto(uint8_t reg, uint8_t* value) {
-    const int v = m_Read(reg);
-    if (v < 0) return false;
-    *value = static_cast<uint8_t>(v);
-    return true;
-}
-
 void SensitivityProcedure::prepare() {
     const uint16_t mask = (m_Channel >= 0 && m_Channel < kMaxChannels) ? static_cast<uint16_t>(1u << m_Channel) : 0;
     if (!m_Narrowing || !m_Narrowing->narrow(this, name(), mask, m_Sense)) {
@@ -100,37 +112,39 @@ void SensitivityProcedure::prepare() {
     m_Count = 0;
 
     // Once an exchange has failed the run aborts: a write built on a failed
-    // read would put a stale value into the chip. A retry keeps what the first
-    // preparation saved: by now the chip holds the run's own values.
-    QPointer<SensitivityProcedure> self(this);
-    m_Busy = true;
-    bool ok = true;
+    // read would put a stale value into the chip.
     const ChipFamily& family = ChipFamily_Rules(m_Family);
-    if (family.runControlReg >= 0) {
-        const uint8_t reg = static_cast<uint8_t>(family.runControlReg);
-        uint8_t control = 0;
-        ok = readInto(reg, &control);
-        if (!self) return;
-        if (ok) {
-            if (!m_Prepared) m_SavedControl = control;
-            ok = m_Write(reg, static_cast<uint8_t>(control | family.runControlBit));
-            if (!self) return;
-        }
-    }
-    if (ok) {
-        uint8_t current = 0;
-        ok = readInto(sensitivityRegister(), &current);
-        if (!self) return;
-        if (ok) {
-            if (!m_Prepared) m_SavedSensitivity = current;
-            ok = m_Write(sensitivityRegister(), kAutoSenRunValue);
-            if (!self) return;
-        }
-    }
+    const int controlReg = family.runControlReg;
+    const uint8_t controlBit = family.runControlBit;
+    const uint8_t sensitivityReg = sensitivityRegister();
+    m_Busy = true;
+    runSteps(
+        [read = m_Read, write = m_Write, controlReg, controlBit, sensitivityReg] {
+            Prepared p;
+            if (controlReg >= 0) {
+                p.control = read(static_cast<uint8_t>(controlReg));
+                if (p.control < 0 ||
+                    !write(static_cast<uint8_t>(controlReg), static_cast<uint8_t>(p.control | controlBit)))
+                    return p;
+            }
+            p.sensitivity = read(sensitivityReg);
+            p.ok = p.sensitivity >= 0 && write(sensitivityReg, kAutoSenRunValue);
+            return p;
+        },
+        [this](const Prepared& p) { endPrepare(p); });
+}
+
+void SensitivityProcedure::endPrepare(const Prepared& p) {
     m_Busy = false;
-    if (!ok) {
+    if (!p.ok) {
         abort();
         return;
+    }
+    // A retry keeps what the first preparation saved: by now the chip holds
+    // the run's own values.
+    if (!m_Prepared) {
+        m_SavedControl = static_cast<uint8_t>(p.control < 0 ? 0 : p.control);
+        m_SavedSensitivity = static_cast<uint8_t>(p.sensitivity);
     }
     m_Prepared = true;
     if (m_CancelWanted) {
@@ -179,17 +193,17 @@ void SensitivityProcedure::evaluate() {
 void SensitivityProcedure::write() {
     if (m_State != State::AwaitWrite || m_Busy) return;
     setState(State::Writing);
-    QPointer<SensitivityProcedure> self(this);
     m_Written = true;
     m_Busy = true;
-    const bool ok = m_Write(sensitivityRegister(), m_Proposal);
-    if (!self) return;
-    m_Busy = false;
-    if (!ok) {
-        abort();
-        return;
-    }
-    QTimer::singleShot(kWriteSettleMs, this, &SensitivityProcedure::finish);
+    runSteps([write = m_Write, reg = sensitivityRegister(), value = m_Proposal] { return write(reg, value); },
+             [this](bool ok) {
+                 m_Busy = false;
+                 if (!ok) {
+                     abort();
+                     return;
+                 }
+                 QTimer::singleShot(kWriteSettleMs, this, &SensitivityProcedure::finish);
+             });
 }
 
 void SensitivityProcedure::finish() {
@@ -199,28 +213,26 @@ void SensitivityProcedure::finish() {
 
     // Best effort: the run ends either way, and the read-backs show what the
     // chip holds now.
-    QPointer<SensitivityProcedure> self(this);
     m_Busy = true;
-    const uint8_t reg = sensitivityRegister();
-    if (!m_Written) {
-        m_Write(reg, m_SavedSensitivity);
-        if (!self) return;
-    }
-    uint8_t v = 0;
-    const bool readBack = readInto(reg, &v);
-    if (!self) return;
-    if (readBack) emit registerReadBack(reg);
-    if (const int control = ChipFamily_Rules(m_Family).runControlReg; control >= 0) {
-        if (!m_Written) {
-            m_Write(static_cast<uint8_t>(control), m_SavedControl);
-            if (!self) return;
-        }
-        const bool controlBack = readInto(static_cast<uint8_t>(control), &v);
-        if (!self) return;
-        if (controlBack) emit registerReadBack(control);
-    }
-    m_Busy = false;
-    setState(m_Written ? State::Done : State::Cancelled);
+    const int controlReg = ChipFamily_Rules(m_Family).runControlReg;
+    runSteps(
+        [read = m_Read, write = m_Write, reg = sensitivityRegister(), controlReg, written = m_Written,
+         sensitivity = m_SavedSensitivity, control = m_SavedControl] {
+            ReadBacks r;
+            if (!written) write(reg, sensitivity);
+            r.sensitivity = read(reg) >= 0;
+            if (controlReg >= 0) {
+                if (!written) write(static_cast<uint8_t>(controlReg), control);
+                r.control = read(static_cast<uint8_t>(controlReg)) >= 0;
+            }
+            return r;
+        },
+        [this, controlReg](const ReadBacks& r) {
+            m_Busy = false;
+            if (r.sensitivity) emit registerReadBack(sensitivityRegister());
+            if (r.control) emit registerReadBack(controlReg);
+            setState(m_Written ? State::Done : State::Cancelled);
+        });
 }
 
 void SensitivityProcedure::abort() {

@@ -22,6 +22,7 @@
 #include "tuning/MonitorNarrowing.h"
 
 class BoardSession;
+class ExchangeQueue;
 class SampleStream;
 
 constexpr int kAutoSenMinSamples = 5;
@@ -52,11 +53,15 @@ public:
                          QObject* parent = nullptr);
     ~SensitivityProcedure() override;
 
-    // How registers are reached; by default plain board exchanges.
-    // The board the default register access goes over (without one, reads
-    // and writes fail); a window that shows registers gives its own access.
-    void setSession(BoardSession* session) { m_Session = session; }
+    // The board whose registers the run reads and writes, through its
+    // register image (without one, reads and writes fail).
+    void setSession(BoardSession* session);
+    // Other register access (a stand-in for the chip); replaces the session's.
     void setRegisterAccess(ReadRegister read, WriteRegister write);
+    // Where the exchanges of each step run: a window gives its session's
+    // queue, so that its thread never waits on the wire. Without one they
+    // run on the caller's thread, which waits (the command line's choice).
+    void setExchanges(ExchangeQueue* queue) { m_Exchanges = queue; }
     void setSenseSwitch(MonitorNarrowing::SenseSwitch sense) { m_Sense = std::move(sense); }
     void setMargin(float margin) { m_Margin = margin; }
 
@@ -97,10 +102,26 @@ private:
     void evaluate();
     void finish();
     void abort();
-    bool readInto(uint8_t reg, uint8_t* value);
+    // What the preparing step read: -1 where it did not get that far.
+    struct Prepared {
+        bool ok = false;
+        int control = -1;
+        int sensitivity = -1;
+    };
+    // Which registers the finishing step read back.
+    struct ReadBacks {
+        bool sensitivity = false;
+        bool control = false;
+    };
+    void endPrepare(const Prepared& p);
+    // Runs a step of exchanges on the queue, or here without one, then
+    // hands its result to then() on this thread.
+    template <typename Steps, typename Then>
+    void runSteps(Steps steps, Then then);
 
     SampleStream* m_Stream;
     BoardSession* m_Session = nullptr;
+    ExchangeQueue* m_Exchanges = nullptr;
     QPointer<MonitorNarrowing> m_Narrowing;
     int m_Family;
     int m_Channel;
@@ -110,8 +131,8 @@ private:
     MonitorNarrowing::SenseSwitch m_Sense;
 
     State m_State = State::Idle;
-    // Exchanges may run the event loop until the board answers: a request
-    // made meanwhile waits for the step in progress.
+    // A step's exchanges are on their way: a request made meanwhile waits
+    // for it.
     bool m_Busy = false;
     bool m_CancelWanted = false;
     bool m_Prepared = false;  // the saved register values are complete

@@ -1,11 +1,11 @@
 #include "views/RegisterCell.h"
 
 #include <QKeyEvent>
-#include <QPointer>
 
 #include "app/config.h"
 #include "app/limits.h"
 #include "data/RegisterImage.h"
+#include "link/ExchangeQueue.h"
 #include "ui_RegisterCell.h"
 #include "workers/BoardOps.h"
 #include "workers/BoardSession.h"
@@ -46,43 +46,27 @@ void RegisterCell::clearComparison() {
 bool RegisterCell::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui->lineEdit_data && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            // The exchanges pump events while they wait; the main window may
-            // tear the cells down in the meantime, so the cell is re-checked
-            // before the key is handed on.
-            QPointer<RegisterCell> self(this);
-            WriteAndReadBack();
-            if (!self) return true;
-        }
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) WriteAndReadBack();
     }
     // Never swallow the key: the line edit still gets Return like any other.
     return QWidget::eventFilter(watched, event);
 }
 
 void RegisterCell::WriteAndReadBack() {
-    // A second Return on this cell while its own exchange is still waiting
-    // would nest a second write inside the first; one is enough.
-    if (m_Busy) return;
-    m_Busy = true;
-
-    QPointer<RegisterCell> self(this);
-    // The exchanges pump events and the cell may go meanwhile; the image and
-    // the link outlive it.
-    RegisterImage& image = *m_Image;
-    BoardLink& link = m_Session->link();
+    RegisterImage* image = m_Image;  // the session's, which outlives its queue
     const uint8_t address = m_Address;
     const uint8_t dev = m_Session->chipAddress();
-
     // An empty field converts to 0 and one typed digit to its own value; the
     // chip gets exactly what the field shows.
     const uint8_t value = static_cast<uint8_t>(ui->lineEdit_data->text().toUInt(nullptr, 16) & 0xFF);
-
     // Results are not examined: whatever happened, the field ends up showing
-    // what the register image holds for this address.
-    Register_Write(link, image, dev, address, value);
-    Register_Read(link, image, dev, address, 1);
-    if (!self) return;
-
-    showImage();
-    m_Busy = false;
+    // what the register image holds for this address. A second Return before
+    // the board has answered queues a second write behind the first.
+    m_Session->exchanges().post(
+        this,
+        [image, dev, address, value](BoardLink& link) {
+            Register_Write(link, *image, dev, address, value);
+            Register_Read(link, *image, dev, address, 1);
+        },
+        [this] { showImage(); });
 }

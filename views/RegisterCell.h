@@ -47,7 +47,6 @@ private:
     uint8_t m_Address;
     BoardSession* m_Session;
     RegisterImage* m_Image;  // the session's
-    bool m_Busy = false;     // a write/read-back of this cell is waiting for the board
     int m_Comparison = -1;
     QPalette m_PlainPalette;  // the field's own, while marked
 };

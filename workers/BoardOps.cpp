@@ -65,10 +65,10 @@ void Chip_Reset(BoardLink& link, uint8_t dev, int family, uint8_t current, const
             CMD_Write(link, dev, f.resetReg, 1, &value);
     };
     send(static_cast<uint8_t>(current | f.resetBit));
-    Wait_Pump(1);
+    Sleep(1);
     send(current);
     CMD_Output(link, f.pulseFirst);
-    Wait_Pump(1);
+    Sleep(1);
     CMD_Output(link, f.pulseSecond);
 }
 

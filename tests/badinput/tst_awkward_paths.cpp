@@ -7,6 +7,7 @@
 
 #include "app/limits.h"
 #include "platform/ini.h"
+#include "support/exchange_wait.h"
 #include "ui_MainWindow.h"
 #include "ui_RegisterCell.h"
 #include "ui_SnrDialog.h"
@@ -99,6 +100,7 @@ private slots:
                 FileDialogAnswerer answer(path);
                 w->ui->pushButton_Load->click();
                 QCOMPARE(answer.answered(), 1);
+                QVERIFY(Exchanges_Settle(*w->session()));
             }
             QCOMPARE(w->registerCell(0)->ui->lineEdit_data->text(), QStringLiteral("3C"));
             QCOMPARE(w->registerCell(1)->ui->lineEdit_data->text(), QStringLiteral("A5"));

@@ -141,6 +141,7 @@ private slots:
         FileDialogAnswerer answer(h.filePath("junk.sf"));
 
         w->ui->pushButton_Load->click();
+        QVERIFY(h.settle());
 
         QCOMPARE(answer.answered(), 1);
         QCOMPARE(h.payloads('W'), (QList<QByteArray>{"B0100155", "B01101AA"}));

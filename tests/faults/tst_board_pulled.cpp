@@ -22,7 +22,7 @@ using namespace faults;
 namespace {
 
 // Pulls the board from a timer once cond holds, so that the pull lands
-// inside a slot that is waiting for the board.
+// while the window's exchanges are under way.
 class PullWhen : public QObject {
 public:
     PullWhen(SimPtyHost* sim, std::function<bool()> cond) : m_sim(sim), m_cond(std::move(cond)) {
@@ -60,9 +60,10 @@ private slots:
         Heartbeat beat;
         PullWhen pull(h.sim(), [&] { return h.sim()->log()->count('R') >= 3; });
 
-        w->ui->pushButton_Read->click();  // returns: the read did not hang
+        w->ui->pushButton_Read->click();
 
-        QVERIFY(pull.pulled());
+        QTRY_VERIFY_WITH_TIMEOUT(pull.pulled(), 10000);
+        QVERIFY(h.settle());
         QVERIFY(beat.beats() > 0);
         VerifyOneWarning(boxes, h.simPath());
         VerifyDisconnected(w);
@@ -137,7 +138,8 @@ private slots:
 
         w->ui->pushButton_Load->click();
 
-        QVERIFY(pull.pulled());
+        QTRY_VERIFY_WITH_TIMEOUT(pull.pulled(), 10000);
+        QVERIFY(h.settle());
         QVERIFY(beat.beats() > 0);
         // The writes after the pull were not acknowledged; Load says so.
         QVERIFY2(w->ui->statusBar->currentMessage().contains(QStringLiteral("not acknowledged")),
@@ -162,7 +164,8 @@ private slots:
 
         w->ui->pushButton_Setting_SearchI2C->click();
 
-        QVERIFY(pull.pulled());
+        QTRY_VERIFY_WITH_TIMEOUT(pull.pulled(), 10000);
+        QVERIFY(h.settle());
         QVERIFY(beat.beats() > 0);
         // No candidate answered: the address and the field are as they were.
         QCOMPARE(w->session()->i2cAddress(), 0xB0);

@@ -82,6 +82,7 @@ void tst_handoff_window::compare_marksDifferingCellsUntilReadOrClear() {
         w->ui->actionCompare->trigger();
         QCOMPARE(answer.answered(), 1);
     }
+    QVERIFY(h.settle());
     QCOMPARE(h.window()->registerCell(0x11)->comparison(), 0x05);
     QVERIFY(h.window()->registerCell(0x11)->ui->lineEdit_data->toolTip().contains("05"));
     QVERIFY(h.window()->registerCell(0x11)->ui->lineEdit_data->palette().color(QPalette::Base) !=
@@ -93,6 +94,7 @@ void tst_handoff_window::compare_marksDifferingCellsUntilReadOrClear() {
 
     const QColor plain = h.window()->registerCell(0x10)->ui->lineEdit_data->palette().color(QPalette::Base);
     w->ui->pushButton_Read->click();
+    QVERIFY(h.settle());
     QCOMPARE(h.window()->registerCell(0x11)->comparison(), -1);
     QCOMPARE(h.window()->registerCell(0x11)->ui->lineEdit_data->palette().color(QPalette::Base), plain);
     QVERIFY(h.window()->registerCell(0x11)->ui->lineEdit_data->toolTip().isEmpty());
@@ -101,6 +103,7 @@ void tst_handoff_window::compare_marksDifferingCellsUntilReadOrClear() {
         FileDialogAnswerer answer(h.filePath("cmp.sf"));
         w->ui->actionCompare->trigger();
     }
+    QVERIFY(h.settle());
     QCOMPARE(h.window()->registerCell(0x11)->comparison(), 0x05);
     w->ui->actionClearComparison->trigger();
     QCOMPARE(h.window()->registerCell(0x11)->comparison(), -1);
@@ -141,6 +144,7 @@ void tst_handoff_window::exportHeader_writesTheTable() {
         QCOMPARE(prefix.answered(), 1);
         QCOMPARE(file.answered(), 1);
     }
+    QVERIFY(h.settle());
     const QByteArray header = ReadAll(h.filePath("out.h"));
     // A fresh read went first: the chip's values, not the table's older ones.
     QVERIFY2(header.contains("{ WT_R10, 0x3Cu },\n    { WT_R11, 0x7Eu },"), header.constData());

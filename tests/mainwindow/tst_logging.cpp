@@ -118,6 +118,7 @@ private slots:
         // Reset writes its register through the shared chip operation: both
         // writes must reach the log all the same.
         w->ui->pushButton_Reset->click();
+        QVERIFY(h.settle());
         const QStringList dialogRows = shown;
         w->ui->actionLogging->trigger();
         QVERIFY(!w->logRecorder()->isRecording());

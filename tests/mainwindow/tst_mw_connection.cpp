@@ -64,11 +64,13 @@ private slots:
         QVERIFY(h.window()->link()->isLive());
         QVERIFY(Shows(w->ui->label_UART_Status, kGreen));
         QCOMPARE(w->ui->comboBox_COM->currentText(), h.simPath());
-        QCOMPARE(w->ui->pushButton_TEST->text(), QString("v3.2"));
-        QCOMPARE(h.payloads('V'), QList<QByteArray>{""});
-        QCOMPARE(h.payloads('D'), QList<QByteArray>{"04"});
         // The chip widgets wait for the polling thread.
         QVERIFY(ChipWidgetsEnabled(w, false));
+        // The firmware's answer comes after the choice returns.
+        QTRY_COMPARE(w->ui->pushButton_TEST->text(), QString("v3.2"));
+        QVERIFY(h.settle());
+        QCOMPARE(h.payloads('V'), QList<QByteArray>{""});
+        QCOMPARE(h.payloads('D'), QList<QByteArray>{"04"});
 
         QVERIFY(h.waitForChip(5000));
         QVERIFY(Shows(w->ui->label_I2C_Status, kGreen));
@@ -82,6 +84,7 @@ private slots:
         h.sim()->clearLog();
         h.choosePort(h.simPath());
         QVERIFY(h.window()->link()->isLive());
+        QVERIFY(h.settle());
         QCOMPARE(h.payloads('V').size(), 1);
     }
 
@@ -201,6 +204,7 @@ private slots:
         h.sim()->setPacing(true);
         QTimer::singleShot(0, w, [&] { QMetaObject::invokeMethod(w, "onChipLost"); });
         w->ui->pushButton_Read->click();
+        QVERIFY(h.settle());
         QVERIFY(!h.window()->session()->chipPresent());
         QVERIFY(ChipWidgetsEnabled(w, false));
     }

@@ -47,16 +47,19 @@ private slots:
         QTest::keyClicks(field, "1f");
         h.sim()->clearLog();
         QTest::keyClick(field, Qt::Key_Tab);
+        QVERIFY(h.settle());
         QVERIFY(Commands(h, "W").isEmpty());
 
         field->setText("1f");
         QTest::keyClick(field, Qt::Key_Return);
+        QVERIFY(h.settle());
         QCOMPARE(Commands(h, "W"), QList<QByteArray>{"WB020011F"});
         QCOMPARE(field->text(), QString("1F"));
         QCOMPARE(h.window()->registerImage()->value(0x20), 0x1F);
 
         field->clear();
         QTest::keyClick(field, Qt::Key_Enter);
+        QVERIFY(h.settle());
         QVERIFY(h.sim()->wasWritten(0x20, 0x00));
         QCOMPARE(field->text(), QString("00"));
     }
@@ -84,6 +87,8 @@ private slots:
         h.window()->registerImage()->store(reg, static_cast<uint8_t>(image));
         h.sim()->clearLog();
         h.window()->ui->pushButton_Reset->click();
+        QVERIFY(!h.window()->ui->pushButton_Reset->isEnabled());
+        QVERIFY(h.settle());
         QCOMPARE(Commands(h, "WO"), expected);
         // Then the whole table (64 cells: eight runs), after the pulse.
         const QList<QByteArray> all = Commands(h, "WOR");
@@ -103,8 +108,7 @@ private slots:
         MainWindow* w = h.window();
         h.sim()->clearLog();
         // Asked for when the first frame's cells are shown, so always while
-        // the read runs (an event pumped while it waits would not come on a
-        // busy machine when every reply is there before the wait begins).
+        // the read runs.
         QLineEdit* first = h.window()->registerCell(0x00)->ui->lineEdit_data;
         first->clear();
         QMetaObject::Connection nested;
@@ -113,6 +117,7 @@ private slots:
             w->onReadClicked();
         });
         w->onReadClicked();
+        QVERIFY(h.settle());
         QObject::disconnect(nested);
         QList<QByteArray> runs;
         for (const QByteArray& p : h.payloads('R'))
@@ -155,9 +160,10 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         h.sim()->setAddr(0xB6);
         h.sim()->clearLog();
-        // A second search from inside the first's waits is not run.
+        // A second search asked for while the first runs is not run.
         QTimer::singleShot(0, h.window(), [&] { h.window()->onSearchI2cClicked(); });
         h.window()->ui->pushButton_Setting_SearchI2C->click();
+        QVERIFY(h.settle());
         QCOMPARE(h.window()->session()->i2cAddress(), 0xB6);
         QCOMPARE(h.window()->ui->lineEdit_I2C_ADDR->text(), QString("B6"));
         QVERIFY(h.readFile("config.ini").contains("I2C_ADDR=B6\n"));
@@ -174,6 +180,7 @@ private slots:
         h.sim()->setAddr(0xC0);
         const QByteArray config = h.readFile("config.ini");
         h.window()->ui->pushButton_Setting_SearchI2C->click();
+        QVERIFY(h.settle(20000));
         QCOMPARE(h.window()->session()->i2cAddress(), 0xB0);
         QCOMPARE(h.window()->ui->lineEdit_I2C_ADDR->text(), QString("B0"));
         QCOMPARE(h.readFile("config.ini"), config);
@@ -188,6 +195,7 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         h.sim()->clearLog();
         h.window()->ui->pushButton_TEST->click();
+        QVERIFY(h.settle());
         QCOMPARE(h.payloads('D'), QList<QByteArray>{"03"});
     }
 };

@@ -215,6 +215,7 @@ private slots:
         FileDialogAnswerer dlg{path, FileDialogAnswerer::NextDialogOnly};
         w->ui->pushButton_Load->click();
         QVERIFY(dlg.seen());
+        QVERIFY(h.settle());
 
         QCOMPARE(sim->log()->count('W'), size_t(4));
         QCOMPARE(sim->log()->writesTo(0x0A), std::vector<uint8_t>{0x3F});
@@ -251,6 +252,7 @@ private slots:
         FileDialogAnswerer dlg{path, FileDialogAnswerer::NextDialogOnly};
         w->ui->pushButton_Load->click();
         QVERIFY(dlg.seen());
+        QVERIFY(h.settle());
         QCOMPARE(h.sim()->log()->count('W'), size_t(0));
         QCOMPARE(Cell(h.window(), 0x0F), QString("5A"));
         QCOMPARE(w->ui->lineEdit_File->text(), path);

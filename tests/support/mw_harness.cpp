@@ -15,6 +15,7 @@
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
+#include "support/exchange_wait.h"
 #include "ui_MainWindow.h"
 #include "workers/BoardSession.h"
 
@@ -157,6 +158,12 @@ bool MwHarness::connectBoard() {
     for (int attempt = 1;; ++attempt) {
         MessageBoxCatcher boxes;
         choosePort(simPath());
+        // The firmware answer (and any warning about it) comes after the
+        // choice returns.
+        if (!settle(m_options.waitMs)) {
+            m_error = QStringLiteral("the window's exchanges did not finish");
+            return false;
+        }
         if (boxes.count() == 0) break;
         if (attempt == kAttempts) {
             m_error = QStringLiteral("connecting warned %1 times: ").arg(kAttempts) + boxes.last();
@@ -171,7 +178,12 @@ bool MwHarness::connectBoard() {
         m_error = QStringLiteral("the chip was not seen");
         return false;
     }
-    return true;
+    return settle(m_options.waitMs);
+}
+
+bool MwHarness::settle(int timeoutMs) {
+    if (!m_window) return false;
+    return Exchanges_Settle(*m_window->session(), timeoutMs);
 }
 
 void MwHarness::tearDown() {

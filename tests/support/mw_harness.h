@@ -76,6 +76,9 @@ public:
     bool connectBoard();
     // The same choice without waiting for anything.
     void choosePort(const QString& path);
+    // Waits until every exchange the window has queued has finished and its
+    // result has been shown; false after timeoutMs.
+    bool settle(int timeoutMs = 10000);
     // Waits until the chip is seen (the session's chipPresent and the Read button back).
     bool waitForChip(int timeoutMs);
 

@@ -13,6 +13,7 @@
 #include "data/RegisterImage.h"
 #include "link/BoardLink.h"
 #include "link/ReceiveThread.h"
+#include "support/exchange_wait.h"
 #include "support/pty_peer.h"
 #include "ui_RegisterCell.h"
 #include "views/RegisterCell.h"
@@ -102,7 +103,7 @@ private slots:
     void otherObjects_areIgnored();
     void returnWithBoard_writesTypedValueAndShowsReadBack_data();
     void returnWithBoard_writesTypedValueAndShowsReadBack();
-    void returnWithBoard_secondReturnWhileWaiting_isIgnored();
+    void returnWithBoard_secondReturnWhileWaiting_goesOutAfterTheFirst();
     void returnWithBoard_cellDeletedWhileWaiting_isSafe();
 
 private:
@@ -160,6 +161,7 @@ void tst_RegisterCell::returnOrEnter_noPort_fieldShowsRegisterImage() {
     cell.ui->lineEdit_data->setText(typed);
 
     QTest::keyClick(cell.ui->lineEdit_data, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QVERIFY(Exchanges_Settle(*m_Session));
 
     QCOMPARE(cell.ui->lineEdit_data->text(), QStringLiteral("C5"));
     QCOMPARE(m_Image->value(0x2A), uint8_t(0xC5));
@@ -188,6 +190,7 @@ void tst_RegisterCell::otherKeys_sendNothingAndKeepTypedText() {
     m_Image->store(0x2A, 0xC5);
     cell.ui->lineEdit_data->setText(QStringLiteral("1F"));
     QTest::keyClick(cell.ui->lineEdit_data, Qt::Key(key));
+    QVERIFY(Exchanges_Settle(*m_Session));
     // Had an exchange run, the field would now show the image's C5.
     QCOMPARE(cell.ui->lineEdit_data->text(), QStringLiteral("1F"));
 }
@@ -199,6 +202,7 @@ void tst_RegisterCell::otherObjects_areIgnored() {
     other.installEventFilter(&cell);
     cell.ui->lineEdit_data->setText(QStringLiteral("1F"));
     QTest::keyClick(&other, Qt::Key_Return);
+    QVERIFY(Exchanges_Settle(*m_Session));
     QCOMPARE(cell.ui->lineEdit_data->text(), QStringLiteral("1F"));
 }
 
@@ -244,6 +248,7 @@ void tst_RegisterCell::returnWithBoard_writesTypedValueAndShowsReadBack() {
     QSignalSpy writes(m_Image, &RegisterImage::written);
     cell.ui->lineEdit_data->setText(typed);
     QTest::keyClick(cell.ui->lineEdit_data, Qt::Key_Return);
+    QVERIFY(Exchanges_Settle(*m_Session));
 
     const QList<QByteArray> frames = board.peer().frames();
     QCOMPARE(frames.size(), 2);
@@ -260,7 +265,7 @@ void tst_RegisterCell::returnWithBoard_writesTypedValueAndShowsReadBack() {
     QCOMPARE(m_Image->value(address), uint8_t(shown.toUInt(nullptr, 16)));
 }
 
-void tst_RegisterCell::returnWithBoard_secondReturnWhileWaiting_isIgnored() {
+void tst_RegisterCell::returnWithBoard_secondReturnWhileWaiting_goesOutAfterTheFirst() {
     BoardWithChip board;
     board.setReplyDelay(20);
     OpenLink link(board, *m_Link);
@@ -268,18 +273,26 @@ void tst_RegisterCell::returnWithBoard_secondReturnWhileWaiting_isIgnored() {
 
     RegisterCell cell(nullptr, 0x10, m_Session.get());
     cell.ui->lineEdit_data->setText(QStringLiteral("33"));
-    // Delivered by the event pumping inside the first write's wait.
-    QCoreApplication::postEvent(cell.ui->lineEdit_data,
-                                new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
     SendReturn(cell.ui->lineEdit_data);
-    QCoreApplication::processEvents();
-
-    QCOMPARE(board.peer().frames().size(), 2);
-    QCOMPARE(cell.ui->lineEdit_data->text(), QStringLiteral("33"));
-
-    // The cell takes Return again once its exchange is over.
+    // Typed and sent while the board has not answered the first write yet.
+    QVERIFY(m_Session->exchanges().pending() > 0);
+    cell.ui->lineEdit_data->setText(QStringLiteral("34"));
     SendReturn(cell.ui->lineEdit_data);
-    QCOMPARE(board.peer().frames().size(), 4);
+    QVERIFY(Exchanges_Settle(*m_Session));
+
+    // Each write with its read-back, never interleaved, in the order typed.
+    const QList<QByteArray> frames = board.peer().frames();
+    QCOMPARE(frames.size(), 4);
+    const QByteArray readBack(
+        "\x02"
+        "CRB01001\x03");
+    QCOMPARE(frames[0], QByteArray("\x02"
+                                   "CWB0100133\x03"));
+    QCOMPARE(frames[1], readBack);
+    QCOMPARE(frames[2], QByteArray("\x02"
+                                   "CWB0100134\x03"));
+    QCOMPARE(frames[3], readBack);
+    QCOMPARE(cell.ui->lineEdit_data->text(), QStringLiteral("34"));
 }
 
 void tst_RegisterCell::returnWithBoard_cellDeletedWhileWaiting_isSafe() {
@@ -290,11 +303,13 @@ void tst_RegisterCell::returnWithBoard_cellDeletedWhileWaiting_isSafe() {
 
     QPointer<RegisterCell> cell = new RegisterCell(nullptr, 0x10, m_Session.get());
     cell->ui->lineEdit_data->setText(QStringLiteral("44"));
-    QTimer::singleShot(0, [&cell] { delete cell.data(); });
     SendReturn(cell->ui->lineEdit_data);
+    QVERIFY(m_Session->exchanges().pending() > 0);
+    delete cell.data();
+    QVERIFY(Exchanges_Settle(*m_Session));
 
-    QVERIFY(cell.isNull());
     // The exchange itself still finished: the image holds the chip's value.
+    QVERIFY(cell.isNull());
     QCOMPARE(board.peer().frames().size(), 2);
     QCOMPARE(m_Image->value(0x10), uint8_t(0x44));
 }
