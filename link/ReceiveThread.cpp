@@ -66,8 +66,16 @@ int ReceiveThread::Open_Error() const { return m_OpenError; }
 QString ReceiveThread::portPath() const { return m_PortPath; }
 
 int ReceiveThread::Open_Port(const QString& path) {
-    // A port still settling in an outer Open_Port counts as open too: this
-    // call runs nested in that one's pumped wait and takes over from it.
+    const int ticket = Begin_Open(path);
+    if (ticket == 0) return 0;
+    // Give the bridge time to settle before the first command.
+    Sleep(kSettleMs);
+    return Finish_Open(ticket, path);
+}
+
+int ReceiveThread::Begin_Open(const QString& path) {
+    // A port still settling from an earlier Begin_Open counts as open too:
+    // this call takes over from it.
     if (m_Port.load(std::memory_order_acquire) > 0 || m_Serial->isOpen()) {
         std::lock_guard<std::mutex> lock(m_PassLock);
         m_Serial->flush();
@@ -76,6 +84,7 @@ int ReceiveThread::Open_Port(const QString& path) {
             m_PortPath.clear();
         }
     }
+    ++m_OpenTicket;
     m_OpenError = m_Serial->open(path);
     if (m_OpenError != 0) return 0;
     m_OpenError = m_Serial->setLine();
@@ -83,11 +92,12 @@ int ReceiveThread::Open_Port(const QString& path) {
         m_Serial->close();
         return 0;
     }
-    const int ticket = ++m_OpenTicket;
-    // Give the bridge time to settle before the first command.
-    Wait_Pump(100);
-    // A Close_Port or another Open_Port ran in the wait: the port is no longer
-    // ours to publish.
+    return m_OpenTicket;
+}
+
+int ReceiveThread::Finish_Open(int ticket, const QString& path) {
+    // A Close_Port or another open ran while the port settled: it is no
+    // longer ours to publish.
     if (ticket != m_OpenTicket || !m_Serial->isOpen()) return 0;
     m_PortPath = path;
     m_Port.store(m_Serial->handle(), std::memory_order_release);
@@ -97,8 +107,8 @@ int ReceiveThread::Open_Port(const QString& path) {
 
 int ReceiveThread::Close_Port() {
     if (m_Port.load(std::memory_order_acquire) <= 0) {
-        // No port yet, but one may be settling in an Open_Port further down
-        // the stack: cancel it so it does not come to life after this close.
+        // No port yet, but one may be settling between Begin_Open and
+        // Finish_Open: cancel it so it does not come to life after this close.
         if (m_Serial->isOpen()) {
             ++m_OpenTicket;
             m_Serial->flush();
@@ -188,7 +198,6 @@ char ReceiveThread::Get_Reply(uint8_t* dest, int destSize, char letter, int time
             m_RxArrived.wait_for(lock, std::chrono::milliseconds(kPassMs),
                                  [&ring, rd] { return ring.writeCount.load(std::memory_order_acquire) != rd; });
         }
-        Pump_Messages();
         if (m_Link.exchangesAborted()) return 'Z';
         if (static_cast<int64_t>(GetTickCount() - start) > timeoutMs) return 'Z';
     }
@@ -200,8 +209,8 @@ char ReceiveThread::Drop_LateReply(const std::atomic<bool>& owed, const std::ato
     for (;;) {
         if (!linkLive()) return 'A';
         if (m_Link.exchangesAborted()) return 'Z';
-        // An exchange nested in our own event pumping may have settled the
-        // debt already, or given up again and moved the give-up on.
+        // Another thread's exchange may have settled the debt already, or
+        // given up again and moved the give-up on.
         if (!owed.load(std::memory_order_acquire)) return '0';
         const uint32_t now = GetTickCount();
         // A line that never goes quiet (a stream of events, noise) must not

@@ -25,8 +25,19 @@ public:
     // changes whether the link is live.
     void Wake();
 
+    // The bridge's settle time between opening its port and the first command.
+    static constexpr int kSettleMs = 100;
+
     // 1 = the port at path is open with the board's line setting, 0 = failure.
+    // Waits out the settle time on the calling thread: for callers that may
+    // block (the command line, tests).
     int Open_Port(const QString& path);
+    // The same in two steps, for a caller that must not block: Begin_Open
+    // opens the port and sets the line (a ticket, 0 on failure); once the
+    // settle time has passed, Finish_Open(ticket) puts the port to use (1),
+    // unless a Close_Port or another open came in between (0).
+    int Begin_Open(const QString& path);
+    int Finish_Open(int ticket, const QString& path);
     // The errno behind the last failed Open_Port (-1: no system reason), 0
     // after a successful one.
     int Open_Error() const;
@@ -73,7 +84,7 @@ private:
     int m_OpenError = 0;
     std::atomic<uint32_t> m_LastRxTick{0};  // tick of the last batch received
     // Counts opens and cancelling closes (GUI thread only), so that an
-    // Open_Port learns whether a nested call replaced its port in the wait.
+    // Finish_Open learns whether a close or another open came in the wait.
     int m_OpenTicket = 0;
     // Held for a whole receive pass (check, read, ring update) and by every
     // close, so that once Close_Port returns no pass is still writing the rings

@@ -12,15 +12,6 @@ namespace {
 
 constexpr int kTextSize = 32;  // payload and reply-data buffers
 
-thread_local int t_ExchangeDepth = 0;
-
-struct DepthGuard {
-    DepthGuard() { ++t_ExchangeDepth; }
-    ~DepthGuard() { --t_ExchangeDepth; }
-    DepthGuard(const DepthGuard&) = delete;
-    DepthGuard& operator=(const DepthGuard&) = delete;
-};
-
 struct Outcome {
     char result = 'A';
     bool sent = false;
@@ -30,7 +21,6 @@ struct Outcome {
 // One exchange: discard what nobody asked for, send, collect the first reply.
 Outcome Exchange(BoardLink& link, char letter, const char* payload) {
     Outcome out;
-    DepthGuard depth;
     if (link.exchangesAborted()) return out;
     std::lock_guard<ExchangeLock> lock(link.exchangeLock());
     // Checked again: the abort may have come while we waited for the lock.
@@ -111,5 +101,3 @@ char CMD_Output(BoardLink& link, uint8_t level) {
     std::snprintf(payload, sizeof payload, "%02X", level);
     return Exchange(link, 'O', payload).result;
 }
-
-int Link_ExchangeDepth() { return t_ExchangeDepth; }

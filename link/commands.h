@@ -20,6 +20,3 @@ char CMD_Write(BoardLink& link, uint8_t dev, uint8_t reg, uint8_t len, const uin
 char CMD_Version(BoardLink& link, uint8_t* dest);
 char CMD_Device(BoardLink& link, uint8_t type);
 char CMD_Output(BoardLink& link, uint8_t level);
-
-// Number of exchanges in progress on the calling thread (nesting depth).
-int Link_ExchangeDepth();

@@ -267,27 +267,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (Link_ExchangeDepth() > 0) {
-        // We are inside an exchange that dispatched this close while it
-        // waited, holding the exchange lock. A worker waiting for it would never
-        // end, and waiting for the worker here would hang. Cut the exchange
-        // short and close again once it has unwound.
-        event->ignore();
-        m_Session->link().abortExchanges(true);
-        if (!m_ClosePending) {
-            m_ClosePending = true;
-            QTimer::singleShot(0, this, [this] {
-                m_ClosePending = false;
-                close();
-            });
-        }
-        return;
-    }
     // A running SNR test puts the monitored mask and Sense back while the
     // window can still take them.
     if (m_SnrDialog) m_SnrDialog->endTest();
-    // Anything still unwinding below us (a reset's pause, a message box) must
-    // not start exchanges with threads that are gone.
+    // Exchanges still queued or under way end at once, and none starts with
+    // threads that are gone.
     m_Session->link().abortExchanges(true);
     Stop_Replay();
     m_Recorder->stop();

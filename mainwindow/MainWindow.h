@@ -98,6 +98,9 @@ public:
     // The newest SBF status the board sent for channel ch: bit k = SBF k.
     int sbfStatus(int ch) const { return ch >= 0 && ch < kMaxChannels ? m_SbfStatus[ch] : 0; }
 
+    // A chosen port is settling before the connect procedure goes on.
+    bool portSettling() const { return m_OpeningPort; }
+
     // "v3.2" while a board whose firmware was accepted is connected, else empty.
     QString firmwareText() const;
 
@@ -206,8 +209,11 @@ private:
     QStringList Discover_PortList(FILE* trace) const;
     QStringList Current_PortList() const;
     // The connect procedure; quiet: an open failure shows no warning (a
-    // reconnect tries again later). True when the port opened.
-    bool Connect_Port(const QString& strItem, bool quiet);
+    // reconnect tries again later). then(true) once the port has opened and
+    // settled, then(false) when it did not.
+    void Connect_Port(const QString& strItem, bool quiet, const std::function<void(bool)>& then = {});
+    void Finish_Connect(const QString& strItem, bool quiet, int remembered, int ticket,
+                        const std::function<void(bool)>& then);
     void Begin_ReconnectWait(const QString& path, const QString& serial);
     void End_ReconnectWait();
     void Try_Reconnect();
@@ -220,9 +226,8 @@ private:
     bool m_ResetBusy = false;
     bool m_LoadBusy = false;  // a register file's writes are going out
     bool m_SearchBusy = false;
-    bool m_ClosePending = false;  // a close waits for an exchange to unwind
-    bool m_OpeningPort = false;   // the connect procedure is inside Open_Port
-    QString m_PendingPort;        // a port chosen meanwhile, connected next
+    bool m_OpeningPort = false;  // the port is settling before the connect goes on
+    QString m_PendingPort;       // a port chosen meanwhile, connected next
     // Counts every open and close of the port, so that a connect procedure
     // resumed after a nested one can tell that its port is no longer its own.
     unsigned m_ConnectCycle = 0;

@@ -100,29 +100,51 @@ void MainWindow::onPortActivated(QString strItem) {
     Connect_Port(strItem, false);
 }
 
-bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
+void MainWindow::Connect_Port(const QString& strItem, bool quiet, const std::function<void(bool)>& then) {
     if (m_OpeningPort) {
         // The port being opened shares the one serial object with this
         // choice; the newer choice runs once the opening has finished.
         m_PendingPort = strItem;
-        return false;
+        if (then) then(false);
+        return;
     }
     const int remembered = ui->comboBox_COM->currentIndex();
     onChipLost();
     UART_Disconnection();
-    if (strItem == QLatin1String(kNoPort)) return false;
+    if (strItem == QLatin1String(kNoPort)) {
+        if (then) then(false);
+        return;
+    }
     // A board and a replay never feed the stream together.
     Stop_Replay();
 
+    // The bridge settles before the first command; the window goes on
+    // meanwhile, and a close or another choice in that time wins.
+    const int ticket = m_Session->link().receiver()->Begin_Open(strItem);
+    if (ticket == 0) {
+        Finish_Connect(strItem, quiet, remembered, 0, then);
+        return;
+    }
     m_OpeningPort = true;
-    const int opened = m_Session->link().receiver()->Open_Port(strItem);
+    QTimer::singleShot(ReceiveThread::kSettleMs, this, [this, strItem, quiet, remembered, ticket, then] {
+        Finish_Connect(strItem, quiet, remembered, ticket, then);
+    });
+}
+
+void MainWindow::Finish_Connect(const QString& strItem, bool quiet, int remembered, int ticket,
+                                const std::function<void(bool)>& then) {
+    const bool settled = m_OpeningPort;
     m_OpeningPort = false;
     if (!m_PendingPort.isEmpty()) {
         const QString next = m_PendingPort;
         m_PendingPort.clear();
+        if (then) then(false);
         onPortActivated(next);  // disconnects what we just opened first
-        return false;
+        return;
     }
+    // The window closed while the port settled.
+    if (settled && m_Session->link().exchangesAborted()) return;
+    const int opened = ticket != 0 ? m_Session->link().receiver()->Finish_Open(ticket, strItem) : 0;
     if (opened != 1) {
         const int err = m_Session->link().receiver()->Open_Error();
         onChipLost();
@@ -130,7 +152,8 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
         // A board coming back may not be ready (or allowed) yet: the wait
         // for it simply tries again.
         if (!quiet) Warn_InvalidPort(strItem, Port_FailureReason(err, strItem));
-        return false;
+        if (then) then(false);
+        return;
     }
     UART_Connection();
     m_PortPath = strItem;
@@ -148,7 +171,7 @@ bool MainWindow::Connect_Port(const QString& strItem, bool quiet) {
             return result == '0' ? int(version) : -1;
         },
         [this, cycle](int version) { End_Connect(cycle, version); });
-    return true;
+    if (then) then(true);
 }
 
 void MainWindow::End_Connect(unsigned cycle, int version) {
@@ -198,9 +221,8 @@ void MainWindow::End_ReconnectWait() {
 }
 
 void MainWindow::Try_Reconnect() {
-    // Not in the middle of a connect, nor nested in an exchange that is
-    // pumping events: the next look comes soon enough.
-    if (m_LostPath.isEmpty() || m_Reconnecting || m_OpeningPort || Link_ExchangeDepth() > 0) return;
+    // Not in the middle of a connect: the next look comes soon enough.
+    if (m_LostPath.isEmpty() || m_Reconnecting || m_OpeningPort) return;
     QString found = Port_FindBySerial(m_SysfsRoot, m_LostSerial);
     if (found.isEmpty() && QFileInfo::exists(m_LostPath)) found = m_LostPath;
     if (found.isEmpty()) return;
@@ -208,14 +230,15 @@ void MainWindow::Try_Reconnect() {
     const QString lost = m_LostPath;
     m_Reconnecting = true;
     onPortSearchClicked();  // the board's port may be new to the list
-    const bool opened = Connect_Port(found, true);
-    m_Reconnecting = false;
-    // The engineer chose a port meanwhile, or the board went again at once.
-    if (m_LostPath != lost || !opened || !m_Session->link().isLive()) return;
-    const bool resume = m_ResumeSense;
-    End_ReconnectWait();
-    m_ResumeSense = resume;  // Sense comes back once the chip answers again
-    ui->statusBar->showMessage(tr("Board on %1 back").arg(found));
+    Connect_Port(found, true, [this, lost, found](bool opened) {
+        m_Reconnecting = false;
+        // The engineer chose a port meanwhile, or the board went again at once.
+        if (m_LostPath != lost || !opened || !m_Session->link().isLive()) return;
+        const bool resume = m_ResumeSense;
+        End_ReconnectWait();
+        m_ResumeSense = resume;  // Sense comes back once the chip answers again
+        ui->statusBar->showMessage(tr("Board on %1 back").arg(found));
+    });
 }
 
 void MainWindow::UART_Connection() {

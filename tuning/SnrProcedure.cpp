@@ -6,6 +6,7 @@
 #include "app/limits.h"
 #include "data/SampleStream.h"
 #include "link/BoardLink.h"
+#include "link/ExchangeQueue.h"
 #include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "tuning/MonitorNarrowing.h"
@@ -24,13 +25,7 @@ SnrProcedure::SnrProcedure(SampleStream* stream, QObject* parent) : QObject(pare
     m_SetSense = [this](bool on) {
         if (m_Session) m_Session->setSensing(on);
     };
-    // A window that shows registers gives a reader that keeps its image.
-    m_ReadSensitivity = [this](int ch) {
-        uint8_t v = 0;
-        if (!m_Session) return -1;
-        const uint8_t reg = ChipFamily_SensitivityRegister(m_Session->family(), ch);
-        return CMD_Read(m_Session->link(), m_Session->chipAddress(), reg, 1, &v) == '0' ? int(v) : -1;
-    };
+    m_ReadSensitivity = [](int) { return -1; };
     m_LinkOk = [this] { return m_Session && m_Session->link().isLive() && m_Session->chipPresent(); };
     m_PortOk = [this] { return m_Session && m_Session->link().isLive(); };
     connect(m_Stream, &SampleStream::sampleAdded, this, &SnrProcedure::onSample);
@@ -77,26 +72,42 @@ bool SnrProcedure::start(const SnrSettings& settings) {
     m_Sensitivity.clear();
     m_Starting = true;
     m_CancelWhileStarting = false;
-    QPointer<SnrProcedure> self(this);
-    for (int c : settings.channels) {
-        const int v = m_ReadSensitivity(c);
-        if (!self) return false;
-        if (m_CancelWhileStarting) break;
-        if (v < 0) {
-            m_Starting = false;
-            m_Error = QStringLiteral("Could not read the sensitivity register 0x%1 of SIN %2.")
-                          .arg(QString::asprintf("%02X", ChipFamily_SensitivityRegister(family, c)))
-                          .arg(c + 1);
-            return false;
+    m_FailedWhileStarting = false;
+    // Only values go into the reads: they may run on the exchange thread.
+    auto readAll = [read = m_ReadSensitivity, channels = settings.channels] {
+        QVector<int> values;
+        for (int c : channels) {
+            values.append(read(c));
+            if (values.last() < 0) break;
         }
-        m_Sensitivity.append(v);
-    }
+        return values;
+    };
+    if (m_Exchanges == nullptr) return begin(readAll());
+    m_Exchanges->post(
+        this, [readAll](BoardLink&) { return readAll(); },
+        [this](const QVector<int>& values) {
+            if (!begin(values)) end(m_CancelWhileStarting && !m_FailedWhileStarting ? Phase::Cancelled : Phase::Failed);
+        });
+    return true;
+}
+
+bool SnrProcedure::begin(const QVector<int>& sensitivity) {
     m_Starting = false;
     if (m_CancelWhileStarting) {
         if (m_Error.isEmpty()) m_Error = QStringLiteral("Cancelled.");
         return false;
     }
+    for (int i = 0; i < m_Settings.channels.size(); ++i) {
+        if (sensitivity.value(i, -1) >= 0) continue;
+        const int c = m_Settings.channels[i];
+        m_Error = QStringLiteral("Could not read the sensitivity register 0x%1 of SIN %2.")
+                      .arg(QString::asprintf("%02X", ChipFamily_SensitivityRegister(m_Session->family(), c)))
+                      .arg(c + 1);
+        return false;
+    }
+    m_Sensitivity = sensitivity;
 
+    const SnrSettings& settings = m_Settings;
     const int n = settings.channels.size();
     m_Untouched = QVector<QVector<int32_t>>(n);
     m_Touched = QVector<QVector<int32_t>>(n);
@@ -134,6 +145,7 @@ void SnrProcedure::fail(const QString& why) {
     if (m_Starting) {
         m_Error = why;
         m_CancelWhileStarting = true;
+        m_FailedWhileStarting = true;
         return;
     }
     if (!running()) return;
@@ -159,6 +171,7 @@ int SnrProcedure::collected() const {
 
 QString SnrProcedure::prompt() const {
     const int sin = currentChannel() + 1;
+    if (m_Starting) return QStringLiteral("Reading the sensitivity registers");
     if (running() && waitingForChip()) return QStringLiteral("The chip did not answer; waiting for it");
     switch (m_Phase) {
         case Phase::Idle:
@@ -358,6 +371,18 @@ void SnrProcedure::restore(bool useHook) {
 int SnrProcedure::defaultChipGraceMs() const {
     const int reply = m_Session ? m_Session->link().replyTimeout() : kReplyTimeoutMs;
     return static_cast<int>(ChipPollThread::kProbeIntervalMs) + (ReceiveThread::kLateReplyPatience + 1) * reply + 900;
+}
+
+void SnrProcedure::setSession(BoardSession* session) {
+    m_Session = session;
+    if (session == nullptr) return;
+    // The session itself, not this object: the reads may run on the
+    // session's exchange thread.
+    m_ReadSensitivity = [session](int ch) {
+        uint8_t v = 0;
+        const uint8_t reg = ChipFamily_SensitivityRegister(session->family(), ch);
+        return CMD_Read(session->link(), session->chipAddress(), reg, 1, &v) == '0' ? int(v) : -1;
+    };
 }
 
 MonitorNarrowing* SnrProcedure::narrowing() {

@@ -22,6 +22,7 @@
 #include "tuning/SnrSettings.h"
 
 class BoardSession;
+class ExchangeQueue;
 class SampleStream;
 
 class SnrProcedure : public QObject {
@@ -45,7 +46,12 @@ public:
     // The board the test runs on: its link and chip for the default checks
     // and sensitivity reads, its Sense and monitored channels for the
     // default switch and narrowing. Without one the link counts as gone.
-    void setSession(BoardSession* session) { m_Session = session; }
+    void setSession(BoardSession* session);
+    // Where the sensitivity reads of start() run: a window gives its
+    // session's queue, so that its thread never waits on the wire; start()
+    // then returns at once and the test begins (or ends with finished())
+    // when the reads are back. Without one they run on the caller's thread.
+    void setExchanges(ExchangeQueue* queue) { m_Exchanges = queue; }
     // How Sense is switched (the window's Sense slot); by default the
     // session's flag.
     void setSenseSwitch(std::function<void(bool)> f) { m_SetSense = std::move(f); }
@@ -89,6 +95,8 @@ public:
 
     Phase phase() const { return m_Phase; }
     bool running() const;
+    // start() is reading the sensitivity registers on the exchange queue.
+    bool starting() const { return m_Starting; }
     const SnrSettings& settings() const { return m_Settings; }
     // Channel being touched, -1 outside the touch phases.
     int currentChannel() const;
@@ -116,6 +124,7 @@ private slots:
     void watch();
 
 private:
+    bool begin(const QVector<int>& sensitivity);
     void setPhase(Phase phase);
     void beginHandsOff(qint64 fromMs);
     void beginChannel(int index);
@@ -130,11 +139,13 @@ private:
 
     SampleStream* m_Stream;
     BoardSession* m_Session = nullptr;
+    ExchangeQueue* m_Exchanges = nullptr;
     SnrSettings m_Settings;
     Phase m_Phase = Phase::Idle;
     QString m_Error;
     bool m_Starting = false;
     bool m_CancelWhileStarting = false;
+    bool m_FailedWhileStarting = false;
     QPointer<MonitorNarrowing> m_Narrowing;
 
     std::function<void(bool)> m_SetSense;

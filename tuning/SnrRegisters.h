@@ -1,6 +1,6 @@
 // The sensitivity registers as the signal-to-noise test reads and writes
-// them, through the board's command functions. Widget-free; exchanges pump
-// the calling thread's events while they wait.
+// them, through the board's command functions. Widget-free; the exchanges
+// block the calling thread (a window runs them on its session's queue).
 #pragma once
 
 #include <QString>

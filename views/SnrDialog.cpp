@@ -10,6 +10,7 @@
 
 #include "app/limits.h"
 #include "data/RegisterImage.h"
+#include "link/ExchangeQueue.h"
 #include "tuning/MonitorNarrowing.h"
 #include "tuning/SnrProcedure.h"
 #include "tuning/SnrRegisters.h"
@@ -51,11 +52,15 @@ SnrDialog::SnrDialog(SampleStream* stream, MonitorNarrowing* narrowing, BoardSes
     m_Proc = new SnrProcedure(stream, this);
     m_Proc->setNarrowing(narrowing);
     m_Proc->setSession(session);
-    QPointer<BoardSession> board(session);
-    m_Proc->setSensitivityReader([board](int ch) {
-        return board ? Snr_ReadSensitivity(board->link(), board->image(), board->chipAddress(), board->family(), ch)
-                     : -1;
-    });
+    if (session != nullptr) {
+        m_Proc->setExchanges(&session->exchanges());
+        // Through the image, so that the table shows what was read. Runs on
+        // the session's exchange thread; the session outlives its queue.
+        m_Proc->setSensitivityReader([session](int ch) {
+            return Snr_ReadSensitivity(session->link(), session->image(), session->chipAddress(), session->family(),
+                                       ch);
+        });
+    }
 
     QStringList messages;
     const BoardConfig config = session ? session->config() : BoardConfig();
@@ -114,7 +119,7 @@ void SnrDialog::closeEvent(QCloseEvent* event) {
 }
 
 void SnrDialog::onStartClicked() {
-    if (m_Proc->running() || !m_Narrowing) return;
+    if (m_Proc->running() || m_Proc->starting() || !m_Narrowing) return;
     SnrSettings s;
     for (int c = 0; c < m_ChannelBoxes.size(); ++c)
         if (m_ChannelBoxes[c]->isChecked()) s.channels.append(c);
@@ -134,11 +139,9 @@ void SnrDialog::onStartClicked() {
     m_Results.clear();
     ui->tableWidget_Results->setRowCount(0);
     Show_Status(QString(), false);
-    ui->pushButton_Start->setEnabled(false);  // start() reads the chip and pumps events
-    QPointer<SnrDialog> self(this);
-    const bool started = m_Proc->start(s);
-    if (!self) return;
-    if (!started) {
+    // The test begins once the sensitivity registers have been read; a
+    // failure after start() has returned ends it through finished().
+    if (!m_Proc->start(s)) {
         narrowing->release(m_Proc);
         Show_Status(m_Proc->errorText(), true);
     }
@@ -152,7 +155,7 @@ void SnrDialog::onCancelClicked() { endTest(); }
 void SnrDialog::Show_Progress() {
     using Phase = SnrProcedure::Phase;
     const Phase phase = m_Proc->phase();
-    if (m_Proc->running()) {
+    if (m_Proc->running() || m_Proc->starting()) {
         ui->label_Prompt->setText(m_Proc->prompt());
         ui->progressBar->setRange(0, m_Proc->needed());
         ui->progressBar->setValue(m_Proc->collected());
@@ -240,7 +243,7 @@ void SnrDialog::Show_Status(const QString& text, bool error) {
 }
 
 void SnrDialog::Update_Buttons() {
-    const bool running = m_Proc->running();
+    const bool running = m_Proc->running() || m_Proc->starting();
     const auto phase = m_Proc->phase();
     ui->groupBox_Setup->setEnabled(!running && !m_Applying);
     ui->pushButton_Start->setEnabled(!running && !m_Applying);
@@ -255,7 +258,7 @@ void SnrDialog::Update_Buttons() {
 void SnrDialog::setSenseSwitch(std::function<void(bool)> f) { m_Proc->setSenseSwitch(std::move(f)); }
 
 void SnrDialog::onApplyClicked() {
-    if (m_Applying || m_Results.isEmpty() || m_Proc->running() || !m_Session) return;
+    if (m_Applying || m_Results.isEmpty() || m_Proc->running() || m_Proc->starting() || !m_Session) return;
     QStringList plan;
     for (const SnrResult& r : m_Results)
         plan.append(QStringLiteral("SIN %1 = %2").arg(r.channel + 1).arg(r.recommended));
@@ -267,15 +270,19 @@ void SnrDialog::onApplyClicked() {
 
     m_Applying = true;
     Update_Buttons();
-    QPointer<SnrDialog> self(this);
-    const SnrApplyOutcome out = Snr_ApplyRecommended(m_Session->link(), m_Session->image(), m_Session->chipAddress(),
-                                                     m_Results, m_Session->family());
-    if (!self) return;
-    for (uint8_t reg : out.registers) emit registerReadBack(reg);
-    m_Applying = false;
-    Update_Buttons();
-    Show_Status(out.message, !out.ok);
-    if (!out.ok) QMessageBox::warning(this, QStringLiteral("Apply recommended"), out.message);
+    RegisterImage* image = &m_Session->image();
+    m_Session->exchanges().post(
+        this,
+        [image, dev = m_Session->chipAddress(), results = m_Results, family = m_Session->family()](BoardLink& link) {
+            return Snr_ApplyRecommended(link, *image, dev, results, family);
+        },
+        [this](const SnrApplyOutcome& out) {
+            for (uint8_t reg : out.registers) emit registerReadBack(reg);
+            m_Applying = false;
+            Update_Buttons();
+            Show_Status(out.message, !out.ok);
+            if (!out.ok) QMessageBox::warning(this, QStringLiteral("Apply recommended"), out.message);
+        });
 }
 
 void SnrDialog::onSaveClicked() {

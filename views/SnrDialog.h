@@ -84,5 +84,5 @@ private:
     QVector<QCheckBox*> m_ChannelBoxes;
     QVector<SnrResult> m_Results;
     SnrReportInfo m_Info;
-    bool m_Applying = false;  // Apply's exchanges pump events; no second Apply meanwhile
+    bool m_Applying = false;  // Apply's writes are on their way; no second Apply meanwhile
 };

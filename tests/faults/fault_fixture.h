@@ -41,8 +41,8 @@ private:
     void arm() {
         QTimer::singleShot(0, this, [this] {
             ++m_beats;
-            // Spaced a little, so that the beat does not keep a pumping wait
-            // from ever finding the queue empty.
+            // Spaced a little, so that the beat does not keep the event
+            // loop from ever finding its queue empty.
             QTimer::singleShot(5, this, [this] { arm(); });
         });
     }

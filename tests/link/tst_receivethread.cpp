@@ -81,22 +81,24 @@ private slots:
         QCOMPARE(uart.Open_Port(peer.slavePath()), 1);
     }
 
-    // The settle wait of Open_Port dispatches events, so the user may close or
-    // pick another port in the middle of it.
-    void nestedCalls_duringTheSettleWait_winOverTheOuterOpen() {
+    // While a port settles the window goes on, so the engineer may close it
+    // or pick another port before it is put to use: the later call wins.
+    void closeOrOpen_whileSettling_winOverTheSettlingPort() {
         PtyPeer first;
         PtyPeer second;
         BoardLink link;
         ReceiveThread& uart = *link.receiver();
-        QTimer::singleShot(0, [&] { QCOMPARE(uart.Close_Port(), 0); });
-        QCOMPARE(uart.Open_Port(first.slavePath()), 0);
+        int ticket = uart.Begin_Open(first.slavePath());
+        QVERIFY(ticket != 0);
+        QCOMPARE(uart.Close_Port(), 0);
+        QCOMPARE(uart.Finish_Open(ticket, first.slavePath()), 0);
         QCOMPARE(uart.m_Port.load(), 0);
         QVERIFY(first.waitForSlaveClosed(2000));
 
-        int inner = -1;
-        QTimer::singleShot(0, [&] { inner = uart.Open_Port(second.slavePath()); });
-        QCOMPARE(uart.Open_Port(first.slavePath()), 0);
-        QCOMPARE(inner, 1);
+        ticket = uart.Begin_Open(first.slavePath());
+        QVERIFY(ticket != 0);
+        QCOMPARE(uart.Open_Port(second.slavePath()), 1);
+        QCOMPARE(uart.Finish_Open(ticket, first.slavePath()), 0);
         QVERIFY(uart.m_Port.load() > 0);
         QCOMPARE(uart.portPath(), second.slavePath());
         QVERIFY(first.waitForSlaveClosed(2000));

@@ -61,14 +61,14 @@ private slots:
         MainWindow* w = h.window();
 
         h.choosePort(h.simPath());
+        // The chip widgets wait for the polling thread.
+        QVERIFY(ChipWidgetsEnabled(w, false));
+        // The port settles, then the firmware is asked for.
+        QVERIFY(h.settle());
         QVERIFY(h.window()->link()->isLive());
         QVERIFY(Shows(w->ui->label_UART_Status, kGreen));
         QCOMPARE(w->ui->comboBox_COM->currentText(), h.simPath());
-        // The chip widgets wait for the polling thread.
-        QVERIFY(ChipWidgetsEnabled(w, false));
-        // The firmware's answer comes after the choice returns.
-        QTRY_COMPARE(w->ui->pushButton_TEST->text(), QString("v3.2"));
-        QVERIFY(h.settle());
+        QCOMPARE(w->ui->pushButton_TEST->text(), QString("v3.2"));
         QCOMPARE(h.payloads('V'), QList<QByteArray>{""});
         QCOMPARE(h.payloads('D'), QList<QByteArray>{"04"});
 
@@ -83,8 +83,8 @@ private slots:
         // The combo item of the open port again: closed and opened anew.
         h.sim()->clearLog();
         h.choosePort(h.simPath());
-        QVERIFY(h.window()->link()->isLive());
         QVERIFY(h.settle());
+        QVERIFY(h.window()->link()->isLive());
         QCOMPARE(h.payloads('V').size(), 1);
     }
 
@@ -94,6 +94,7 @@ private slots:
         MwHarness h(o);
         QVERIFY2(h.start(), qPrintable(h.error()));
         h.window()->Connect_FirstCmdLinePort();
+        QVERIFY(h.settle());
         QCOMPARE(h.window()->ui->comboBox_COM->currentText(), h.simPath());
         QVERIFY(h.waitForChip(5000));
     }

@@ -175,6 +175,7 @@ private slots:
 
         // Let go of, it opens.
         h.choosePort(peer.slavePath());
+        QVERIFY(h.settle());
         QVERIFY(h.window()->link()->isLive());
     }
 

@@ -183,7 +183,11 @@ bool MwHarness::connectBoard() {
 
 bool MwHarness::settle(int timeoutMs) {
     if (!m_window) return false;
-    return Exchanges_Settle(*m_window->session(), timeoutMs);
+    // A chosen port settles first; its connect then queues the firmware
+    // question.
+    MainWindow* w = m_window;
+    if (!QTest::qWaitFor([w] { return !w->portSettling(); }, timeoutMs)) return false;
+    return Exchanges_Settle(*w->session(), timeoutMs);
 }
 
 void MwHarness::tearDown() {

@@ -74,10 +74,12 @@ public:
     // choice of the board's path in the port list. Waits until the port is
     // open, the chip answers and its first table read has finished.
     bool connectBoard();
-    // The same choice without waiting for anything.
+    // The same choice without waiting for anything: the port is put to use
+    // once it has settled (settle() waits for that).
     void choosePort(const QString& path);
-    // Waits until every exchange the window has queued has finished and its
-    // result has been shown; false after timeoutMs.
+    // Waits until a chosen port has settled and every exchange the window
+    // has queued has finished and its result has been shown; false after
+    // timeoutMs.
     bool settle(int timeoutMs = 10000);
     // Waits until the chip is seen (the session's chipPresent and the Read button back).
     bool waitForChip(int timeoutMs);

@@ -31,8 +31,8 @@ public:
     ~BoardWithChip() { m_Peer.stopResponder(); }
 
     PtyPeer& peer() { return m_Peer; }
-    // Board latency, so that the code under test is surely waiting (and
-    // pumping events) when the test's own events are due.
+    // Board latency, so that the cell's exchange is surely still under way
+    // when the test acts.
     void setReplyDelay(int ms) { m_DelayMs = ms; }
 
 private:

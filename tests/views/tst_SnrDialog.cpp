@@ -101,7 +101,10 @@ void tst_SnrDialog::guidedRun_reportsImpliedSnr_savesAndApplies() {
     QCOMPARE(dlg->ui->spinBox_Samples->value(), 30);
     Choose(dlg, {1, 2});
     dlg->ui->pushButton_Start->click();
-    QVERIFY2(PhaseIs(dlg, Phase::HandsOff), qPrintable(dlg->ui->label_Status->text()));
+    // The sensitivity registers are read first, off the window's thread.
+    QVERIFY(dlg->procedure()->starting());
+    QVERIFY(!dlg->ui->pushButton_Start->isEnabled());
+    QTRY_VERIFY2_WITH_TIMEOUT(PhaseIs(dlg, Phase::HandsOff), Where(dlg).constData(), 5000);
     QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x0006));
     QVERIFY(h.window()->session()->sensing());
     for (int ch : {1, 2}) {
@@ -227,7 +230,7 @@ void tst_SnrDialog::oneNarrowingProcedureAtATime() {
 
     if (snrFirst) {
         dlg->ui->pushButton_Start->click();
-        QVERIFY(PhaseIs(dlg, Phase::HandsOff));
+        QTRY_VERIFY2_WITH_TIMEOUT(PhaseIs(dlg, Phase::HandsOff), Where(dlg).constData(), 5000);
         sin->ui->pushButton_Sensitivity->click();
         sen = sin->findChild<SensitivityDialog*>();
         QVERIFY(sen);
@@ -252,7 +255,7 @@ void tst_SnrDialog::oneNarrowingProcedureAtATime() {
         QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x0003));
         // Free again: the test starts.
         dlg->ui->pushButton_Start->click();
-        QVERIFY(PhaseIs(dlg, Phase::HandsOff));
+        QTRY_VERIFY2_WITH_TIMEOUT(PhaseIs(dlg, Phase::HandsOff), Where(dlg).constData(), 5000);
         dlg->ui->pushButton_Cancel->click();
     }
     QCOMPARE(h.window()->session()->monitoredChannels(), uint16_t(0x0003));
