@@ -28,6 +28,7 @@ class SampleStream;
 class QCustomPlot;
 class QCPBars;
 class QCPGraph;
+class QCPRange;
 class QCPTextElement;
 class QMouseEvent;
 
@@ -90,6 +91,9 @@ private slots:
     void copyStatistics();
 
 private:
+    // A value range with a little room above and below; a flat line gets a
+    // band around it.
+    static QCPRange PaddedRange(double lo, double hi);
     void setupPlots();
     void rebuildGraphs();
     void redraw();
