@@ -100,7 +100,8 @@ char ProductionTest::retried(const std::function<char()>& exchange) {
     // A reply can miss its time-out once on a busy machine; reads and
     // rewrites of the same value are safe to repeat.
     char result = 'Z';
-    for (int i = 0; i < 3 && result == 'Z' && portLive(); ++i) result = exchange();
+    for (int i = 0; i < 3 && result == 'Z' && portLive() && !m_Abandoned.load(std::memory_order_acquire); ++i)
+        result = exchange();
     return result;
 }
 

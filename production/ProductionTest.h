@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QTimer>
 #include <QVector>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -68,6 +69,11 @@ public:
     void touchingNow();
     // Ends the run as ERROR with the cause (a lost board, Ctrl+C).
     void fail(const QString& why);
+    // From any thread: the exchanges the run has still to make are skipped
+    // (and count as failed), so that a run writing its registers to a board
+    // that does not answer gets back to its thread's events at once. For an
+    // owner that is going away.
+    void abandon() { m_Abandoned.store(true, std::memory_order_release); }
 
     Phase phase() const { return m_Phase; }
     bool running() const { return m_Phase != Phase::Idle && m_Phase != Phase::Done; }
@@ -97,6 +103,7 @@ private:
     void restore(bool useHook = true);
 
     ProductionLimits m_Limits;
+    std::atomic<bool> m_Abandoned{false};
     SampleStream* m_Stream;
     BoardSession* m_Session = nullptr;
     TestRecord m_Record;

@@ -94,7 +94,10 @@ ProductionWindow::ProductionWindow(SampleStream* stream, BoardSession* session, 
 
 ProductionWindow::~ProductionWindow() {
     if (m_Test) {
-        // Ends on its own thread; the record of an abandoned run is not kept.
+        // Ends on its own thread, once it is back at its events: the writes
+        // it has still to make are skipped, so that is soon even when the
+        // board does not answer. The record of an abandoned run is not kept.
+        m_Test->abandon();
         QMetaObject::invokeMethod(
             m_Test, [t = m_Test] { t->fail(QStringLiteral("the window was closed")); }, Qt::BlockingQueuedConnection);
         m_Test->disconnect(this);

@@ -19,6 +19,7 @@ class tst_ProductionWindow : public QObject {
 private slots:
     void passThenFail_countsAndStoresEachRun();
     void refusedLimits_showTheReasonAndStartNothing();
+    void closedWhileWritingToASilentBoard_skipsTheRestOfTheWrites();
 
 private:
     static void writeLimits(MwHarness& h, const QByteArray& channels);
@@ -97,6 +98,32 @@ void tst_ProductionWindow::refusedLimits_showTheReasonAndStartNothing() {
     w->setSerial("SN-1");
     QVERIFY(!w->startTest());
     QVERIFY(!w->running());
+}
+
+// The run writes its golden registers on its own thread; a board that stops
+// answering makes each write wait out its time-outs. Closed then, the window
+// must not sit out every remaining write before it goes.
+void tst_ProductionWindow::closedWhileWritingToASilentBoard_skipsTheRestOfTheWrites() {
+    MwHarness h;
+    QVERIFY2(h.start(), qPrintable(h.error()));
+    writeLimits(h, "[1]");
+    QByteArray golden;
+    for (int a = 0; a < 40; ++a) golden += QString::asprintf("w%02X%02X\n", 0x10 + a, a).toLatin1();
+    QVERIFY(h.writeFile("golden.sf", golden));
+    ProductionWindow* w = open(h);
+    QVERIFY(w);
+    QVERIFY(w->setLimitsFile(h.filePath("limits.json")));
+    h.sim()->setSilent(true);
+    h.sim()->clearLog();
+    w->setSerial("SN-3");
+    QTest::keyClick(w->serialField(), Qt::Key_Return);
+    QVERIFY(w->running());
+    QTRY_VERIFY_WITH_TIMEOUT(!h.payloads('W').isEmpty(), 10000);
+
+    delete w;
+    // Without the skip, each of the 40 writes would go out three times.
+    QVERIFY2(h.payloads('W').size() < 10, qPrintable(QString::number(h.payloads('W').size())));
+    h.sim()->setSilent(false);
 }
 
 QTEST_MAIN(tst_ProductionWindow)
