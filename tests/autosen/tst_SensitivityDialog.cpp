@@ -264,7 +264,8 @@ void tst_SensitivityDialog::windowClosedMidRun_cancelsAndRestores() {
     QPointer<SensitivityDialog> dlg = ClickSen(h, ch);
     QVERIFY(dlg);
     if (touched)
-        QTRY_VERIFY_WITH_TIMEOUT(dlg->ui->label_msg->text().startsWith(QStringLiteral("SENSITIVITY : 0x18")), kRunMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(dlg->ui->label_msg->text().startsWith(QStringLiteral("SENSITIVITY : 0x18")),
+                                  qPrintable(dlg->ui->label_msg->text()), kRunMs);
     else
         QTRY_COMPARE_WITH_TIMEOUT(dlg->state(), int(SensitivityDialog::STA_SAMPLE), 10000);
 
