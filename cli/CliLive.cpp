@@ -64,11 +64,22 @@ void CliLive::start() {
     connect(m_Session->link().receiver(), &ReceiveThread::bytesReceived, this, &CliLive::takeReceivedBytes);
     connect(m_Session->link().receiver(), &ReceiveThread::lineFailed, this,
             [this] { quit(m_Out->fail(kExitPort, QStringLiteral("%1: the port failed").arg(m_Session->port()))); });
+    // A chip that misses a probe (a busy PC can hold the board's thread past
+    // the reply time-out) has until the grace runs out to answer again.
+    m_ChipGrace = new QTimer(this);
+    m_ChipGrace->setSingleShot(true);
+    connect(m_ChipGrace, &QTimer::timeout, this, [this] {
+        quit(m_Out->fail(kExitBoard, QStringLiteral("%1: the chip at I2C address %2 stopped answering")
+                                         .arg(m_Session->port(), Hex2Upper(m_Session->dev()))));
+    });
     connect(m_ChipPoll, &ChipPollThread::chipLost, this, [this] {
         m_Session->board().setChipPresent(false);
         if (m_Session->portFailed() || !m_Session->link().isLive()) return;  // reported as the port's failure
-        quit(m_Out->fail(kExitBoard, QStringLiteral("%1: the chip at I2C address %2 stopped answering")
-                                         .arg(m_Session->port(), Hex2Upper(m_Session->dev()))));
+        if (!m_ChipGrace->isActive()) m_ChipGrace->start(ChipPollThread::GraceMs(m_Session->link().replyTimeout()));
+    });
+    connect(m_ChipPoll, &ChipPollThread::chipFound, this, [this] {
+        m_ChipGrace->stop();
+        m_Session->board().setChipPresent(true);
     });
     m_Monitor->start();
     m_ChipPoll->start();

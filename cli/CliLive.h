@@ -13,6 +13,7 @@ class CliOutput;
 class CliSession;
 class MonitorThread;
 class QSocketNotifier;
+class QTimer;
 class SampleStream;
 
 class CliLive : public QObject {
@@ -45,6 +46,7 @@ private:
     MonitorThread* m_Monitor = nullptr;
     ChipPollThread* m_ChipPoll = nullptr;
     EventFrameAssembler m_Frames;
+    QTimer* m_ChipGrace = nullptr;  // runs while the chip has missed a probe
     QSocketNotifier* m_Stdin = nullptr;
     bool m_Running = false;
     bool m_Interrupted = false;

@@ -369,8 +369,7 @@ void SnrProcedure::restore(bool useHook) {
 }
 
 int SnrProcedure::defaultChipGraceMs() const {
-    const int reply = m_Session ? m_Session->link().replyTimeout() : kReplyTimeoutMs;
-    return static_cast<int>(ChipPollThread::kProbeIntervalMs) + (ReceiveThread::kLateReplyPatience + 1) * reply + 900;
+    return ChipPollThread::GraceMs(m_Session ? m_Session->link().replyTimeout() : kReplyTimeoutMs);
 }
 
 void SnrProcedure::setSession(BoardSession* session) {

@@ -5,6 +5,7 @@
 #include "app/limits.h"
 #include "data/RegisterImage.h"
 #include "link/BoardLink.h"
+#include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "workers/BoardOps.h"
 #include "workers/BoardSession.h"
@@ -49,4 +50,8 @@ void ChipPollThread::Probe() {
         emit chipFound();
     else if (result != '0' && present)
         emit chipLost();
+}
+
+int ChipPollThread::GraceMs(int replyTimeoutMs) {
+    return static_cast<int>(kProbeIntervalMs) + (ReceiveThread::kLateReplyPatience + 1) * replyTimeoutMs + 900;
 }

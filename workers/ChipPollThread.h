@@ -25,6 +25,12 @@ public:
     std::atomic<bool> m_Stop{false};
 
     static constexpr unsigned kProbeIntervalMs = 1000;
+    // How long a chip that missed one probe is waited for before a run that
+    // needs it gives up: the next probe, the wait for a late reply before
+    // it, and room to spare (2.5 s at the board's 100 ms reply time-out).
+    // One probe missed on a busy machine must not end a run whose next
+    // probe answers.
+    static int GraceMs(int replyTimeoutMs);
 
 signals:
     void chipFound();

@@ -44,6 +44,7 @@ private slots:
     void failures();
     void info_json();
     void monitor_rowsEqualTheSimulatedValuesAndCtrlCEndsCleanly();
+    void monitor_chipMissingOneProbe_goesOn();
     void snr_measuresNoiseAndTouchLevel();
     void autosen_proposesAndWritesOnlyWhenAsked_data();
     void autosen_proposesAndWritesOnlyWhenAsked();
@@ -340,6 +341,32 @@ void tst_cli::autosen_proposesAndWritesOnlyWhenAsked() {
     QVERIFY(doc.value("samples").toInt() >= 5);
     QCOMPARE(doc.value("written").toBool(), write);
     QCOMPARE(peek(reg), write ? uint8_t(0x1E) : before);
+}
+
+// A chip that misses one probe (the board's thread held up on a busy PC)
+// and answers the next must not end a live command.
+void tst_cli::monitor_chipMissingOneProbe_goesOn() {
+    QProcess p;
+    p.setWorkingDirectory(m_dir->path());
+    p.start(QStringLiteral(TKEVAL_CLI_EXE), {"monitor", "--channels", "1", "--csv", "-", "--port", m_port});
+    QByteArray out;
+    QObject::connect(&p, &QProcess::readyReadStandardOutput, [&] { out += p.readAllStandardOutput(); });
+    QTRY_VERIFY_WITH_TIMEOUT(out.count(",sample,1,") >= 2, 30000);
+    // Silent until a probe has gone unanswered.
+    const auto probes = [this] {
+        int n = 0;
+        for (const SimFrame& f : m_sim->log()->frames()) n += f.body == "CRB00001" && f.status == 0;
+        return n;
+    };
+    m_sim->setSilent(true);
+    QTRY_VERIFY_WITH_TIMEOUT(probes() > 0, 10000);
+    m_sim->setSilent(false);
+    const int before = int(out.count(",sample,1,"));
+    QTRY_VERIFY_WITH_TIMEOUT(out.count(",sample,1,") >= before + 3 || p.state() == QProcess::NotRunning, 30000);
+    QVERIFY2(p.state() == QProcess::Running, p.readAllStandardError().constData());
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
 }
 
 void tst_cli::monitor_rowsEqualTheSimulatedValuesAndCtrlCEndsCleanly() {

@@ -10,6 +10,7 @@
 #include "sim/SimPtyHost.h"
 #include "support/file_dialogs.h"
 #include "support/mw_harness.h"
+#include "support/slowdown.h"
 #include "tuning/MonitorNarrowing.h"
 #include "tuning/SnrProcedure.h"
 #include "tuning/SnrReport.h"
@@ -28,7 +29,9 @@
 namespace {
 
 using Phase = SnrProcedure::Phase;
-constexpr int kPhaseMs = 30000;  // a collection of 30 samples on a loaded machine, with room
+// A collection of 30 samples on a loaded machine, with room; a busy run
+// under AddressSanitizer once needed 32 s for one.
+constexpr int kPhaseMs = 30000 * kSanitizedSlowdown;
 
 SnrDialog* OpenDialog(MwHarness& h) {
     h.window()->ui->actionSnr->trigger();
