@@ -76,21 +76,21 @@ template <typename Job, typename Done>
 void ExchangeQueue::post(QObject* receiver, Job job, Done done) {
     using Result = std::invoke_result_t<Job&, BoardLink&>;
     ++m_Pending;
-    QPointer<QObject> guard(receiver);
-    if constexpr (std::is_void_v<Result>) {
-        enqueue([this, guard, job = std::move(job), done = std::move(done)]() mutable {
+    // The job, the callback and what they captured travel back with the
+    // result and end on this thread: nothing the two threads share is let
+    // go of on the exchange thread.
+    enqueue([this, guard = QPointer<QObject>(receiver), job = std::move(job), done = std::move(done)]() mutable {
+        if constexpr (std::is_void_v<Result>) {
             job(m_Link);
             QMetaObject::invokeMethod(
                 this,
-                [this, guard, done]() mutable {
+                [this, guard = std::move(guard), job = std::move(job), done = std::move(done)]() mutable {
                     if (guard) done();
                     finishOne();
                 },
                 Qt::QueuedConnection);
-        });
-    } else {
-        auto handover = std::make_shared<Handover<Result>>();
-        enqueue([this, guard, handover, job = std::move(job), done = std::move(done)]() mutable {
+        } else {
+            auto handover = std::make_shared<Handover<Result>>();
             {
                 Result r = job(m_Link);
                 std::lock_guard<std::mutex> hold(handover->lock);
@@ -98,7 +98,8 @@ void ExchangeQueue::post(QObject* receiver, Job job, Done done) {
             }
             QMetaObject::invokeMethod(
                 this,
-                [this, guard, handover, done]() mutable {
+                [this, guard = std::move(guard), job = std::move(job), done = std::move(done),
+                 handover = std::move(handover)]() mutable {
                     std::unique_ptr<Result> r;
                     {
                         std::lock_guard<std::mutex> hold(handover->lock);
@@ -108,6 +109,6 @@ void ExchangeQueue::post(QObject* receiver, Job job, Done done) {
                     finishOne();
                 },
                 Qt::QueuedConnection);
-        });
-    }
+        }
+    });
 }
