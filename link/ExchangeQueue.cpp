@@ -3,6 +3,7 @@
 #include "link/BoardLink.h"
 
 ExchangeQueue::ExchangeQueue(BoardLink& link, QObject* parent) : QObject(parent), m_Link(link) {
+    connect(this, &ExchangeQueue::completed, this, &ExchangeQueue::deliver, Qt::QueuedConnection);
     m_Thread = std::thread(&ExchangeQueue::run, this);
 }
 
@@ -19,6 +20,12 @@ ExchangeQueue::~ExchangeQueue() {
     m_Link.abortExchanges(true);
     m_Thread.join();
     m_Link.abortExchanges(wasAborted);
+    // Callbacks not yet delivered are dropped here, on the owner's thread.
+    std::deque<std::function<void()>> undelivered;
+    {
+        std::lock_guard<std::mutex> hold(m_Lock);
+        undelivered.swap(m_Done);
+    }
 }
 
 void ExchangeQueue::enqueue(std::function<void()> work) {
@@ -29,8 +36,31 @@ void ExchangeQueue::enqueue(std::function<void()> work) {
     m_Wake.notify_one();
 }
 
-void ExchangeQueue::finishOne() {
-    if (--m_Pending == 0) emit idle();
+void ExchangeQueue::complete(std::function<void()> callback) {
+    {
+        std::lock_guard<std::mutex> hold(m_Lock);
+        m_Done.push_back(std::move(callback));
+    }
+    emit completed();
+}
+
+void ExchangeQueue::deliver() {
+    // One wake-up per job; an earlier one may already have taken this one's
+    // callback, and a callback may post more jobs.
+    for (;;) {
+        std::function<void()> callback;
+        {
+            std::lock_guard<std::mutex> hold(m_Lock);
+            if (m_Done.empty()) return;
+            callback = std::move(m_Done.front());
+            m_Done.pop_front();
+        }
+        // A callback may end the session, and this queue with it.
+        const QPointer<ExchangeQueue> self(this);
+        callback();
+        if (!self) return;
+        if (--m_Pending == 0) emit idle();
+    }
 }
 
 void ExchangeQueue::run() {

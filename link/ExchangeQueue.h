@@ -49,18 +49,18 @@ public:
 signals:
     // The last pending job's callback has run.
     void idle();
+    // A finished job's callback waits in m_Done (emitted on the exchange
+    // thread, received queued on this object's).
+    void completed();
 
 private:
-    // The result travels under a mutex the thread sanitizer can see: the
-    // queued call that carries it back goes through Qt's own locks.
-    template <typename Result>
-    struct Handover {
-        std::mutex lock;
-        std::unique_ptr<Result> value;
-    };
-
     void enqueue(std::function<void()> work);
-    void finishOne();
+    // The exchange thread hands a finished job's callback over. The
+    // callback, with the result and everything the job captured, passes
+    // through m_Lock, which the thread sanitizer sees; the queued call that
+    // wakes the owner carries nothing.
+    void complete(std::function<void()> callback);
+    void deliver();
     void run();
 
     BoardLink& m_Link;
@@ -68,6 +68,7 @@ private:
     std::mutex m_Lock;
     std::condition_variable m_Wake;
     std::deque<std::function<void()>> m_Jobs;  // under m_Lock
+    std::deque<std::function<void()>> m_Done;  // under m_Lock
     bool m_Stop = false;                       // under m_Lock
     std::thread m_Thread;
 };
@@ -82,33 +83,15 @@ void ExchangeQueue::post(QObject* receiver, Job job, Done done) {
     enqueue([this, guard = QPointer<QObject>(receiver), job = std::move(job), done = std::move(done)]() mutable {
         if constexpr (std::is_void_v<Result>) {
             job(m_Link);
-            QMetaObject::invokeMethod(
-                this,
-                [this, guard = std::move(guard), job = std::move(job), done = std::move(done)]() mutable {
-                    if (guard) done();
-                    finishOne();
-                },
-                Qt::QueuedConnection);
+            complete([guard = std::move(guard), job = std::move(job), done = std::move(done)]() mutable {
+                if (guard) done();
+            });
         } else {
-            auto handover = std::make_shared<Handover<Result>>();
-            {
-                Result r = job(m_Link);
-                std::lock_guard<std::mutex> hold(handover->lock);
-                handover->value = std::make_unique<Result>(std::move(r));
-            }
-            QMetaObject::invokeMethod(
-                this,
-                [this, guard = std::move(guard), job = std::move(job), done = std::move(done),
-                 handover = std::move(handover)]() mutable {
-                    std::unique_ptr<Result> r;
-                    {
-                        std::lock_guard<std::mutex> hold(handover->lock);
-                        r = std::move(handover->value);
-                    }
-                    if (guard && r) done(std::move(*r));
-                    finishOne();
-                },
-                Qt::QueuedConnection);
+            auto result = std::make_shared<Result>(job(m_Link));
+            complete([guard = std::move(guard), job = std::move(job), done = std::move(done),
+                      result = std::move(result)]() mutable {
+                if (guard) done(std::move(*result));
+            });
         }
     });
 }

@@ -111,6 +111,31 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(!called);
     }
+
+    // A callback that ends the queue (its session closing) ends the delivery
+    // too: the callbacks of jobs that finished with it are dropped, not run
+    // on a queue that has gone.
+    void callbackDestroysTheQueue_laterCallbacksDropped() {
+        BoardLink link;
+        auto queue = std::make_unique<ExchangeQueue>(link);
+        std::atomic<bool> release{false};
+        int calls = 0;
+        queue->post(
+            this,
+            [&release](BoardLink&) {
+                while (!release) QThread::yieldCurrentThread();
+            },
+            [&] {
+                ++calls;
+                queue.reset();
+            });
+        queue->post(
+            this, [](BoardLink&) {}, [&calls] { ++calls; });
+        release = true;
+        QTRY_VERIFY(!queue);
+        QCoreApplication::processEvents();
+        QCOMPARE(calls, 1);
+    }
 };
 
 QTEST_MAIN(tst_ExchangeQueue)
