@@ -118,6 +118,9 @@ bool MwHarness::start() {
     }
     m_window = new MainWindow();
     m_window->link()->setReplyTimeout(kReplyTimeoutMs * 5);
+    QObject::connect(m_window->session(), &BoardSession::chipPresentChanged, m_window, [this](bool present) {
+        if (!present) ++m_chipLosses;
+    });
     // Discovery lists the simulated board like a port named with --port.
     if (m_options.startSim) m_window->setCommandLinePorts({simPath()});
     m_window->show();
@@ -143,6 +146,15 @@ bool MwHarness::waitForChip(int timeoutMs) {
         if (t.elapsed() > timeoutMs) return false;
         QTest::qWait(10);
     }
+}
+
+QString MwHarness::describe() const {
+    const BoardSession* s = m_window->session();
+    return QStringLiteral("port %1, chip %2 (counted as gone %3 times), Sense %4, monitoring 0x%5")
+        .arg(m_window->link()->isLive() ? "live" : "closed", s->chipPresent() ? "present" : "absent")
+        .arg(m_chipLosses)
+        .arg(m_window->ui->pushButton_Sense->isChecked() ? "on" : "off")
+        .arg(s->monitoredChannels(), 4, 16, QLatin1Char('0'));
 }
 
 bool MwHarness::connectBoard() {

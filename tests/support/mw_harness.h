@@ -83,6 +83,9 @@ public:
     bool settle(int timeoutMs = 10000);
     // Waits until the chip is seen (the session's chipPresent and the Read button back).
     bool waitForChip(int timeoutMs);
+    // The board's state as a failed wait should report it: port, chip (and
+    // how often it was counted as gone), Sense, the monitored channels.
+    QString describe() const;
 
     // Payloads (the characters after the command letter) of the command frames
     // with that letter that the board received, in order; all frames for 0.
@@ -113,6 +116,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<SimPtyHost> m_sim;
     MainWindow* m_window = nullptr;
+    int m_chipLosses = 0;
 };
 
 // Accepts every message box that shows up while it lives, from a timer (never

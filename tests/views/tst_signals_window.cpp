@@ -156,7 +156,7 @@ private slots:
             ++checked;
         });
         StartSensing(w);
-        QTRY_VERIFY_WITH_TIMEOUT(channels.size() == 8 && checked >= 16, kWaitMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(channels.size() == 8 && checked >= 16, qPrintable(h.describe()), kWaitMs);
         disconnect(conn);
         QVERIFY2(mismatches.isEmpty(), qPrintable(mismatches.join('\n')));
 
@@ -179,7 +179,7 @@ private slots:
         QTest::qWait(2 * SignalsWindow::kRedrawIntervalMs);
         const int frozen = diff->data()->size();
         const quint64 before = hist.appended(2);
-        QTRY_VERIFY_WITH_TIMEOUT(hist.appended(2) > before + 1, kWaitMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(hist.appended(2) > before + 1, qPrintable(h.describe()), kWaitMs);
         QCOMPARE(diff->data()->size(), frozen);
         sw->setPaused(false);
         QTRY_VERIFY_WITH_TIMEOUT(diff->data()->size() > frozen, kWaitMs);
@@ -223,7 +223,7 @@ private slots:
         QPointer<SignalsWindow> sw = Open(w);
         StartSensing(w);
         const SampleHistory& hist = w->sampleStream()->history();
-        QTRY_VERIFY_WITH_TIMEOUT(hist.size(0) >= 1, kWaitMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(hist.size(0) >= 1, qPrintable(h.describe()), kWaitMs);
         const qint64 beforeMs = hist.latest(0)->tMs;
 
         MessageBoxCatcher boxes;
@@ -260,7 +260,7 @@ private slots:
         QPointer<SignalsWindow> sw = Open(w);
         sw->setGeometry(120, 80, 900, 700);
         StartSensing(w);
-        QTRY_VERIFY_WITH_TIMEOUT(w->sampleStream()->history().size(1) >= 1, kWaitMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(w->sampleStream()->history().size(1) >= 1, qPrintable(h.describe()), kWaitMs);
 
         sw->close();
         QVERIFY(!Ini_GetString(h.filePath("config.ini"), "PLOT", "SIGNALS_GEOMETRY", QString()).isEmpty());
@@ -286,7 +286,7 @@ private slots:
         SignalsWindow* sw = Open(w);
         StartSensing(w);
         const SampleHistory& hist = w->sampleStream()->history();
-        QTRY_VERIFY_WITH_TIMEOUT(hist.size(2) >= 2, kWaitMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(hist.size(2) >= 2, qPrintable(h.describe()), kWaitMs);
         const uint16_t all = h.window()->session()->monitoredChannels();
         h.window()->session()->setMonitoredChannels(0x0001);
         const quint64 atNarrowing = hist.appended(2);
@@ -294,7 +294,7 @@ private slots:
         QTest::qWait(2000);  // a pause, not a gap: other channels are read meanwhile
         QVERIFY(hist.appended(2) <= atNarrowing + 1);
         h.window()->session()->setMonitoredChannels(all);
-        QTRY_VERIFY_WITH_TIMEOUT(hist.appended(2) >= atNarrowing + 3, kWaitMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(hist.appended(2) >= atNarrowing + 3, qPrintable(h.describe()), kWaitMs);
 
         QCPGraph* diff = Graph(sw->diffPlot(), QStringLiteral("SIN3 SBF1 diff"));
         QVERIFY(diff);
