@@ -67,19 +67,7 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     setWindowTitle(m_Title);
     ui->lineEdit_I2C_ADDR->setText(Hex2(m_Session->i2cAddress()));
 
-    auto* sinGrid = new QGridLayout(ui->frame_SIN);
-    sinGrid->setVerticalSpacing(0);
-    sinGrid->setHorizontalSpacing(0);
-    sinGrid->setContentsMargins(0, 3, 0, 3);
-    sinGrid->setObjectName(QStringLiteral("QGridLayout_SIN"));
-    const int channels = qMin(m_Session->channelCount(), kSinSlots - 1);
-    for (int i = 0; i < channels; ++i) {
-        channelIndicators[i] = new ChannelIndicator(this, i, m_Session->family());
-        channelIndicators[i]->ui->label_SIN_TITLE->setText(QString::asprintf("SIN %d", i + 1));
-        connect(channelIndicators[i], &ChannelIndicator::sensitivityRequested, this,
-                &MainWindow::openSensitivityDialog);
-        sinGrid->addWidget(channelIndicators[i], 0, i);
-    }
+    Build_ChannelIndicators();
 
     // Only the marker's presence counts; its content is never read.
     if (!QFile::exists(m_Session->workFile("DEBUG.txt"))) {
@@ -99,6 +87,35 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     if (m_Session->sbfCount() > 0)
         m_Session->setMonitoredChannels(
             static_cast<uint16_t>(m_Session->monitoredChannels() | ((1u << m_Session->channelCount()) - 1u)));
+    Start_Workers(workDir);
+    Connect_Controls();
+    Init_Ports(workDir);
+
+    m_ConfigMessage = messages.join(QStringLiteral("; "));
+    if (!m_ConfigMessage.isEmpty())
+        // The form's member, not QMainWindow::statusBar(), which shares the name.
+        ui->statusBar->showMessage(m_ConfigMessage);
+}
+
+void MainWindow::Build_ChannelIndicators() {
+    auto* sinGrid = new QGridLayout(ui->frame_SIN);
+    sinGrid->setVerticalSpacing(0);
+    sinGrid->setHorizontalSpacing(0);
+    sinGrid->setContentsMargins(0, 3, 0, 3);
+    sinGrid->setObjectName(QStringLiteral("QGridLayout_SIN"));
+    const int channels = qMin(m_Session->channelCount(), kSinSlots - 1);
+    for (int i = 0; i < channels; ++i) {
+        channelIndicators[i] = new ChannelIndicator(this, i, m_Session->family());
+        channelIndicators[i]->ui->label_SIN_TITLE->setText(QString::asprintf("SIN %d", i + 1));
+        connect(channelIndicators[i], &ChannelIndicator::sensitivityRequested, this,
+                &MainWindow::openSensitivityDialog);
+        sinGrid->addWidget(channelIndicators[i], 0, i);
+    }
+}
+
+// The sample stream and the threads that talk to the board, and how their
+// results reach the window.
+void MainWindow::Start_Workers(const QString& workDir) {
     m_Stream = new SampleStream(this);
     m_Narrowing = new MonitorNarrowing(m_Session, this);
     m_Stream->setHistorySeconds(Config_ReadHistorySeconds(workDir, SampleHistory::kDefaultSeconds));
@@ -125,6 +142,9 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
         m_Stream->publishLive(sample);
     });
     connect(m_Stream, &SampleStream::sampleAdded, this, &MainWindow::Show_MonitorSample);
+}
+
+void MainWindow::Connect_Controls() {
     connect(ui->pushButton_TEST, &QPushButton::clicked, this, &MainWindow::onTestClicked);
     connect(ui->comboBox_COM, &QComboBox::textActivated, this, &MainWindow::onPortActivated);
     connect(ui->pushButton_COM_Search, &QPushButton::clicked, this, &MainWindow::onPortSearchClicked);
@@ -152,7 +172,11 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
         w->raise();
         w->activateWindow();
     });
+}
 
+// The port list, its watcher and reconnection, and the window's start as
+// "no port".
+void MainWindow::Init_Ports(const QString& workDir) {
     m_SysfsRoot = QString::fromLatin1(kSysClassTty);
     m_PortWatcher = new PortWatcher(this);
     connect(m_PortWatcher, &PortWatcher::portsChanged, this, &MainWindow::Refresh_PortList);
@@ -166,11 +190,6 @@ MainWindow::MainWindow(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(par
     m_Session->link().receiver()->Close_Port();
     ui->comboBox_COM->setCurrentIndex(0);
     ui->label_UART_Status->setPixmap(QPixmap(QStringLiteral(":/NV_EV_Kit/Resources/grey_circle.png")));
-
-    m_ConfigMessage = messages.join(QStringLiteral("; "));
-    if (!m_ConfigMessage.isEmpty())
-        // The form's member, not QMainWindow::statusBar(), which shares the name.
-        ui->statusBar->showMessage(m_ConfigMessage);
 }
 
 void MainWindow::Show_StartNote(const QString& note) {

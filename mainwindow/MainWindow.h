@@ -186,6 +186,10 @@ private:
         QVector<QPair<uint8_t, QByteArray>> written;
     };
 
+    void Build_ChannelIndicators();
+    void Start_Workers(const QString& workDir);
+    void Connect_Controls();
+    void Init_Ports(const QString& workDir);
     void Build_RegisterCells();
     void Init_Logging();
     void Show_LogStatus();
