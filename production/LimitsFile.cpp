@@ -145,6 +145,130 @@ LimitBound ProductionLimits::bound(const QString& measurement, int channel) cons
     return limits.value(measurement);
 }
 
+namespace {
+
+// "channels": the device's channels the test covers, each once.
+bool ReadChannels(Checker& c, const QJsonObject& o, const LimitsTarget& target, ProductionLimits* limits) {
+    ProductionLimits& l = *limits;
+    const QJsonValue ch = o.value(QLatin1String("channels"));
+    if (ch.isUndefined()) return c.refuse(QString(), QStringLiteral("the key \"channels\" is missing"));
+    if (!ch.isArray() || ch.toArray().isEmpty())
+        return c.refuse(QStringLiteral("channels"), QStringLiteral("must be a non-empty array of channel numbers"));
+    const QJsonArray chans = ch.toArray();
+    for (int i = 0; i < chans.size(); ++i) {
+        const QString key = QStringLiteral("channels[%1]").arg(i);
+        const QJsonValue v = chans.at(i);
+        const double d = v.toDouble();
+        if (!v.isDouble() || std::floor(d) != d)
+            return c.refuse(key, QStringLiteral("must be a whole channel number, not %1").arg(TypeName(v)));
+        if (d < 1 || d > target.channels)
+            return c.refuse(
+                key, QStringLiteral("channel %1 is outside the device (channels 1 to %2)").arg(d).arg(target.channels));
+        const int c0 = static_cast<int>(d) - 1;
+        if (l.channels.contains(c0)) return c.refuse(key, QStringLiteral("channel %1 is listed twice").arg(d));
+        l.channels.append(c0);
+    }
+    return true;
+}
+
+// "registers": the golden register file beside the limits file. A golden
+// file that would stop half-way is refused now, before the board sees any of
+// it.
+bool ReadGoldenFile(Checker& c, const QJsonObject& o, const QString& path, ProductionLimits* limits) {
+    ProductionLimits& l = *limits;
+    QString regs;
+    if (!Text(c, o, "registers", &regs)) return false;
+    l.registers = QFileInfo(path).absoluteDir().absoluteFilePath(regs);
+    const QFileInfo regInfo(l.registers);
+    if (!regInfo.isFile() || !regInfo.isReadable())
+        return c.refuse(QStringLiteral("registers"),
+                        QStringLiteral("register file %1 %2")
+                            .arg(l.registers, regInfo.exists() ? QStringLiteral("cannot be read")
+                                                               : QStringLiteral("does not exist")));
+    {
+        RegFileReader reader;
+        if (!reader.open(l.registers))
+            return c.refuse(QStringLiteral("registers"),
+                            QStringLiteral("%1 cannot be read: %2").arg(l.registers, reader.errorString()));
+        RegFileLine line;
+        int writes = 0;
+        while (reader.next(&line)) {
+            if (line.kind == RegLineKind::Write) ++writes;
+            if (line.kind == RegLineKind::BadAddress || line.kind == RegLineKind::BadValue)
+                return c.refuse(QStringLiteral("registers"),
+                                QStringLiteral("%1 line %2 is not a register write (w, two hex digits, a hex value)")
+                                    .arg(l.registers)
+                                    .arg(reader.lineNumber()));
+        }
+        if (reader.failed() || writes == 0)
+            return c.refuse(QStringLiteral("registers"),
+                            reader.failed()
+                                ? QStringLiteral("%1 cannot be read: %2").arg(l.registers, reader.errorString())
+                                : QStringLiteral("%1 writes no register").arg(l.registers));
+    }
+    return true;
+}
+
+// "settle_ms", "samples" and "sbf".
+bool ReadSampling(Checker& c, const QJsonObject& o, const LimitsTarget& target, ProductionLimits* limits) {
+    ProductionLimits& l = *limits;
+    if (o.contains(QLatin1String("settle_ms")) &&
+        !WholeNumber(c, o.value(QLatin1String("settle_ms")), QStringLiteral("settle_ms"), 0, kLimitsMaxSettleMs,
+                     &l.settleMs))
+        return false;
+    if (o.contains(QLatin1String("samples")) &&
+        !WholeNumber(c, o.value(QLatin1String("samples")), QStringLiteral("samples"), 2, kLimitsMaxSamples, &l.samples))
+        return false;
+    int sbf = 1;
+    if (o.contains(QLatin1String("sbf")) &&
+        !WholeNumber(c, o.value(QLatin1String("sbf")), QStringLiteral("sbf"), 1, qMax(1, target.sbfs), &sbf))
+        return false;
+    if (target.sbfs < 1) return c.refuse(QStringLiteral("sbf"), QStringLiteral("the device has no SBF configured"));
+    l.sbf = sbf - 1;
+    return true;
+}
+
+// "limits", "touch" and "per_channel".
+bool ReadBounds(Checker& c, const QJsonObject& o, const LimitsTarget& target, ProductionLimits* limits) {
+    ProductionLimits& l = *limits;
+    if (o.contains(QLatin1String("limits")) &&
+        !Bounds(c, o.value(QLatin1String("limits")), QStringLiteral("limits"), Limits_UntouchedNames(), &l.limits))
+        return false;
+
+    if (o.contains(QLatin1String("touch"))) {
+        l.hasTouch = true;
+        if (!Bounds(c, o.value(QLatin1String("touch")), QStringLiteral("touch"), Limits_TouchNames(), &l.touch))
+            return false;
+    }
+
+    if (o.contains(QLatin1String("per_channel"))) {
+        const QJsonValue pv = o.value(QLatin1String("per_channel"));
+        if (!pv.isObject())
+            return c.refuse(QStringLiteral("per_channel"),
+                            QStringLiteral("must be an object keyed by channel number, not %1").arg(TypeName(pv)));
+        const QJsonObject per = pv.toObject();
+        const QStringList names = Limits_UntouchedNames() + Limits_TouchNames();
+        for (auto it = per.begin(); it != per.end(); ++it) {
+            const QString key = QStringLiteral("per_channel.") + it.key();
+            bool ok = false;
+            const int n = it.key().toInt(&ok);
+            if (!ok) return c.refuse(key, QStringLiteral("\"%1\" is not a channel number").arg(it.key()));
+            if (n < 1 || n > target.channels)
+                return c.refuse(
+                    key,
+                    QStringLiteral("channel %1 is outside the device (channels 1 to %2)").arg(n).arg(target.channels));
+            if (!l.channels.contains(n - 1))
+                return c.refuse(key, QStringLiteral("channel %1 is not in \"channels\"").arg(n));
+            QMap<QString, LimitBound> own;
+            if (!Bounds(c, it.value(), key, names, &own)) return false;
+            l.perChannel.insert(n - 1, own);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool Limits_Load(const QString& path, const LimitsTarget& target, ProductionLimits* out, QString* error) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
@@ -192,109 +316,9 @@ bool Limits_Parse(const QByteArray& text, const QString& path, const LimitsTarge
                              QStringLiteral("\"%1\" is not the working folder's device \"%2\" (system.ini)")
                                  .arg(l.device, target.device)));
 
-    const QJsonValue ch = o.value(QLatin1String("channels"));
-    if (ch.isUndefined()) return done(c.refuse(QString(), QStringLiteral("the key \"channels\" is missing")));
-    if (!ch.isArray() || ch.toArray().isEmpty())
-        return done(
-            c.refuse(QStringLiteral("channels"), QStringLiteral("must be a non-empty array of channel numbers")));
-    const QJsonArray chans = ch.toArray();
-    for (int i = 0; i < chans.size(); ++i) {
-        const QString key = QStringLiteral("channels[%1]").arg(i);
-        const QJsonValue v = chans.at(i);
-        const double d = v.toDouble();
-        if (!v.isDouble() || std::floor(d) != d)
-            return done(c.refuse(key, QStringLiteral("must be a whole channel number, not %1").arg(TypeName(v))));
-        if (d < 1 || d > target.channels)
-            return done(c.refuse(
-                key,
-                QStringLiteral("channel %1 is outside the device (channels 1 to %2)").arg(d).arg(target.channels)));
-        const int c0 = static_cast<int>(d) - 1;
-        if (l.channels.contains(c0)) return done(c.refuse(key, QStringLiteral("channel %1 is listed twice").arg(d)));
-        l.channels.append(c0);
-    }
-
-    QString regs;
-    if (!Text(c, o, "registers", &regs)) return done(false);
-    l.registers = QFileInfo(path).absoluteDir().absoluteFilePath(regs);
-    const QFileInfo regInfo(l.registers);
-    if (!regInfo.isFile() || !regInfo.isReadable())
-        return done(c.refuse(QStringLiteral("registers"),
-                             QStringLiteral("register file %1 %2")
-                                 .arg(l.registers, regInfo.exists() ? QStringLiteral("cannot be read")
-                                                                    : QStringLiteral("does not exist"))));
-    {
-        // A golden file that would stop half-way is refused now, before the board sees any of it.
-        RegFileReader reader;
-        if (!reader.open(l.registers))
-            return done(c.refuse(QStringLiteral("registers"),
-                                 QStringLiteral("%1 cannot be read: %2").arg(l.registers, reader.errorString())));
-        RegFileLine line;
-        int writes = 0;
-        while (reader.next(&line)) {
-            if (line.kind == RegLineKind::Write) ++writes;
-            if (line.kind == RegLineKind::BadAddress || line.kind == RegLineKind::BadValue)
-                return done(
-                    c.refuse(QStringLiteral("registers"),
-                             QStringLiteral("%1 line %2 is not a register write (w, two hex digits, a hex value)")
-                                 .arg(l.registers)
-                                 .arg(reader.lineNumber())));
-        }
-        if (reader.failed() || writes == 0)
-            return done(c.refuse(QStringLiteral("registers"),
-                                 reader.failed()
-                                     ? QStringLiteral("%1 cannot be read: %2").arg(l.registers, reader.errorString())
-                                     : QStringLiteral("%1 writes no register").arg(l.registers)));
-    }
-
-    if (o.contains(QLatin1String("settle_ms")) &&
-        !WholeNumber(c, o.value(QLatin1String("settle_ms")), QStringLiteral("settle_ms"), 0, kLimitsMaxSettleMs,
-                     &l.settleMs))
+    if (!ReadChannels(c, o, target, &l) || !ReadGoldenFile(c, o, path, &l) || !ReadSampling(c, o, target, &l) ||
+        !ReadBounds(c, o, target, &l))
         return done(false);
-    if (o.contains(QLatin1String("samples")) &&
-        !WholeNumber(c, o.value(QLatin1String("samples")), QStringLiteral("samples"), 2, kLimitsMaxSamples, &l.samples))
-        return done(false);
-    int sbf = 1;
-    if (o.contains(QLatin1String("sbf")) &&
-        !WholeNumber(c, o.value(QLatin1String("sbf")), QStringLiteral("sbf"), 1, qMax(1, target.sbfs), &sbf))
-        return done(false);
-    if (target.sbfs < 1)
-        return done(c.refuse(QStringLiteral("sbf"), QStringLiteral("the device has no SBF configured")));
-    l.sbf = sbf - 1;
-
-    if (o.contains(QLatin1String("limits")) &&
-        !Bounds(c, o.value(QLatin1String("limits")), QStringLiteral("limits"), Limits_UntouchedNames(), &l.limits))
-        return done(false);
-
-    if (o.contains(QLatin1String("touch"))) {
-        l.hasTouch = true;
-        if (!Bounds(c, o.value(QLatin1String("touch")), QStringLiteral("touch"), Limits_TouchNames(), &l.touch))
-            return done(false);
-    }
-
-    if (o.contains(QLatin1String("per_channel"))) {
-        const QJsonValue pv = o.value(QLatin1String("per_channel"));
-        if (!pv.isObject())
-            return done(
-                c.refuse(QStringLiteral("per_channel"),
-                         QStringLiteral("must be an object keyed by channel number, not %1").arg(TypeName(pv))));
-        const QJsonObject per = pv.toObject();
-        const QStringList names = Limits_UntouchedNames() + Limits_TouchNames();
-        for (auto it = per.begin(); it != per.end(); ++it) {
-            const QString key = QStringLiteral("per_channel.") + it.key();
-            bool ok = false;
-            const int n = it.key().toInt(&ok);
-            if (!ok) return done(c.refuse(key, QStringLiteral("\"%1\" is not a channel number").arg(it.key())));
-            if (n < 1 || n > target.channels)
-                return done(c.refuse(
-                    key,
-                    QStringLiteral("channel %1 is outside the device (channels 1 to %2)").arg(n).arg(target.channels)));
-            if (!l.channels.contains(n - 1))
-                return done(c.refuse(key, QStringLiteral("channel %1 is not in \"channels\"").arg(n)));
-            QMap<QString, LimitBound> own;
-            if (!Bounds(c, it.value(), key, names, &own)) return done(false);
-            l.perChannel.insert(n - 1, own);
-        }
-    }
     *out = l;
     return true;
 }
