@@ -154,7 +154,7 @@ void SimPtyHost::hangup() {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-void SimPtyHost::run() {
+struct SimPtyHost::Wire {
     struct Timed {
         uint8_t byte;
         int64_t dueUs;
@@ -166,104 +166,127 @@ void SimPtyHost::run() {
     bool outStalled = false;
     uint8_t buf[512];
     int64_t replugDueUs = -1;  // when a replugged board comes back; -1: not pending
+};
 
+void SimPtyHost::run() {
+    Wire w;
     while (!m_stop.load(std::memory_order_acquire)) {
-        if (m_hangupRequest.exchange(false, std::memory_order_acq_rel)) {
-            const int replugMs = m_replugAfterMs.exchange(-1, std::memory_order_acq_rel);
-            closeLine();
-            in.clear();
-            out.clear();
-            if (replugMs >= 0) {
-                // Unplugged: the path goes away with the device, as /dev/ttyUSB0 does.
-                removeOwnLink();
-                replugDueUs = nowUs() + int64_t(replugMs) * 1000;
-            }
-            m_hungUp.store(true, std::memory_order_release);
-        }
-        if (replugDueUs >= 0 && nowUs() >= replugDueUs && m_master < 0) {
-            replugDueUs = -1;
-            // A new pseudo-terminal under the same link, as a board plugged in again.
-            if (openLine(nullptr)) m_hungUp.store(false, std::memory_order_release);
-        }
+        serviceLine(w);
         const bool pacing = m_pacing.load(std::memory_order_acquire);
-
-        // A real board acts when a byte is due, not on a loop of its own: wait
-        // for the tool's bytes, at most until the next paced byte falls due,
-        // and never longer than the 1 ms tick the board's clock needs.
-        int64_t waitUs = kTickUs;
-        {
-            const int64_t now = nowUs();
-            if (!in.empty()) waitUs = std::min(waitUs, in.front().dueUs - now);
-            // Output the line would not take is retried on the tick, not in a spin.
-            if (!out.empty() && !outStalled) waitUs = std::min(waitUs, out.front().dueUs - now);
-            waitUs = std::max<int64_t>(waitUs, 0);
-        }
-        std::string received;
-        if (m_master >= 0) {
-            pollfd p{m_master, POLLIN, 0};
-            const timespec timeout{0, static_cast<long>(waitUs * 1000)};
-            const int ready = ::ppoll(&p, 1, &timeout, nullptr);
-            if (ready > 0 && (p.revents & POLLIN) != 0) {
-                const ssize_t n = ::read(m_master, buf, sizeof buf);
-                for (ssize_t i = 0; i < n; ++i) {
-                    if (pacing) {
-                        lastInUs = std::max(nowUs(), lastInUs) + kByteUs;
-                        in.push_back({buf[i], lastInUs});
-                    } else {
-                        received += static_cast<char>(buf[i]);
-                    }
-                }
-            } else if (ready > 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));  // no reader: HUP until one opens
-            }
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-
+        const std::string received = receive(w, pacing);
         const int64_t now = nowUs();
-        while (!in.empty() && in.front().dueUs <= now) {
-            received += static_cast<char>(in.front().byte);
-            in.pop_front();
-        }
-        std::string produced;
-        {
-            std::lock_guard<std::mutex> lock(m_boardMutex);
-            const uint32_t ms = static_cast<uint32_t>(now / 1000);
-            if (!received.empty()) m_board.receive(received, ms);
-            m_board.tick(ms);
-            produced = m_board.takeOutput();
-            produced += m_injected;
-            m_injected.clear();
-        }
-        for (char c : produced) {
-            if (pacing) lastOutUs = std::max(now, lastOutUs) + kByteUs;
-            out.push_back({static_cast<uint8_t>(c), pacing ? lastOutUs : now});
-        }
-        if (out.size() > kMaxBacklog) {
-            // Lose whole frames, oldest first, so that a late reader never
-            // gets the tail of one.
-            size_t cut = out.size() - kMaxBacklog;
-            while (cut < out.size() && out[cut - 1].byte != 0x03) ++cut;
-            out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(cut));
-        }
-
+        runBoard(w, received, now, pacing);
         if (m_master < 0) {
-            out.clear();
+            w.out.clear();
             continue;
         }
-        size_t due = 0;
-        while (due < out.size() && due < sizeof buf && out[due].dueUs <= now) {
-            buf[due] = out[due].byte;
-            ++due;
-        }
-        outStalled = false;
-        if (due > 0) {
-            const ssize_t n = ::write(m_master, buf, due);
-            if (n > 0) out.erase(out.begin(), out.begin() + n);
-            outStalled = n < static_cast<ssize_t>(due);
-        }
+        transmit(w, now);
     }
     closeLine();
+}
+
+void SimPtyHost::serviceLine(Wire& w) {
+    if (m_hangupRequest.exchange(false, std::memory_order_acq_rel)) {
+        const int replugMs = m_replugAfterMs.exchange(-1, std::memory_order_acq_rel);
+        closeLine();
+        w.in.clear();
+        w.out.clear();
+        if (replugMs >= 0) {
+            // Unplugged: the path goes away with the device, as /dev/ttyUSB0 does.
+            removeOwnLink();
+            w.replugDueUs = nowUs() + int64_t(replugMs) * 1000;
+        }
+        m_hungUp.store(true, std::memory_order_release);
+    }
+    if (w.replugDueUs >= 0 && nowUs() >= w.replugDueUs && m_master < 0) {
+        w.replugDueUs = -1;
+        // A new pseudo-terminal under the same link, as a board plugged in again.
+        if (openLine(nullptr)) m_hungUp.store(false, std::memory_order_release);
+    }
+}
+
+// The bytes the tool sent that have arrived by now.
+std::string SimPtyHost::receive(Wire& w, bool pacing) {
+    // A real board acts when a byte is due, not on a loop of its own: wait
+    // for the tool's bytes, at most until the next paced byte falls due,
+    // and never longer than the 1 ms tick the board's clock needs.
+    int64_t waitUs = kTickUs;
+    {
+        const int64_t now = nowUs();
+        if (!w.in.empty()) waitUs = std::min(waitUs, w.in.front().dueUs - now);
+        // Output the line would not take is retried on the tick, not in a spin.
+        if (!w.out.empty() && !w.outStalled) waitUs = std::min(waitUs, w.out.front().dueUs - now);
+        waitUs = std::max<int64_t>(waitUs, 0);
+    }
+    std::string received;
+    if (m_master >= 0) {
+        pollfd p{m_master, POLLIN, 0};
+        const timespec timeout{0, static_cast<long>(waitUs * 1000)};
+        const int ready = ::ppoll(&p, 1, &timeout, nullptr);
+        if (ready > 0 && (p.revents & POLLIN) != 0) {
+            const ssize_t n = ::read(m_master, w.buf, sizeof w.buf);
+            for (ssize_t i = 0; i < n; ++i) {
+                if (pacing) {
+                    w.lastInUs = std::max(nowUs(), w.lastInUs) + kByteUs;
+                    w.in.push_back({w.buf[i], w.lastInUs});
+                } else {
+                    received += static_cast<char>(w.buf[i]);
+                }
+            }
+        } else if (ready > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // no reader: HUP until one opens
+        }
+    } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    const int64_t now = nowUs();
+    while (!w.in.empty() && w.in.front().dueUs <= now) {
+        received += static_cast<char>(w.in.front().byte);
+        w.in.pop_front();
+    }
+    return received;
+}
+
+// The board's turn: what it received, its clock, and what it answers, queued
+// for the line (paced or at once).
+void SimPtyHost::runBoard(Wire& w, const std::string& received, int64_t now, bool pacing) {
+    std::string produced;
+    {
+        std::lock_guard<std::mutex> lock(m_boardMutex);
+        const uint32_t ms = static_cast<uint32_t>(now / 1000);
+        if (!received.empty()) m_board.receive(received, ms);
+        m_board.tick(ms);
+        produced = m_board.takeOutput();
+        produced += m_injected;
+        m_injected.clear();
+    }
+    for (char c : produced) {
+        if (pacing) w.lastOutUs = std::max(now, w.lastOutUs) + kByteUs;
+        w.out.push_back({static_cast<uint8_t>(c), pacing ? w.lastOutUs : now});
+    }
+    if (w.out.size() > kMaxBacklog) {
+        // Lose whole frames, oldest first, so that a late reader never
+        // gets the tail of one.
+        size_t cut = w.out.size() - kMaxBacklog;
+        while (cut < w.out.size() && w.out[cut - 1].byte != 0x03) ++cut;
+        w.out.erase(w.out.begin(), w.out.begin() + static_cast<std::ptrdiff_t>(cut));
+    }
+}
+
+// Writes what is due, as much as the line takes.
+void SimPtyHost::transmit(Wire& w, int64_t now) {
+    size_t due = 0;
+    while (due < w.out.size() && due < sizeof w.buf && w.out[due].dueUs <= now) {
+        w.buf[due] = w.out[due].byte;
+        ++due;
+    }
+    w.outStalled = false;
+    if (due > 0) {
+        const ssize_t n = ::write(m_master, w.buf, due);
+        if (n > 0) w.out.erase(w.out.begin(), w.out.begin() + n);
+        w.outStalled = n < static_cast<ssize_t>(due);
+    }
 }
 
 bool SimPtyHost::touch(int ch) {

@@ -75,7 +75,15 @@ public:
     uint32_t nowMs() const;
 
 private:
+    struct Wire;  // the board thread's bytes on their way in and out
+
     void run();
+    // One turn of the board thread: the line's hang-up and replug, the bytes
+    // the tool sent, the board's answer, the bytes due to the tool.
+    void serviceLine(Wire& w);
+    std::string receive(Wire& w, bool pacing);
+    void runBoard(Wire& w, const std::string& received, int64_t now, bool pacing);
+    void transmit(Wire& w, int64_t now);
     bool openLine(std::string* error);
     void closeLine();
     void removeOwnLink();
