@@ -100,17 +100,8 @@ void MainWindow::onLoggingToggled(bool on) {
     }
     RememberLogDir(*m_Session, name);
 
-    LogHeader header;
-    header.started = QDateTime::currentDateTime();
-    header.device = m_Session->device();
-    header.family = m_Session->family();
-    header.channels = m_Session->channelCount();
-    header.sbf = m_Session->sbfCount();
-    header.i2c = m_Session->i2cAddress();
-    if (m_Session->link().isLive()) {
-        header.port = m_PortPath;
-        header.firmware = firmwareText();
-    }
+    const bool live = m_Session->link().isLive();
+    const LogHeader header = m_Session->logHeader(live ? m_PortPath : QString(), live ? firmwareText() : QString());
     if (!m_Recorder->start(name, header)) {
         const QSignalBlocker quiet(ui->actionLogging);
         ui->actionLogging->setChecked(false);

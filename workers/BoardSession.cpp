@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/limits.h"
+#include "data/LogFormat.h"
 #include "data/RegisterImage.h"
 #include "link/BoardLink.h"
 #include "link/ExchangeQueue.h"
@@ -64,6 +65,19 @@ QString BoardSession::workFile(const char* name) const { return WorkDir_File(m_W
 
 void BoardSession::setI2cAddress(int address) {
     if (m_I2cAddress.exchange(address, std::memory_order_acq_rel) != address) emit i2cAddressChanged(address);
+}
+
+LogHeader BoardSession::logHeader(const QString& port, const QString& firmware) const {
+    LogHeader h;
+    h.started = QDateTime::currentDateTime();
+    h.device = device();
+    h.family = family();
+    h.channels = channelCount();
+    h.sbf = sbfCount();
+    h.i2c = chipAddress();
+    h.port = port;
+    h.firmware = firmware;
+    return h;
 }
 
 bool BoardSession::monitoringWanted() const { return m_Link->isLive() && chipPresent() && sensing(); }

@@ -24,6 +24,7 @@
 class BoardLink;
 class ExchangeQueue;
 class RegisterImage;
+struct LogHeader;
 
 class BoardSession : public QObject {
     Q_OBJECT
@@ -65,6 +66,9 @@ public:
     int i2cAddress() const { return m_I2cAddress.load(std::memory_order_acquire); }
     void setI2cAddress(int address);
     uint8_t chipAddress() const { return static_cast<uint8_t>(i2cAddress() & 0xFF); }
+    // A log's header for this board, started now: the port and the
+    // firmware text are the caller's, empty while no port is open.
+    LogHeader logHeader(const QString& port, const QString& firmware) const;
 
     // The chip answers at the configured address: the owner's verdict on
     // the chip-poll thread's probes (or its own probe).
