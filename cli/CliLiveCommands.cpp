@@ -45,38 +45,50 @@ int MonitorChannels(const CliSession& s, CliOutput* out, int* code) {
 
 }  // namespace
 
-int Cli_CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
-    int code = kExitOk;
-    qint64 limitMs = -1;
+namespace {
+
+// What monitor was asked for.
+struct MonitorRequest {
+    qint64 limitMs = -1;  // --seconds; -1: until interrupted
+    uint16_t mask = 0;    // --channels
+    QString target;       // --csv: a file or "-"
+};
+
+int ParseMonitor(const CliArgs& a, CliOutput* out, const CliSession& s, MonitorRequest* r) {
     if (a.has("seconds")) {
         bool ok = false;
         const double secs = a.value("seconds").toDouble(&ok);
         if (!ok || !(secs > 0) || secs > 1e9)
             return Usage(out, QStringLiteral("--seconds %1: not a positive number").arg(a.value("seconds")));
-        limitMs = static_cast<qint64>(secs * 1000.0);
+        r->limitMs = static_cast<qint64>(secs * 1000.0);
     }
+    int code = kExitOk;
     const int channels = MonitorChannels(s, out, &code);
     if (code != kExitOk) return code;
-    uint16_t mask = static_cast<uint16_t>((1u << channels) - 1u);
+    r->mask = static_cast<uint16_t>((1u << channels) - 1u);
     QString why;
-    if (a.has("channels") && !Cli_ParseChannels(a.value("channels"), channels, &mask, &why)) return Usage(out, why);
-    if (mask == 0) return Usage(out, QStringLiteral("the chip has no channel to monitor"));
-    const QString target = a.has("csv") ? a.value("csv") : QStringLiteral("-");
-    if (target == QLatin1String("-") && out->json())
+    if (a.has("channels") && !Cli_ParseChannels(a.value("channels"), channels, &r->mask, &why)) return Usage(out, why);
+    if (r->mask == 0) return Usage(out, QStringLiteral("the chip has no channel to monitor"));
+    r->target = a.has("csv") ? a.value("csv") : QStringLiteral("-");
+    if (r->target == QLatin1String("-") && out->json())
         return Usage(out, QStringLiteral("--json and a log on standard output do not mix; give --csv FILE"));
+    return kExitOk;
+}
+
+}  // namespace
+
+int Cli_CmdMonitor(const CliArgs& a, CliOutput* out, CliSession& s) {
+    MonitorRequest request;
+    int code = ParseMonitor(a, out, s, &request);
+    if (code != kExitOk) return code;
+    const QString& target = request.target;
+    const qint64 limitMs = request.limitMs;
+    const uint16_t mask = request.mask;
 
     code = s.connectChip();
     if (code != kExitOk) return code;
 
-    LogHeader header;
-    header.started = QDateTime::currentDateTime();
-    header.device = s.device();
-    header.family = s.board().family();
-    header.channels = s.board().channelCount();
-    header.sbf = s.board().sbfCount();
-    header.i2c = s.dev();
-    header.firmware = Firmware_Text(s.firmware());
-    header.port = s.port();
+    const LogHeader header = s.board().logHeader(s.port(), Firmware_Text(s.firmware()));
     const QString path = target == QLatin1String("-") ? QStringLiteral("/dev/stdout") : Cli_UserPath(target);
     LogWriter writer;
     const bool toStdout = target == QLatin1String("-");
@@ -142,6 +154,112 @@ QString SnrLine(const SnrResult& r) {
              Hex2Upper(r.recommended), Snr_CheckWord(r.checkRecommended));
 }
 
+// The end of an autosen run, as it is printed and returned.
+int ReportProposal(const SensitivityProcedure& run, const CliLive& live, const CliSession& s, CliOutput* out,
+                   bool write) {
+    using State = SensitivityProcedure::State;
+    const int sin = run.channel() + 1;
+    const QString reg = Hex2Upper(run.sensitivityRegister());
+    if (live.interrupted() && run.samples() == 0)
+        return out->fail(kExitTest, QStringLiteral("SIN %1: cancelled before any sample; nothing proposed").arg(sin));
+    if (run.state() == State::Aborted)
+        return out->fail(kExitBoard, QStringLiteral("%1: an exchange failed; the run was abandoned").arg(s.port()));
+    if (run.samples() < kAutoSenMinSamples || live.interrupted())
+        return out->fail(kExitTest, QStringLiteral("SIN %1: %2 samples above %3, %4 needed; touch the key firmly and "
+                                                   "try again")
+                                        .arg(sin)
+                                        .arg(run.samples())
+                                        .arg(kAutoSenMinDiff)
+                                        .arg(kAutoSenMinSamples));
+    out->line(QStringLiteral("SIN %1: sensitivity 0x%2 (register %3; %4 samples, computed %5)%6")
+                  .arg(sin)
+                  .arg(Hex2Upper(run.proposal()), reg)
+                  .arg(run.samples())
+                  .arg(run.computed())
+                  .arg(write ? QStringLiteral(", written") : QString()));
+    out->set("channel", sin);
+    out->set("register", reg);
+    out->set("sensitivity", Hex2Upper(run.proposal()));
+    out->set("computed", run.computed());
+    out->set("samples", run.samples());
+    out->set("written", run.state() == State::Done);
+    return kExitOk;
+}
+
+// The SNR test's settings: config.ini's, as the options change them.
+int ParseSnr(const CliArgs& a, CliOutput* out, const CliSession& s, int channels, SnrSettings* result) {
+    QStringList messages;
+    SnrSettings settings = Snr_DefaultSettings(s.board().config(), s.board().monitoredChannels(), &messages);
+    for (const QString& m : messages) CliOutput::note(QStringLiteral("tkeval-cli: warning: ") + m);
+    QString why;
+    if (a.has("channels")) {
+        uint16_t mask = 0;
+        if (!Cli_ParseChannels(a.value("channels"), channels, &mask, &why)) return Usage(out, why);
+        settings.channels.clear();
+        for (int c = 0; c < channels; ++c)
+            if (mask & (1u << c)) settings.channels.append(c);
+    } else {
+        while (!settings.channels.isEmpty() && settings.channels.last() >= channels) settings.channels.removeLast();
+    }
+    if (a.has("sbf")) {
+        int k = 0;
+        if (!Cli_ParseCount(a.value("sbf"), &k) || k < 1)
+            return Usage(out, QStringLiteral("--sbf %1: not an SBF number from 1").arg(a.value("sbf")));
+        settings.sbf = k - 1;
+    }
+    if (a.has("samples") && !Cli_ParseCount(a.value("samples"), &settings.samples))
+        return Usage(out, QStringLiteral("--samples %1: not a whole number").arg(a.value("samples")));
+    if (a.has("min")) {
+        bool ok = false;
+        settings.minSnr = a.value("min").toDouble(&ok);
+        if (!ok) return Usage(out, QStringLiteral("--min %1: not a number").arg(a.value("min")));
+    }
+    why = Snr_CheckSettings(settings, channels, s.board().sbfCount());
+    if (!why.isEmpty()) return Usage(out, why);
+    *result = settings;
+    return kExitOk;
+}
+
+// The SNR test's results: a line each, the JSON rows, the report file, and
+// the first channel below the minimum as the failure.
+int ReportSnr(const CliArgs& a, CliOutput* out, const CliSession& s, const SnrSettings& settings,
+              const QVector<SnrResult>& results) {
+    QJsonArray rows;
+    const SnrResult* failed = nullptr;
+    for (const SnrResult& r : results) {
+        out->line(SnrLine(r));
+        rows.append(
+            QJsonObject{{"channel", r.channel + 1},
+                        {"sbf", r.sbf + 1},
+                        {"snr", Snr_FormatNumber(r.snr)},
+                        {"signal", r.signal},
+                        {"noise_pp", r.noisePeakToPeak},
+                        {"noise_rms", r.noiseRms},
+                        {"pass", r.pass},
+                        {"sensitivity", r.sensitivityNow < 0 ? QJsonValue() : QJsonValue(Hex2Upper(r.sensitivityNow))},
+                        {"recommended", Hex2Upper(r.recommended)}});
+        if (!r.pass && failed == nullptr) failed = &r;
+    }
+    out->set("results", rows);
+    if (a.has("report")) {
+        SnrReportInfo info;
+        info.date = QDateTime::currentDateTime();
+        info.device = s.device();
+        info.firmware = Firmware_Text(s.firmware());
+        info.i2c = s.dev();
+        info.margin = settings.margin;
+        QString error;
+        const QString path = Cli_UserPath(a.value("report"));
+        if (!Snr_WriteReport(path, info, results, &error)) return out->fail(kExitFile, error);
+        out->set("report", path);
+    }
+    if (failed != nullptr)
+        return out->fail(kExitTest, QStringLiteral("SIN %1: SNR %2 is below the minimum %3")
+                                        .arg(failed->channel + 1)
+                                        .arg(Snr_FormatNumber(failed->snr), Snr_FormatNumber(failed->minSnr)));
+    return kExitOk;
+}
+
 }  // namespace
 
 int Cli_CmdAutosen(const CliArgs& a, CliOutput* out, CliSession& s) {
@@ -194,65 +312,16 @@ int Cli_CmdAutosen(const CliArgs& a, CliOutput* out, CliSession& s) {
     if (!run.finished()) run.cancel();
     if (code != kExitOk) return code;
 
-    const QString reg = Hex2Upper(run.sensitivityRegister());
-    if (live.interrupted() && run.samples() == 0)
-        return out->fail(kExitTest, QStringLiteral("SIN %1: cancelled before any sample; nothing proposed").arg(sin));
-    if (run.state() == State::Aborted)
-        return out->fail(kExitBoard, QStringLiteral("%1: an exchange failed; the run was abandoned").arg(s.port()));
-    if (run.samples() < kAutoSenMinSamples || live.interrupted())
-        return out->fail(kExitTest, QStringLiteral("SIN %1: %2 samples above %3, %4 needed; touch the key firmly and "
-                                                   "try again")
-                                        .arg(sin)
-                                        .arg(run.samples())
-                                        .arg(kAutoSenMinDiff)
-                                        .arg(kAutoSenMinSamples));
-    out->line(QStringLiteral("SIN %1: sensitivity 0x%2 (register %3; %4 samples, computed %5)%6")
-                  .arg(sin)
-                  .arg(Hex2Upper(run.proposal()), reg)
-                  .arg(run.samples())
-                  .arg(run.computed())
-                  .arg(write ? QStringLiteral(", written") : QString()));
-    out->set("channel", sin);
-    out->set("register", reg);
-    out->set("sensitivity", Hex2Upper(run.proposal()));
-    out->set("computed", run.computed());
-    out->set("samples", run.samples());
-    out->set("written", run.state() == State::Done);
-    return kExitOk;
+    return ReportProposal(run, live, s, out, write);
 }
 
 int Cli_CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = kExitOk;
     const int channels = MonitorChannels(s, out, &code);
     if (code != kExitOk) return code;
-    QStringList messages;
-    SnrSettings settings = Snr_DefaultSettings(s.board().config(), s.board().monitoredChannels(), &messages);
-    for (const QString& m : messages) CliOutput::note(QStringLiteral("tkeval-cli: warning: ") + m);
-    QString why;
-    if (a.has("channels")) {
-        uint16_t mask = 0;
-        if (!Cli_ParseChannels(a.value("channels"), channels, &mask, &why)) return Usage(out, why);
-        settings.channels.clear();
-        for (int c = 0; c < channels; ++c)
-            if (mask & (1u << c)) settings.channels.append(c);
-    } else {
-        while (!settings.channels.isEmpty() && settings.channels.last() >= channels) settings.channels.removeLast();
-    }
-    if (a.has("sbf")) {
-        int k = 0;
-        if (!Cli_ParseCount(a.value("sbf"), &k) || k < 1)
-            return Usage(out, QStringLiteral("--sbf %1: not an SBF number from 1").arg(a.value("sbf")));
-        settings.sbf = k - 1;
-    }
-    if (a.has("samples") && !Cli_ParseCount(a.value("samples"), &settings.samples))
-        return Usage(out, QStringLiteral("--samples %1: not a whole number").arg(a.value("samples")));
-    if (a.has("min")) {
-        bool ok = false;
-        settings.minSnr = a.value("min").toDouble(&ok);
-        if (!ok) return Usage(out, QStringLiteral("--min %1: not a number").arg(a.value("min")));
-    }
-    why = Snr_CheckSettings(settings, channels, s.board().sbfCount());
-    if (!why.isEmpty()) return Usage(out, why);
+    SnrSettings settings;
+    code = ParseSnr(a, out, s, channels, &settings);
+    if (code != kExitOk) return code;
 
     code = s.connectChip();
     if (code != kExitOk) return code;
@@ -283,39 +352,5 @@ int Cli_CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
     if (test.phase() != SnrProcedure::Phase::Done)
         return out->fail(kExitBoard, QStringLiteral("%1: the SNR test stopped: %2").arg(s.port(), test.errorText()));
 
-    const QVector<SnrResult>& results = test.results();
-    QJsonArray rows;
-    const SnrResult* failed = nullptr;
-    for (const SnrResult& r : results) {
-        out->line(SnrLine(r));
-        rows.append(
-            QJsonObject{{"channel", r.channel + 1},
-                        {"sbf", r.sbf + 1},
-                        {"snr", Snr_FormatNumber(r.snr)},
-                        {"signal", r.signal},
-                        {"noise_pp", r.noisePeakToPeak},
-                        {"noise_rms", r.noiseRms},
-                        {"pass", r.pass},
-                        {"sensitivity", r.sensitivityNow < 0 ? QJsonValue() : QJsonValue(Hex2Upper(r.sensitivityNow))},
-                        {"recommended", Hex2Upper(r.recommended)}});
-        if (!r.pass && failed == nullptr) failed = &r;
-    }
-    out->set("results", rows);
-    if (a.has("report")) {
-        SnrReportInfo info;
-        info.date = QDateTime::currentDateTime();
-        info.device = s.device();
-        info.firmware = Firmware_Text(s.firmware());
-        info.i2c = s.dev();
-        info.margin = settings.margin;
-        QString error;
-        const QString path = Cli_UserPath(a.value("report"));
-        if (!Snr_WriteReport(path, info, results, &error)) return out->fail(kExitFile, error);
-        out->set("report", path);
-    }
-    if (failed != nullptr)
-        return out->fail(kExitTest, QStringLiteral("SIN %1: SNR %2 is below the minimum %3")
-                                        .arg(failed->channel + 1)
-                                        .arg(Snr_FormatNumber(failed->snr), Snr_FormatNumber(failed->minSnr)));
-    return kExitOk;
+    return ReportSnr(a, out, s, settings, test.results());
 }
