@@ -153,6 +153,70 @@ QVector<Measurement> TestRecord::failingFirst() const {
     return out;
 }
 
+namespace {
+
+// One board's run: its record's fields as properties, then the registers and
+// each measurement as test cases.
+void WriteJUnitSuite(QXmlStreamWriter& w, const TestRecord& r) {
+    const bool isError = r.outcome == QLatin1String("ERROR");
+    int fails = r.mismatched.isEmpty() ? 0 : 1;
+    for (const Measurement& m : r.measurements) fails += m.pass ? 0 : 1;
+    w.writeStartElement("testsuite");
+    w.writeAttribute("name", QStringLiteral("%1 %2").arg(r.limitsName, r.serial));
+    w.writeAttribute("tests", QString::number(r.measurements.size() + 1));
+    w.writeAttribute("failures", QString::number(fails));
+    w.writeAttribute("errors", isError ? "1" : "0");
+    w.writeAttribute("timestamp", Record_Timestamp(r.started));
+    w.writeAttribute("time", QString::number(r.started.msecsTo(r.ended) / 1000.0, 'f', 3));
+    w.writeAttribute("hostname", r.station);
+    w.writeStartElement("properties");
+    for (const auto& [k, v] : {std::pair<const char*, QString>{"serial", r.serial},
+                               {"station", r.station},
+                               {"operator", r.operatorName},
+                               {"limits_sha256", r.limitsSha256},
+                               {"port", r.port},
+                               {"outcome", r.outcome}}) {
+        w.writeStartElement("property");
+        w.writeAttribute("name", QLatin1String(k));
+        w.writeAttribute("value", v);
+        w.writeEndElement();
+    }
+    w.writeEndElement();
+    // The golden registers come first: a board that does not keep them
+    // makes every later figure doubtful.
+    w.writeStartElement("testcase");
+    w.writeAttribute("classname", r.serial);
+    w.writeAttribute("name", "registers");
+    if (isError) {
+        w.writeStartElement("error");
+        w.writeAttribute("message", r.error);
+        w.writeEndElement();
+    } else if (!r.mismatched.isEmpty()) {
+        QStringList lines;
+        for (const RegisterMismatch& m : r.mismatched)
+            lines << QStringLiteral("register %1: wrote %2, read %3").arg(Hex(m.reg), Hex(m.wrote), Hex(m.read));
+        w.writeStartElement("failure");
+        w.writeAttribute("message", QStringLiteral("%1 registers did not keep their value").arg(r.mismatched.size()));
+        w.writeCharacters(lines.join('\n'));
+        w.writeEndElement();
+    }
+    w.writeEndElement();
+    for (const Measurement& m : r.measurements) {
+        w.writeStartElement("testcase");
+        w.writeAttribute("classname", r.serial);
+        w.writeAttribute("name", QStringLiteral("SIN %1 %2").arg(m.channel).arg(m.name));
+        if (!m.pass) {
+            w.writeStartElement("failure");
+            w.writeAttribute("message", Describe(m));
+            w.writeEndElement();
+        }
+        w.writeEndElement();
+    }
+    w.writeEndElement();
+}
+
+}  // namespace
+
 QByteArray Record_JUnit(const QVector<TestRecord>& runs) {
     QByteArray xml;
     QXmlStreamWriter w(&xml);
@@ -170,64 +234,7 @@ QByteArray Record_JUnit(const QVector<TestRecord>& runs) {
     w.writeAttribute("tests", QString::number(tests));
     w.writeAttribute("failures", QString::number(failures));
     w.writeAttribute("errors", QString::number(errors));
-    for (const TestRecord& r : runs) {
-        const bool isError = r.outcome == QLatin1String("ERROR");
-        int fails = r.mismatched.isEmpty() ? 0 : 1;
-        for (const Measurement& m : r.measurements) fails += m.pass ? 0 : 1;
-        w.writeStartElement("testsuite");
-        w.writeAttribute("name", QStringLiteral("%1 %2").arg(r.limitsName, r.serial));
-        w.writeAttribute("tests", QString::number(r.measurements.size() + 1));
-        w.writeAttribute("failures", QString::number(fails));
-        w.writeAttribute("errors", isError ? "1" : "0");
-        w.writeAttribute("timestamp", Record_Timestamp(r.started));
-        w.writeAttribute("time", QString::number(r.started.msecsTo(r.ended) / 1000.0, 'f', 3));
-        w.writeAttribute("hostname", r.station);
-        w.writeStartElement("properties");
-        for (const auto& [k, v] : {std::pair<const char*, QString>{"serial", r.serial},
-                                   {"station", r.station},
-                                   {"operator", r.operatorName},
-                                   {"limits_sha256", r.limitsSha256},
-                                   {"port", r.port},
-                                   {"outcome", r.outcome}}) {
-            w.writeStartElement("property");
-            w.writeAttribute("name", QLatin1String(k));
-            w.writeAttribute("value", v);
-            w.writeEndElement();
-        }
-        w.writeEndElement();
-        // The golden registers come first: a board that does not keep them
-        // makes every later figure doubtful.
-        w.writeStartElement("testcase");
-        w.writeAttribute("classname", r.serial);
-        w.writeAttribute("name", "registers");
-        if (isError) {
-            w.writeStartElement("error");
-            w.writeAttribute("message", r.error);
-            w.writeEndElement();
-        } else if (!r.mismatched.isEmpty()) {
-            QStringList lines;
-            for (const RegisterMismatch& m : r.mismatched)
-                lines << QStringLiteral("register %1: wrote %2, read %3").arg(Hex(m.reg), Hex(m.wrote), Hex(m.read));
-            w.writeStartElement("failure");
-            w.writeAttribute("message",
-                             QStringLiteral("%1 registers did not keep their value").arg(r.mismatched.size()));
-            w.writeCharacters(lines.join('\n'));
-            w.writeEndElement();
-        }
-        w.writeEndElement();
-        for (const Measurement& m : r.measurements) {
-            w.writeStartElement("testcase");
-            w.writeAttribute("classname", r.serial);
-            w.writeAttribute("name", QStringLiteral("SIN %1 %2").arg(m.channel).arg(m.name));
-            if (!m.pass) {
-                w.writeStartElement("failure");
-                w.writeAttribute("message", Describe(m));
-                w.writeEndElement();
-            }
-            w.writeEndElement();
-        }
-        w.writeEndElement();
-    }
+    for (const TestRecord& r : runs) WriteJUnitSuite(w, r);
     w.writeEndElement();
     w.writeEndDocument();
     return xml;
