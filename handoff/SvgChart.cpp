@@ -81,6 +81,39 @@ QString Open(int w, int h, const QString& cls, const QString& label) {
         .arg(label.toHtmlEscaped());
 }
 
+// The diff trace's points. At most a minimum and a maximum per pixel column:
+// a long log keeps its spikes and the file stays small.
+QString DiffPoints(const KeyTrace& t, qint64 fromMs, qint64 toMs, const Axis& x, const Axis& y) {
+    const int columns = kTraceW - kLeft - kRight;
+    QStringList pts;
+    int i = 0;
+    const int n = t.tMs.size();
+    while (i < n) {
+        const int col = static_cast<int>((t.tMs[i] - fromMs) * columns / qMax<qint64>(1, toMs - fromMs));
+        int32_t cmin = t.diff[i];
+        int32_t cmax = t.diff[i];
+        int first = i;
+        int j = i + 1;
+        while (j < n && static_cast<int>((t.tMs[j] - fromMs) * columns / qMax<qint64>(1, toMs - fromMs)) == col) {
+            cmin = qMin(cmin, t.diff[j]);
+            cmax = qMax(cmax, t.diff[j]);
+            ++j;
+        }
+        const double px = x.map(t.tMs[first] / 1000.0);
+        if (j - first == 1) {
+            pts << Num(px) + QLatin1Char(',') + Num(y.map(cmin));
+        } else {
+            // Keep the order the values came in, so the line does not zig-zag backwards.
+            const bool minFirst = std::find(t.diff.cbegin() + first, t.diff.cbegin() + j, cmin) <
+                                  std::find(t.diff.cbegin() + first, t.diff.cbegin() + j, cmax);
+            pts << Num(px) + QLatin1Char(',') + Num(y.map(minFirst ? cmin : cmax));
+            pts << Num(px) + QLatin1Char(',') + Num(y.map(minFirst ? cmax : cmin));
+        }
+        i = j;
+    }
+    return pts.join(QLatin1Char(' '));
+}
+
 }  // namespace
 
 QString SvgChart_Trace(const KeyTrace& t, qint64 fromMs, qint64 toMs) {
@@ -113,36 +146,7 @@ QString SvgChart_Trace(const KeyTrace& t, qint64 fromMs, qint64 toMs) {
     }
     s += Frame(x, y, QStringLiteral("time (s)"), kTraceW, kTraceH);
 
-    // At most a minimum and a maximum per pixel column: a long log keeps its
-    // spikes and the file stays small.
-    const int columns = kTraceW - kLeft - kRight;
-    QStringList pts;
-    int i = 0;
-    const int n = t.tMs.size();
-    while (i < n) {
-        const int col = static_cast<int>((t.tMs[i] - fromMs) * columns / qMax<qint64>(1, toMs - fromMs));
-        int32_t cmin = t.diff[i];
-        int32_t cmax = t.diff[i];
-        int first = i;
-        int j = i + 1;
-        while (j < n && static_cast<int>((t.tMs[j] - fromMs) * columns / qMax<qint64>(1, toMs - fromMs)) == col) {
-            cmin = qMin(cmin, t.diff[j]);
-            cmax = qMax(cmax, t.diff[j]);
-            ++j;
-        }
-        const double px = x.map(t.tMs[first] / 1000.0);
-        if (j - first == 1) {
-            pts << Num(px) + QLatin1Char(',') + Num(y.map(cmin));
-        } else {
-            // Keep the order the values came in, so the line does not zig-zag backwards.
-            const bool minFirst = std::find(t.diff.cbegin() + first, t.diff.cbegin() + j, cmin) <
-                                  std::find(t.diff.cbegin() + first, t.diff.cbegin() + j, cmax);
-            pts << Num(px) + QLatin1Char(',') + Num(y.map(minFirst ? cmin : cmax));
-            pts << Num(px) + QLatin1Char(',') + Num(y.map(minFirst ? cmax : cmin));
-        }
-        i = j;
-    }
-    s += QStringLiteral("<polyline class=\"diff\" points=\"%1\"/>").arg(pts.join(QLatin1Char(' ')));
+    s += QStringLiteral("<polyline class=\"diff\" points=\"%1\"/>").arg(DiffPoints(t, fromMs, toMs, x, y));
 
     if (!t.threshold.isEmpty()) {
         QStringList th;
