@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QList>
 #include <limits>
+#include <utility>
 
 #include "link/hex.h"
 
@@ -230,21 +231,31 @@ bool LogReader::parseTime(const QByteArray& text, qint64* wallMs) {
     return true;
 }
 
+namespace {
+
+bool KindOf(const QByteArray& kind, LogRowKind* out) {
+    static const std::pair<const char*, LogRowKind> kKinds[] = {{"sample", LogRowKind::Sample},
+                                                                {"touch", LogRowKind::Touch},
+                                                                {"write", LogRowKind::Write},
+                                                                {"mark", LogRowKind::Mark}};
+    for (const auto& [name, k] : kKinds) {
+        if (kind == name) {
+            *out = k;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 bool LogReader::parseRow(const QVector<QByteArray>& f, LogRow* row, QString* why) {
     auto field = [&](int c) -> QByteArray {
         const int i = m_Col[c];
         return i < f.size() ? f[i] : QByteArray();
     };
     const QByteArray kind = field(kKind);
-    if (kind == "sample")
-        row->kind = LogRowKind::Sample;
-    else if (kind == "touch")
-        row->kind = LogRowKind::Touch;
-    else if (kind == "write")
-        row->kind = LogRowKind::Write;
-    else if (kind == "mark")
-        row->kind = LogRowKind::Mark;
-    else {
+    if (!KindOf(kind, &row->kind)) {
         *why = QObject::tr("unknown kind \"%1\"").arg(Shown(kind));
         return false;
     }
