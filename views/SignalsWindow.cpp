@@ -154,6 +154,12 @@ void SignalsWindow::setupPlots() {
         if (!m_Redrawing) m_ViewDirty = true;
     });
 
+    setupBars();
+}
+
+// The newest diff of every channel: a bar each, green while touched, with
+// its threshold marked.
+void SignalsWindow::setupBars() {
     m_BarsIdle = new QCPBars(plot_Bars->xAxis, plot_Bars->yAxis);
     m_BarsIdle->setName(QStringLiteral("idle"));
     m_BarsIdle->setPen(Qt::NoPen);

@@ -95,6 +95,7 @@ private:
     // band around it.
     static QCPRange PaddedRange(double lo, double hi);
     void setupPlots();
+    void setupBars();
     void rebuildGraphs();
     void redraw();
     struct Trace;
