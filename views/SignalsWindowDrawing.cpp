@@ -16,6 +16,42 @@ namespace {
 
 double KeyOf(const MonitorSample& s) { return s.tMs / 1000.0; }
 
+// One channel's diff, reference and sense counts of one SBF, thinned to the
+// pixel columns.
+struct ThinnedTrace {
+    QVector<double> keys[3], values[3];
+
+    // Samples [from, to) of the channel. A sample that starts a piece breaks
+    // the line, the first one only with cutFirst. continuing: the graphs
+    // already end in the column before from.
+    ThinnedTrace(const SampleHistory& h, int ch, int sbf, qsizetype from, qsizetype to, bool cutFirst, double width,
+                 bool continuing) {
+        MinMaxThinner diff(width, &keys[0], &values[0], continuing), ref(width, &keys[1], &values[1], continuing),
+            sense(width, &keys[2], &values[2], continuing);
+        for (qsizetype i = from; i < to; ++i) {
+            const MonitorSample& s = h.at(ch, i);
+            const bool cut = (i > from || cutFirst) && h.startsPiece(ch, i);
+            diff.add(KeyOf(s), s.diff[sbf], cut);
+            ref.add(KeyOf(s), s.ref[sbf], cut);
+            sense.add(KeyOf(s), s.sense[sbf], cut);
+        }
+        diff.finish();
+        ref.finish();
+        sense.finish();
+    }
+};
+
+// The first sample of the newest pixel column among [from, to): what the
+// next redraw thins again. With markers (width 0) every sample stands alone.
+qsizetype OpenColumn(const SampleHistory& h, int ch, qsizetype from, qsizetype to, double width, bool markers) {
+    qsizetype open = to - 1;
+    if (!markers)
+        while (open > from && MinMaxThinner::columnOf(KeyOf(h.at(ch, open - 1)), width) ==
+                                  MinMaxThinner::columnOf(KeyOf(h.at(ch, open)), width))
+            --open;
+    return open;
+}
+
 }  // namespace
 
 QCPRange SignalsWindow::PaddedRange(double lo, double hi) {
@@ -108,31 +144,13 @@ void SignalsWindow::fillTrace(Trace& t, double xLo, double xHi) {
         ++i1;
     setMarkers(t, m_Markers);
     const double width = t.markers ? 0.0 : m_ColumnWidth;
-    const int k = t.sbf;
-    QVector<double> keys[3], values[3];
-    MinMaxThinner diff(width, &keys[0], &values[0]), ref(width, &keys[1], &values[1]),
-        sense(width, &keys[2], &values[2]);
-    for (qsizetype i = i0; i < i1; ++i) {
-        const MonitorSample& s = h.at(ch, i);
-        const bool cut = i > i0 && h.startsPiece(ch, i);
-        diff.add(KeyOf(s), s.diff[k], cut);
-        ref.add(KeyOf(s), s.ref[k], cut);
-        sense.add(KeyOf(s), s.sense[k], cut);
-    }
-    diff.finish();
-    ref.finish();
-    sense.finish();
-    t.diff->setData(keys[0], values[0], true);
-    t.ref->setData(keys[1], values[1], true);
-    t.sense->setData(keys[2], values[2], true);
+    const ThinnedTrace thinned(h, ch, t.sbf, i0, i1, false, width, false);
+    t.diff->setData(thinned.keys[0], thinned.values[0], true);
+    t.ref->setData(thinned.keys[1], thinned.values[1], true);
+    t.sense->setData(thinned.keys[2], thinned.values[2], true);
     const quint64 base = h.appended(ch) - quint64(h.size(ch));
     t.drawnTo = base + quint64(i1);
-    qsizetype open = i1 - 1;
-    if (!t.markers)
-        while (open > i0 && MinMaxThinner::columnOf(KeyOf(h.at(ch, open - 1)), width) ==
-                                MinMaxThinner::columnOf(KeyOf(h.at(ch, open)), width))
-            --open;
-    t.openFrom = base + quint64(std::max<qsizetype>(open, 0));
+    t.openFrom = base + quint64(std::max<qsizetype>(OpenColumn(h, ch, i0, i1, width, t.markers), 0));
 }
 
 // What came since the last redraw: the newest column, still open then, is
@@ -153,30 +171,12 @@ bool SignalsWindow::appendTrace(Trace& t, double xLo) {
     }
     const double width = t.markers ? 0.0 : m_ColumnWidth;
     const bool continuing = !t.diff->data()->isEmpty();
-    const int k = t.sbf;
-    QVector<double> keys[3], values[3];
-    MinMaxThinner diff(width, &keys[0], &values[0], continuing), ref(width, &keys[1], &values[1], continuing),
-        sense(width, &keys[2], &values[2], continuing);
-    for (qsizetype i = from; i < size; ++i) {
-        const MonitorSample& s = h.at(ch, i);
-        const bool cut = i > 0 && h.startsPiece(ch, i);
-        diff.add(KeyOf(s), s.diff[k], cut);
-        ref.add(KeyOf(s), s.ref[k], cut);
-        sense.add(KeyOf(s), s.sense[k], cut);
-    }
-    diff.finish();
-    ref.finish();
-    sense.finish();
-    t.diff->addData(keys[0], values[0], true);
-    t.ref->addData(keys[1], values[1], true);
-    t.sense->addData(keys[2], values[2], true);
+    const ThinnedTrace thinned(h, ch, t.sbf, from, size, from > 0, width, continuing);
+    t.diff->addData(thinned.keys[0], thinned.values[0], true);
+    t.ref->addData(thinned.keys[1], thinned.values[1], true);
+    t.sense->addData(thinned.keys[2], thinned.values[2], true);
     t.drawnTo = h.appended(ch);
-    qsizetype open = size - 1;
-    if (!t.markers)
-        while (open > from && MinMaxThinner::columnOf(KeyOf(h.at(ch, open - 1)), width) ==
-                                  MinMaxThinner::columnOf(KeyOf(h.at(ch, open)), width))
-            --open;
-    t.openFrom = base + quint64(open);
+    t.openFrom = base + quint64(OpenColumn(h, ch, from, size, width, t.markers));
     // What scrolled out goes, all but the point the line enters from.
     for (QCPGraph* g : {t.diff, t.ref, t.sense}) {
         auto it = g->data()->findBegin(xLo);
