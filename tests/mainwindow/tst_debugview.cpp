@@ -39,12 +39,9 @@ class tst_DebugView : public QObject {
 
     // One receive batch, then the slot as its queued signal would run it.
     void Receive(const QByteArray& bytes) {
-        ByteRing& ring = w->link()->traffic;
-        int32_t at = ring.writeCount.load();
-        for (char c : bytes) ring.bytes[at++ & kRingMask].store(static_cast<uint8_t>(c));
-        ring.writeCount.store(at, std::memory_order_release);
+        const int32_t at = m_h->storeReceived(bytes);
         QVERIFY(QMetaObject::invokeMethod(w, "onBytesReceived"));
-        QCOMPARE(ring.readCount.load(), ring.writeCount.load());
+        QCOMPARE(w->link()->traffic.readCount.load(), at);
     }
 
     static QByteArray F(const char* body) { return QByteArray("\x02") + body + "\x03"; }
@@ -160,13 +157,9 @@ private slots:
         Receive(F("CT01").left(5));
         w->ui->textEdit_debug->clear();
         // The receive thread ran more than a whole ring ahead of the view.
-        ByteRing& ring = w->link()->traffic;
-        int32_t at = ring.writeCount.load();
-        const QByteArray burst = QByteArray(kRingSize + 100, 'q') + F("CT0400");
-        for (char c : burst) ring.bytes[at++ & kRingMask].store(static_cast<uint8_t>(c));
-        ring.writeCount.store(at, std::memory_order_release);
+        const int32_t at = m_h->storeReceived(QByteArray(kRingSize + 100, 'q') + F("CT0400"));
         QVERIFY(QMetaObject::invokeMethod(w, "onBytesReceived"));
-        QCOMPARE(ring.readCount.load(), at);
+        QCOMPARE(w->link()->traffic.readCount.load(), at);
         QVERIFY(Lit(2) && !Lit(0));
         // Exactly the bytes still in the ring, none of them twice.
         QCOMPARE(w->ui->textEdit_debug->toPlainText().count('q'), kRingSize - 8);

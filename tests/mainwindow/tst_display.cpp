@@ -193,10 +193,7 @@ private slots:
         const QByteArray frame(
             "\x02"
             "CT0100\x03");
-        ByteRing& ring = w->link()->traffic;
-        int32_t at = ring.writeCount.load();
-        for (char c : frame) ring.bytes[at++ & kRingMask].store(static_cast<uint8_t>(c));
-        ring.writeCount.store(at, std::memory_order_release);
+        h.storeReceived(frame);
         MonitorSample sample = w->monitorThread()->latestSample(0);
         emit w->monitorThread()->sampleReady(sample);
         QCOMPARE(order, QStringList({"touch", "sample"}));
@@ -211,10 +208,7 @@ private slots:
         const QByteArray frame(
             "\x02"
             "CE0050\x03");
-        ByteRing& ring = w->link()->traffic;
-        int32_t at = ring.writeCount.load();
-        for (char c : frame) ring.bytes[at++ & kRingMask].store(static_cast<uint8_t>(c));
-        ring.writeCount.store(at, std::memory_order_release);
+        h.storeReceived(frame);
         QVERIFY(QMetaObject::invokeMethod(w, "onBytesReceived"));
         QCOMPARE(w->sbfStatus(2), 0x05);
         QVERIFY(QMetaObject::invokeMethod(w, "showSbfStatus"));

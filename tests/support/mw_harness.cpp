@@ -12,6 +12,7 @@
 
 #include "app/config.h"
 #include "app/limits.h"
+#include "link/BoardLink.h"
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
 #include "sim/SimPtyHost.h"
@@ -146,6 +147,14 @@ bool MwHarness::waitForChip(int timeoutMs) {
         if (t.elapsed() > timeoutMs) return false;
         QTest::qWait(10);
     }
+}
+
+int32_t MwHarness::storeReceived(const QByteArray& bytes) {
+    ByteRing& ring = m_window->link()->traffic;
+    int32_t at = ring.writeCount.load();
+    for (char c : bytes) ring.bytes[at++ & kRingMask].store(static_cast<uint8_t>(c));
+    ring.writeCount.store(at, std::memory_order_release);
+    return at;
 }
 
 QString MwHarness::describe() const {

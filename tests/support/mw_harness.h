@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QVector>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -83,6 +84,9 @@ public:
     bool settle(int timeoutMs = 10000);
     // Waits until the chip is seen (the session's chipPresent and the Read button back).
     bool waitForChip(int timeoutMs);
+    // Stores bytes in the link's traffic ring as the receive thread does,
+    // without its signal; returns the ring's new write count.
+    int32_t storeReceived(const QByteArray& bytes);
     // The board's state as a failed wait should report it: port, chip (and
     // how often it was counted as gone), Sense, the monitored channels.
     QString describe() const;
