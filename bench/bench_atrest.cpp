@@ -24,6 +24,7 @@
 #include "app/config.h"
 #include "app/limits.h"
 #include "bench/bench_support.h"
+#include "bench/bench_window.h"
 #include "mainwindow/MainWindow.h"
 #include "mainwindow/startup.h"
 #include "sim/SimPtyHost.h"
@@ -36,24 +37,7 @@ constexpr int kConnectWaitMs = 15000;
 
 // The child: the tool's start-up with monitoring switched on for all 8
 // channels as soon as the chip answers.
-int MonitoringChild(int argc, char** argv) {
-    Startup_InitResources();
-    QApplication app(argc, argv);
-    Startup_InstallFontSubstitutes();
-    auto* const w = new MainWindow();
-    w->setCommandLinePorts(Parse_PortArgs(QApplication::arguments()));
-    w->show();
-    QTimer::singleShot(0, w, [w] { w->Connect_FirstCmdLinePort(); });
-    auto* poll = new QTimer(w);
-    QObject::connect(poll, &QTimer::timeout, w, [w, poll] {
-        if (!w->session()->chipPresent() || !w->ui->pushButton_Sense->isEnabled()) return;
-        poll->stop();
-        w->session()->setMonitoredChannels(0xFF);  // all boxes of the monitoring selection ticked
-        w->ui->pushButton_Sense->setChecked(true);
-    });
-    poll->start(50);
-    return app.exec();
-}
+int MonitoringChild(int argc, char** argv) { return bench::RunMonitoringTool(argc, argv); }
 
 struct Measure {
     double share = -1.0;  // of one core

@@ -31,6 +31,7 @@
 #include "app/config.h"
 #include "app/limits.h"
 #include "bench/bench_support.h"
+#include "bench/bench_window.h"
 #include "data/RegisterImage.h"
 #include "data/SampleStream.h"
 #include "mainwindow/MainWindow.h"
@@ -222,23 +223,9 @@ std::pair<long, long> Memory() {
 // The child: the tool monitoring all 8 channels once the chip answers, with
 // the Signals window opened then when asked.
 int ToolChild(int argc, char** argv, bool signalsWindow) {
-    Startup_InitResources();
-    QApplication app(argc, argv);
-    Startup_InstallFontSubstitutes();
-    auto* const w = new MainWindow();
-    w->setCommandLinePorts(Parse_PortArgs(QApplication::arguments()));
-    w->show();
-    QTimer::singleShot(0, w, [w] { w->Connect_FirstCmdLinePort(); });
-    auto* poll = new QTimer(w);
-    QObject::connect(poll, &QTimer::timeout, w, [w, poll, signalsWindow] {
-        if (!w->session()->chipPresent() || !w->ui->pushButton_Sense->isEnabled()) return;
-        poll->stop();
-        w->session()->setMonitoredChannels(0xFF);
-        w->ui->pushButton_Sense->setChecked(true);
+    return bench::RunMonitoringTool(argc, argv, [signalsWindow](MainWindow* w) {
         if (signalsWindow) w->Show_SignalsWindow();
     });
-    poll->start(50);
-    return app.exec();
 }
 
 double ToolCpuShare(const std::string& self, bool signalsWindow, int seconds) {
