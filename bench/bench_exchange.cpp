@@ -31,9 +31,10 @@ std::vector<double> RoundTrips(BoardLink& link, int regs, int count, int* failur
     QElapsedTimer t;
     for (int i = 0; i < count; ++i) {
         t.start();
-        const char r = CMD_Read(link, kDev, static_cast<uint8_t>((i * 8) & 0xF8), static_cast<uint8_t>(regs), buf);
+        const ExchangeResult r =
+            CMD_Read(link, kDev, static_cast<uint8_t>((i * 8) & 0xF8), static_cast<uint8_t>(regs), buf);
         ms.push_back(t.nsecsElapsed() / 1e6);
-        if (r != '0') ++*failures;
+        if (!r.ok()) ++*failures;
     }
     return ms;
 }
@@ -45,7 +46,7 @@ double TablePass(BoardLink& link, int* failures) {
     QElapsedTimer t;
     t.start();
     for (int reg = 0; reg < 256; reg += kMaxRegsPerFrame)
-        if (CMD_Read(link, kDev, static_cast<uint8_t>(reg), kMaxRegsPerFrame, buf) != '0') ++*failures;
+        if (!CMD_Read(link, kDev, static_cast<uint8_t>(reg), kMaxRegsPerFrame, buf).ok()) ++*failures;
     return t.nsecsElapsed() / 1e6;
 }
 
@@ -72,7 +73,7 @@ int main(int argc, char** argv) {
     link->resetRings();
     link->setLive(true);
     uart->start();
-    if (CMD_Device(*link, 4) != '0') {
+    if (!CMD_Device(*link, 4).ok()) {
         std::fprintf(stderr, "the board did not answer\n");
         return 1;
     }

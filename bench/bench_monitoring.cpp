@@ -118,7 +118,7 @@ Result Run(const char* model, int seconds) {
     link->resetRings();
     link->setLive(true);
     uart->start();
-    const bool device = CMD_Device(*link, static_cast<uint8_t>(family)) == '0';
+    const bool device = CMD_Device(*link, static_cast<uint8_t>(family)).ok();
 
     std::atomic<long> published{0};
     auto* proc = new MonitorThread(*session);

@@ -96,7 +96,8 @@ int Cli_CmdInfo(const CliArgs&, CliOutput* out, CliSession& s) {
     int code = s.connectBoard();
     if (code != kExitOk) return code;
     const bool chip = s.probeChip();
-    if (!chip && (s.portFailed() || !s.link().isLive())) return s.exchangeFailed("chip probe", 'A');
+    if (!chip && (s.portFailed() || !s.link().isLive()))
+        return s.exchangeFailed("chip probe", ExchangeResult::noPort());
     const QString addr = Hex2Upper(s.dev());
     out->line(QStringLiteral("firmware %1").arg(Firmware_Text(s.firmware())));
     out->line(QStringLiteral("device %1").arg(s.device()));
@@ -158,9 +159,9 @@ int Cli_CmdWrite(const CliArgs& a, CliOutput* out, CliSession& s) {
     QMap<int, uint8_t> wanted;
     for (const RegValue& v : values) {
         // Writing the same value again is harmless if the first did arrive.
-        const char r =
+        const ExchangeResult r =
             s.retried([&] { return CMD_Write(s.link(), s.dev(), static_cast<uint8_t>(v.reg), 1, &v.value); });
-        if (r != '0') return s.exchangeFailed(QStringLiteral("writing register %1").arg(Hex2Upper(v.reg)), r);
+        if (!r.ok()) return s.exchangeFailed(QStringLiteral("writing register %1").arg(Hex2Upper(v.reg)), r);
         wanted.insert(v.reg, v.value);
     }
     if (!a.has("no-verify")) {
@@ -254,7 +255,8 @@ int Cli_CmdLoad(const CliArgs& a, CliOutput* out, CliSession& s) {
         });
     out->set("written", r.written);
     out->set("skipped", r.skipped);
-    if (s.portFailed() || !s.link().isLive()) return s.exchangeFailed(QStringLiteral("loading ") + path, 'A');
+    if (s.portFailed() || !s.link().isLive())
+        return s.exchangeFailed(QStringLiteral("loading ") + path, ExchangeResult::noPort());
     if (r.refused > 0)
         return out->fail(kExitBoard, QStringLiteral("%1: %2 of %3 writes from %4 not acknowledged by the board")
                                          .arg(s.port())
@@ -277,10 +279,11 @@ int Cli_CmdReset(const CliArgs&, CliOutput* out, CliSession& s) {
     // The window puts the register back as its table last showed it; here
     // that is a fresh read.
     uint8_t current = 0;
-    const char r = s.retried([&] { return CMD_Read(s.link(), s.dev(), reg, 1, &current); });
-    if (r != '0') return s.exchangeFailed(QStringLiteral("reading register %1").arg(Hex2Upper(reg)), r);
+    const ExchangeResult r = s.retried([&] { return CMD_Read(s.link(), s.dev(), reg, 1, &current); });
+    if (!r.ok()) return s.exchangeFailed(QStringLiteral("reading register %1").arg(Hex2Upper(reg)), r);
     Chip_Reset(s.link(), s.dev(), family, current);
-    if (s.portFailed() || !s.link().isLive()) return s.exchangeFailed(QStringLiteral("reset"), 'A');
+    if (s.portFailed() || !s.link().isLive())
+        return s.exchangeFailed(QStringLiteral("reset"), ExchangeResult::noPort());
     out->line(QStringLiteral("chip reset (family %1, register %2)").arg(family).arg(Hex2Upper(reg)));
     out->set("reset", true);
     out->set("family", family);
@@ -291,7 +294,8 @@ int Cli_CmdSearch(const CliArgs& a, CliOutput* out, CliSession& s) {
     int code = s.connectBoard();
     if (code != kExitOk) return code;
     const int found = I2C_Search(s.link(), s.image());
-    if (s.portFailed() || !s.link().isLive()) return s.exchangeFailed(QStringLiteral("I2C search"), 'A');
+    if (s.portFailed() || !s.link().isLive())
+        return s.exchangeFailed(QStringLiteral("I2C search"), ExchangeResult::noPort());
     if (found < 0)
         return out->fail(kExitBoard,
                          QStringLiteral("%1: no chip answers at any I2C address %2 to %3")

@@ -340,7 +340,8 @@ int Cli_CmdSnr(const CliArgs& a, CliOutput* out, CliSession& s) {
     QObject::connect(&live, &CliLive::enterPressed, &test, &SnrProcedure::touchingNow);
     QObject::connect(&test, &SnrProcedure::finished, &live, [&] { live.quit(kExitOk); });
     if (!test.start(settings)) {
-        if (s.portFailed() || !s.link().isLive()) return s.exchangeFailed(QStringLiteral("SNR test"), 'A');
+        if (s.portFailed() || !s.link().isLive())
+            return s.exchangeFailed(QStringLiteral("SNR test"), ExchangeResult::noPort());
         return out->fail(kExitBoard, QStringLiteral("%1: %2").arg(s.port(), test.errorText()));
     }
     if (shown != test.prompt()) CliOutput::note(test.prompt());

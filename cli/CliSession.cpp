@@ -16,15 +16,17 @@
 
 namespace {
 
-QString DescribeResult(char result) {
-    switch (result) {
-        case 'A':
+QString DescribeResult(ExchangeResult result) {
+    switch (result.cause()) {
+        case ExchangeCause::NoPort:
             return QStringLiteral("the port is not open");
-        case 'Z':
+        case ExchangeCause::NoReply:
             return QStringLiteral("no reply from the board within %1 ms").arg(kReplyTimeoutMs);
-        default:
-            return QStringLiteral("the board reported status '%1'").arg(QLatin1Char(result));
+        case ExchangeCause::Done:
+        case ExchangeCause::BoardStatus:
+            break;
     }
+    return QStringLiteral("the board reported status '%1'").arg(QLatin1Char(result.letter()));
 }
 
 // Why a path cannot be opened as the board's port, as far as the file system tells.
@@ -103,21 +105,22 @@ int CliSession::connectBoard() {
     link().setLive(true);
     m_Open = true;
 
-    const char result = retried([this] { return CMD_Version(link(), &m_Firmware); });
-    if (result != '0') return exchangeFailed(QStringLiteral("firmware version request"), result);
+    const ExchangeResult result = retried([this] { return CMD_Version(link(), &m_Firmware); });
+    if (!result.ok()) return exchangeFailed(QStringLiteral("firmware version request"), result);
     if (!Firmware_Accepted(m_Firmware) && !m_Args.has("any-firmware")) {
         return m_Out->fail(kExitBoard, QStringLiteral("%1: firmware %2 is not supported (v3.0 to v3.9); "
                                                       "--any-firmware uses it all the same")
                                            .arg(m_Port, Firmware_Text(m_Firmware)));
     }
-    const char device = retried([this] { return CMD_Device(link(), static_cast<uint8_t>(m_Board->family() & 0xFF)); });
-    if (device != '0') return exchangeFailed(QStringLiteral("device family command"), device);
+    const ExchangeResult device =
+        retried([this] { return CMD_Device(link(), static_cast<uint8_t>(m_Board->family() & 0xFF)); });
+    if (!device.ok()) return exchangeFailed(QStringLiteral("device family command"), device);
     return kExitOk;
 }
 
 bool CliSession::probeChip() {
     uint8_t v = 0;
-    const bool answers = retried([&] { return CMD_Read(link(), dev(), 0x00, 1, &v); }) == '0';
+    const bool answers = retried([&] { return CMD_Read(link(), dev(), 0x00, 1, &v); }).ok();
     m_Board->setChipPresent(answers);
     return answers;
 }
@@ -126,19 +129,20 @@ int CliSession::connectChip() {
     const int code = connectBoard();
     if (code != kExitOk) return code;
     if (probeChip()) return kExitOk;
-    if (portFailed() || !link().isLive()) return exchangeFailed(QStringLiteral("chip probe"), 'A');
+    if (portFailed() || !link().isLive()) return exchangeFailed(QStringLiteral("chip probe"), ExchangeResult::noPort());
     return m_Out->fail(kExitBoard,
                        QStringLiteral("%1: no chip answers at I2C address %2").arg(m_Port, Hex2Upper(dev())));
 }
 
-char CliSession::retried(const std::function<char()>& exchange) {
+ExchangeResult CliSession::retried(const std::function<ExchangeResult()>& exchange) {
     constexpr int kAttempts = 3;
-    char result = 'Z';
-    for (int i = 0; i < kAttempts && result == 'Z' && !portFailed(); ++i) result = exchange();
+    ExchangeResult result = ExchangeResult::noReply();
+    for (int i = 0; i < kAttempts && result.cause() == ExchangeCause::NoReply && !portFailed(); ++i)
+        result = exchange();
     return result;
 }
 
-int CliSession::exchangeFailed(const QString& what, char result) {
+int CliSession::exchangeFailed(const QString& what, ExchangeResult result) {
     if (portFailed() || (m_Open && !link().isLive()))
         return m_Out->fail(kExitPort, QStringLiteral("%1: the port failed (%2)").arg(m_Port, what));
     return m_Out->fail(kExitBoard, QStringLiteral("%1: %2: %3").arg(m_Port, what, DescribeResult(result)));
@@ -147,10 +151,10 @@ int CliSession::exchangeFailed(const QString& what, char result) {
 int CliSession::readRegisters(const QVector<int>& regs, const std::function<void(int reg, uint8_t value)>& take) {
     for (const RegisterRun& run : Register_Runs(regs)) {
         uint8_t buf[kMaxRegsPerFrame] = {};
-        const char r = retried([&] {
+        const ExchangeResult r = retried([&] {
             return CMD_Read(link(), dev(), static_cast<uint8_t>(run.first), static_cast<uint8_t>(run.count), buf);
         });
-        if (r != '0') {
+        if (!r.ok()) {
             const QString what = run.count == 1 ? QStringLiteral("reading register %1").arg(Hex2Upper(run.first))
                                                 : QStringLiteral("reading registers %1-%2")
                                                       .arg(Hex2Upper(run.first), Hex2Upper(run.first + run.count - 1));

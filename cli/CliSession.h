@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "cli/CliArgs.h"
+#include "link/ExchangeResult.h"
 
 class BoardLink;
 class BoardSession;
@@ -45,11 +46,11 @@ public:
     // Runs an exchange that may safely be repeated (a read, the version
     // request) again when the board's reply did not come in time: on a busy
     // machine a reply can miss its 100 ms once without anything being wrong.
-    char retried(const std::function<char()>& exchange);
+    ExchangeResult retried(const std::function<ExchangeResult()>& exchange);
 
     // The exit code and message for an exchange that returned result; what
     // names the registers or the request.
-    int exchangeFailed(const QString& what, char result);
+    int exchangeFailed(const QString& what, ExchangeResult result);
     // Reads the given registers (ascending) in runs of consecutive addresses
     // of at most one frame each, as the window's table read does, handing
     // each value to take. An exit code; a failed run is reported.

@@ -75,9 +75,10 @@ public:
     // caller holds it around several exchanges that belong together.
     ExchangeLock& exchangeLock() const { return m_ExchangeLock; }
 
-    // While set, a reply being awaited gives up at its next look ('Z') and
-    // new commands return 'A' without touching the port. The window sets it
-    // when it must close while an exchange is in progress on its thread.
+    // While set, a reply being awaited gives up at its next look (no reply)
+    // and new commands come back as "no port" without touching the port. An
+    // exchange queue torn down with a job waiting sets it, as does a closing
+    // owner whose thread is in an exchange.
     void abortExchanges(bool abort) { m_Aborted.store(abort, std::memory_order_release); }
     bool exchangesAborted() const { return m_Aborted.load(std::memory_order_acquire); }
 

@@ -13,7 +13,7 @@ namespace {
 constexpr int kTextSize = 32;  // payload and reply-data buffers
 
 struct Outcome {
-    char result = 'A';
+    ExchangeResult result = ExchangeResult::noPort();
     bool sent = false;
     uint8_t data[kTextSize] = {};  // reply data characters, zero where none came
 };
@@ -32,15 +32,21 @@ Outcome Exchange(BoardLink& link, char letter, const char* payload) {
         link.replyOwed.store(false, std::memory_order_release);
     }
     link.replies.readCount.store(link.replies.writeCount.load(std::memory_order_acquire), std::memory_order_release);
-    out.result = uart->Send_Command(letter, payload);
-    if (out.result != '0') return out;
+    if (uart->Send_Command(letter, payload) != '0') return out;
     out.sent = true;
     const char status = uart->Get_Reply(out.data, kTextSize, letter, link.replyTimeout());
     if (status == 'Z') {
         link.gaveUpAt.store(GetTickCount(), std::memory_order_release);
         link.replyOwed.store(true, std::memory_order_release);
     }
-    out.result = status == letter ? '0' : status;
+    if (status == letter)
+        out.result = ExchangeResult::done();
+    else if (status == 'Z')
+        out.result = ExchangeResult::noReply();
+    else if (status == 'A')
+        out.result = ExchangeResult::noPort();  // the line went while we waited
+    else
+        out.result = ExchangeResult::boardStatus(status);
     return out;
 }
 
@@ -58,7 +64,7 @@ Outcome ReadExchange(BoardLink& link, uint8_t dev, uint8_t reg, uint8_t len) {
 
 }  // namespace
 
-char CMD_Read(BoardLink& link, uint8_t dev, uint8_t reg, uint8_t len, uint8_t* dest) {
+ExchangeResult CMD_Read(BoardLink& link, uint8_t dev, uint8_t reg, uint8_t len, uint8_t* dest) {
     const Outcome out = ReadExchange(link, dev, reg, len);
     if (out.sent && dest != nullptr) {
         for (int i = 0; i < FrameCount(len); ++i) dest[i] = DecodeByte(out.data, i);
@@ -66,7 +72,7 @@ char CMD_Read(BoardLink& link, uint8_t dev, uint8_t reg, uint8_t len, uint8_t* d
     return out.result;
 }
 
-char CMD_Read(BoardLink& link, uint8_t dev, uint8_t reg, uint8_t len, std::atomic<uint8_t>* dest) {
+ExchangeResult CMD_Read(BoardLink& link, uint8_t dev, uint8_t reg, uint8_t len, std::atomic<uint8_t>* dest) {
     const Outcome out = ReadExchange(link, dev, reg, len);
     if (out.sent && dest != nullptr) {
         for (int i = 0; i < FrameCount(len); ++i) dest[i].store(DecodeByte(out.data, i), std::memory_order_relaxed);
@@ -74,9 +80,9 @@ char CMD_Read(BoardLink& link, uint8_t dev, uint8_t reg, uint8_t len, std::atomi
     return out.result;
 }
 
-char CMD_Write(BoardLink& link, uint8_t dev, uint8_t reg, uint8_t len, const uint8_t* src) {
+ExchangeResult CMD_Write(BoardLink& link, uint8_t dev, uint8_t reg, uint8_t len, const uint8_t* src) {
     const int n = FrameCount(len);
-    if (src == nullptr && n > 0) return 'A';  // nothing to send; never read through a null source
+    if (src == nullptr && n > 0) return ExchangeResult::noPort();  // nothing to send; never read through a null source
     char payload[kTextSize] = {};
     int at = std::snprintf(payload, sizeof payload, "%02X%02X%02X", dev, reg, n);
     for (int i = 0; i < n; ++i)
@@ -84,19 +90,19 @@ char CMD_Write(BoardLink& link, uint8_t dev, uint8_t reg, uint8_t len, const uin
     return Exchange(link, 'W', payload).result;
 }
 
-char CMD_Version(BoardLink& link, uint8_t* dest) {
+ExchangeResult CMD_Version(BoardLink& link, uint8_t* dest) {
     const Outcome out = Exchange(link, 'V', "");
     if (out.sent && dest != nullptr) *dest = DecodeByte(out.data, 0);
     return out.result;
 }
 
-char CMD_Device(BoardLink& link, uint8_t type) {
+ExchangeResult CMD_Device(BoardLink& link, uint8_t type) {
     char payload[kTextSize] = {};
     std::snprintf(payload, sizeof payload, "%02X", type);
     return Exchange(link, 'D', payload).result;
 }
 
-char CMD_Output(BoardLink& link, uint8_t level) {
+ExchangeResult CMD_Output(BoardLink& link, uint8_t level) {
     char payload[kTextSize] = {};
     std::snprintf(payload, sizeof payload, "%02X", level);
     return Exchange(link, 'O', payload).result;

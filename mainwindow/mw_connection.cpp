@@ -167,8 +167,7 @@ void MainWindow::Finish_Connect(const QString& strItem, bool quiet, int remember
         this,
         [](BoardLink& link) {
             uint8_t version = 0;
-            const char result = CMD_Version(link, &version);
-            return result == '0' ? int(version) : -1;
+            return CMD_Version(link, &version).ok() ? int(version) : -1;
         },
         [this, cycle](int version) { End_Connect(cycle, version); });
     if (then) then(true);

@@ -29,7 +29,8 @@ void MainWindow::Read_Table() {
             this,
             [image, dev, run](BoardLink& link) {
                 return Register_Read(link, *image, dev, static_cast<uint8_t>(run.first),
-                                     static_cast<uint8_t>(run.count)) == '0';
+                                     static_cast<uint8_t>(run.count))
+                    .ok();
             },
             [this, run, touchRead](bool read) {
                 if (!read) return;  // the run keeps its old texts

@@ -96,19 +96,21 @@ QString ProductionTest::prompt() const {
 
 bool ProductionTest::portLive() const { return m_Session != nullptr && m_Session->link().isLive(); }
 
-char ProductionTest::retried(const std::function<char()>& exchange) {
+ExchangeResult ProductionTest::retried(const std::function<ExchangeResult()>& exchange) {
     // A reply can miss its time-out once on a busy machine; reads and
     // rewrites of the same value are safe to repeat.
-    char result = 'Z';
-    for (int i = 0; i < 3 && result == 'Z' && portLive() && !m_Abandoned.load(std::memory_order_acquire); ++i)
+    ExchangeResult result = ExchangeResult::noReply();
+    for (int i = 0; i < 3 && result.cause() == ExchangeCause::NoReply && portLive() &&
+                    !m_Abandoned.load(std::memory_order_acquire);
+         ++i)
         result = exchange();
     return result;
 }
 
-QString ProductionTest::exchangeError(const QString& what, char result) const {
-    if (result == 'A' || !portLive()) return QStringLiteral("%1: the port failed").arg(what);
-    if (result == 'Z') return QStringLiteral("%1: no reply from the board").arg(what);
-    return QStringLiteral("%1: the board reported status '%2'").arg(what, QChar::fromLatin1(result));
+QString ProductionTest::exchangeError(const QString& what, ExchangeResult result) const {
+    if (result.cause() == ExchangeCause::NoPort || !portLive()) return QStringLiteral("%1: the port failed").arg(what);
+    if (result.cause() == ExchangeCause::NoReply) return QStringLiteral("%1: no reply from the board").arg(what);
+    return QStringLiteral("%1: the board reported status '%2'").arg(what, QChar::fromLatin1(result.letter()));
 }
 
 bool ProductionTest::writeGolden(uint8_t dev) {
@@ -126,8 +128,8 @@ bool ProductionTest::writeGolden(uint8_t dev) {
     const RegLoadResult r = RegFile_WriteToChip(
         m_Session->link(), &reader, dev, [&](const RegFileLine& line) { wanted.insert(line.address, line.value); },
         [&](uint8_t reg, uint8_t value) {
-            const char c = retried([&] { return CMD_Write(m_Session->link(), dev, reg, 1, &value); });
-            if (c != '0' && failure.isEmpty())
+            const ExchangeResult c = retried([&] { return CMD_Write(m_Session->link(), dev, reg, 1, &value); });
+            if (!c.ok() && failure.isEmpty())
                 failure = exchangeError(QStringLiteral("writing register %1").arg(Hex(reg)), c);
             return c;
         });
@@ -145,11 +147,11 @@ bool ProductionTest::writeGolden(uint8_t dev) {
     }
     for (const RegisterRun& run : Register_Runs(QVector<int>(wanted.keyBegin(), wanted.keyEnd()))) {
         uint8_t buf[kMaxRegsPerFrame] = {};
-        const char c = retried([&] {
+        const ExchangeResult c = retried([&] {
             return CMD_Read(m_Session->link(), dev, static_cast<uint8_t>(run.first), static_cast<uint8_t>(run.count),
                             buf);
         });
-        if (c != '0') {
+        if (!c.ok()) {
             fail(exchangeError(QStringLiteral("reading back register %1").arg(Hex(run.first)), c));
             return false;
         }

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "data/MonitorSample.h"
+#include "link/ExchangeResult.h"
 #include "production/LimitsFile.h"
 #include "production/TestRecord.h"
 
@@ -94,8 +95,8 @@ private slots:
 private:
     bool writeGolden(uint8_t dev);
     bool portLive() const;
-    char retried(const std::function<char()>& exchange);
-    QString exchangeError(const QString& what, char result) const;
+    ExchangeResult retried(const std::function<ExchangeResult()>& exchange);
+    QString exchangeError(const QString& what, ExchangeResult result) const;
     void beginHandsOff();
     void endHandsOff();
     void beginTouch();

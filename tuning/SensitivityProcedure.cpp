@@ -45,7 +45,7 @@ void SensitivityProcedure::setSession(BoardSession* session) {
         return Register_ReadValue(session->link(), session->image(), session->chipAddress(), reg);
     };
     m_Write = [session](uint8_t reg, uint8_t value) {
-        return Register_Write(session->link(), session->image(), session->chipAddress(), reg, value) == '0';
+        return Register_Write(session->link(), session->image(), session->chipAddress(), reg, value).ok();
     };
 }
 

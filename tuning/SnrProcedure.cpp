@@ -380,7 +380,7 @@ void SnrProcedure::setSession(BoardSession* session) {
     m_ReadSensitivity = [session](int ch) {
         uint8_t v = 0;
         const uint8_t reg = ChipFamily_SensitivityRegister(session->family(), ch);
-        return CMD_Read(session->link(), session->chipAddress(), reg, 1, &v) == '0' ? int(v) : -1;
+        return CMD_Read(session->link(), session->chipAddress(), reg, 1, &v).ok() ? int(v) : -1;
     };
 }
 

@@ -9,15 +9,17 @@
 
 namespace {
 
-QString ResultText(char result) {
-    switch (result) {
-        case 'A':
+QString ResultText(ExchangeResult result) {
+    switch (result.cause()) {
+        case ExchangeCause::NoPort:
             return QStringLiteral("no port is open");
-        case 'Z':
+        case ExchangeCause::NoReply:
             return QStringLiteral("the board did not answer");
-        default:
-            return QStringLiteral("the board answered with status %1").arg(QLatin1Char(result));
+        case ExchangeCause::Done:
+        case ExchangeCause::BoardStatus:
+            break;
     }
+    return QStringLiteral("the board answered with status %1").arg(QLatin1Char(result.letter()));
 }
 
 QString RegName(int channel, uint8_t reg) {
@@ -26,8 +28,8 @@ QString RegName(int channel, uint8_t reg) {
 
 // The register's value after a read, or -1 with the reason in *why.
 int ReadReg(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, QString* why) {
-    const char result = Register_Read(link, image, dev, reg, 1);
-    if (result != '0') {
+    const ExchangeResult result = Register_Read(link, image, dev, reg, 1);
+    if (!result.ok()) {
         *why = ResultText(result);
         return -1;
     }
@@ -36,9 +38,9 @@ int ReadReg(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, QSt
 
 bool WriteReg(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t value, QString* why,
               const RegisterWrite& write) {
-    const char result = write ? write(reg, value) : Register_Write(link, image, dev, reg, value);
-    if (result != '0') *why = ResultText(result);
-    return result == '0';
+    const ExchangeResult result = write ? write(reg, value) : Register_Write(link, image, dev, reg, value);
+    if (!result.ok()) *why = ResultText(result);
+    return result.ok();
 }
 
 struct Changed {

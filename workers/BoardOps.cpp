@@ -16,17 +16,17 @@ QString Firmware_Text(uint8_t version) {
     return QString::asprintf("v%.01f", static_cast<double>(static_cast<float>(version / 10.0)));
 }
 
-char Register_Read(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t len) {
+ExchangeResult Register_Read(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t len) {
     uint8_t buf[kMaxRegsPerFrame];
     const int n = std::min<int>(len, kMaxRegsPerFrame);
     image.copy(reg, buf, n);
-    const char result = CMD_Read(link, dev, reg, static_cast<uint8_t>(n), buf);
+    const ExchangeResult result = CMD_Read(link, dev, reg, static_cast<uint8_t>(n), buf);
     image.store(reg, buf, n);
     return result;
 }
 
 int Register_ReadValue(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg) {
-    return Register_Read(link, image, dev, reg, 1) == '0' ? int(image.value(reg)) : -1;
+    return Register_Read(link, image, dev, reg, 1).ok() ? int(image.value(reg)) : -1;
 }
 
 QVector<RegisterRun> Register_Runs(const QVector<int>& regs) {
@@ -40,16 +40,16 @@ QVector<RegisterRun> Register_Runs(const QVector<int>& regs) {
     return runs;
 }
 
-char Register_Write(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t value) {
-    const char result = CMD_Write(link, dev, reg, 1, &value);
-    if (result == '0') image.noteWritten(reg, value);
+ExchangeResult Register_Write(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t value) {
+    const ExchangeResult result = CMD_Write(link, dev, reg, 1, &value);
+    if (result.ok()) image.noteWritten(reg, value);
     return result;
 }
 
 int I2C_Search(BoardLink& link, RegisterImage& image) {
     for (int c = kI2CSearchFirst; c < kI2CSearchEnd; c += kI2CSearchStep) {
         if (link.exchangesAborted()) return -1;
-        if (Register_Read(link, image, static_cast<uint8_t>(c), 0x00, 1) == '0') return c;
+        if (Register_Read(link, image, static_cast<uint8_t>(c), 0x00, 1).ok()) return c;
     }
     return -1;
 }
@@ -85,9 +85,9 @@ RegLoadResult RegFile_WriteToChip(BoardLink& link, RegFileReader* reader, uint8_
         }
         // Addresses without a cell are written all the same: the file may set
         // registers that the hint file does not show.
-        const char result =
+        const ExchangeResult result =
             write ? write(line.address, line.value) : CMD_Write(link, dev, line.address, 1, &line.value);
-        if (result != '0') ++r.refused;
+        if (!result.ok()) ++r.refused;
         ++r.written;
         if (afterWrite) afterWrite(line);
         // The rest of the file would only fail.

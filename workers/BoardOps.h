@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "app/regfile.h"
+#include "link/ExchangeResult.h"
 
 class BoardLink;
 class RegisterImage;
@@ -30,7 +31,7 @@ constexpr int kI2CSearchStep = 2;
 // Reads len registers (at most one frame) from reg on into the image. What
 // the board sent replaces the image's bytes and what did not arrive becomes
 // 0; when nothing was sent the image keeps its bytes. The command's result.
-char Register_Read(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t len);
+ExchangeResult Register_Read(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t len);
 // The register's value after a read into the image, -1 when the read failed.
 int Register_ReadValue(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg);
 // Consecutive registers that one read frame carries.
@@ -44,7 +45,7 @@ QVector<RegisterRun> Register_Runs(const QVector<int>& regs);
 
 // One register write; one the board acknowledged is announced by the image's
 // written() (the log records it from there). The command's result.
-char Register_Write(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t value);
+ExchangeResult Register_Write(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t value);
 
 // The first address whose register 0 reads, or -1 when none answers (or the
 // exchanges were aborted). The value read lands in the register image.
@@ -52,7 +53,7 @@ int I2C_Search(BoardLink& link, RegisterImage& image);
 
 // Sends one register write and returns the command's result; lets a caller
 // route the writes it makes through its own hook (the window logs them).
-using RegisterWrite = std::function<char(uint8_t reg, uint8_t value)>;
+using RegisterWrite = std::function<ExchangeResult(uint8_t reg, uint8_t value)>;
 
 // Resets the chip of a family at dev: sets the family's reset bit in its
 // reset register, puts the register back to current 1 ms later, then pulses

@@ -35,7 +35,7 @@ void ChipPollThread::run() {
 }
 
 void ChipPollThread::Probe() {
-    char result;
+    ExchangeResult result;
     {
         // Held around the whole exchange so the address and the reply belong
         // together even when the GUI thread sends commands of its own.
@@ -46,9 +46,9 @@ void ChipPollThread::Probe() {
     // The owner's slots set the session's chipPresent; until the queued slot
     // has run, a second probe may repeat the same signal, which they accept.
     const bool present = m_Session.chipPresent();
-    if (result == '0' && !present)
+    if (result.ok() && !present)
         emit chipFound();
-    else if (result != '0' && present)
+    else if (!result.ok() && present)
         emit chipLost();
 }
 

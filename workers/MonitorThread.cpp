@@ -53,10 +53,10 @@ void MonitorThread::run() {
 bool MonitorThread::ReadRegs(uint8_t dev, uint8_t reg, uint8_t len, uint8_t* img) {
     uint8_t buf[kMaxRegsPerFrame];
     m_Image.copy(reg, buf, len);
-    const char result = CMD_Read(m_Link, dev, reg, len, buf);
+    const ExchangeResult result = CMD_Read(m_Link, dev, reg, len, buf);
     for (int i = 0; i < len; ++i) img[(reg + i) & 0xFF] = buf[i];
     m_Image.store(reg, buf, len);
-    return result == '0';
+    return result.ok();
 }
 
 void MonitorThread::Select(uint8_t dev, int family, int ch) {

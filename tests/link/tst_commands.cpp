@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "link/link_fixture.h"
+#include "support/exchange_result_text.h"
 
 namespace {
 
@@ -15,14 +16,15 @@ constexpr int kDestSize = 12;
 QByteArray Canaries(int n = kDestSize) { return QByteArray(n, static_cast<char>(kCanary)); }
 
 // Runs one command the way a data row names it.
-char RunCommand(BoardLink& link, const QString& op, int a, int b, int len, const QByteArray& src, uint8_t* dest) {
+ExchangeResult RunCommand(BoardLink& link, const QString& op, int a, int b, int len, const QByteArray& src,
+                          uint8_t* dest) {
     const auto* data = reinterpret_cast<const uint8_t*>(src.constData());
     if (op == "R") return CMD_Read(link, uint8_t(a), uint8_t(b), uint8_t(len), dest);
     if (op == "W") return CMD_Write(link, uint8_t(a), uint8_t(b), uint8_t(len), data);
     if (op == "V") return CMD_Version(link, dest);
     if (op == "D") return CMD_Device(link, uint8_t(a));
     if (op == "O") return CMD_Output(link, uint8_t(a));
-    return '?';
+    return ExchangeResult::boardStatus('?');
 }
 
 }  // namespace
@@ -97,7 +99,7 @@ private slots:
 
         uint8_t buf[kDestSize];
         memset(buf, kCanary, sizeof buf);
-        QCOMPARE(RunCommand(link.link, op, a, b, len, src, buf), result.at(0).toLatin1());
+        QCOMPARE(RunCommand(link.link, op, a, b, len, src, buf), ResultOf(result.at(0).toLatin1()));
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(buf), kDestSize), dest);
         QCOMPARE(link.peer.frames(), QList<QByteArray>{frame});
     }
@@ -108,7 +110,7 @@ private slots:
         link.peer.startResponder([](const QByteArray&) { return Stx("RRC3D4"); });
         std::atomic<uint8_t> image[4] = {};
         image[2].store(kCanary);
-        QCOMPARE(CMD_Read(link.link, 0xB0, 0x00, 2, image), '0');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0x00, 2, image), ExchangeResult::done());
         QCOMPARE(image[0].load(), uint8_t(0xC3));
         QCOMPARE(image[1].load(), uint8_t(0xD4));
         QCOMPARE(image[2].load(), kCanary);
@@ -118,14 +120,15 @@ private slots:
         uint8_t buf[4];
         memset(buf, kCanary, sizeof buf);
         LiveLink link;
-        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 4, buf), 'A');  // receive thread not running, no port
-        QCOMPARE(CMD_Version(link.link, buf), 'A');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 4, buf),
+                 ExchangeResult::noPort());  // receive thread not running, no port
+        QCOMPARE(CMD_Version(link.link, buf), ExchangeResult::noPort());
         link.uart.start();
-        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 4, buf), 'A');  // thread, no port
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 4, buf), ExchangeResult::noPort());  // thread, no port
         QVERIFY(link.connect());
         link.link.setLive(false);  // port open, link not live
-        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 4, buf), 'A');
-        QCOMPARE(CMD_Write(link.link, 0xB0, 0, 1, buf), 'A');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 4, buf), ExchangeResult::noPort());
+        QCOMPARE(CMD_Write(link.link, 0xB0, 0, 1, buf), ExchangeResult::noPort());
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(buf), 4), Canaries(4));
         QVERIFY(link.peer.read(50).isEmpty());
     }
@@ -137,7 +140,7 @@ private slots:
         memset(buf, kCanary, sizeof buf);
         QElapsedTimer timer;
         timer.start();
-        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 2, buf), 'Z');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 2, buf), ExchangeResult::noReply());
         const qint64 elapsed = timer.elapsed();
         QVERIFY2(elapsed >= kReplyTimeoutMs, qPrintable(QString::number(elapsed)));
         QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
@@ -154,7 +157,7 @@ private slots:
         QTRY_COMPARE(link.link.replies.writeCount.load(), int32_t(stale.size()));
         link.peer.startResponder([](const QByteArray&) { return QByteArray("2\x03") + Stx("RR5A"); });
         uint8_t value = 0;
-        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 1, &value), '0');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 1, &value), ExchangeResult::done());
         QCOMPARE(value, uint8_t(0x5A));
     }
 
@@ -217,16 +220,16 @@ private slots:
             return Stx("RR5A");
         });
         uint8_t value = kCanary;
-        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 1, &value), 'Z');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 1, &value), ExchangeResult::noReply());
 
         value = kCanary;
-        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 1, &value), 'A');
-        QCOMPARE(CMD_Device(link.link, 1), 'A');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 1, &value), ExchangeResult::noPort());
+        QCOMPARE(CMD_Device(link.link, 1), ExchangeResult::noPort());
         QCOMPARE(value, kCanary);
 
         link.link.abortExchanges(false);
         QTRY_COMPARE(link.peer.frames().size(), 1);
-        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 1, &value), '0');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0, 1, &value), ExchangeResult::done());
         QCOMPARE(value, uint8_t(0x5A));
         QCOMPARE(link.peer.frames().size(), 2);  // the refused commands wrote nothing
     }
@@ -242,10 +245,10 @@ private slots:
             return Stx("RR" + frame.mid(5, 2));  // the register number as its value
         });
         uint8_t value = kCanary;
-        QCOMPARE(CMD_Read(link.link, 0xB0, 0x11, 1, &value), 'Z');
-        QCOMPARE(CMD_Read(link.link, 0xB0, 0x22, 1, &value), '0');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0x11, 1, &value), ExchangeResult::noReply());
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0x22, 1, &value), ExchangeResult::done());
         QCOMPARE(value, uint8_t(0x22));
-        QCOMPARE(CMD_Read(link.link, 0xB0, 0x33, 1, &value), '0');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0x33, 1, &value), ExchangeResult::done());
         QCOMPARE(value, uint8_t(0x33));
     }
 
@@ -260,7 +263,7 @@ private slots:
             return silent ? QByteArray() : Stx("RR" + frame.mid(5, 2));
         });
         uint8_t value = kCanary;
-        QCOMPARE(CMD_Read(link.link, 0xB0, 0x11, 1, &value), 'Z');
+        QCOMPARE(CMD_Read(link.link, 0xB0, 0x11, 1, &value), ExchangeResult::noReply());
 
         std::atomic<bool> chatter{true};
         std::thread events([&] {
@@ -270,7 +273,7 @@ private slots:
             }
         });
         std::atomic<char> result{'?'};
-        std::thread next([&] { result = CMD_Read(link.link, 0xB0, 0x22, 1, &value); });
+        std::thread next([&] { result = CMD_Read(link.link, 0xB0, 0x22, 1, &value).letter(); });
         // Waited on the outcome, not on a time: a wait that never ends shows
         // as a failure here instead of a hung suite.
         QTRY_VERIFY_WITH_TIMEOUT(result.load() != '?', 20000);
@@ -313,11 +316,11 @@ private slots:
                 for (int r = 0; r < kRounds; ++r) {
                     const uint8_t reg = uint8_t(t * 0x40 + r);
                     uint8_t buf[4] = {};
-                    if (CMD_Read(link.link, 0xB0, reg, 4, buf) != '0') ++failures;
+                    if (!CMD_Read(link.link, 0xB0, reg, 4, buf).ok()) ++failures;
                     for (int i = 0; i < 4; ++i)
                         if (buf[i] != uint8_t(reg + i)) ++failures;
                     const uint8_t data[2] = {reg, uint8_t(t)};
-                    if (CMD_Write(link.link, 0xB0, reg, 2, data) != '0') ++failures;
+                    if (!CMD_Write(link.link, 0xB0, reg, 2, data).ok()) ++failures;
                 }
             });
         }
@@ -347,8 +350,8 @@ private slots:
         second.peer.startResponder([](const QByteArray&) { return Stx("RR22"); });
         uint8_t a = 0;
         uint8_t b = 0;
-        QCOMPARE(CMD_Read(first.link, 0xB0, 0x00, 1, &a), '0');
-        QCOMPARE(CMD_Read(second.link, 0xB0, 0x00, 1, &b), '0');
+        QCOMPARE(CMD_Read(first.link, 0xB0, 0x00, 1, &a), ExchangeResult::done());
+        QCOMPARE(CMD_Read(second.link, 0xB0, 0x00, 1, &b), ExchangeResult::done());
         QCOMPARE(a, uint8_t(0x11));
         QCOMPARE(b, uint8_t(0x22));
         const auto traffic = [](BoardLink& link) {
@@ -361,17 +364,17 @@ private slots:
         QCOMPARE(traffic(second.link), Stx("RR22"));
 
         first.link.abortExchanges(true);
-        QCOMPARE(CMD_Read(first.link, 0xB0, 0x00, 1, &a), 'A');
-        QCOMPARE(CMD_Read(second.link, 0xB0, 0x00, 1, &b), '0');
+        QCOMPARE(CMD_Read(first.link, 0xB0, 0x00, 1, &a), ExchangeResult::noPort());
+        QCOMPARE(CMD_Read(second.link, 0xB0, 0x00, 1, &b), ExchangeResult::done());
         first.link.abortExchanges(false);
         QCOMPARE(first.peer.frames().size(), 1);  // the refused command wrote nothing
         QCOMPARE(second.peer.frames().size(), 2);
 
         first.peer.stopResponder();
-        QCOMPARE(CMD_Read(first.link, 0xB0, 0x00, 1, &a), 'Z');
+        QCOMPARE(CMD_Read(first.link, 0xB0, 0x00, 1, &a), ExchangeResult::noReply());
         QVERIFY(first.link.replyOwed.load());
         QVERIFY(!second.link.replyOwed.load());
-        QCOMPARE(CMD_Read(second.link, 0xB0, 0x00, 1, &b), '0');
+        QCOMPARE(CMD_Read(second.link, 0xB0, 0x00, 1, &b), ExchangeResult::done());
     }
 };
 

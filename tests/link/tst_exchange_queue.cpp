@@ -74,7 +74,7 @@ private slots:
                 ran = true;
                 return CMD_Output(l, 0);  // no port: 'A' at once
             },
-            [&called](char) { called = true; });
+            [&called](ExchangeResult) { called = true; });
         queue.post(
             &other, [](BoardLink&) {}, [&otherCalled] { otherCalled = true; });
         receiver.reset();
