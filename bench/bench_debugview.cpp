@@ -21,6 +21,7 @@
 #include "link/event_frames.h"
 #include "mainwindow/MainWindow.h"
 #include "ui_MainWindow.h"
+#include "workers/BoardSession.h"
 
 namespace {
 // A stream like a busy board's: touch frames with a reply frame between.
@@ -98,7 +99,7 @@ Absorbed WindowView(const QByteArray& data, int batch) {
         for (int i = 0; i < n; ++i)
             ring.bytes[static_cast<uint32_t>(wr + i) & kRingMask].store(static_cast<uint8_t>(data[at + i]));
         ring.writeCount.store(wr + n);
-        QMetaObject::invokeMethod(w, "onBytesReceived", Qt::DirectConnection);  // a protected slot
+        w->session()->takeReceivedBytes();
     }
     QCoreApplication::processEvents();
     a.seconds = t.nsecsElapsed() / 1e9;

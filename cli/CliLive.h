@@ -1,17 +1,13 @@
-// The live side of a tkeval-cli run: the processing and polling threads, the
-// sample stream they feed, touch frames taken from the receive bytes, and an
+// The live side of a tkeval-cli run: the board session's processing and
+// polling threads and the sample stream they feed, the chip's grace, and an
 // event loop that Ctrl+C, a lost board or the command itself ends.
 #pragma once
 
 #include <QObject>
 #include <QString>
 
-#include "link/event_frames.h"
-
-class ChipPollThread;
 class CliOutput;
 class CliSession;
-class MonitorThread;
 class QSocketNotifier;
 class QTimer;
 class SampleStream;
@@ -37,15 +33,11 @@ signals:
     void enterPressed();
 
 private:
-    void takeReceivedBytes();
     void readStdin();
 
     CliSession* m_Session;
     CliOutput* m_Out;
-    SampleStream* m_Stream;
-    MonitorThread* m_Monitor = nullptr;
-    ChipPollThread* m_ChipPoll = nullptr;
-    EventFrameAssembler m_Frames;
+    SampleStream* m_Stream;         // the board session's
     QTimer* m_ChipGrace = nullptr;  // runs while the chip has missed a probe
     QSocketNotifier* m_Stdin = nullptr;
     bool m_Running = false;

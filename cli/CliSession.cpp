@@ -16,6 +16,10 @@
 
 namespace {
 
+// How often an exchange that may safely be repeated is tried while its reply
+// does not come.
+constexpr int kAttempts = 3;
+
 QString DescribeResult(ExchangeResult result) {
     switch (result.cause()) {
         case ExchangeCause::NoPort:
@@ -53,17 +57,15 @@ CliSession::CliSession(const CliArgs& args, CliOutput* out)
 
 CliSession::~CliSession() {
     if (!link().receiver()->isRunning()) return;
-    m_Board->setChipPresent(false);
-    // First, so that the receive thread starts no further read of the port.
-    link().setLive(false);
-    link().receiver()->Close_Port();
-    link().receiver()->Stop();
-    link().receiver()->wait();
+    m_Board->closePort();
+    m_Board->shutDown();
 }
 
 RegisterImage& CliSession::image() { return m_Board->image(); }
 
 BoardLink& CliSession::link() { return m_Board->link(); }
+
+uint8_t CliSession::firmware() const { return static_cast<uint8_t>(m_Board->firmware()); }
 
 uint8_t CliSession::dev() const { return m_Board->chipAddress(); }
 
@@ -98,23 +100,22 @@ int CliSession::connectBoard() {
     connect(
         receiver, &ReceiveThread::lineFailed, this,
         [this](int) { m_PortFailed.store(true, std::memory_order_release); }, Qt::DirectConnection);
-    receiver->start();
+    m_Board->startReceiver();
     if (receiver->Open_Port(m_Port) != 1)
         return m_Out->fail(kExitPort, QStringLiteral("%1: %2").arg(m_Port, OpenFailureReason(m_Port)));
-    link().resetRings();
-    link().setLive(true);
+    m_Board->portOpened();
     m_Open = true;
 
-    const ExchangeResult result = retried([this] { return CMD_Version(link(), &m_Firmware); });
-    if (!result.ok()) return exchangeFailed(QStringLiteral("firmware version request"), result);
-    if (!Firmware_Accepted(m_Firmware) && !m_Args.has("any-firmware")) {
+    const BoardIdentity id =
+        Board_Identify(link(), static_cast<uint8_t>(m_Board->family() & 0xFF), m_Args.has("any-firmware"), kAttempts);
+    if (!id.version.ok()) return exchangeFailed(QStringLiteral("firmware version request"), id.version);
+    m_Board->setFirmware(id.firmware);
+    if (!id.deviceSent) {
         return m_Out->fail(kExitBoard, QStringLiteral("%1: firmware %2 is not supported (v3.0 to v3.9); "
                                                       "--any-firmware uses it all the same")
-                                           .arg(m_Port, Firmware_Text(m_Firmware)));
+                                           .arg(m_Port, Firmware_Text(id.firmware)));
     }
-    const ExchangeResult device =
-        retried([this] { return CMD_Device(link(), static_cast<uint8_t>(m_Board->family() & 0xFF)); });
-    if (!device.ok()) return exchangeFailed(QStringLiteral("device family command"), device);
+    if (!id.device.ok()) return exchangeFailed(QStringLiteral("device family command"), id.device);
     return kExitOk;
 }
 
@@ -135,7 +136,6 @@ int CliSession::connectChip() {
 }
 
 ExchangeResult CliSession::retried(const std::function<ExchangeResult()>& exchange) {
-    constexpr int kAttempts = 3;
     ExchangeResult result = ExchangeResult::noReply();
     for (int i = 0; i < kAttempts && result.cause() == ExchangeCause::NoReply && !portFailed(); ++i)
         result = exchange();

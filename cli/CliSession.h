@@ -39,7 +39,7 @@ public:
     QString port() const { return m_Port; }
     QString device() const;
     QString workDir() const;
-    uint8_t firmware() const { return m_Firmware; }
+    uint8_t firmware() const;
     // The chip address byte as it goes out on the wire.
     uint8_t dev() const;
 
@@ -68,7 +68,6 @@ private:
     const CliArgs& m_Args;
     CliOutput* m_Out;
     QString m_Port;
-    uint8_t m_Firmware = 0;
     bool m_Open = false;
     std::atomic<bool> m_PortFailed{false};
     std::unique_ptr<BoardSession> m_Board;

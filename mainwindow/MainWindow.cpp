@@ -116,32 +116,18 @@ void MainWindow::Build_ChannelIndicators() {
 // The sample stream and the threads that talk to the board, and how their
 // results reach the window.
 void MainWindow::Start_Workers(const QString& workDir) {
-    m_Stream = new SampleStream(this);
+    m_Stream = m_Session->stream();
     m_Narrowing = new MonitorNarrowing(m_Session, this);
     m_Stream->setHistorySeconds(Config_ReadHistorySeconds(workDir, SampleHistory::kDefaultSeconds));
 
-    m_Stream->setMonitoredSource(
-        [session = m_Session] { return session->monitoringWanted() ? session->monitoredChannels() : uint16_t(0); });
-    m_Session->link().receiver()->start();
-    m_ChipPoll = new ChipPollThread(*m_Session, this);
-    m_ChipPoll->start();
-    m_Monitor = new MonitorThread(*m_Session, this);
-    m_Monitor->start();
-
-    connect(m_Session->link().receiver(), &ReceiveThread::bytesReceived, this, &MainWindow::onBytesReceived);
-    connect(m_Session->link().receiver(), &ReceiveThread::lineFailed, this, &MainWindow::onLineFailed);
-    connect(m_ChipPoll, &ChipPollThread::chipFound, this, &MainWindow::onChipFound);
-    connect(m_ChipPoll, &ChipPollThread::chipLost, this, &MainWindow::onChipLost);
-    // The receive thread stores a batch in both rings before the monitor
-    // thread can take a reply from it, but may post bytesReceived after the
-    // sample read from that reply. Events that came over the line first (a
-    // touch) are taken before the sample, so that they are known when it
-    // comes.
-    connect(m_Monitor, &MonitorThread::sampleReady, this, [this](const MonitorSample& sample) {
-        onBytesReceived();
-        m_Stream->publishLive(sample);
-    });
+    connect(m_Session, &BoardSession::trafficReceived, this, &MainWindow::showTraffic);
+    connect(m_Session, &BoardSession::touchMaskReceived, this, &MainWindow::showTouchMask);
+    connect(m_Session, &BoardSession::sbfStatusReceived, this, &MainWindow::takeSbfStatus);
+    connect(m_Session, &BoardSession::lineFailed, this, &MainWindow::onLineFailed);
+    connect(m_Session, &BoardSession::chipFound, this, &MainWindow::onChipFound);
+    connect(m_Session, &BoardSession::chipLost, this, &MainWindow::onChipLost);
     connect(m_Stream, &SampleStream::sampleAdded, this, &MainWindow::Show_MonitorSample);
+    m_Session->startWorkers();
 }
 
 void MainWindow::Connect_Controls() {
@@ -165,7 +151,6 @@ void MainWindow::Connect_Controls() {
         if (!w) {
             w = new ProductionWindow(m_Stream, m_Session, this);
             w->setPortSource([this] { return m_PortPath; });
-            w->setFirmwareSource([this] { return firmwareText(); });
             w->setSenseSwitch([this](bool on) { onSenseToggled(on); });
         }
         w->show();
@@ -205,9 +190,11 @@ RegisterImage* MainWindow::registerImage() const { return &m_Session->image(); }
 
 BoardLink* MainWindow::link() const { return &m_Session->link(); }
 
-QString MainWindow::firmwareText() const {
-    return m_Session->link().isLive() && Firmware_Accepted(m_Firmware) ? Firmware_Text(m_Firmware) : QString();
-}
+QString MainWindow::firmwareText() const { return m_Session->firmwareText(); }
+
+ChipPollThread* MainWindow::chipPollThread() const { return m_Session->chipPollThread(); }
+
+MonitorThread* MainWindow::monitorThread() const { return m_Session->monitorThread(); }
 
 void MainWindow::showRegister(int reg) {
     if (RegisterCell* cell = m_RegCells[reg & 0xFF]) cell->showImage();
@@ -247,17 +234,12 @@ MainWindow::~MainWindow() {
     // While this is still a whole main window: the dialog hands the
     // narrowing token back to it as it goes.
     delete m_SnrDialog;
-    // Each destructor stops and waits for its thread, should close not have.
-    delete m_Monitor;
-    delete m_ChipPoll;
-    m_Monitor = nullptr;
-    m_ChipPoll = nullptr;
+    // Every thread stops, should close not have stopped them.
+    m_Session->shutDown();
     delete m_MonitoringDialog;
     m_MonitoringDialog = nullptr;
     // Its test may still be exchanging on its own thread.
     delete findChild<ProductionWindow*>();
-    // After the threads: the workers exchange over its link.
-    m_Stream->setMonitoredSource({});
     delete m_Session;
     m_Session = nullptr;
 }
@@ -294,16 +276,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     m_Session->link().abortExchanges(true);
     Stop_Replay();
     m_Recorder->stop();
-    if (m_Monitor != nullptr) {
-        m_Monitor->Stop();
-        m_Monitor->wait();
-    }
-    if (m_ChipPoll != nullptr) {
-        m_ChipPoll->Stop();
-        m_ChipPoll->wait();
-    }
-    m_Session->link().receiver()->Stop();
-    m_Session->link().receiver()->wait();
+    m_Session->shutDown();
     // Closed, not just left behind, so that it keeps its place for next time.
     if (m_Signals && m_Signals->isVisible()) m_Signals->close();
     event->accept();
@@ -313,7 +286,6 @@ void MainWindow::onSnrTriggered() {
     if (!m_SnrDialog) {
         m_SnrDialog = new SnrDialog(m_Stream, m_Narrowing, m_Session, m_Session->device(), this);
         m_SnrDialog->setSenseSwitch([this](bool on) { onSenseToggled(on); });
-        m_SnrDialog->setFirmwareSource([this] { return firmwareText(); });
         connect(m_SnrDialog, &SnrDialog::registerReadBack, this, &MainWindow::showRegister);
         m_SnrDialog->move(pos().x() + 40, pos().y() + 40);
         Keep_SnrResult();

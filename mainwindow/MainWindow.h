@@ -79,7 +79,7 @@ public:
     // watcher over.
     void Use_PortSource(const QString& sysfsRoot, PortWatcher* watcher);
 
-    // The stream every live view, recorder and test consumes; owned here.
+    // The stream every live view, recorder and test consumes: the session's.
     SampleStream* sampleStream() const { return m_Stream; }
     // Who narrows the monitored channels now: the sensitivity run or the SNR
     // test, one at a time.
@@ -104,9 +104,9 @@ public:
     // "v3.2" while a board whose firmware was accepted is connected, else empty.
     QString firmwareText() const;
 
-    // The window's worker threads, running from construction to close.
-    ChipPollThread* chipPollThread() const { return m_ChipPoll; }
-    MonitorThread* monitorThread() const { return m_Monitor; }
+    // The session's worker threads, running from construction to close.
+    ChipPollThread* chipPollThread() const;
+    MonitorThread* monitorThread() const;
 
     // The window's copy of the chip's registers.
     // The window's board: its link, register image and state.
@@ -158,9 +158,10 @@ public slots:
 protected slots:
     void UART_Connection();
     void UART_Disconnection();
-    void onBytesReceived();
-    // One byte of the debug ring: shown when show, and fed to the event frames.
-    void Take_DebugByte(uint8_t b, bool show, QString& out, int channels);
+    // Bytes of the line, for the Debug tab when it shows them.
+    void showTraffic(const QByteArray& bytes);
+    // A status frame's values, one per channel.
+    void takeSbfStatus(const QByteArray& status);
     void onLineFailed(int iPort);
     void onChipFound();
     void onChipLost();
@@ -207,7 +208,7 @@ private:
     void Read_TableThen(std::function<void()> next);
     void Mark_Comparison(const RegisterSet& file, const QString& name);
     void Export_Header(const QString& prefix, const QString& name);
-    void End_Connect(unsigned cycle, int version);
+    void End_Connect(unsigned cycle, const BoardIdentity& id);
     void End_Load(const RegFileReader& reader, const QString& name, bool remembered, const RegFileLoad& load);
     void Warn_InvalidPort(const QString& path, const QString& reason);
     QStringList Discover_PortList(FILE* trace) const;
@@ -268,15 +269,7 @@ private:
     SnrReportFile m_LastSnr;
 
     BoardSession* m_Session = nullptr;
-    ChipPollThread* m_ChipPoll = nullptr;
-    MonitorThread* m_Monitor = nullptr;
-    uint8_t m_Firmware = 0;  // version x 10 the board reported at connect; 0 before the answer
     QStringList m_CmdLinePorts;
-    // The event frame being assembled from the Debug tab's bytes. It persists
-    // between batches because a frame may be split across them, and across
-    // connections because nothing tells where the board was in a frame when
-    // the port went away.
-    EventFrameAssembler m_Frames;
     uint8_t m_SbfStatus[kMaxChannels] = {};
     // Filled from hint.txt when the window is built.
     RegisterCell* m_RegCells[256] = {};

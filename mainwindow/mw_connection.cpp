@@ -162,29 +162,25 @@ void MainWindow::Finish_Connect(const QString& strItem, bool quiet, int remember
     ui->comboBox_COM->setCurrentIndex(at > 0 ? at : remembered);
 
     const unsigned cycle = m_ConnectCycle;
-    m_Firmware = 0;
+    const auto family = static_cast<uint8_t>(m_Session->family() & 0xFF);
+    // The firmware version, and the chip family for a version we support.
     m_Session->exchanges().post(
-        this,
-        [](BoardLink& link) {
-            uint8_t version = 0;
-            return CMD_Version(link, &version).ok() ? int(version) : -1;
-        },
-        [this, cycle](int version) { End_Connect(cycle, version); });
+        this, [family](BoardLink& link) { return Board_Identify(link, family, false); },
+        [this, cycle](const BoardIdentity& id) { End_Connect(cycle, id); });
     if (then) then(true);
 }
 
-void MainWindow::End_Connect(unsigned cycle, int version) {
+void MainWindow::End_Connect(unsigned cycle, const BoardIdentity& id) {
     // The port failed, was changed or the window is closing while we waited
     // for the version: that has been dealt with (and reported) already.
     if (cycle != m_ConnectCycle || !m_Session->link().isLive() || m_Session->link().exchangesAborted()) return;
-    m_Firmware = version > 0 ? version : 0;
-    if (version >= 0 && Firmware_Accepted(version)) {
-        ui->pushButton_TEST->setText(Firmware_Text(version));
-        onTestClicked();  // tells the board the chip family
+    m_Session->setFirmware(id.firmware);
+    if (id.accepted) {
+        ui->pushButton_TEST->setText(Firmware_Text(id.firmware));
         return;
     }
     QMessageBox::warning(this, QStringLiteral("WARNING"),
-                         QStringLiteral("Firmware Version : ") + Firmware_Text(m_Firmware) + QStringLiteral(" \n") +
+                         QStringLiteral("Firmware Version : ") + Firmware_Text(id.firmware) + QStringLiteral(" \n") +
                              tr("The firmware version is invalid.     "),
                          QMessageBox::Ok, QMessageBox::Ok);
 }
@@ -242,17 +238,13 @@ void MainWindow::Try_Reconnect() {
 
 void MainWindow::UART_Connection() {
     ui->label_UART_Status->setPixmap(QPixmap(kGreen));
-    m_Session->link().resetRings();
     ++m_ConnectCycle;
     m_PortErrorShown = false;
-    m_Stream->restart();
-    m_Session->link().setLive(true);
+    m_Session->portOpened();
 }
 
 void MainWindow::UART_Disconnection() {
-    // First, so that the receive thread starts no further read of the port.
-    m_Session->link().setLive(false);
-    m_Session->link().receiver()->Close_Port();
+    m_Session->closePort();
     ++m_ConnectCycle;
     ui->comboBox_COM->setCurrentIndex(0);
     ui->label_UART_Status->setPixmap(QPixmap(kGrey));
@@ -293,7 +285,6 @@ void MainWindow::onChipFound() {
     ui->pushButton_Reset->setEnabled(!m_ResetBusy);
     ui->pushButton_Read->setEnabled(!m_ReadBusy);
     ui->pushButton_Sense->setEnabled(true);
-    m_Session->setChipPresent(true);
     showTouchMask(0);
     onReadClicked();
     if (m_ResumeSense && m_LostPath.isEmpty() && m_Session->chipPresent()) {

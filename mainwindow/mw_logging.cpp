@@ -17,7 +17,6 @@
 #include "data/RegisterImage.h"
 #include "data/SampleStream.h"
 #include "link/BoardLink.h"
-#include "link/ReceiveThread.h"
 #include "link/commands.h"
 #include "mainwindow/MainWindow.h"
 #include "platform/ini.h"
@@ -26,7 +25,6 @@
 #include "views/ChannelIndicator.h"
 #include "views/ReplayBar.h"
 #include "workers/BoardSession.h"
-#include "workers/ChipPollThread.h"
 
 namespace {
 
@@ -67,12 +65,12 @@ void MainWindow::Init_Logging() {
     });
 
     // Rows pause while the board is away; the log says why.
-    connect(m_Session->link().receiver(), &ReceiveThread::lineFailed, this,
+    connect(m_Session, &BoardSession::lineFailed, this,
             [this] { Mark_Board(false, tr("board lost: the port %1 failed").arg(m_PortPath)); });
-    connect(m_ChipPoll, &ChipPollThread::chipLost, this, [this] {
+    connect(m_Session, &BoardSession::chipLost, this, [this] {
         Mark_Board(false, tr("board lost: no chip answers at I2C address %1").arg(Hex2(m_Session->i2cAddress())));
     });
-    connect(m_ChipPoll, &ChipPollThread::chipFound, this, [this] {
+    connect(m_Session, &BoardSession::chipFound, this, [this] {
         Mark_Board(true, tr("board back: the chip answers at I2C address %1").arg(Hex2(m_Session->i2cAddress())));
     });
     connect(ui->pushButton_Sense, &QPushButton::toggled, this,

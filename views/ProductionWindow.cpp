@@ -177,7 +177,7 @@ bool ProductionWindow::startTest() {
     r.toolVersion = Record_ToolVersion();
     r.device = m_Device;
     r.port = m_PortSource ? m_PortSource() : QString();
-    r.firmware = m_FirmwareSource ? m_FirmwareSource() : QString();
+    r.firmware = m_Session->firmwareText();
     QPointer<ProductionWindow> self(this);
     m_Test->setSenseSwitch([self, session = m_Session](bool on) {
         // The flag now, for the test; the button when the GUI thread gets to it.

@@ -31,8 +31,6 @@ public:
 
     // Where the window's board is, for the record; asked at each start.
     void setPortSource(std::function<QString()> source) { m_PortSource = std::move(source); }
-    // Where a record's firmware text comes from; empty without one.
-    void setFirmwareSource(std::function<QString()> source) { m_FirmwareSource = std::move(source); }
     // How the main window's Sense is switched, so its button shows what a run
     // does; called on the GUI thread.
     void setSenseSwitch(std::function<void(bool)> f) { m_SenseSwitch = std::move(f); }
@@ -74,7 +72,6 @@ private:
     QObject* m_WorkerContext;  // lives on m_Worker: stores records there
     ProductionTest* m_Test = nullptr;
     std::function<QString()> m_PortSource;
-    std::function<QString()> m_FirmwareSource;
     std::function<void(bool)> m_SenseSwitch;
     int m_Tested = 0;
     int m_Passed = 0;

@@ -182,7 +182,7 @@ void SnrDialog::Test_Finished() {
             m_Results = m_Proc->results();
             m_Info.date = QDateTime::currentDateTime();
             m_Info.device = m_Device;
-            m_Info.firmware = m_FirmwareSource ? m_FirmwareSource() : QString();
+            m_Info.firmware = m_Session ? m_Session->firmwareText() : QString();
             m_Info.i2c = m_Session ? m_Session->i2cAddress() : 0;
             m_Info.margin = m_Proc->settings().margin;
             Show_Results();

@@ -43,8 +43,6 @@ public:
     // Switches Sense the way the owner does (its button follows); without
     // one, the test only sets the monitoring flag.
     void setSenseSwitch(std::function<void(bool)> f);
-    // Where the report's firmware text comes from; empty without one.
-    void setFirmwareSource(std::function<QString()> source) { m_FirmwareSource = std::move(source); }
     const QVector<SnrResult>& results() const { return m_Results; }
     // Cancels a running test; nothing otherwise.
     void endTest();
@@ -79,7 +77,6 @@ private:
     QPointer<MonitorNarrowing> m_Narrowing;
     QPointer<BoardSession> m_Session;
     QString m_Device;
-    std::function<QString()> m_FirmwareSource;
     SnrProcedure* m_Proc = nullptr;
     QVector<QCheckBox*> m_ChannelBoxes;
     QVector<SnrResult> m_Results;

@@ -16,6 +16,24 @@ QString Firmware_Text(uint8_t version) {
     return QString::asprintf("v%.01f", static_cast<double>(static_cast<float>(version / 10.0)));
 }
 
+BoardIdentity Board_Identify(BoardLink& link, uint8_t family, bool anyFirmware, int attempts) {
+    const auto tried = [attempts](const std::function<ExchangeResult()>& exchange) {
+        ExchangeResult result = ExchangeResult::noReply();
+        for (int i = 0; i < attempts && result.cause() == ExchangeCause::NoReply; ++i) result = exchange();
+        return result;
+    };
+    BoardIdentity id;
+    uint8_t version = 0;
+    id.version = tried([&] { return CMD_Version(link, &version); });
+    if (!id.version.ok()) return id;
+    id.firmware = version;
+    id.accepted = Firmware_Accepted(version);
+    if (!id.accepted && !anyFirmware) return id;
+    id.deviceSent = true;
+    id.device = tried([&] { return CMD_Device(link, family); });
+    return id;
+}
+
 ExchangeResult Register_Read(BoardLink& link, RegisterImage& image, uint8_t dev, uint8_t reg, uint8_t len) {
     uint8_t buf[kMaxRegsPerFrame];
     const int n = std::min<int>(len, kMaxRegsPerFrame);

@@ -23,6 +23,22 @@ bool Firmware_Accepted(uint8_t version);
 // "v3.2" for 32.
 QString Firmware_Text(uint8_t version);
 
+// What the board said on connecting.
+struct BoardIdentity {
+    ExchangeResult version = ExchangeResult::noReply();  // the version request's result
+    uint8_t firmware = 0;                                // the version reported; 0 unless version.ok()
+    bool accepted = false;                               // one this tool supports
+    bool deviceSent = false;                             // the chip family was sent...
+    ExchangeResult device = ExchangeResult::noReply();   // ...with this result
+};
+
+// The connect sequence's exchanges once the port is open: the firmware
+// version, then, for a version this tool supports (any, with anyFirmware),
+// the chip family. An exchange whose reply did not come is tried again up to
+// attempts times in all. Blocks the calling thread: an exchange job's, or
+// tkeval-cli's own.
+BoardIdentity Board_Identify(BoardLink& link, uint8_t family, bool anyFirmware, int attempts = 1);
+
 // Addresses the I2C search tries, in order: 0xB0, 0xB2 ... 0xBE.
 constexpr int kI2CSearchFirst = 0xB0;
 constexpr int kI2CSearchEnd = 0xC0;  // exclusive

@@ -1,8 +1,10 @@
 // One evaluation board as the tool serves it: its link, the register image of
 // its chip, its configuration (working directory, family, channel and SBF
-// counts, chip address, margin, register file), and what the tool knows and
-// wants of it now (whether the chip answers, whether sensing is on, which
-// channels are monitored). The window
+// counts, chip address, margin, register file), what the tool knows and
+// wants of it now (whether the port is open, the firmware, whether the chip
+// answers, whether sensing is on, which channels are monitored), and its live
+// side: the receive, chip-poll and monitor threads, the event frames taken
+// from the received bytes and the sample stream they all feed. The window
 // and each tkeval-cli run own one; nothing of it is process-wide, so one
 // process can serve several boards. Widget-free.
 //
@@ -20,10 +22,15 @@
 #include <memory>
 
 #include "app/config.h"
+#include "data/MonitorSample.h"
+#include "link/event_frames.h"
 
 class BoardLink;
+class ChipPollThread;
 class ExchangeQueue;
+class MonitorThread;
 class RegisterImage;
+class SampleStream;
 struct LogHeader;
 
 class BoardSession : public QObject {
@@ -33,11 +40,12 @@ class BoardSession : public QObject {
     Q_PROPERTY(
         quint16 monitoredChannels READ monitoredChannels WRITE setMonitoredChannels NOTIFY monitoredChannelsChanged)
     Q_PROPERTY(int i2cAddress READ i2cAddress WRITE setI2cAddress NOTIFY i2cAddressChanged)
+    Q_PROPERTY(bool portOpen READ portOpen NOTIFY portOpenChanged)
+    Q_PROPERTY(int firmware READ firmware WRITE setFirmware NOTIFY firmwareChanged)
 
 public:
     explicit BoardSession(QObject* parent = nullptr);
-    // The owner stops the worker threads that use the link and the image
-    // first.
+    // Stops the worker threads first (stopWorkers).
     ~BoardSession() override;
 
     BoardLink& link() const { return *m_Link; }
@@ -88,16 +96,74 @@ public:
     // (whether any channel is chosen is the caller's question).
     bool monitoringWanted() const;
 
+    // The port: portOpened() once the receive thread has it open (the rings
+    // start empty, the stream starts a new origin, the link goes live);
+    // closePort() takes the link down first, so that the receive thread
+    // starts no further read, then closes the port. The chip and the
+    // firmware are unknown while no port is open.
+    void portOpened();
+    void closePort();
+    bool portOpen() const { return m_PortOpen; }
+    // The firmware version the board reported on connecting; 0 while unknown.
+    int firmware() const { return m_Firmware; }
+    void setFirmware(int version);
+    // The firmware as the engineer reads it ("V3.2"), empty unless the port
+    // is open and the version is one this tool supports.
+    QString firmwareText() const;
+
+    // The live side. startReceiver() starts the receive thread;
+    // startWorkers() that and the chip-poll and monitor threads, once in a
+    // session's life (a second call does nothing). stopWorkers() stops the
+    // chip-poll and monitor threads and waits for them, shutDown() the
+    // receive thread too (the destructor's last word). An owner that will
+    // not wait for exchanges under way ends them first (the link's abort).
+    void startReceiver();
+    void startWorkers();
+    void stopWorkers();
+    void shutDown();
+    // The samples and touch events of this board (and of a replay its owner
+    // plays); a child.
+    SampleStream* stream() const { return m_Stream; }
+    ChipPollThread* chipPollThread() const { return m_ChipPoll.get(); }
+    MonitorThread* monitorThread() const { return m_Monitor.get(); }
+    // Takes what the receive thread has stored in the traffic ring since the
+    // last call: trafficReceived() carries the bytes, and each whole event
+    // frame among them is told (touchMaskReceived, sbfStatusReceived; a
+    // touch goes to the stream too). Runs on arrival and before each sample
+    // is published; an owner that fills the ring itself calls it.
+    void takeReceivedBytes();
+
 signals:
     void chipPresentChanged(bool present);
     void sensingChanged(bool on);
     void monitoredChannelsChanged(quint16 mask);
     void i2cAddressChanged(int address);
+    void portOpenChanged(bool open);
+    void firmwareChanged(int version);
+    // The chip-poll thread's verdicts, on this object's thread; chipPresent
+    // has been set already (a chip found while no port is live is ignored).
+    void chipFound();
+    void chipLost();
+    // The receive thread found the port failed (the board pulled).
+    void lineFailed(int port);
+    // Bytes of the line as they came, replies and event frames mixed.
+    void trafficReceived(const QByteArray& bytes);
+    void touchMaskReceived(quint16 mask);
+    // A status frame: one value (bit k = SBF k) per channel it carried.
+    void sbfStatusReceived(const QByteArray& status);
 
 private:
+    void publishSample(const MonitorSample& sample);
+
     std::unique_ptr<BoardLink> m_Link;
     std::unique_ptr<ExchangeQueue> m_Exchanges;  // goes before the link
     RegisterImage* m_Image;                      // a child
+    SampleStream* m_Stream;                      // a child
+    std::unique_ptr<ChipPollThread> m_ChipPoll;  // stopped before the link goes
+    std::unique_ptr<MonitorThread> m_Monitor;
+    EventFrameAssembler m_Frames;
+    bool m_PortOpen = false;
+    int m_Firmware = 0;
     std::atomic<bool> m_ChipPresent{false};
     std::atomic<bool> m_Sensing{false};
     std::atomic<quint16> m_Monitored{0};

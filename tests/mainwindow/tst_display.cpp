@@ -209,7 +209,7 @@ private slots:
             "\x02"
             "CE0050\x03");
         h.storeReceived(frame);
-        QVERIFY(QMetaObject::invokeMethod(w, "onBytesReceived"));
+        w->session()->takeReceivedBytes();
         QCOMPARE(w->sbfStatus(2), 0x05);
         QVERIFY(QMetaObject::invokeMethod(w, "showSbfStatus"));
         QVERIFY(w->monitoringDialog()->column(1, 2)->ui->label_OFFSET_PER->styleSheet().isEmpty());

@@ -187,8 +187,8 @@ private slots:
         QVERIFY(!h.window()->session()->chipPresent());
         QVERIFY(w->monitoringDialogIfBuilt() == nullptr);  // built on first use
         QVERIFY(h.window()->link()->receiver()->isRunning() && h.window()->link()->receiver()->parent() == nullptr);
-        QVERIFY(w->chipPollThread() && w->chipPollThread()->isRunning() && w->chipPollThread()->parent() == w);
-        QVERIFY(w->monitorThread() && w->monitorThread()->isRunning() && w->monitorThread()->parent() == w);
+        QVERIFY(w->chipPollThread() && w->chipPollThread()->isRunning() && w->chipPollThread()->parent() == nullptr);
+        QVERIFY(w->monitorThread() && w->monitorThread()->isRunning() && w->monitorThread()->parent() == nullptr);
     }
 
     void portList_extraAndCommandLinePathsOnce() {

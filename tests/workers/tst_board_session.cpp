@@ -4,7 +4,9 @@
 #include <QtTest>
 #include <set>
 
+#include "data/SampleStream.h"
 #include "worker_rig.h"
+#include "workers/BoardOps.h"
 #include "workers/decode.h"
 
 class tst_board_session : public QObject {
@@ -115,6 +117,82 @@ private slots:
         QCOMPARE(selected(second.frames()), std::set<int>{decode::Selection_Value(second.session->family(), 3)});
         QCOMPARE(addresses(first.frames()), std::set<int>{0xB0});
         QCOMPARE(addresses(second.frames()), std::set<int>{0xB4});
+    }
+
+    // The connect sequence: the version, then the family only for a
+    // firmware this tool speaks to (or any, when asked to).
+    void identify_sendsTheFamilyOnlyForSupportedFirmware() {
+        WorkerRig rig("TK2C", 8, 4);
+        QVERIFY(rig.start());
+        const auto family = static_cast<uint8_t>(rig.session->family());
+        const auto letters = [&rig] {
+            QByteArray out;
+            for (const SimFrame& f : rig.frames()) out += f.letter;
+            return out;
+        };
+
+        BoardIdentity id = Board_Identify(rig.session->link(), family, false, 3);
+        QVERIFY(id.version.ok() && id.accepted && id.deviceSent && id.device.ok());
+        QCOMPARE(int(id.firmware), int(SimBoard::kDefaultVersion));
+        QCOMPARE(letters(), QByteArray("VD"));
+        rig.session->setFirmware(id.firmware);
+        QCOMPARE(rig.session->firmwareText(), QStringLiteral("v3.2"));
+
+        rig.host.setVersion(41);
+        id = Board_Identify(rig.session->link(), family, false, 3);
+        QVERIFY(id.version.ok() && !id.accepted && !id.deviceSent);
+        QCOMPARE(letters(), QByteArray("VDV"));
+        rig.session->setFirmware(id.firmware);
+        QVERIFY(rig.session->firmwareText().isEmpty());  // not one we support
+        id = Board_Identify(rig.session->link(), family, true, 3);
+        QVERIFY(id.deviceSent && id.device.ok());
+        QCOMPARE(letters(), QByteArray("VDVVD"));
+
+        // Closing forgets the firmware and the chip; each announced once.
+        QSignalSpy open(rig.session.get(), &BoardSession::portOpenChanged);
+        QSignalSpy firmware(rig.session.get(), &BoardSession::firmwareChanged);
+        rig.session->portOpened();
+        rig.session->closePort();
+        rig.session->closePort();
+        QCOMPARE(open.size(), 2);
+        QCOMPARE(firmware.size(), 1);
+        QCOMPARE(rig.session->firmware(), 0);
+        id = Board_Identify(rig.session->link(), family, false, 3);
+        QCOMPARE(id.version.cause(), ExchangeCause::NoPort);
+    }
+
+    // Each session's own threads find its chip and feed its own stream:
+    // samples of its monitored channel only, and the touches of its own
+    // board, taken from the bytes its receive thread stored.
+    void twoSessions_liveSidesFeedTheirOwnStreams() {
+        WorkerRig first("TK2C", 8, 4);
+        WorkerRig second("TK2A", 4, 2);
+        QVERIFY(first.start());
+        QVERIFY(second.start());
+        std::set<int> channels[2];
+        WorkerRig* rigs[2] = {&first, &second};
+        for (int i = 0; i < 2; ++i) {
+            BoardSession& s = *rigs[i]->session;
+            rigs[i]->host.setSelectDelay(0);
+            s.portOpened();
+            QObject::connect(s.stream(), &SampleStream::sampleAdded, s.stream(),
+                             [&set = channels[i]](const MonitorSample& m) { set.insert(m.channel); });
+            s.setMonitoredChannels(i == 0 ? 1u << 2 : 1u << 1);
+            s.setSensing(true);
+            s.startWorkers();
+            s.startWorkers();  // once is all it takes
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(first.session->chipPresent() && second.session->chipPresent(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            first.session->stream()->sampleCount() >= 3 && second.session->stream()->sampleCount() >= 3, 20000);
+        QVERIFY(first.host.touch(5));
+        QTRY_COMPARE_WITH_TIMEOUT(int(first.session->stream()->touchMask()), 1 << 5, 20000);
+        QCOMPARE(int(second.session->stream()->touchMask()), 0);
+        first.session->stopWorkers();
+        second.session->stopWorkers();
+        QVERIFY(!first.session->monitorThread()->isRunning() && !first.session->chipPollThread()->isRunning());
+        QCOMPARE(channels[0], std::set<int>{2});
+        QCOMPARE(channels[1], std::set<int>{1});
     }
 };
 
