@@ -249,11 +249,35 @@ bool KindOf(const QByteArray& kind, LogRowKind* out) {
 
 }  // namespace
 
-bool LogReader::parseRow(const QVector<QByteArray>& f, LogRow* row, QString* why) {
-    auto field = [&](int c) -> QByteArray {
-        const int i = m_Col[c];
-        return i < f.size() ? f[i] : QByteArray();
+QByteArray LogReader::column(const QVector<QByteArray>& f, int c) const {
+    const int i = m_Col[c];
+    return i < f.size() ? f[i] : QByteArray();
+}
+
+bool LogReader::parseSample(const QVector<QByteArray>& f, LogRow* row, QString* why) const {
+    qint64 v = 0;
+    auto number = [&](int c, qint64 lo, qint64 hi, const char* name) {
+        if (ToInt64(column(f, c), lo, hi, &v)) return true;
+        *why = QObject::tr("%1 \"%2\" is not a number from %3 to %4").arg(name, Shown(column(f, c))).arg(lo).arg(hi);
+        return false;
     };
+    if (!number(kChannel, 1, kMaxChannels, "channel")) return false;
+    row->channel = static_cast<int>(v) - 1;
+    if (!number(kSbf, 1, kMaxSbf, "sbf")) return false;
+    row->sbf = static_cast<int>(v) - 1;
+    if (!number(kRef, 0, 0xFFFF, "ref")) return false;
+    row->ref = static_cast<uint16_t>(v);
+    if (!number(kSense, 0, 0xFFFF, "sense")) return false;
+    row->sense = static_cast<uint16_t>(v);
+    if (!number(kDiff, INT32_MIN, INT32_MAX, "diff")) return false;
+    row->diff = static_cast<int32_t>(v);
+    if (!number(kOffset, INT32_MIN, INT32_MAX, "offset")) return false;
+    row->offset = static_cast<int32_t>(v);
+    return true;
+}
+
+bool LogReader::parseRow(const QVector<QByteArray>& f, LogRow* row, QString* why) {
+    auto field = [&](int c) { return column(f, c); };
     const QByteArray kind = field(kKind);
     if (!KindOf(kind, &row->kind)) {
         *why = QObject::tr("unknown kind \"%1\"").arg(Shown(kind));
@@ -267,27 +291,9 @@ bool LogReader::parseRow(const QVector<QByteArray>& f, LogRow* row, QString* why
         *why = QObject::tr("t_ms \"%1\" is not a count of milliseconds").arg(Shown(field(kTMs)));
         return false;
     }
-    qint64 v = 0;
-    auto number = [&](int c, qint64 lo, qint64 hi, const char* name) {
-        if (ToInt64(field(c), lo, hi, &v)) return true;
-        *why = QObject::tr("%1 \"%2\" is not a number from %3 to %4").arg(name, Shown(field(c))).arg(lo).arg(hi);
-        return false;
-    };
     switch (row->kind) {
         case LogRowKind::Sample:
-            if (!number(kChannel, 1, kMaxChannels, "channel")) return false;
-            row->channel = static_cast<int>(v) - 1;
-            if (!number(kSbf, 1, kMaxSbf, "sbf")) return false;
-            row->sbf = static_cast<int>(v) - 1;
-            if (!number(kRef, 0, 0xFFFF, "ref")) return false;
-            row->ref = static_cast<uint16_t>(v);
-            if (!number(kSense, 0, 0xFFFF, "sense")) return false;
-            row->sense = static_cast<uint16_t>(v);
-            if (!number(kDiff, INT32_MIN, INT32_MAX, "diff")) return false;
-            row->diff = static_cast<int32_t>(v);
-            if (!number(kOffset, INT32_MIN, INT32_MAX, "offset")) return false;
-            row->offset = static_cast<int32_t>(v);
-            return true;
+            return parseSample(f, row, why);
         case LogRowKind::Touch: {
             const QByteArray t = field(kTouch);
             if (!IsHex(t, 4)) {

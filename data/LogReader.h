@@ -86,6 +86,10 @@ private:
     bool start(QIODevice* device, const QString& name);
     LineResult readLine(QByteArray* line);
     bool parseRow(const QVector<QByteArray>& fields, LogRow* row, QString* why);
+    // A sample row's channel, SBF and values.
+    bool parseSample(const QVector<QByteArray>& fields, LogRow* row, QString* why) const;
+    // The field of column c (kKind...), empty when the row is short of it.
+    QByteArray column(const QVector<QByteArray>& fields, int c) const;
     bool parseTime(const QByteArray& text, qint64* wallMs);
     void problem(int line, const QString& why);
     bool fail(int line, const QString& why);

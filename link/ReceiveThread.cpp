@@ -232,6 +232,20 @@ char ReceiveThread::Drop_LateReply(const std::atomic<bool>& owed, const std::ato
     }
 }
 
+void ReceiveThread::storeBatch(const uint8_t* buf, int n) {
+    ByteRing& replies = m_Link.replies;
+    ByteRing& traffic = m_Link.traffic;
+    const int32_t rxw = replies.writeCount.load(std::memory_order_relaxed);
+    const int32_t dbw = traffic.writeCount.load(std::memory_order_relaxed);
+    for (int i = 0; i < n; ++i) {
+        replies.bytes[NextCount(rxw, i) & kRingMask].store(buf[i], std::memory_order_relaxed);
+        traffic.bytes[NextCount(dbw, i) & kRingMask].store(buf[i], std::memory_order_relaxed);
+    }
+    m_LastRxTick.store(GetTickCount(), std::memory_order_release);
+    traffic.writeCount.store(NextCount(dbw, n), std::memory_order_release);
+    replies.writeCount.store(NextCount(rxw, n), std::memory_order_release);
+}
+
 void ReceiveThread::run() {
     uint8_t buf[kBatchSize];
     std::memset(buf, 0, sizeof buf);
@@ -269,19 +283,7 @@ void ReceiveThread::run() {
             }
             std::memset(buf, 0, sizeof buf);
             n = m_Serial->read(buf, kBatchSize);
-            if (n > 0) {
-                ByteRing& replies = m_Link.replies;
-                ByteRing& traffic = m_Link.traffic;
-                const int32_t rxw = replies.writeCount.load(std::memory_order_relaxed);
-                const int32_t dbw = traffic.writeCount.load(std::memory_order_relaxed);
-                for (int i = 0; i < n; ++i) {
-                    replies.bytes[NextCount(rxw, i) & kRingMask].store(buf[i], std::memory_order_relaxed);
-                    traffic.bytes[NextCount(dbw, i) & kRingMask].store(buf[i], std::memory_order_relaxed);
-                }
-                m_LastRxTick.store(GetTickCount(), std::memory_order_release);
-                traffic.writeCount.store(NextCount(dbw, n), std::memory_order_release);
-                replies.writeCount.store(NextCount(rxw, n), std::memory_order_release);
-            }
+            if (n > 0) storeBatch(buf, n);
         }
         if (n > 0) {
             // Through the collector's lock, so a collector that has just

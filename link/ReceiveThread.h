@@ -77,6 +77,9 @@ protected:
 
 private:
     bool linkLive() const;
+    // Puts a batch read from the port into both rings, bytes before counts;
+    // under m_PassLock.
+    void storeBatch(const uint8_t* buf, int n);
 
     BoardLink& m_Link;
     SerialPort* m_Serial = nullptr;  // guarded inside; see ReceiveThread.cpp

@@ -40,64 +40,17 @@ bool JsonLocator::string(QString* out) {
     return true;
 }
 
+bool JsonLocator::take(char c) {
+    if (m_pos >= m_text.size() || m_text[m_pos] != c) return false;
+    ++m_pos;
+    return true;
+}
+
 bool JsonLocator::value(const QString& path) {
     if (m_pos >= m_text.size()) return false;
     const char c = m_text[m_pos];
-    if (c == '{') {
-        ++m_pos;
-        skipSpace();
-        if (m_pos < m_text.size() && m_text[m_pos] == '}') {
-            ++m_pos;
-            return true;
-        }
-        for (;;) {
-            skipSpace();
-            const JsonPosition keyAt = here();
-            QString key;
-            if (!string(&key)) return false;
-            const QString member = path.isEmpty() ? key : path + QLatin1Char('.') + key;
-            m_positions.insert(member, keyAt);
-            skipSpace();
-            if (m_pos >= m_text.size() || m_text[m_pos] != ':') return false;
-            ++m_pos;
-            skipSpace();
-            if (!value(member)) return false;
-            skipSpace();
-            if (m_pos < m_text.size() && m_text[m_pos] == ',') {
-                ++m_pos;
-                continue;
-            }
-            if (m_pos < m_text.size() && m_text[m_pos] == '}') {
-                ++m_pos;
-                return true;
-            }
-            return false;
-        }
-    }
-    if (c == '[') {
-        ++m_pos;
-        skipSpace();
-        if (m_pos < m_text.size() && m_text[m_pos] == ']') {
-            ++m_pos;
-            return true;
-        }
-        for (int i = 0;; ++i) {
-            skipSpace();
-            const QString element = QStringLiteral("%1[%2]").arg(path).arg(i);
-            m_positions.insert(element, here());
-            if (!value(element)) return false;
-            skipSpace();
-            if (m_pos < m_text.size() && m_text[m_pos] == ',') {
-                ++m_pos;
-                continue;
-            }
-            if (m_pos < m_text.size() && m_text[m_pos] == ']') {
-                ++m_pos;
-                return true;
-            }
-            return false;
-        }
-    }
+    if (c == '{') return object(path);
+    if (c == '[') return array(path);
     if (c == '"') return string(nullptr);
     // Numbers, true, false, null: up to the next delimiter.
     const int start = m_pos;
@@ -107,4 +60,40 @@ bool JsonLocator::value(const QString& path) {
         ++m_pos;
     }
     return m_pos > start;
+}
+
+bool JsonLocator::object(const QString& path) {
+    take('{');
+    skipSpace();
+    if (take('}')) return true;
+    for (;;) {
+        skipSpace();
+        const JsonPosition keyAt = here();
+        QString key;
+        if (!string(&key)) return false;
+        const QString member = path.isEmpty() ? key : path + QLatin1Char('.') + key;
+        m_positions.insert(member, keyAt);
+        skipSpace();
+        if (!take(':')) return false;
+        skipSpace();
+        if (!value(member)) return false;
+        skipSpace();
+        if (take(',')) continue;
+        return take('}');
+    }
+}
+
+bool JsonLocator::array(const QString& path) {
+    take('[');
+    skipSpace();
+    if (take(']')) return true;
+    for (int i = 0;; ++i) {
+        skipSpace();
+        const QString element = QStringLiteral("%1[%2]").arg(path).arg(i);
+        m_positions.insert(element, here());
+        if (!value(element)) return false;
+        skipSpace();
+        if (take(',')) continue;
+        return take(']');
+    }
 }

@@ -28,7 +28,11 @@ public:
 private:
     void skipSpace();
     bool value(const QString& path);
+    bool object(const QString& path);
+    bool array(const QString& path);
     bool string(QString* out);
+    // Takes c when it comes next.
+    bool take(char c);
     JsonPosition here() const { return at(m_pos); }
 
     const QByteArray m_text;

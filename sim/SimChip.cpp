@@ -315,65 +315,76 @@ SimSensing SimChip::sample(int ch, int sbf) {
 void SimChip::render(int ch, bool rotateReference) {
     SimSensing s[kMaxSbf];
     for (int k = 0; k < kMaxSbf; ++k) s[k] = sample(ch, k);
-    uint8_t* r = m_regs.data();
-
     switch (m_family) {
         case 0:
-        case 1: {
-            const int refReg = m_family == 0 ? 0x50 : 0x91;
-            const int slot = m_refSlot;
-            r[refReg] = lo8(s[slot].ref);
-            r[refReg + 1] = static_cast<uint8_t>((slot << 6) | ((s[slot].ref >> 8) & 0x3F));
-            if (rotateReference) m_refSlot = (m_refSlot + 1) % std::max(m_sbf, 1);
-            for (int k = 0; k < kMaxSbf; ++k) {
-                if (m_family == 0) {
-                    const int stored = s[k].sense / 2;
-                    r[0x52 + 2 * k] = lo8(stored);
-                    r[0x53 + 2 * k] = static_cast<uint8_t>(((ch & 0x07) << 5) | ((stored >> 8) & 0x1F));
-                    r[0x5A + k] = lo8(s[k].diff);
-                } else {
-                    const int stored = s[k].sense / 4;
-                    r[0x93 + 2 * k] = lo8(stored);
-                    r[0x94 + 2 * k] = static_cast<uint8_t>(((ch & 0x0F) << 4) | ((stored >> 8) & 0x0F));
-                    r[0x9B + 2 * k] = lo8(s[k].diff);
-                    r[0x9C + 2 * k] = static_cast<uint8_t>(((ch & 0x0F) << 4) | ((s[k].diff >> 8) & 0x07));
-                }
-            }
+        case 1:
+            renderOlder(ch, s, rotateReference);
             break;
-        }
-        case 2: {
-            // Offset blocks exist for every channel the 2-bit tag can name.
-            for (int c = 0; c < 4; ++c) {
-                for (int k = 0; k < kMaxSbf; ++k) {
-                    const int v = k < m_sbf ? intended(c, k).offset : 0;
-                    const int t = v < 0 ? v + 0x800 : v;
-                    r[0x80 + 8 * c + 2 * k] = lo8(t);
-                    r[0x81 + 8 * c + 2 * k] = static_cast<uint8_t>((v < 0 ? 0x08 : 0x00) | ((t >> 8) & 0x07));
-                }
-            }
-            uint8_t signs = 0;
-            for (int k = 0; k < kMaxSbf; ++k) {
-                r[0xA0 + 2 * k] = lo8(s[k].ref);
-                r[0xA1 + 2 * k] = static_cast<uint8_t>((s[k].ref >> 8) & 0x3F);
-                r[0xB0 + 2 * k] = lo8(s[k].sense);
-                r[0xB1 + 2 * k] = static_cast<uint8_t>(((ch & 0x03) << 6) | ((s[k].sense >> 8) & 0x3F));
-                r[0xB8 + k] = lo8(std::abs(s[k].diff));
-                if (s[k].diff < 0) signs |= static_cast<uint8_t>(1u << k);
-            }
-            r[0xBC] = signs;
+        case 2:
+            renderFamily2(ch, s);
             break;
-        }
         case 4:
-            for (int k = 0; k < kMaxSbf; ++k) {
-                r[0xC0 + 2 * k] = lo8(s[k].ref);
-                r[0xC1 + 2 * k] = static_cast<uint8_t>((s[k].ref >> 8) & 0x3F);
-                r[0xD0 + 2 * k] = lo8(s[k].sense);
-                r[0xD1 + 2 * k] = static_cast<uint8_t>((s[k].sense >> 8) & 0x3F);
-                putSignMagnitude(&r[0xD8 + 2 * k], s[k].diff, static_cast<uint8_t>((ch & 0x0F) << 4));
-                putSignMagnitude(&r[0xE0 + 2 * k], s[k].offset, 0);
-            }
+            renderFamily4(ch, s);
             break;
         default:
             break;
+    }
+}
+
+void SimChip::renderOlder(int ch, const SimSensing* s, bool rotateReference) {
+    uint8_t* r = m_regs.data();
+    const int refReg = m_family == 0 ? 0x50 : 0x91;
+    const int slot = m_refSlot;
+    r[refReg] = lo8(s[slot].ref);
+    r[refReg + 1] = static_cast<uint8_t>((slot << 6) | ((s[slot].ref >> 8) & 0x3F));
+    if (rotateReference) m_refSlot = (m_refSlot + 1) % std::max(m_sbf, 1);
+    for (int k = 0; k < kMaxSbf; ++k) {
+        if (m_family == 0) {
+            const int stored = s[k].sense / 2;
+            r[0x52 + 2 * k] = lo8(stored);
+            r[0x53 + 2 * k] = static_cast<uint8_t>(((ch & 0x07) << 5) | ((stored >> 8) & 0x1F));
+            r[0x5A + k] = lo8(s[k].diff);
+        } else {
+            const int stored = s[k].sense / 4;
+            r[0x93 + 2 * k] = lo8(stored);
+            r[0x94 + 2 * k] = static_cast<uint8_t>(((ch & 0x0F) << 4) | ((stored >> 8) & 0x0F));
+            r[0x9B + 2 * k] = lo8(s[k].diff);
+            r[0x9C + 2 * k] = static_cast<uint8_t>(((ch & 0x0F) << 4) | ((s[k].diff >> 8) & 0x07));
+        }
+    }
+}
+
+void SimChip::renderFamily2(int ch, const SimSensing* s) {
+    uint8_t* r = m_regs.data();
+    // Offset blocks exist for every channel the 2-bit tag can name.
+    for (int c = 0; c < 4; ++c) {
+        for (int k = 0; k < kMaxSbf; ++k) {
+            const int v = k < m_sbf ? intended(c, k).offset : 0;
+            const int t = v < 0 ? v + 0x800 : v;
+            r[0x80 + 8 * c + 2 * k] = lo8(t);
+            r[0x81 + 8 * c + 2 * k] = static_cast<uint8_t>((v < 0 ? 0x08 : 0x00) | ((t >> 8) & 0x07));
+        }
+    }
+    uint8_t signs = 0;
+    for (int k = 0; k < kMaxSbf; ++k) {
+        r[0xA0 + 2 * k] = lo8(s[k].ref);
+        r[0xA1 + 2 * k] = static_cast<uint8_t>((s[k].ref >> 8) & 0x3F);
+        r[0xB0 + 2 * k] = lo8(s[k].sense);
+        r[0xB1 + 2 * k] = static_cast<uint8_t>(((ch & 0x03) << 6) | ((s[k].sense >> 8) & 0x3F));
+        r[0xB8 + k] = lo8(std::abs(s[k].diff));
+        if (s[k].diff < 0) signs |= static_cast<uint8_t>(1u << k);
+    }
+    r[0xBC] = signs;
+}
+
+void SimChip::renderFamily4(int ch, const SimSensing* s) {
+    uint8_t* r = m_regs.data();
+    for (int k = 0; k < kMaxSbf; ++k) {
+        r[0xC0 + 2 * k] = lo8(s[k].ref);
+        r[0xC1 + 2 * k] = static_cast<uint8_t>((s[k].ref >> 8) & 0x3F);
+        r[0xD0 + 2 * k] = lo8(s[k].sense);
+        r[0xD1 + 2 * k] = static_cast<uint8_t>((s[k].sense >> 8) & 0x3F);
+        putSignMagnitude(&r[0xD8 + 2 * k], s[k].diff, static_cast<uint8_t>((ch & 0x0F) << 4));
+        putSignMagnitude(&r[0xE0 + 2 * k], s[k].offset, 0);
     }
 }

@@ -88,6 +88,11 @@ private:
     void writeOne(uint8_t reg, uint8_t value, uint32_t nowMs);
     void select(uint8_t value, uint32_t nowMs);
     void render(int ch, bool rotateReference);
+    // The measurement registers of channel ch in each family's layout, from
+    // its SBFs' values s (families 0 and 1 share theirs).
+    void renderOlder(int ch, const SimSensing* s, bool rotateReference);
+    void renderFamily2(int ch, const SimSensing* s);
+    void renderFamily4(int ch, const SimSensing* s);
     SimSensing sample(int ch, int sbf);
     SimSensing quantise(SimSensing s) const;
     int noise(int amplitude);

@@ -235,28 +235,8 @@ bool runCommand(SimPtyHost& host, const std::string& line) {
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    Options o;
-    if (!parseOptions(argc, argv, o)) {
-        usage(stderr);
-        return 2;
-    }
-    if (::pipe(signalPipe) != 0) {
-        std::perror("tkeval-sim: pipe");
-        return 1;
-    }
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-
-    if (SimChip::familyForModel(o.model) == 0)
-        std::fprintf(stderr, "tkeval-sim: model %s is not in the device table; simulating family 0\n", o.model.c_str());
-    SimPtyHost host(o.model, o.channels, o.sbf);
+// The board as the options describe it, before it starts.
+void configureHost(SimPtyHost& host, const Options& o) {
     host.setAddr(o.addr);
     host.setVersion(o.version);
     host.setNoise(o.noise, static_cast<uint32_t>(::getpid()));
@@ -266,15 +246,11 @@ int main(int argc, char** argv) {
         for (const auto& p : o.baseline) setBaseline(board.chip(), p.first, p.second);
         for (const auto& p : o.stuck) board.chip().setStuckRegister(static_cast<uint8_t>(p.first), p.second);
     });
-    std::string error;
-    if (!host.start(o.link, &error)) {
-        std::fprintf(stderr, "tkeval-sim: %s\n", error.c_str());
-        return 1;
-    }
-    if (o.autoplay) host.setAutoplay(true);
-    std::printf("%s\n", host.slavePath().c_str());
-    std::fflush(stdout);
+}
 
+// Runs the commands of standard input, a line at a time, until a signal, a
+// quit command or (without autoplay) the end of input.
+void serveCommands(SimPtyHost& host, const Options& o) {
     std::string pending;
     bool stdinOpen = true;
     bool quit = false;
@@ -302,6 +278,41 @@ int main(int argc, char** argv) {
             quit = !runCommand(host, line);
         }
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!parseOptions(argc, argv, o)) {
+        usage(stderr);
+        return 2;
+    }
+    if (::pipe(signalPipe) != 0) {
+        std::perror("tkeval-sim: pipe");
+        return 1;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    if (SimChip::familyForModel(o.model) == 0)
+        std::fprintf(stderr, "tkeval-sim: model %s is not in the device table; simulating family 0\n", o.model.c_str());
+    SimPtyHost host(o.model, o.channels, o.sbf);
+    configureHost(host, o);
+    std::string error;
+    if (!host.start(o.link, &error)) {
+        std::fprintf(stderr, "tkeval-sim: %s\n", error.c_str());
+        return 1;
+    }
+    if (o.autoplay) host.setAutoplay(true);
+    std::printf("%s\n", host.slavePath().c_str());
+    std::fflush(stdout);
+
+    serveCommands(host, o);
     host.stop();
     return 0;
 }
