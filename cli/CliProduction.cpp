@@ -151,8 +151,91 @@ int ExitFor(const TestRecord& r, int errorCode) {
     return errorCode != kExitOk ? errorCode : kExitBoard;
 }
 
+// A record of one run about to start on the session's board.
+TestRecord StartRecord(const ProdArgs& a, const CliSession& session, const ProductionLimits& limits) {
+    TestRecord record;
+    record.serial = a.value("serial");
+    record.station = a.has("station") ? a.value("station") : QSysInfo::machineHostName();
+    record.operatorName = a.value("operator");
+    record.toolVersion = Record_ToolVersion();
+    record.device = session.device();
+    record.port = a.value("port");
+    record.limitsFile = limits.file;
+    record.limitsName = limits.name;
+    record.limitsSha256 = limits.sha256;
+    record.started = QDateTime::currentDateTimeUtc();
+    return record;
+}
+
+// The production test on a connected board, with the touch phase's prompts
+// on stderr; fills record and returns the exit code of an error that ended
+// the run (kExitOk when it ran to its verdict).
+int RunConnectedTest(const ProdArgs& a, CliSession& session, CliOutput& out, const ProductionLimits& limits,
+                     TestRecord& record) {
+    int errorCode = kExitOk;
+    record.firmware = Firmware_Text(session.firmware());
+    CliLive live(&session, &out);
+    live.start();
+    ProductionTest test(limits, live.stream());
+    test.setSession(&session.board());
+    test.setTouchPhase(a.has("touch"));
+    TestRecord& r = test.record();
+    const QDateTime started = record.started;
+    r = record;
+    QString shown;
+    QObject::connect(&test, &ProductionTest::changed, &live, [&] {
+        if (!a.has("touch") || !test.running() || test.prompt() == shown) return;
+        shown = test.prompt();
+        CliOutput::note(shown);
+    });
+    QObject::connect(&live, &CliLive::enterPressed, &test, &ProductionTest::touchingNow);
+    QObject::connect(&test, &ProductionTest::finished, &live, [&] { live.quit(kExitOk); });
+    test.start(session.dev());
+    int code = kExitOk;
+    if (test.running()) code = live.exec(-1);
+    if (test.running()) {
+        errorCode = code != kExitOk ? code : kExitBoard;
+        test.fail(code != kExitOk ? out.lastError() : QStringLiteral("interrupted before the end"));
+    }
+    record = test.record();
+    record.started = started;
+    if (record.outcome == QLatin1String("ERROR") && errorCode == kExitOk)
+        errorCode = session.portFailed() || !session.link().isLive() ? kExitPort : kExitBoard;
+    if (record.outcome == QLatin1String("ERROR") && !out.lastError().isEmpty() && errorCode == kExitOk)
+        errorCode = kExitBoard;
+    return errorCode;
+}
+
+// Stores the record (or spools it), writes the files asked for and prints
+// it; the run's exit code.
+int FinishRecord(const ProdArgs& a, const CliSession& session, CliOutput& out, const StoreTarget& store,
+                 const TestRecord& record, int errorCode) {
+    bool stored = false;
+    const QString storage = Store_RecordOrSpool(record, store, session.workDir(), &stored);
+    int code = ExitFor(record, errorCode);
+    const QByteArray doc = QJsonDocument(record.toJson()).toJson(QJsonDocument::Indented);
+    QString why;
+    if (a.has("record") && !WriteFile(Cli_UserPath(a.value("record")), doc, &why)) {
+        out.fail(kExitFile, why);
+        if (code == kExitOk) code = kExitFile;
+    }
+    if (a.has("junit") && !WriteFile(Cli_UserPath(a.value("junit")), Record_JUnit({record}), &why)) {
+        out.fail(kExitFile, why);
+        if (code == kExitOk) code = kExitFile;
+    }
+    if (a.has("json")) {
+        Print(doc);
+        CliOutput::note(QStringLiteral("tkeval-cli: ") + storage);
+    } else {
+        QStringList lines = SummaryLines(record);
+        lines << QStringLiteral("  ") + storage;
+        Print((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLocal8Bit());
+    }
+    if (!stored && code == kExitOk) code = kExitFile;  // a PASS that was lost must not look done
+    return code;
+}
+
 int TestOneBoard(const ProdArgs& a) {
-    const bool json = a.has("json");
     CliArgs sessionArgs;
     sessionArgs.command = QStringLiteral("test");
     for (const char* k : {"port", "workdir", "addr", "any-firmware"})
@@ -177,83 +260,20 @@ int TestOneBoard(const ProdArgs& a) {
     StoreTarget store;
     if (!Store_ParseUrl(a.value("db"), session.workDir(), &store, &why)) return out.fail(kExitUsage, why);
 
-    TestRecord record;
-    record.serial = a.value("serial");
-    record.station = a.has("station") ? a.value("station") : QSysInfo::machineHostName();
-    record.operatorName = a.value("operator");
-    record.toolVersion = Record_ToolVersion();
-    record.device = session.device();
-    record.port = a.value("port");
-    record.limitsFile = limits.file;
-    record.limitsName = limits.name;
-    record.limitsSha256 = limits.sha256;
-    record.started = QDateTime::currentDateTimeUtc();
-
-    int errorCode = kExitOk;
-    code = session.connectChip();
-    if (code != kExitOk) {
-        errorCode = code;
+    TestRecord record = StartRecord(a, session, limits);
+    int errorCode = session.connectChip();
+    if (errorCode != kExitOk) {
         record.error = out.lastError();
         record.ended = QDateTime::currentDateTimeUtc();
         record.firmware = session.firmware() ? Firmware_Text(session.firmware()) : QString();
     } else {
-        record.firmware = Firmware_Text(session.firmware());
-        CliLive live(&session, &out);
-        live.start();
-        ProductionTest test(limits, live.stream());
-        test.setSession(&session.board());
-        test.setTouchPhase(a.has("touch"));
-        TestRecord& r = test.record();
-        const QDateTime started = record.started;
-        r = record;
-        QString shown;
-        QObject::connect(&test, &ProductionTest::changed, &live, [&] {
-            if (!a.has("touch") || !test.running() || test.prompt() == shown) return;
-            shown = test.prompt();
-            CliOutput::note(shown);
-        });
-        QObject::connect(&live, &CliLive::enterPressed, &test, &ProductionTest::touchingNow);
-        QObject::connect(&test, &ProductionTest::finished, &live, [&] { live.quit(kExitOk); });
-        test.start(session.dev());
-        if (test.running()) code = live.exec(-1);
-        if (test.running()) {
-            errorCode = code != kExitOk ? code : kExitBoard;
-            test.fail(code != kExitOk ? out.lastError() : QStringLiteral("interrupted before the end"));
-        }
-        record = test.record();
-        record.started = started;
-        if (record.outcome == QLatin1String("ERROR") && errorCode == kExitOk)
-            errorCode = session.portFailed() || !session.link().isLive() ? kExitPort : kExitBoard;
-        if (record.outcome == QLatin1String("ERROR") && !out.lastError().isEmpty() && errorCode == kExitOk)
-            errorCode = kExitBoard;
+        errorCode = RunConnectedTest(a, session, out, limits, record);
     }
     if (record.outcome == QLatin1String("ERROR") && record.error.isEmpty())
         record.error = QStringLiteral("the run could not finish");
     if (record.outcome == QLatin1String("ERROR") && record.error != out.lastError())
         CliOutput::note(QStringLiteral("tkeval-cli: %1: ERROR: %2").arg(record.port, record.error));
-
-    bool stored = false;
-    const QString storage = Store_RecordOrSpool(record, store, session.workDir(), &stored);
-    code = ExitFor(record, errorCode);
-    const QByteArray doc = QJsonDocument(record.toJson()).toJson(QJsonDocument::Indented);
-    if (a.has("record") && !WriteFile(Cli_UserPath(a.value("record")), doc, &why)) {
-        out.fail(kExitFile, why);
-        if (code == kExitOk) code = kExitFile;
-    }
-    if (a.has("junit") && !WriteFile(Cli_UserPath(a.value("junit")), Record_JUnit({record}), &why)) {
-        out.fail(kExitFile, why);
-        if (code == kExitOk) code = kExitFile;
-    }
-    if (json) {
-        Print(doc);
-        CliOutput::note(QStringLiteral("tkeval-cli: ") + storage);
-    } else {
-        QStringList lines = SummaryLines(record);
-        lines << QStringLiteral("  ") + storage;
-        Print((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLocal8Bit());
-    }
-    if (!stored && code == kExitOk) code = kExitFile;  // a PASS that was lost must not look done
-    return code;
+    return FinishRecord(a, session, out, store, record, errorCode);
 }
 
 int CmdTest(const ProdArgs& a) {

@@ -28,28 +28,9 @@ QString PerBoardPath(const QString& path, const QString& serial) {
     return f.dir().filePath(f.completeBaseName() + QLatin1Char('-') + safe + suffix);
 }
 
-}  // namespace
-
-namespace cliprod {
-
-int TestSeveralBoards(const ProdArgs& a) {
-    const QStringList ports = a.values("port");
-    const QStringList serials = a.values("serial");
-    CliOutput out(false);
-    if (ports.size() != serials.size())
-        return out.fail(kExitUsage, QStringLiteral("%1 ports but %2 serial numbers: give --port P --serial S pairs")
-                                        .arg(ports.size())
-                                        .arg(serials.size()));
-    if (a.has("touch")) return out.fail(kExitUsage, QStringLiteral("--touch tests one board at a time"));
-    for (int i = 0; i < ports.size(); ++i)
-        for (int j = i + 1; j < ports.size(); ++j)
-            if (ports[i] == ports[j] || serials[i] == serials[j])
-                return out.fail(
-                    kExitUsage,
-                    QStringLiteral("board %1 and board %2 share a port or a serial number").arg(i + 1).arg(j + 1));
-
-    // Each board gets a process of its own: a board that hangs or crashes
-    // its run takes no other board's run with it.
+// What every board's run is given: the options the boards share, with the
+// paths made absolute.
+QStringList CommonArguments(const cliprod::ProdArgs& a) {
     QStringList common = {QStringLiteral("test"), QStringLiteral("--json"), QStringLiteral("--limits"),
                           Cli_UserPath(a.value("limits"))};
     common << QStringLiteral("--workdir")
@@ -59,7 +40,15 @@ int TestSeveralBoards(const ProdArgs& a) {
     if (a.has("db") && a.value("db").startsWith(QLatin1String("sqlite:")))
         common.last() = QStringLiteral("sqlite:") + Cli_UserPath(a.value("db").mid(7));
     if (a.has("any-firmware")) common << QStringLiteral("--any-firmware");
+    return common;
+}
 
+// Tests every board at once and returns when all runs have ended. Each board
+// gets a process of its own: a board that hangs or crashes its run takes no
+// other board's run with it.
+std::vector<std::unique_ptr<QProcess>> RunBoards(const cliprod::ProdArgs& a, const QStringList& ports,
+                                                 const QStringList& serials) {
+    const QStringList common = CommonArguments(a);
     std::vector<std::unique_ptr<QProcess>> children;
     QEventLoop loop;
     int running = 0;
@@ -84,6 +73,30 @@ int TestSeveralBoards(const ProdArgs& a) {
         children.push_back(std::move(p));
     }
     if (running > 0) loop.exec();
+    return children;
+}
+
+}  // namespace
+
+namespace cliprod {
+
+int TestSeveralBoards(const ProdArgs& a) {
+    const QStringList ports = a.values("port");
+    const QStringList serials = a.values("serial");
+    CliOutput out(false);
+    if (ports.size() != serials.size())
+        return out.fail(kExitUsage, QStringLiteral("%1 ports but %2 serial numbers: give --port P --serial S pairs")
+                                        .arg(ports.size())
+                                        .arg(serials.size()));
+    if (a.has("touch")) return out.fail(kExitUsage, QStringLiteral("--touch tests one board at a time"));
+    for (int i = 0; i < ports.size(); ++i)
+        for (int j = i + 1; j < ports.size(); ++j)
+            if (ports[i] == ports[j] || serials[i] == serials[j])
+                return out.fail(
+                    kExitUsage,
+                    QStringLiteral("board %1 and board %2 share a port or a serial number").arg(i + 1).arg(j + 1));
+
+    const std::vector<std::unique_ptr<QProcess>> children = RunBoards(a, ports, serials);
 
     QVector<TestRecord> records;
     QJsonArray docs;
