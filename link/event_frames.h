@@ -55,5 +55,5 @@ private:
 // it to take. When the receive thread has lapped the reader, the reader
 // resumes at the oldest byte still in the ring and lapped() is called first:
 // whatever was being assembled from the lost bytes must be dropped. The
-// ring's one consumer (the window or tkeval-cli) calls this on its thread.
+// ring's one consumer (its board session) calls this on its thread.
 void DebugRing_Drain(ByteRing& ring, const std::function<void(uint8_t)>& take, const std::function<void()>& lapped);

@@ -223,8 +223,9 @@ private:
     void End_ReconnectWait();
     void Try_Reconnect();
 
-    // Exchanges wait with the GUI's events flowing, so these slots can be
-    // entered again from inside themselves; the flags keep each one single.
+    // A flow's exchanges run on the session's queue while the window goes
+    // on; the flags keep a second click from starting the same flow again
+    // before the first has finished.
     bool m_ReadBusy = false;
     bool m_ReadAgain = false;                    // a read was asked for while one was running
     QVector<std::function<void()>> m_AfterRead;  // what waits for the running read
