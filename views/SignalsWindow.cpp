@@ -117,6 +117,9 @@ void SignalsWindow::setupPlots() {
         // Many graphs redrawn often: plain lines keep a redraw in a few ms.
         plot->setNotAntialiasedElements(QCP::aeAll);
         plot->setNoAntialiasingOnDrag(true);
+        // No legend is shown; an item per graph would still be laid out,
+        // with its text measured, at every replot.
+        plot->setAutoAddPlottableToLegend(false);
         connect(plot, &QCustomPlot::mouseWheel, this, [this, plot] { userMovedView(plot); });
         connect(plot, &QCustomPlot::mouseMove, this, [this, plot](QMouseEvent* e) {
             if (e->buttons() != Qt::NoButton)
