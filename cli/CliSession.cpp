@@ -16,10 +16,6 @@
 
 namespace {
 
-// How often an exchange that may safely be repeated is tried while its reply
-// does not come.
-constexpr int kAttempts = 3;
-
 QString DescribeResult(ExchangeResult result) {
     switch (result.cause()) {
         case ExchangeCause::NoPort:
@@ -106,8 +102,8 @@ int CliSession::connectBoard() {
     m_Board->portOpened();
     m_Open = true;
 
-    const BoardIdentity id =
-        Board_Identify(link(), static_cast<uint8_t>(m_Board->family() & 0xFF), m_Args.has("any-firmware"), kAttempts);
+    const BoardIdentity id = Board_Identify(link(), static_cast<uint8_t>(m_Board->family() & 0xFF),
+                                            m_Args.has("any-firmware"), kExchangeAttempts);
     if (!id.version.ok()) return exchangeFailed(QStringLiteral("firmware version request"), id.version);
     m_Board->setFirmware(id.firmware);
     if (!id.deviceSent) {
@@ -136,10 +132,7 @@ int CliSession::connectChip() {
 }
 
 ExchangeResult CliSession::retried(const std::function<ExchangeResult()>& exchange) {
-    ExchangeResult result = ExchangeResult::noReply();
-    for (int i = 0; i < kAttempts && result.cause() == ExchangeCause::NoReply && !portFailed(); ++i)
-        result = exchange();
-    return result;
+    return Exchange_Retried(kExchangeAttempts, exchange, [this] { return !portFailed(); });
 }
 
 int CliSession::exchangeFailed(const QString& what, ExchangeResult result) {

@@ -97,14 +97,8 @@ QString ProductionTest::prompt() const {
 bool ProductionTest::portLive() const { return m_Session != nullptr && m_Session->link().isLive(); }
 
 ExchangeResult ProductionTest::retried(const std::function<ExchangeResult()>& exchange) {
-    // A reply can miss its time-out once on a busy machine; reads and
-    // rewrites of the same value are safe to repeat.
-    ExchangeResult result = ExchangeResult::noReply();
-    for (int i = 0; i < 3 && result.cause() == ExchangeCause::NoReply && portLive() &&
-                    !m_Abandoned.load(std::memory_order_acquire);
-         ++i)
-        result = exchange();
-    return result;
+    return Exchange_Retried(kExchangeAttempts, exchange,
+                            [this] { return portLive() && !m_Abandoned.load(std::memory_order_acquire); });
 }
 
 QString ProductionTest::exchangeError(const QString& what, ExchangeResult result) const {

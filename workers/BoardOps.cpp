@@ -16,11 +16,17 @@ QString Firmware_Text(uint8_t version) {
     return QString::asprintf("v%.01f", static_cast<double>(static_cast<float>(version / 10.0)));
 }
 
+ExchangeResult Exchange_Retried(int attempts, const std::function<ExchangeResult()>& exchange,
+                                const std::function<bool()>& keepTrying) {
+    ExchangeResult result = ExchangeResult::noReply();
+    for (int i = 0; i < attempts && result.cause() == ExchangeCause::NoReply && (!keepTrying || keepTrying()); ++i)
+        result = exchange();
+    return result;
+}
+
 BoardIdentity Board_Identify(BoardLink& link, uint8_t family, bool anyFirmware, int attempts) {
     const auto tried = [attempts](const std::function<ExchangeResult()>& exchange) {
-        ExchangeResult result = ExchangeResult::noReply();
-        for (int i = 0; i < attempts && result.cause() == ExchangeCause::NoReply; ++i) result = exchange();
-        return result;
+        return Exchange_Retried(attempts, exchange);
     };
     BoardIdentity id;
     uint8_t version = 0;

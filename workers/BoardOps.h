@@ -23,6 +23,15 @@ bool Firmware_Accepted(uint8_t version);
 // "v3.2" for 32.
 QString Firmware_Text(uint8_t version);
 
+// Runs an exchange that may safely be repeated (a read, the version
+// request, a write of the same value again) once more while its reply does
+// not come, up to attempts times in all, each try only while keepTrying()
+// (when given) holds: on a busy machine a reply can miss its time-out once
+// without anything being wrong. No reply when no try was made.
+constexpr int kExchangeAttempts = 3;
+ExchangeResult Exchange_Retried(int attempts, const std::function<ExchangeResult()>& exchange,
+                                const std::function<bool()>& keepTrying = {});
+
 // What the board said on connecting.
 struct BoardIdentity {
     ExchangeResult version = ExchangeResult::noReply();  // the version request's result

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "link/commands.h"
+#include "support/exchange_result_text.h"
 #include "workers/BoardOps.h"
 
 Q_DECLARE_METATYPE(QVector<int>)
@@ -44,6 +45,38 @@ private slots:
         QVERIFY(Firmware_Accepted(39));
         QVERIFY(!Firmware_Accepted(40));
         QCOMPARE(Firmware_Text(32), QStringLiteral("v3.2"));
+    }
+
+    // Only a missing reply is tried again: a board status or a closed port
+    // is an answer, and a write repeated after one would go out twice.
+    void retried_onlyAMissingReplyIsTriedAgain() {
+        const QVector<ExchangeResult> answers = {ExchangeResult::noReply(), ExchangeResult::boardStatus('E'),
+                                                 ExchangeResult::done()};
+        int tries = 0;
+        auto next = [&] { return answers[tries++]; };
+        QCOMPARE(Exchange_Retried(3, next), ExchangeResult::boardStatus('E'));
+        QCOMPARE(tries, 2);
+
+        tries = 0;
+        auto silent = [&] {
+            ++tries;
+            return ExchangeResult::noReply();
+        };
+        QCOMPARE(Exchange_Retried(kExchangeAttempts, silent), ExchangeResult::noReply());
+        QCOMPARE(tries, kExchangeAttempts);
+
+        // The caller's condition is asked before every try, the first too.
+        tries = 0;
+        bool portUp = true;
+        auto dropsThePort = [&] {
+            ++tries;
+            portUp = false;
+            return ExchangeResult::noReply();
+        };
+        QCOMPARE(Exchange_Retried(3, dropsThePort, [&] { return portUp; }), ExchangeResult::noReply());
+        QCOMPARE(tries, 1);
+        QCOMPARE(Exchange_Retried(3, dropsThePort, [&] { return portUp; }), ExchangeResult::noReply());
+        QCOMPARE(tries, 1);
     }
 };
 
