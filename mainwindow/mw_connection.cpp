@@ -277,8 +277,8 @@ void MainWindow::onLineFailed(int iPort) {
 }
 
 void MainWindow::onChipFound() {
-    // A probe's signal can still be queued when the port has gone meanwhile.
-    if (!m_Session->link().isLive()) return;
+    // The session has already passed over a probe's verdict that came after
+    // the port had gone.
     ui->label_I2C_Status->setPixmap(QPixmap(kGreen));
     ui->groupBox_Key->setEnabled(true);
     ui->frame_reg->setEnabled(true);

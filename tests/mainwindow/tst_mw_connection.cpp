@@ -216,7 +216,8 @@ private slots:
         QVERIFY2(h.start(), qPrintable(h.error()));
         MainWindow* w = h.window();
         h.choosePort("NONE");
-        QMetaObject::invokeMethod(w, "onChipFound");
+        // As the queued signal is delivered on the GUI thread.
+        emit w->chipPollThread()->chipFound();
         QVERIFY(!h.window()->session()->chipPresent());
         QVERIFY(ChipWidgetsEnabled(w, false));
         QVERIFY(Shows(w->ui->label_I2C_Status, kGrey));
