@@ -17,6 +17,8 @@
 #include "app/config.h"
 #include "data/RegisterImage.h"
 #include "data/SampleStream.h"
+#include "views/TouchShading.h"
+#include "views/TraceRaster.h"
 #include "workers/ChipFamily.h"
 
 namespace {
@@ -142,6 +144,10 @@ void SignalsWindow::setupPlots() {
     plot_Diff->yAxis->setLabel(tr("diff"));
     plot_Counts->yAxis->setLabel(tr("count"));
     plot_Diff->addLayer(QStringLiteral("shade"), plot_Diff->layer(QStringLiteral("grid")), QCustomPlot::limAbove);
+    // Below the thresholds, which are added later to the same layer.
+    m_Touches = new TouchShading(plot_Diff->xAxis, QStringLiteral("shade"));
+    m_DiffLines = new TraceRaster(plot_Diff->xAxis, plot_Diff->yAxis);
+    m_CountLines = new TraceRaster(plot_Counts->xAxis, plot_Counts->yAxis);
 
     // The two time graphs move together.
     auto link = [this](QCustomPlot* from, QCustomPlot* to) {
@@ -191,15 +197,13 @@ void SignalsWindow::setupBars() {
 
 void SignalsWindow::rebuildGraphs() {
     m_SbfChoice = comboBox_Sbf->currentData().toInt();
+    m_DiffLines->setGraphs({});
+    m_CountLines->setGraphs({});
     plot_Diff->clearGraphs();
     plot_Counts->clearGraphs();
     m_Traces.clear();
     for (auto& g : m_ThresholdGraph) g = nullptr;
-    for (auto& g : m_ShadeGraph) g = nullptr;
-    m_ShadeBase = plot_Diff->addGraph();
-    m_ShadeBase->setName(QStringLiteral("touch base"));
-    m_ShadeBase->setPen(Qt::NoPen);
-    m_ShadeBase->setLayer(QStringLiteral("shade"));
+    m_Touches->clear();
     for (int c = 0; c < m_Channels; ++c) {
         if (listWidget_Channels->item(c)->checkState() != Qt::Checked) continue;
         for (int k = 0; k < m_Sbfs; ++k) {
@@ -216,16 +220,6 @@ void SignalsWindow::rebuildGraphs() {
             for (QCPGraph* g : {t.diff, t.ref, t.sense}) g->setAdaptiveSampling(false);
             m_Traces.append(t);
         }
-        QCPGraph* shade = plot_Diff->addGraph();
-        shade->setName(QStringLiteral("SIN%1 touch").arg(c + 1));
-        shade->setLayer(QStringLiteral("shade"));
-        shade->setLineStyle(QCPGraph::lsStepLeft);
-        shade->setPen(Qt::NoPen);
-        QColor fill = channelColour(c);
-        fill.setAlpha(35);
-        shade->setBrush(fill);
-        shade->setChannelFillGraph(m_ShadeBase);
-        m_ShadeGraph[c] = shade;
         QCPGraph* thr = plot_Diff->addGraph();
         thr->setName(QStringLiteral("SIN%1 threshold").arg(c + 1));
         thr->setPen(QPen(channelColour(c), 1, Qt::DashLine));

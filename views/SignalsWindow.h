@@ -31,6 +31,8 @@ class QCPGraph;
 class QCPRange;
 class QCPTextElement;
 class QMouseEvent;
+class TouchShading;
+class TraceRaster;
 
 class RegisterImage;
 struct BoardConfig;
@@ -98,10 +100,12 @@ private:
     void setupBars();
     void rebuildGraphs();
     void redraw();
+    void fillView(double* shownLo, double* shownHi);
+    bool alignTimeAxes();
     struct Trace;
     void fillTimeGraphs(double xLo, double xHi, bool full);
     void fillTrace(Trace& t, double xLo, double xHi);
-    bool appendTrace(Trace& t, double xLo);
+    bool appendTrace(Trace& t, double xLo, double* changedFrom);
     void setMarkers(Trace& t, bool markers);
     qsizetype samplesInView(double xLo, double xHi) const;
     void fitValueAxes(double xLo, double xHi);
@@ -154,8 +158,10 @@ private:
     };
     QVector<Trace> m_Traces;
     QCPGraph* m_ThresholdGraph[kMaxChannels] = {};
-    QCPGraph* m_ShadeGraph[kMaxChannels] = {};  // touch intervals
-    QCPGraph* m_ShadeBase = nullptr;
+    TouchShading* m_Touches = nullptr;
+    // The traces' lines of the two time plots, unless they show as markers.
+    TraceRaster* m_DiffLines = nullptr;
+    TraceRaster* m_CountLines = nullptr;
     QCPBars* m_BarsIdle = nullptr;
     QCPBars* m_BarsTouched = nullptr;
     QCPGraph* m_BarMarks = nullptr;

@@ -9,6 +9,7 @@
 
 #include "data/SampleStream.h"
 #include "views/SignalsWindow.h"
+#include "views/TouchShading.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ QString SignalsWindow::touchesAt(double x) const {
     const qint64 nowMs = m_Paused ? m_FrozenMs : h.newestMs();
     QStringList parts;
     for (int c = 0; c < m_Channels; ++c) {
-        if (!m_ShadeGraph[c]) continue;
+        if (!m_ThresholdGraph[c]) continue;  // not chosen
         for (const TouchInterval& iv : h.touchIntervals(c, ms, ms)) {
             const qint64 end = iv.endMs < 0 ? nowMs : (m_Paused ? std::min(iv.endMs, m_FrozenMs) : iv.endMs);
             if (ms < iv.startMs || ms > end) continue;
@@ -90,32 +91,24 @@ QString SignalsWindow::touchesAt(double x) const {
 }
 
 void SignalsWindow::shadeTouches(double xLo, double xHi) {
-    // One filled step graph per channel, between the axis' bottom and top
-    // while touched: far cheaper to draw than an item per interval.
     const SampleHistory& h = m_Stream->history();
     const qint64 fromMs = static_cast<qint64>(xLo * 1000.0);
     const qint64 toMs = static_cast<qint64>(xHi * 1000.0) + 1;
     const qint64 nowMs = m_Paused ? m_FrozenMs : h.newestMs();
-    const QCPRange y = plot_Diff->yAxis->range();
-    const double width = xHi - xLo;
-    m_ShadeBase->setData({xLo - width, xHi + width}, {y.lower, y.lower}, true);
-    QVector<double> keys, values;
+    QVector<QCPRange> keys;
     for (int c = 0; c < m_Channels; ++c) {
-        QCPGraph* shade = m_ShadeGraph[c];
-        if (!shade) continue;
-        keys = {xLo - width};
-        values = {y.lower};
+        if (!m_ThresholdGraph[c]) continue;  // not chosen
+        keys.clear();
         for (const TouchInterval& iv : h.touchIntervals(c, fromMs, toMs)) {
             if (m_Paused && iv.startMs > m_FrozenMs) continue;
             qint64 end = iv.endMs < 0 ? nowMs : iv.endMs;
             if (m_Paused) end = std::min(end, m_FrozenMs);
-            const double a = std::max(iv.startMs / 1000.0, keys.last());
-            keys << a << end / 1000.0;
-            values << y.upper << y.lower;
+            const double a = keys.isEmpty() ? iv.startMs / 1000.0 : std::max(iv.startMs / 1000.0, keys.last().upper);
+            keys.append(QCPRange(a, std::max(a, end / 1000.0)));
         }
-        keys << xHi + width;
-        values << y.lower;
-        shade->setData(keys, values, true);
+        QColor fill = channelColour(c);
+        fill.setAlpha(35);
+        m_Touches->setIntervals(c, fill, keys);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "data/SampleStream.h"
 #include "views/MinMaxThinner.h"
 #include "views/SignalsWindow.h"
+#include "views/TraceRaster.h"
 
 namespace {
 
@@ -67,23 +68,52 @@ void SignalsWindow::redraw() {
     clock.start();
     if (!m_ThresholdKnown) pollThresholds();
     m_Redrawing = true;
+    const bool viewChanged = m_ViewDirty;
+    // Fitting the value axes can widen their labels and so narrow the
+    // plots; the graphs are then thinned again for the new width.
+    double shownLo = 0, shownHi = 0;
+    for (int pass = 0; pass < 3; ++pass) {
+        fillView(&shownLo, &shownHi);
+        if (!alignTimeAxes()) break;
+    }
+    if (!m_Paused || m_ViewDirty) fillBars();
+    updateStatistics(shownLo, shownHi, viewChanged);
+    m_LastFillMs = clock.nsecsElapsed() / 1e6;
+    plot_Diff->replot(QCustomPlot::rpQueuedReplot);
+    plot_Counts->replot(QCustomPlot::rpQueuedReplot);
+    plot_Bars->replot(QCustomPlot::rpQueuedReplot);
+    m_Redrawing = false;
+    m_Refill = false;
+    if (!m_Paused) m_DataDirty = false;
+    m_ViewDirty = false;
+    ++m_Redraws;
+}
+
+// The time graphs and the shading for the view; shownLo and shownHi are what
+// the figures cover.
+void SignalsWindow::fillView(double* shownLo, double* shownHi) {
+    const int pixels = std::max(1, plot_Diff->axisRect()->width());
     const double span = m_SpanS;
     double xLo, xHi;
     if (m_Following) {
+        // Up to the newest sample; the view itself moves on by whole pixel
+        // columns of the thinning grid, so the lines drawn so far only move.
         const qint64 newest = m_Paused ? m_FrozenMs : m_Stream->history().newestMs();
-        xHi = std::max(span, newest / 1000.0);
+        *shownHi = std::max(span, newest / 1000.0);
+        *shownLo = *shownHi - span;
+        const double column = span / pixels;
+        xHi = std::ceil(*shownHi / column - 1e-6) * column;
+        if (std::abs(xHi - *shownHi) < column * 1e-6) xHi = *shownHi;  // on the grid already
         xLo = xHi - span;
     } else {
-        xLo = plot_Diff->xAxis->range().lower;
-        xHi = plot_Diff->xAxis->range().upper;
+        xLo = *shownLo = plot_Diff->xAxis->range().lower;
+        xHi = *shownHi = plot_Diff->xAxis->range().upper;
     }
-    const bool viewChanged = m_ViewDirty;
-    // Appending builds on what is drawn only while the view slides along
-    // with the samples on the same grid; anything else draws afresh.
-    const int pixels = std::max(1, plot_Diff->axisRect()->width());
     // Markers while the samples in view, of all graphs together, are fewer
     // than the pixels: what is plain to see then, and never many to draw.
-    const bool markers = samplesInView(xLo, xHi) < pixels;
+    const bool markers = samplesInView(*shownLo, *shownHi) < pixels;
+    // Appending builds on what is drawn only while the view slides along
+    // with the samples on the same grid; anything else draws afresh.
     const bool full = m_Refill || m_ViewDirty || !m_Following || m_Paused || pixels != m_PlotPixels ||
                       markers != m_Markers || std::abs((xHi - xLo) - (m_DrawnHi - m_DrawnLo)) > 1e-9;
     m_PlotPixels = pixels;
@@ -94,17 +124,29 @@ void SignalsWindow::redraw() {
     m_DrawnHi = xHi;
     fillTimeGraphs(xLo, xHi, full);
     shadeTouches(xLo, xHi);
-    if (!m_Paused || m_ViewDirty) fillBars();
-    updateStatistics(xLo, xHi, viewChanged);
-    m_LastFillMs = clock.nsecsElapsed() / 1e6;
-    plot_Diff->replot(QCustomPlot::rpQueuedReplot);
-    plot_Counts->replot(QCustomPlot::rpQueuedReplot);
-    plot_Bars->replot(QCustomPlot::rpQueuedReplot);
-    m_Redrawing = false;
-    m_Refill = false;
-    if (!m_Paused) m_DataDirty = false;
-    m_ViewDirty = false;
-    ++m_Redraws;
+}
+
+// The two time plots get the wider of their left margins, so their time
+// axes line up and a pixel column is the same time in both. The margin only
+// grows: a layout that went back and forth would draw the lines afresh each
+// time. True when the plots are now another width than the graphs were
+// thinned for.
+bool SignalsWindow::alignTimeAxes() {
+    auto layOut = [](QCustomPlot* plot) {
+        for (auto phase : {QCPLayoutElement::upPreparation, QCPLayoutElement::upMargins, QCPLayoutElement::upLayout})
+            plot->plotLayout()->update(phase);
+    };
+    layOut(plot_Diff);
+    layOut(plot_Counts);
+    const int left = std::max(plot_Diff->axisRect()->margins().left(), plot_Counts->axisRect()->margins().left());
+    for (QCustomPlot* plot : {plot_Diff, plot_Counts}) {
+        QMargins m = plot->axisRect()->minimumMargins();
+        if (m.left() >= left) continue;
+        m.setLeft(left);
+        plot->axisRect()->setMinimumMargins(m);
+        layOut(plot);
+    }
+    return plot_Diff->axisRect()->width() != m_PlotPixels;
 }
 
 qsizetype SignalsWindow::samplesInView(double xLo, double xHi) const {
@@ -154,8 +196,9 @@ void SignalsWindow::fillTrace(Trace& t, double xLo, double xHi) {
 }
 
 // What came since the last redraw: the newest column, still open then, is
-// thinned again with it. False when the graphs must be filled afresh.
-bool SignalsWindow::appendTrace(Trace& t, double xLo) {
+// thinned again with it; changedFrom is lowered to the first key replaced or
+// added. False when the graphs must be filled afresh.
+bool SignalsWindow::appendTrace(Trace& t, double xLo, double* changedFrom) {
     if (m_Markers != t.markers) return false;
     const SampleHistory& h = m_Stream->history();
     const int ch = t.channel;
@@ -169,6 +212,7 @@ bool SignalsWindow::appendTrace(Trace& t, double xLo) {
         const double key = KeyOf(h.at(ch, from));
         for (QCPGraph* g : {t.diff, t.ref, t.sense}) g->data()->remove(key, std::numeric_limits<double>::max());
     }
+    *changedFrom = std::min(*changedFrom, KeyOf(h.at(ch, from)));
     const double width = t.markers ? 0.0 : m_ColumnWidth;
     const bool continuing = !t.diff->data()->isEmpty();
     const ThinnedTrace thinned(h, ch, t.sbf, from, size, from > 0, width, continuing);
@@ -186,8 +230,28 @@ bool SignalsWindow::appendTrace(Trace& t, double xLo) {
 }
 
 void SignalsWindow::fillTimeGraphs(double xLo, double xHi, bool full) {
-    for (Trace& t : m_Traces)
-        if (full || !appendTrace(t, xLo)) fillTrace(t, xLo, xHi);
+    bool refilled = false;
+    double changedFrom = std::numeric_limits<double>::infinity();
+    for (Trace& t : m_Traces) {
+        if (full || !appendTrace(t, xLo, &changedFrom)) {
+            fillTrace(t, xLo, xHi);
+            refilled = true;
+        }
+    }
+    QVector<QCPGraph*> diffLines, countLines;
+    if (!m_Markers) {
+        for (const Trace& t : std::as_const(m_Traces)) {
+            diffLines << t.diff;
+            countLines << t.ref << t.sense;
+        }
+    }
+    for (TraceRaster* lines : {m_DiffLines, m_CountLines}) {
+        lines->setGraphs(lines == m_DiffLines ? diffLines : countLines);
+        if (refilled)
+            lines->invalidate();
+        else
+            lines->dataChangedFrom(changedFrom);
+    }
     const double width = xHi - xLo;
     for (int c = 0; c < m_Channels; ++c) {
         QCPGraph* thr = m_ThresholdGraph[c];

@@ -29,6 +29,8 @@
 #include "views/RegisterCell.h"
 #include "views/SbfColumn.h"
 #include "views/SignalsWindow.h"
+#include "views/TouchShading.h"
+#include "views/TraceRaster.h"
 #include "workers/BoardSession.h"
 #include "workers/ChipFamily.h"
 
@@ -170,8 +172,9 @@ private slots:
                                      (diff->data()->constEnd() - 1)->value == hist.latest(2)->diff[3] &&
                                      hist.latest(2)->diff[3] == SimChip::kDefaultLevel,
                                  kWaitMs);
-        QCPGraph* shade = Graph(sw->diffPlot(), QStringLiteral("SIN3 touch"));
-        QVERIFY(shade && shade->data()->size() > 2);
+        const TouchShading* shading = sw->diffPlot()->findChild<TouchShading*>();
+        QVERIFY(shading && !shading->intervals(2).isEmpty());
+        QVERIFY(shading->intervals(3).isEmpty());
 
         // Paused, the graphs stand still while the history grows; resumed,
         // they catch up.
@@ -400,6 +403,57 @@ private slots:
         QVERIFY(appended.join(' ').contains(QStringLiteral("nan")));
         QVERIFY(s.drawn());
         QCOMPARE(appended, points());
+    }
+
+    // The lines kept between replots, moved and drawn on as samples come
+    // (with a break and a touch among them), end as the same pixels as
+    // lines drawn afresh; the two time plots keep their pixel columns in line.
+    void keptLinesDrawWhatAFreshDrawDraws() {
+        Standalone s;
+        s.window->setSbfChoice(-1);
+        s.window->setSpanSeconds(10);
+        s.stream.setMonitoredChannels(0xf);
+        qint64 t = 0;
+        auto feed = [&](int ms) {
+            for (const qint64 end = t + ms; t < end; t += 2) {
+                const int ch = int(t / 2 % 4);
+                s.stream.publish(At(ch, t, int((t * 7919 + ch * 31) % 101) - 50));
+            }
+        };
+        feed(12000);
+        QVERIFY(s.drawn());
+        QCustomPlot* plots[] = {s.window->diffPlot(), s.window->countsPlot()};
+        QCOMPARE(plots[0]->axisRect()->left(), plots[1]->axisRect()->left());
+        QCOMPARE(plots[0]->axisRect()->width(), plots[1]->axisRect()->width());
+        quint64 partial[2];
+        for (int i = 0; i < 2; ++i) {
+            plots[i]->replot();
+            partial[i] = plots[i]->findChild<TraceRaster*>()->partialDraws();
+        }
+        for (int round = 0; round < 10; ++round) {
+            feed(round == 4 ? 9 : 263);
+            if (round == 3) s.stream.publishTouch({t, t, 0x2});
+            if (round == 6) {  // monitoring off and on again: a break
+                s.stream.setMonitoredChannels(0);
+                s.stream.setMonitoredChannels(0xf);
+                s.stream.publishTouch({t, t, 0x0});
+            }
+            const quint64 before = s.window->redrawCount();
+            QTRY_VERIFY_WITH_TIMEOUT(s.window->redrawCount() > before, kWaitMs);
+            for (QCustomPlot* plot : plots) plot->replot();
+        }
+        for (int i = 0; i < 2; ++i) {
+            TraceRaster* lines = plots[i]->findChild<TraceRaster*>();
+            QVERIFY(lines->partialDraws() >= partial[i] + 8);
+            const QImage kept = plots[i]->toPixmap().toImage();
+            lines->invalidate();
+            const QImage fresh = plots[i]->toPixmap().toImage();
+            QCOMPARE(kept.size(), fresh.size());
+            int differ = 0;
+            for (int y = 0; y < kept.height(); ++y)
+                for (int x = 0; x < kept.width(); ++x) differ += kept.pixel(x, y) != fresh.pixel(x, y);
+            QVERIFY2(differ == 0, qPrintable(QStringLiteral("%1 pixels differ").arg(differ)));
+        }
     }
 
     // The strip's figures are the SNR test's arithmetic on the samples in
