@@ -144,8 +144,8 @@ void SignalsWindow::setupPlots() {
     plot_Diff->yAxis->setLabel(tr("diff"));
     plot_Counts->yAxis->setLabel(tr("count"));
     plot_Diff->addLayer(QStringLiteral("shade"), plot_Diff->layer(QStringLiteral("grid")), QCustomPlot::limAbove);
-    // Below the thresholds, which are added later to the same layer.
     m_Touches = new TouchShading(plot_Diff->xAxis, QStringLiteral("shade"));
+    // Below the thresholds, which are added later to the same layer.
     m_DiffLines = new TraceRaster(plot_Diff->xAxis, plot_Diff->yAxis);
     m_CountLines = new TraceRaster(plot_Counts->xAxis, plot_Counts->yAxis);
 

@@ -9,7 +9,9 @@
 //
 // Only the visible span is drawn, thinned to a lowest and highest point per
 // pixel column; while the view follows the newest samples, a redraw appends
-// what came and drops what scrolled out instead of filling the graphs again.
+// what came and drops what scrolled out instead of filling the graphs again,
+// and the view moves on by whole pixel columns, so the lines already drawn
+// are kept as an image that only moves (TraceRaster).
 // Lines break where the history says a channel's samples do not join, and
 // samples show as markers when those in view are fewer than the plot's pixels.
 #pragma once
