@@ -206,13 +206,11 @@ bool SignalsWindow::appendTrace(Trace& t, double xLo, double* changedFrom) {
     const quint64 base = h.appended(ch) - quint64(size);
     if (t.drawnTo < base || t.openFrom < base) return false;  // the ring moved past what was drawn
     if (t.drawnTo == h.appended(ch)) return true;
-    qsizetype from = qsizetype(t.drawnTo - base);
-    if (!t.markers) {
-        from = qsizetype(t.openFrom - base);
-        const double key = KeyOf(h.at(ch, from));
-        for (QCPGraph* g : {t.diff, t.ref, t.sense}) g->data()->remove(key, std::numeric_limits<double>::max());
-    }
-    *changedFrom = std::min(*changedFrom, KeyOf(h.at(ch, from)));
+    const qsizetype from = qsizetype((t.markers ? t.drawnTo : t.openFrom) - base);
+    const double fromKey = KeyOf(h.at(ch, from));
+    if (!t.markers)
+        for (QCPGraph* g : {t.diff, t.ref, t.sense}) g->data()->remove(fromKey, std::numeric_limits<double>::max());
+    *changedFrom = std::min(*changedFrom, fromKey);
     const double width = t.markers ? 0.0 : m_ColumnWidth;
     const bool continuing = !t.diff->data()->isEmpty();
     const ThinnedTrace thinned(h, ch, t.sbf, from, size, from > 0, width, continuing);
@@ -245,8 +243,9 @@ void SignalsWindow::fillTimeGraphs(double xLo, double xHi, bool full) {
             countLines << t.ref << t.sense;
         }
     }
+    m_DiffLines->setGraphs(diffLines);
+    m_CountLines->setGraphs(countLines);
     for (TraceRaster* lines : {m_DiffLines, m_CountLines}) {
-        lines->setGraphs(lines == m_DiffLines ? diffLines : countLines);
         if (refilled)
             lines->invalidate();
         else
